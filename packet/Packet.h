@@ -1,0 +1,131 @@
+// CPacket: the protocol object of one upgrade run. It is the serial port too
+// (public base CSerial) and speaks the diagnostic, download-mode, streaming
+// download and EFS2 command sets over it. Every command resets the object,
+// fills the request record, runs one transaction and leaves a readable
+// sentence in ErrorText() when it fails. Success never clears that text.
+//
+// The public operations below are what the upgrade layer relies on; the
+// records, buffers and parsers behind them belong to this folder.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "packet/Serial.h"
+
+namespace packet {
+
+enum class PacketMode : uint32_t { Diag = 0, Download = 1, Streaming = 2, Raw = 3 };
+
+// Three NUL-terminated texts of a software-version answer (54 bytes).
+struct SoftwareVersionRecord {
+    char version[31];
+    char second[13];
+    char third[10];
+};
+static_assert(sizeof(SoftwareVersionRecord) == 54);
+
+// Parameters of the boot downloader (answer 0x08 of a parameter request).
+struct ParamRecord {
+    uint8_t responseCode = 0;
+    uint8_t protocolVersion = 0;
+    uint8_t minimumVersion = 0;
+    uint32_t maximumWriteSize = 0;
+    uint8_t model = 0;
+    uint8_t flashSizeCodeReceived = 0;
+    uint32_t flashSizeBytes = 0;
+    uint8_t deviceType = 0;
+    uint8_t flashSizeCode = 0;
+    char modelName[64] = {};
+    char deviceName[128] = {};
+};
+
+// The decoded answer: byte 0 is the response code; the streaming status
+// report keeps its two bytes as record bytes 1 and 2.
+struct ResponseRecord {
+    static constexpr size_t kSize = 512;
+    uint8_t bytes[kSize] = {};
+    uint8_t& code() { return bytes[0]; }
+    uint8_t code() const { return bytes[0]; }
+};
+
+class CPacket : public CSerial {
+public:
+    static constexpr size_t kRequestBufferSize = 2048;
+    static constexpr size_t kResponseBufferSize = 2050;
+    static constexpr size_t kPayloadSize = 1024;
+    static constexpr size_t kBlockWrittenCapacity = 64;
+
+    CPacket();
+    virtual ~CPacket();
+    CPacket(const CPacket&) = delete;
+    CPacket& operator=(const CPacket&) = delete;
+
+    // ---- state the module reads
+    const std::string& ErrorText() const;
+    bool PartitionOverride() const;
+    void SetPartitionOverride(bool value);
+    ResponseRecord& Response();
+    // Block-written addresses decoded by the last receive step.
+    uint8_t BlockWrittenCount() const;
+    uint32_t BlockWrittenAddress(uint8_t index) const;
+    // Bytes the last ReceiveStreamingStep moved (0 when the port had none).
+    uint32_t LastStepLength() const;
+
+    // ---- diagnostic commands
+    bool GetEsn(uint32_t& esn);
+    bool GetSoftwareVersion(SoftwareVersionRecord& record);
+    bool NvItemRead(uint16_t item, uint8_t data[128], uint16_t& status);
+    bool NvItemWrite(uint16_t item, const uint8_t data[128], uint16_t& status);
+    bool SendSpc();
+    bool EnterOfflineMode();
+    bool SwitchDownloader();
+    int ReadWiFiAddress(uint8_t mac[6]);          // 1 read, 0 refused, -1 no answer
+    int WriteWiFiAddress(const uint8_t mac[6]);   // 1 written, 0 refused, -1 no answer
+    bool SwitchToDiagMode();
+    bool CommunicateWithMobile();
+
+    // ---- download-mode commands
+    bool DoNoop();
+    bool ParamRequest(ParamRecord& record);
+    bool Go();
+    bool Write32(const uint8_t* data, uint32_t address, uint16_t length);
+    bool TouchPort();
+
+    // ---- streaming download commands
+    bool Hello();
+    bool Nop();
+    bool Reset();
+    bool SecurityMode();
+    bool PartitionTable(const uint8_t* table, uint32_t length);
+    bool OpenMultiImage(uint8_t imageType, const uint8_t* payload, uint32_t length);
+    bool StreamWrite(const uint8_t* data, uint32_t address, uint32_t length);
+    bool CloseImage();
+    bool AnnounceImageSize(uint32_t imageSize, uint8_t mode);
+    bool ReceiveStreamingStep();
+
+    // ---- EFS2 commands and the lock-file access switch
+    bool EfsOpenDir(const std::u16string& path, uint32_t& handle);
+    bool EfsReadDir(uint32_t handle, uint32_t sequence, uint32_t& type, std::u16string& name);
+    bool EfsCloseDir(uint32_t handle);
+    bool EfsOpen(const std::u16string& path, bool forReading, uint32_t& descriptor);
+    bool EfsFstat(uint32_t descriptor, uint32_t& size);
+    // Never copies more than bufferSize bytes into buffer.
+    bool EfsRead(uint32_t descriptor, uint32_t count, uint32_t offset, uint8_t* buffer, uint32_t bufferSize,
+                 uint32_t& bytesRead);
+    bool EfsWrite(uint32_t descriptor, uint32_t offset, const uint8_t* data, uint32_t length);
+    bool EfsClose(uint32_t descriptor);
+    bool EnableDisableLockFileRW(uint8_t value);
+
+    // ---- the transport (public for the operations of this folder and tests)
+    void ResetCommand();
+    uint32_t BuildFrame();
+    bool SendPacket(uint8_t attempts, uint32_t timeoutMs);
+    bool ParseFrame();
+
+private:
+    struct State;
+    State* state_;
+};
+
+}  // namespace packet

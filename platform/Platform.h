@@ -1,0 +1,212 @@
+// The one boundary between the module and the operating system.
+//
+// Everything above this folder is portable: it reaches the serial port, the
+// registry, libraries, resources, files, time, code pages and the message box
+// only through the declarations below. There is a POSIX backend (the everyday
+// build) and a Win32 backend (the 32-bit DLL); both keep the Windows semantics
+// the module was written against.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// ---------------------------------------------------------------- time ----
+
+struct LocalTime {
+    int year = 0;    // four digits, e.g. 2027
+    int month = 0;   // 1-12
+    int day = 0;     // 1-31
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+};
+
+// Tick count, sleeps and the calendar. The real clock is the default and the
+// only one a real device ever sees; tests install their own.
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual uint32_t TickCount() = 0;                 // GetTickCount: milliseconds, wraps
+    virtual void Sleep(uint32_t milliseconds) = 0;    // Sleep
+    virtual bool Now(LocalTime& out) = 0;             // local calendar time; false when unavailable
+};
+
+Clock& GetClock();
+// Installs a replacement clock (not owned); nullptr restores the real one.
+void SetClock(Clock* clock);
+
+inline uint32_t TickCount() { return GetClock().TickCount(); }
+inline void Sleep(uint32_t milliseconds) { GetClock().Sleep(milliseconds); }
+
+uint32_t CurrentThreadId();
+
+// ---------------------------------------------------------------- text ----
+
+// The ANSI code page of the process (CP_ACP). POSIX takes it from the locale
+// unless a caller names another one ("CP936", "UTF-8", ...).
+void SetAnsiCodePage(const std::string& name);
+std::string AnsiCodePage();
+
+// MultiByteToWideChar / WideCharToMultiByte. Conversions never throw; bytes
+// that do not convert become '?' (narrowing) or U+FFFD (widening).
+std::u16string AnsiToWide(const std::string& ansi);
+std::string WideToAnsi(const std::u16string& wide);
+std::u16string Utf8ToWide(const std::string& utf8);
+std::string WideToUtf8(const std::u16string& wide);
+
+// ---------------------------------------------------------------- serial ----
+
+// Line settings and timeouts as the Win32 DCB and COMMTIMEOUTS carry them.
+struct LineSettings {
+    uint32_t baudRate = 0;
+    uint8_t byteSize = 0;
+    char parity = 'n';       // 'n', 'e', 'o'
+    uint8_t stopBits = 1;
+};
+
+struct PortTimeouts {
+    uint32_t readIntervalTimeout = 0;
+    uint32_t readTotalTimeoutMultiplier = 0;
+    uint32_t readTotalTimeoutConstant = 0;
+    uint32_t writeTotalTimeoutMultiplier = 0;
+    uint32_t writeTotalTimeoutConstant = 0;
+};
+
+enum PurgeFlags : uint32_t {
+    kPurgeTxAbort = 0x0001,
+    kPurgeRxAbort = 0x0002,
+    kPurgeTxClear = 0x0004,
+    kPurgeRxClear = 0x0008,
+    kPurgeAll = 0x000F,
+};
+
+// One open COM port. Mirrors the Win32 calls the serial layer makes, so the
+// Win32 backend is a thin wrapper and the POSIX one maps each call to termios.
+class ComPort {
+public:
+    virtual ~ComPort() = default;
+    virtual bool GetCommState(LineSettings& out) = 0;
+    // Parses a mode text such as "COM3: 115200, n, 8, 1" into the settings.
+    virtual bool BuildCommDCB(const std::u16string& text, LineSettings& inOut) = 0;
+    virtual bool SetCommState(const LineSettings& settings) = 0;
+    virtual bool SetupComm(uint32_t inQueue, uint32_t outQueue) = 0;
+    virtual bool SetCommMask(uint32_t mask) = 0;
+    virtual bool SetCommTimeouts(const PortTimeouts& timeouts) = 0;
+    virtual bool PurgeComm(uint32_t flags) = 0;
+    // ClearCommError's cbInQue: bytes waiting in the receive queue.
+    virtual uint32_t QueuedInput() = 0;
+    // ReadFile / WriteFile: returns the count transferred. A read returns
+    // after the read timeout with whatever has arrived.
+    virtual uint32_t Read(uint8_t* buffer, uint32_t count) = 0;
+    virtual uint32_t Write(const uint8_t* data, uint32_t count) = 0;
+};
+
+// Opens COM port n ("//./COM%d" on Windows; a device path from a pattern on
+// POSIX). Tests install their own opener to reach an in-process card.
+class ComPortOpener {
+public:
+    virtual ~ComPortOpener() = default;
+    // CreateFileW on the device name; nullptr when the port does not open.
+    virtual std::unique_ptr<ComPort> Open(const std::u16string& deviceName, int32_t portNumber) = 0;
+};
+
+ComPortOpener& GetComPortOpener();
+void SetComPortOpener(ComPortOpener* opener);   // not owned; nullptr restores the real one
+
+// ---------------------------------------------------------------- registry ----
+
+// Keys under HKEY_CURRENT_USER. An opaque handle; nullptr is "not open".
+struct RegistryKeyImpl;
+using RegistryKey = RegistryKeyImpl*;
+
+// Creates (or opens) a key below HKEY_CURRENT_USER (parent nullptr) or below
+// an open key; path parts are separated by '\\'. nullptr on failure.
+RegistryKey RegCreateKey(RegistryKey parent, const std::u16string& path);
+// Opens an existing key; nullptr when it does not exist.
+RegistryKey RegOpenKey(RegistryKey parent, const std::u16string& path);
+void RegCloseKey(RegistryKey key);
+// REG_SZ written with exactly the given bytes (the caller decides on a NUL).
+bool RegSetString(RegistryKey key, const std::u16string& valueName, const char16_t* data, uint32_t byteCount);
+// Size in bytes of a value; false when it does not exist.
+bool RegQueryValueSize(RegistryKey key, const std::u16string& valueName, uint32_t& byteCount);
+// Reads at most byteCount bytes of the value; byteCount becomes the count read.
+bool RegQueryString(RegistryKey key, const std::u16string& valueName, char16_t* buffer, uint32_t& byteCount);
+// Deletes a subkey that has no subkeys of its own.
+bool RegDeleteKey(RegistryKey parent, const std::u16string& subKey);
+// Name of the index-th subkey; false when there is none.
+bool RegEnumKey(RegistryKey key, uint32_t index, std::u16string& name);
+
+// ---------------------------------------------------------------- libraries ----
+
+using LibraryHandle = void*;
+
+LibraryHandle LoadLibrary(const std::u16string& path);   // nullptr on failure
+void* GetProcAddress(LibraryHandle library, const char* name);
+// Full file name of a loaded library; nullptr names the host executable.
+std::u16string GetModuleFileName(LibraryHandle library);
+// The handle of the library that contains this code (the module's own).
+LibraryHandle OwnLibraryHandle();
+
+// The library's own resources (FindResourceW / LoadResource / SizeofResource).
+// Returns false when the resource is not there.
+bool LoadOwnResource(const std::u16string& type, uint32_t id, const uint8_t*& data, uint32_t& size);
+// POSIX has no resource section: data linked into the library registers
+// itself here (from a static initialiser or before first use). The Win32
+// backend finds resources in the DLL's resource section and ignores this.
+void RegisterEmbeddedResource(const std::u16string& type, uint32_t id, const uint8_t* data, uint32_t size);
+
+// ---------------------------------------------------------------- files ----
+
+class File {
+public:
+    File() = default;
+    ~File();
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+
+    // Opens an existing file for reading; others may read but not write.
+    bool OpenRead(const std::u16string& path);
+    // Creates or truncates a file for writing.
+    bool CreateWrite(const std::u16string& path);
+    bool IsOpen() const;
+    void Close();
+
+    uint64_t Length();
+    bool Seek(uint64_t offset);
+    // Returns the count actually transferred.
+    uint32_t Read(uint8_t* buffer, uint32_t count);
+    uint32_t Write(const uint8_t* data, uint32_t count);
+    // Forces written data to the disk.
+    bool Flush();
+
+private:
+    intptr_t handle_ = -1;
+};
+
+bool CreateDirectory(const std::u16string& path);
+// FindFirstFileW: true when something exists under that name.
+bool PathExists(const std::u16string& path);
+bool RemoveFile(const std::u16string& path);
+// Replaces target with source in one step (rename over).
+bool ReplaceFile(const std::u16string& source, const std::u16string& target);
+// Everything up to (not including) the last path separator.
+std::u16string RemoveFileSpec(const std::u16string& path);
+// The separator this build writes between folder and file name.
+char16_t PathSeparator();
+// A per-user folder for data the module writes when the executable's folder
+// is not writable.
+std::u16string UserDataFolder();
+
+// ---------------------------------------------------------------- user ----
+
+// A message box with an OK button. POSIX prints the text to stderr.
+void ShowMessageBox(const std::u16string& text);
+
+}  // namespace platform
