@@ -39,6 +39,9 @@ public:
 Clock& GetClock();
 // Installs a replacement clock (not owned); nullptr restores the real one.
 void SetClock(Clock* clock);
+// The operating system's clock, defined by the backend; GetClock falls back
+// to it and ScaledClock takes its calendar from it.
+Clock& RealClock();
 
 inline uint32_t TickCount() { return GetClock().TickCount(); }
 inline void Sleep(uint32_t milliseconds) { GetClock().Sleep(milliseconds); }
@@ -117,6 +120,10 @@ public:
 
 ComPortOpener& GetComPortOpener();
 void SetComPortOpener(ComPortOpener* opener);   // not owned; nullptr restores the real one
+
+// The backend's own opener, created once by GetComPortOpener on first use.
+// Each backend defines it next to its ComPort (posix/, win32/).
+std::unique_ptr<ComPortOpener> MakeDefaultComPortOpener();
 
 // ---------------------------------------------------------------- registry ----
 
@@ -208,5 +215,12 @@ std::u16string UserDataFolder();
 
 // A message box with an OK button. POSIX prints the text to stderr.
 void ShowMessageBox(const std::u16string& text);
+
+// ---------------------------------------------------------------- backends ----
+//
+// Shared code (platform/*.cpp) defines GetClock, SetClock, the test clocks,
+// GetComPortOpener, SetComPortOpener and the trace calls of Trace.h. A backend
+// (platform/posix/ or platform/win32/) defines every other function above,
+// RealClock and MakeDefaultComPortOpener.
 
 }  // namespace platform
