@@ -1,0 +1,153 @@
+// NV item backup and restore: the 90 items of the card saved to
+// "channel.nvm" in the package folder before the reflash and written back
+// after it.
+#include <vector>
+
+#include "platform/Trace.h"
+#include "upgrade/BackupSafeFile.h"
+#include "upgrade/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/NvBackupTable.h"
+
+namespace upgrade {
+
+namespace {
+
+constexpr const char16_t* kBackupFunction = u"CFWUpgradeDataCDMA7627Module::BackupNVMOP";
+constexpr const char16_t* kRestoreFunction = u"CFWUpgradeDataCDMA7627Module::RestoreNVMOP";
+
+constexpr uint16_t kNvFtmModeItem = 453;
+constexpr uint16_t kStatusNotActive = 5;
+constexpr uint16_t kStatusBadParameter = 6;
+constexpr uint16_t kStatusReadOnly = 7;
+
+bool IsSeparator(char16_t c) { return c == u'\\' || c == platform::PathSeparator(); }
+
+bool SkippedOnBackup(uint16_t status) { return status == kStatusNotActive || status == kStatusBadParameter; }
+
+bool SkippedOnRestore(uint16_t status) {
+    return status == kStatusNotActive || status == kStatusBadParameter || status == kStatusReadOnly;
+}
+
+bool ReadWholeFile(const std::u16string& path, std::vector<uint8_t>& content, std::string& error) {
+    platform::File file;
+    if (!file.OpenRead(path)) {
+        error = "cannot open " + platform::WideToUtf8(path);
+        return false;
+    }
+    const uint64_t length = file.Length();
+    if (length != nvtable::kTableSize) {
+        error = "unexpected length of " + platform::WideToUtf8(path);
+        return false;
+    }
+    content.assign(nvtable::kTableSize, 0);
+    if (file.Read(content.data(), static_cast<uint32_t>(content.size())) != content.size()) {
+        error = "cannot read " + platform::WideToUtf8(path);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool UpgradeModule::CreateNVBackupDirectory(const std::u16string& folder) {
+    std::u16string lookup = folder;
+    if (!folder.empty() && IsSeparator(folder.back())) {
+        if (folder.size() == 3 && folder[1] == u':') {
+            return true;   // a drive root always exists
+        }
+        if (folder.size() > 1) {
+            lookup.pop_back();
+        }
+    }
+    if (platform::PathExists(lookup)) {
+        return true;
+    }
+    return platform::CreateDirectory(folder);
+}
+
+bool UpgradeModule::BackupNVMOP(CPacket& packet, const std::u16string& path) {
+    std::vector<nvtable::NvRecord> records = nvtable::InitialRecords();
+
+    platform::Sleep(500);
+    if (!packet.SendSpc()) {
+        return false;
+    }
+
+    for (nvtable::NvRecord& record : records) {
+        if (record.item >= nvtable::kEndMarker) {
+            break;
+        }
+        if (packet.NvItemRead(record.item, record.data.data(), record.status)) {
+            m_wNvStatus = record.status;
+            continue;
+        }
+        m_wNvStatus = record.status;
+        if (SkippedOnBackup(record.status)) {
+            continue;
+        }
+        if (!packet.NvItemRead(record.item, record.data.data(), record.status)) {
+            m_wNvStatus = record.status;
+            return false;
+        }
+        m_wNvStatus = record.status;
+    }
+
+    const std::vector<uint8_t> table = nvtable::EncodeTable(records);
+    std::string error;
+    if (!WriteFileReplacing(path, table, error)) {
+        FW_TRACE(kBackupFunction, u"Execute BackupNVMOP file write fail: %s", platform::Utf8ToWide(error).c_str());
+        return false;
+    }
+    return true;
+}
+
+bool UpgradeModule::RestoreNVMOP(CPacket& packet, const std::u16string& path) {
+    std::vector<uint8_t> content;
+    std::string error;
+    std::vector<nvtable::NvRecord> records;
+    if (!ReadWholeFile(path, content, error) || !nvtable::DecodeTable(content, records)) {
+        if (error.empty()) {
+            error = "unexpected content of " + platform::WideToUtf8(path);
+        }
+        FW_TRACE(kRestoreFunction, u"Execute RestoreNVMOP file read fail: %s", platform::Utf8ToWide(error).c_str());
+        return false;
+    }
+
+    platform::Sleep(5000);
+    packet.EnterOfflineMode();
+
+    uint8_t ftmMode[nvtable::kItemDataSize] = {};
+    ftmMode[0] = 1;
+    uint16_t status = 0;
+    packet.NvItemWrite(kNvFtmModeItem, ftmMode, status);
+
+    platform::Sleep(500);
+    if (!packet.SendSpc()) {
+        platform::Sleep(2000);
+        if (!packet.SendSpc()) {
+            return false;
+        }
+    }
+
+    platform::Sleep(1000);
+    for (const nvtable::NvRecord& record : records) {
+        if (packet.NvItemWrite(record.item, record.data.data(), status)) {
+            m_wNvStatus = status;
+            continue;
+        }
+        m_wNvStatus = status;
+        if (SkippedOnRestore(status)) {
+            continue;
+        }
+        if (!packet.NvItemWrite(record.item, record.data.data(), status)) {
+            m_wNvStatus = status;
+            return false;
+        }
+        m_wNvStatus = status;
+    }
+
+    platform::Sleep(5000);
+    return true;
+}
+
+}  // namespace upgrade
