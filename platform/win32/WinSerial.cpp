@@ -1,0 +1,138 @@
+// The COM port through the Windows communications API.
+//
+// The port keeps the DCB it last read, so that line settings applied through
+// BuildCommDCB and SetCommState change only baud rate, byte size, parity and
+// stop bits and leave the driver's other fields (flow control, ...) as the
+// device had them.
+#include "platform/win32/WinApi.h"
+
+namespace platform {
+
+namespace {
+
+char ParityLetter(BYTE parity) {
+    switch (parity) {
+        case ODDPARITY: return 'o';
+        case EVENPARITY: return 'e';
+        case MARKPARITY: return 'm';
+        case SPACEPARITY: return 's';
+        default: return 'n';
+    }
+}
+
+BYTE ParityCode(char letter) {
+    switch (letter) {
+        case 'o': case 'O': return ODDPARITY;
+        case 'e': case 'E': return EVENPARITY;
+        case 'm': case 'M': return MARKPARITY;
+        case 's': case 'S': return SPACEPARITY;
+        default: return NOPARITY;
+    }
+}
+
+void ToSettings(const DCB& dcb, LineSettings& out) {
+    out.baudRate = dcb.BaudRate;
+    out.byteSize = dcb.ByteSize;
+    out.parity = ParityLetter(dcb.Parity);
+    out.stopBits = dcb.StopBits == TWOSTOPBITS ? 2 : 1;
+}
+
+void ApplySettings(const LineSettings& settings, DCB& dcb) {
+    dcb.BaudRate = settings.baudRate;
+    dcb.ByteSize = settings.byteSize;
+    dcb.Parity = ParityCode(settings.parity);
+    dcb.fParity = dcb.Parity != NOPARITY ? TRUE : FALSE;
+    dcb.StopBits = settings.stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
+}
+
+class WindowsComPort final : public ComPort {
+public:
+    explicit WindowsComPort(HANDLE handle) : handle_(handle) {
+        dcb_.DCBlength = sizeof(DCB);
+    }
+    ~WindowsComPort() override { ::CloseHandle(handle_); }
+    WindowsComPort(const WindowsComPort&) = delete;
+    WindowsComPort& operator=(const WindowsComPort&) = delete;
+
+    bool GetCommState(LineSettings& out) override {
+        DCB dcb{};
+        dcb.DCBlength = sizeof(DCB);
+        if (!::GetCommState(handle_, &dcb)) return false;
+        dcb_ = dcb;
+        ToSettings(dcb_, out);
+        return true;
+    }
+
+    bool BuildCommDCB(const std::u16string& text, LineSettings& inOut) override {
+        DCB dcb = dcb_;
+        ApplySettings(inOut, dcb);
+        if (!::BuildCommDCBW(win32::Wide(text), &dcb)) return false;
+        dcb_ = dcb;
+        ToSettings(dcb_, inOut);
+        return true;
+    }
+
+    bool SetCommState(const LineSettings& settings) override {
+        DCB dcb = dcb_;
+        ApplySettings(settings, dcb);
+        if (!::SetCommState(handle_, &dcb)) return false;
+        dcb_ = dcb;
+        return true;
+    }
+
+    bool SetupComm(uint32_t inQueue, uint32_t outQueue) override { return ::SetupComm(handle_, inQueue, outQueue) != FALSE; }
+    bool SetCommMask(uint32_t mask) override { return ::SetCommMask(handle_, mask) != FALSE; }
+
+    bool SetCommTimeouts(const PortTimeouts& timeouts) override {
+        COMMTIMEOUTS native{};
+        native.ReadIntervalTimeout = timeouts.readIntervalTimeout;
+        native.ReadTotalTimeoutMultiplier = timeouts.readTotalTimeoutMultiplier;
+        native.ReadTotalTimeoutConstant = timeouts.readTotalTimeoutConstant;
+        native.WriteTotalTimeoutMultiplier = timeouts.writeTotalTimeoutMultiplier;
+        native.WriteTotalTimeoutConstant = timeouts.writeTotalTimeoutConstant;
+        return ::SetCommTimeouts(handle_, &native) != FALSE;
+    }
+
+    bool PurgeComm(uint32_t flags) override { return ::PurgeComm(handle_, flags) != FALSE; }
+
+    uint32_t QueuedInput() override {
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (!::ClearCommError(handle_, &errors, &status)) return 0;
+        return status.cbInQue;
+    }
+
+    uint32_t Read(uint8_t* buffer, uint32_t count) override {
+        if (buffer == nullptr || count == 0) return 0;
+        DWORD done = 0;
+        if (!::ReadFile(handle_, buffer, count, &done, nullptr)) return 0;
+        return done;
+    }
+
+    uint32_t Write(const uint8_t* data, uint32_t count) override {
+        if (data == nullptr || count == 0) return 0;
+        DWORD done = 0;
+        if (!::WriteFile(handle_, data, count, &done, nullptr)) return 0;
+        return done;
+    }
+
+private:
+    HANDLE handle_;
+    DCB dcb_{};
+};
+
+class WindowsComPortOpener final : public ComPortOpener {
+public:
+    std::unique_ptr<ComPort> Open(const std::u16string& deviceName, int32_t) override {
+        HANDLE handle = ::CreateFileW(win32::Wide(deviceName), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) return nullptr;
+        return std::make_unique<WindowsComPort>(handle);
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<ComPortOpener> MakeDefaultComPortOpener() { return std::make_unique<WindowsComPortOpener>(); }
+
+}  // namespace platform
