@@ -1,0 +1,39 @@
+// The outcome of one card's run, as the summary shows it and as a worker
+// hands it to the parent in its JSON event stream.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace fwupgrade {
+
+struct RunResult {
+    std::string device;             // the device path or "COM<n>"
+    int32_t port = 0;
+    int32_t code = 0;               // the module's result code
+    int exitStatus = 0;
+    std::string headline;           // plain words: what happened
+    std::string stepLine;           // the run's trace line of the failing step
+    std::string reasonLine;         // the trace line that says why
+    std::string channelNvm;         // where the NV backup file is (absolute)
+    bool channelNvmWritten = false;
+    std::string lockBackup;         // where the lock backup file is (absolute)
+    bool lockBackupWritten = false;
+    std::string logFile;            // the text log of the run, if any
+    std::string folder;             // the card's working folder
+};
+
+nlohmann::json ToJson(const RunResult& result);
+RunResult RunResultFromJson(const nlohmann::json& event);
+
+// One line of the event stream ("{\"event\":\"progress\",\"percent\":45}").
+std::string ProgressEvent(int percent);
+std::string ResultEvent(const RunResult& result);
+
+// The human summary of one card: a few lines, the failure ones last.
+std::string SummaryText(const RunResult& result);
+
+}  // namespace fwupgrade
