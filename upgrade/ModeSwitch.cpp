@@ -1,0 +1,106 @@
+// Identifying the card and taking it from its firmware into the boot
+// downloader. Most steps only trace a failure: a card already in download
+// mode does not answer the diagnostic ones, and the parameter request after
+// the reopen decides.
+#include <cstring>
+#include <string_view>
+
+#include "platform/Platform.h"
+#include "platform/Trace.h"
+#include "upgrade/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/PhoneType.h"
+
+namespace upgrade {
+namespace {
+
+constexpr const char16_t* kSwitch = u"CFWUpgradeDataCDMA7627Module::SwitchToDownload";
+constexpr const char16_t* kPhoneType = u"CFWUpgradeDataCDMA7627Module::SelectPhoneType";
+constexpr uint16_t kNvFtmModeItem = 453;
+
+// The version text of the answer, at most 30 characters, never past its field.
+std::string_view VersionText(const packet::SoftwareVersionRecord& record) {
+    const size_t field = sizeof(record.version) - 1;
+    const void* end = std::memchr(record.version, 0, field);
+    return std::string_view(record.version, end ? static_cast<const char*>(end) - record.version : field);
+}
+
+}  // namespace
+
+bool UpgradeModule::SwitchToDownload(CPacket& packet, int32_t port) {
+    FW_TRACE(kSwitch, u"Current Port is %d.......", port);
+    FW_TRACE(kSwitch, u"Execute InitPort function");
+    if (!InitPort(packet, port)) {
+        FW_TRACE(kSwitch, u"Execute InitPort2 function");
+        if (!InitPort(packet, port)) FW_TRACE(kSwitch, u"Execute InitPort2 function fail");
+    }
+    FW_TRACE(kSwitch, u"Execute TouchPort function");
+    if (!packet.TouchPort()) {
+        FW_TRACE(kSwitch, u"Execute TouchPort2 function");
+        if (!packet.TouchPort()) FW_TRACE(kSwitch, u"Execute TouchPort2 function fail");
+    }
+    FW_TRACE(kSwitch, u"Execute SendSpc function");
+    if (!packet.SendSpc()) FW_TRACE(kSwitch, u"Execute SendSpc function fail");
+    platform::Sleep(50);
+    FW_TRACE(kSwitch, u"Execute EnterOfflineMode function");
+    if (!packet.EnterOfflineMode()) FW_TRACE(kSwitch, u"Execute EnterOfflineMode function fail");
+    platform::Sleep(50);
+
+    uint8_t ftm[128] = {};
+    ftm[0] = m_byFtmMode;
+    uint16_t status = 0;
+    packet.NvItemWrite(kNvFtmModeItem, ftm, status);
+    platform::Sleep(2000);
+    platform::Sleep(50);
+
+    FW_TRACE(kSwitch, u"Function: SwitchDownloader");
+    if (!packet.SwitchDownloader()) FW_TRACE(kSwitch, u"Execute SwitchDownloader function fail");
+    platform::Sleep(5000);   // the card restarts into the boot downloader
+
+    FW_TRACE(kSwitch, u"Current Port is %d.......", port);
+    if (!ReOpenCOMPort(packet, port)) FW_TRACE(kSwitch, u"Execute ReOpenCOMPort function fail");
+
+    FW_TRACE(kSwitch, u"Current Port is %d.......", port);
+    packet::ParamRecord params{};
+    FW_TRACE(kSwitch, u"Function: ParamRequest");
+    if (packet.ParamRequest(params)) return true;
+
+    FW_TRACE(kSwitch, u"Function: ParamRequest fail");
+    platform::Sleep(200);
+    if (packet.CommunicateWithMobile()) {
+        // Still in its firmware: ask once more for the boot downloader.
+        FW_TRACE(kSwitch, u"Function: CommunicateWithMobile");
+        if (!packet.SwitchDownloader()) FW_TRACE(kSwitch, u"Function: SwitchDownloader fail");
+        platform::Sleep(5000);
+        FW_TRACE(kSwitch, u"Function: TouchPort fail");
+        packet.TouchPort();
+        FW_TRACE(kSwitch, u"Function: DoNoop fail");
+        return packet.DoNoop();
+    }
+    FW_TRACE(kSwitch, u"Function: DoNoop fail");
+    if (packet.DoNoop()) return true;
+    platform::Sleep(500);
+    return false;
+}
+
+bool UpgradeModule::SelectPhoneType(CPacket& packet) {
+    packet::SoftwareVersionRecord record{};
+    bool read = false;
+    for (int attempt = 0; attempt < 3 && !read; ++attempt) {
+        FW_TRACE(kPhoneType, u"Function: pPacket->GetSoftwareVersion");
+        read = packet.GetSoftwareVersion(record);
+        if (!read) platform::Sleep(500);
+    }
+    if (!read) return false;
+
+    const std::string_view version = VersionText(record);
+    FW_TRACE(kPhoneType, u"%s", platform::AnsiToWide(std::string(version)).c_str());
+    const int markers = CountQ7kMarkers(version);
+    for (int i = 0; i < markers; ++i) {
+        bIsQ7 = 1;
+        FW_TRACE(kPhoneType, u"Execute  bIsQ7 = true;");
+    }
+    FW_TRACE(kPhoneType, u"Execute  GetSoftwareVersion bResult = true");
+    return true;
+}
+
+}  // namespace upgrade
