@@ -39,9 +39,12 @@ void RegCloseKey(RegistryKey key) {
 
 bool RegSetString(RegistryKey key, const std::u16string& valueName, const char16_t* data, uint32_t byteCount) {
     if (key == nullptr || (data == nullptr && byteCount != 0)) return false;
-    static const char16_t empty = u'\0';
-    const BYTE* bytes = reinterpret_cast<const BYTE*>(data != nullptr ? data : &empty);
-    return ::RegSetValueExW(Native(key), win32::Wide(valueName), 0, REG_SZ, bytes, byteCount) == ERROR_SUCCESS;
+    // RegSetValueExW counts a terminator the caller left out when one follows
+    // the data in memory. The value must hold exactly the bytes given, so the
+    // data is copied in front of a unit that is not a terminator.
+    std::vector<BYTE> bytes(static_cast<size_t>(byteCount) + 2, 0xFF);
+    if (byteCount != 0) std::copy_n(reinterpret_cast<const BYTE*>(data), byteCount, bytes.data());
+    return ::RegSetValueExW(Native(key), win32::Wide(valueName), 0, REG_SZ, bytes.data(), byteCount) == ERROR_SUCCESS;
 }
 
 bool RegQueryValueSize(RegistryKey key, const std::u16string& valueName, uint32_t& byteCount) {
