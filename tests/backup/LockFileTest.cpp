@@ -1,0 +1,148 @@
+#include <algorithm>
+
+#include "tests/backup/BackupFixture.h"
+#include "upgrade/BackupSafeFile.h"
+
+namespace backup_test {
+namespace {
+
+using LockFiles = BackupTest;
+
+std::vector<std::string> Paths(const std::vector<upgrade::LockFileEntry>& list) {
+    std::vector<std::string> paths;
+    for (const auto& entry : list) {
+        paths.push_back(platform::WideToUtf8(entry.path));
+    }
+    return paths;
+}
+
+TEST_F(LockFiles, NestedFilesAreSavedInWalkOrderAndWrittenBackInChunks) {
+    FillCard();
+    card_.files["vek/z"] = Pattern(1024, 9);   // exactly one chunk
+    OpenPort();
+
+    std::vector<upgrade::LockFileEntry> list;
+    ASSERT_TRUE(module_.EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
+    EXPECT_EQ(Paths(list), (std::vector<std::string>{"vek/a", "vek/z", "vek/sub/b", "vek/sub/deep/empty"}));
+    EXPECT_TRUE(card_.lockAccess);
+
+    ASSERT_TRUE(module_.BackupLockFile(list, packet_));
+    EXPECT_EQ(list[0].size, 100);
+    EXPECT_EQ(list[1].size, 1024);
+    EXPECT_EQ(list[2].size, 3000);
+    EXPECT_EQ(list[3].size, 0);
+    EXPECT_FALSE(card_.lockAccess);
+    std::vector<uint8_t> expected = card_.files["vek/a"];
+    for (const char* path : {"vek/z", "vek/sub/b"}) {
+        expected.insert(expected.end(), card_.files[path].begin(), card_.files[path].end());
+    }
+    EXPECT_EQ(Slurp("VEKLock_1"), expected);
+    EXPECT_EQ(card_.Count("efsread vek/sub/deep/empty 0 1024"), 1u);
+    EXPECT_EQ(card_.Count("efsread vek/z"), 1u);
+
+    const auto before = card_.files;
+    for (auto& [path, content] : card_.files) {
+        content = Pattern(7, 0xEE);   // the new firmware brings other files
+    }
+    card_.log.clear();
+    ASSERT_TRUE(module_.RestoreLockFile(packet_, list));
+    EXPECT_EQ(card_.files, before);
+    EXPECT_EQ(card_.Count("efswrite vek/sub/b 0 1024"), 1u);
+    EXPECT_EQ(card_.Count("efswrite vek/sub/b 1024 1024"), 1u);
+    EXPECT_EQ(card_.Count("efswrite vek/sub/b 2048 952"), 1u);
+    EXPECT_EQ(card_.Count("efswrite vek/a 0 100"), 1u);
+    EXPECT_EQ(card_.Count("efswrite vek/sub/deep/empty"), 0u);
+    EXPECT_EQ(card_.Count("efsopen vek/sub/deep/empty w"), 1u);
+    EXPECT_EQ(card_.log.front(), "lock on");
+    EXPECT_EQ(card_.log.back(), "lock off");
+    EXPECT_EQ(Messages("CFWUpgradeDataCDMA7627Module::BackupLockFile").front(), "BackupLockFile");
+    EXPECT_EQ(Messages("CFWUpgradeDataCDMA7627Module::RestoreLockFile").front(), "RestoreLockFile");
+}
+
+TEST_F(LockFiles, AnEmptyFolderGivesAnEmptyBackupAndLeavesAccessOn) {
+    card_.dirs = {"vek"};
+    OpenPort();
+    std::vector<upgrade::LockFileEntry> list;
+    ASSERT_TRUE(module_.EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
+    EXPECT_TRUE(list.empty());
+    ASSERT_TRUE(module_.BackupLockFile(list, packet_));
+    EXPECT_TRUE(Exists("VEKLock_1"));
+    EXPECT_TRUE(Slurp("VEKLock_1").empty());
+    EXPECT_TRUE(card_.lockAccess);
+    card_.log.clear();
+    ASSERT_TRUE(module_.RestoreLockFile(packet_, list));
+    EXPECT_EQ(card_.log, (std::vector<std::string>{"lock on", "lock off"}));
+}
+
+TEST_F(LockFiles, TheWalkFailsWithoutTheFolderAndIgnoresDotEntries) {
+    OpenPort();
+    std::vector<upgrade::LockFileEntry> list;
+    EXPECT_FALSE(module_.EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
+
+    FillCard();
+    card_.listDotEntries = true;   // a card that lists "." and ".." would send a plain walk round forever
+    list.clear();
+    ASSERT_TRUE(module_.EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
+    EXPECT_EQ(Paths(list), (std::vector<std::string>{"vek/a", "vek/sub/b", "vek/sub/deep/empty"}));
+
+    card_.lockSwitchFails = true;
+    card_.log.clear();
+    list.clear();
+    EXPECT_FALSE(module_.EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
+    EXPECT_EQ(card_.log, (std::vector<std::string>{"lock on"}));
+}
+
+// A file whose length or content cannot be read completely is never saved:
+// an unknown length would be restored as an empty file, a short chunk would
+// shift every later file of the backup.
+TEST_F(LockFiles, UnknownLengthOrShortReadFailsTheBackupAndKeepsTheOlderOne) {
+    FillCard();
+    OpenPort();
+    std::vector<upgrade::LockFileEntry> list;
+    ASSERT_TRUE(module_.EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
+    const std::vector<uint8_t> older = Pattern(3100, 4);
+    Put("VEKLock_1", older);
+
+    card_.fstatFails = {"vek/sub/deep/empty"};
+    EXPECT_FALSE(module_.BackupLockFile(list, packet_));
+    EXPECT_TRUE(card_.log.back() == "efsclose vek/sub/deep/empty");
+    EXPECT_EQ(Slurp("VEKLock_1"), older);
+    EXPECT_FALSE(Exists(platform::WideToUtf8(upgrade::ReplacementFileName(u"VEKLock_1"))));
+
+    card_.fstatFails.clear();
+    card_.shortReads["vek/sub/b"] = 1000;
+    EXPECT_FALSE(module_.BackupLockFile(list, packet_));
+    EXPECT_EQ(Slurp("VEKLock_1"), older);
+    const auto messages = Messages("CFWUpgradeDataCDMA7627Module::BackupLockFile");
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), "Execute CopyNVFileFromEFS function fail"), 2);
+    EXPECT_TRUE(card_.lockAccess);   // a failed backup does not switch access off
+}
+
+TEST_F(LockFiles, ARestoreWithoutItsBackupOrWithTheWrongLengthSendsNothing) {
+    FillCard();
+    OpenPort();
+    std::vector<upgrade::LockFileEntry> list;
+    ASSERT_TRUE(module_.EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
+    ASSERT_TRUE(module_.BackupLockFile(list, packet_));
+    const auto saved = Slurp("VEKLock_1");
+
+    ::unlink("VEKLock_1");
+    card_.log.clear();
+    EXPECT_FALSE(module_.RestoreLockFile(packet_, list));
+    EXPECT_TRUE(card_.log.empty());
+
+    Put("VEKLock_1", std::vector<uint8_t>(saved.begin(), saved.end() - 1));
+    EXPECT_FALSE(module_.RestoreLockFile(packet_, list));
+    EXPECT_TRUE(card_.log.empty());
+
+    Put("VEKLock_1", saved);
+    card_.writeFails = {"vek/sub/b"};
+    EXPECT_FALSE(module_.RestoreLockFile(packet_, list));
+    EXPECT_EQ(card_.files["vek/a"], Pattern(100, 1));   // restored before the failure
+    EXPECT_EQ(card_.Count("efsclose vek/sub/b"), 0u);
+}
+
+TEST(LockBackupName, IsNumberOneInTheCurrentFolder) { EXPECT_EQ(upgrade::LockBackupFileName(), u"VEKLock_1"); }
+
+}  // namespace
+}  // namespace backup_test

@@ -1,0 +1,181 @@
+#include <sys/stat.h>
+
+#include "tests/backup/BackupFixture.h"
+#include "upgrade/BackupSafeFile.h"
+#include "upgrade/NvBackupTable.h"
+
+namespace backup_test {
+namespace {
+
+namespace nv = upgrade::nvtable;
+
+using NvBackup = BackupTest;
+
+TEST_F(NvBackup, TheTableHoldsEveryItemWithItsStatusAndInactiveItemsAsZero) {
+    FillCard();
+    card_.inactive = {1631, 4837};
+    card_.readStatus[1943] = 6;
+    OpenPort();
+    ASSERT_TRUE(module_.BackupNVMOP(packet_, ChannelPathW()));
+
+    const std::vector<uint8_t> table = Slurp(ChannelPath());
+    std::vector<nv::NvRecord> records;
+    ASSERT_TRUE(nv::DecodeTable(table, records));
+    ASSERT_EQ(records.size(), 90u);
+    for (const nv::NvRecord& record : records) {
+        const bool skipped = record.item == 1631 || record.item == 4837 || record.item == 1943;
+        EXPECT_EQ(record.status, record.item == 1943 ? 6 : skipped ? 5 : 0) << record.item;
+        const std::array<uint8_t, 128> none{};
+        EXPECT_EQ(record.data, skipped ? none : ItemBytes(record.item)) << record.item;
+    }
+    EXPECT_EQ(records[88].item, 836);
+    EXPECT_EQ(card_.Count("nvread"), 90u);   // skipped items are not read twice
+    ASSERT_FALSE(card_.log.empty());
+    EXPECT_EQ(card_.log.front(), "spc");
+    EXPECT_EQ(clock_.Pauses().front(), 500u);
+    EXPECT_EQ(module_.m_wNvStatus, 5);   // the last item was inactive
+    EXPECT_FALSE(Exists(platform::WideToUtf8(upgrade::ReplacementFileName(ChannelPathW()))));
+}
+
+TEST_F(NvBackup, AFailingItemIsReadOnceMoreAndThenFailsWithoutTouchingTheOlderFile) {
+    FillCard();
+    const std::vector<uint8_t> older(nv::kTableSize, 0x33);
+    Put(ChannelPath(), older);
+
+    card_.silentNvReads[447] = 3;   // one whole read without an answer, then the retry works
+    OpenPort();
+    ASSERT_TRUE(module_.BackupNVMOP(packet_, ChannelPathW()));
+    std::vector<nv::NvRecord> records;
+    ASSERT_TRUE(nv::DecodeTable(Slurp(ChannelPath()), records));
+    EXPECT_EQ(records[6].item, 447);
+    EXPECT_EQ(records[6].status, 0);
+    EXPECT_EQ(records[6].data, ItemBytes(447));
+
+    Put(ChannelPath(), older);
+    card_.log.clear();
+    card_.readStatus[22] = 7;   // read-only is no reason to skip while saving
+    ASSERT_FALSE(module_.BackupNVMOP(packet_, ChannelPathW()));
+    EXPECT_EQ(card_.Count("nvread 22"), 2u);
+    EXPECT_EQ(card_.Count("nvread 88"), 0u);
+    EXPECT_EQ(module_.m_wNvStatus, 7);
+    EXPECT_EQ(Slurp(ChannelPath()), older);
+}
+
+TEST_F(NvBackup, ARefusedServiceCodeReadsNothing) {
+    FillCard();
+    card_.spcRefusals = 1;
+    OpenPort();
+    EXPECT_FALSE(module_.BackupNVMOP(packet_, ChannelPathW()));
+    EXPECT_EQ(card_.Count("nvread"), 0u);
+    EXPECT_FALSE(Exists(ChannelPath()));
+}
+
+TEST_F(NvBackup, AnUnwritableFolderIsATracedFailure) {
+    FillCard();
+    OpenPort();
+    const std::u16string missing = platform::Utf8ToWide(folder_ + "/no/such/channel.nvm");
+    EXPECT_FALSE(module_.BackupNVMOP(packet_, missing));
+    EXPECT_EQ(Messages("CFWUpgradeDataCDMA7627Module::BackupNVMOP").size(), 1u);
+}
+
+using NvRestore = BackupTest;
+
+TEST_F(NvRestore, WritesBackEveryItemAndSkipsInactiveAndReadOnlyOnes) {
+    FillCard();
+    card_.inactive = {1632};
+    OpenPort();
+    ASSERT_TRUE(module_.BackupNVMOP(packet_, ChannelPathW()));
+    const auto before = card_.nv;
+
+    for (auto& [item, data] : card_.nv) {
+        data.fill(0xEE);   // the new firmware comes up with other values
+    }
+    card_.readOnly = {77, 1943};
+    card_.log.clear();
+    clock_.ClearPauses();
+    ASSERT_TRUE(module_.RestoreNVMOP(packet_, ChannelPathW()));
+
+    for (const auto& [item, data] : before) {
+        const bool kept = card_.readOnly.count(item) != 0 || card_.inactive.count(item) != 0;
+        EXPECT_EQ(card_.nv[item] == data, !kept) << item;
+    }
+    EXPECT_EQ(card_.Count("nvwrite"), 91u);   // 453 twice, nothing retried
+    ASSERT_GE(card_.log.size(), 4u);
+    EXPECT_EQ(card_.log[0], "offline");
+    EXPECT_EQ(card_.log[1], "nvwrite 453");
+    EXPECT_EQ(card_.log[2], "spc");
+    EXPECT_EQ(card_.log[3], "nvwrite 77");
+    EXPECT_EQ(clock_.Pauses().front(), 5000u);
+    EXPECT_EQ(clock_.Pauses().back(), 5000u);
+    const auto pauses = clock_.Pauses();
+    EXPECT_NE(std::find(pauses.begin(), pauses.end(), 500u), pauses.end());
+    EXPECT_NE(std::find(pauses.begin(), pauses.end(), 1000u), pauses.end());
+}
+
+TEST_F(NvRestore, ATableOfAnyOtherLengthSendsNothing) {
+    OpenPort();
+    Put(ChannelPath(), std::vector<uint8_t>(nv::kTableSize - 1, 0));
+    EXPECT_FALSE(module_.RestoreNVMOP(packet_, ChannelPathW()));
+    Put(ChannelPath(), std::vector<uint8_t>(nv::kTableSize + 1, 0));
+    EXPECT_FALSE(module_.RestoreNVMOP(packet_, ChannelPathW()));
+    ::unlink(ChannelPath().c_str());
+    EXPECT_FALSE(module_.RestoreNVMOP(packet_, ChannelPathW()));
+    EXPECT_TRUE(card_.log.empty());
+    EXPECT_EQ(Messages("CFWUpgradeDataCDMA7627Module::RestoreNVMOP").size(), 3u);
+}
+
+TEST_F(NvRestore, ATransportFailureIsRetriedOnceAndTwiceFailsTheRestore) {
+    FillCard();
+    OpenPort();
+    ASSERT_TRUE(module_.BackupNVMOP(packet_, ChannelPathW()));
+
+    card_.silentNvWrites[1650] = 3;
+    ASSERT_TRUE(module_.RestoreNVMOP(packet_, ChannelPathW()));
+
+    card_.log.clear();
+    card_.silentNvWrites[1650] = 6;
+    EXPECT_FALSE(module_.RestoreNVMOP(packet_, ChannelPathW()));
+    EXPECT_EQ(card_.log.back(), "nvwrite 1650");
+    EXPECT_EQ(card_.Count("nvwrite 1651"), 0u);
+    EXPECT_EQ(module_.m_wNvStatus, 0xFFFF);
+}
+
+TEST_F(NvRestore, TheServiceCodeIsSentOnceMoreAfterTwoSeconds) {
+    FillCard();
+    OpenPort();
+    ASSERT_TRUE(module_.BackupNVMOP(packet_, ChannelPathW()));
+
+    card_.spcRefusals = 1;
+    clock_.ClearPauses();
+    ASSERT_TRUE(module_.RestoreNVMOP(packet_, ChannelPathW()));
+    const auto pauses = clock_.Pauses();
+    EXPECT_NE(std::find(pauses.begin(), pauses.end(), 2000u), pauses.end());
+
+    card_.spcRefusals = 2;
+    card_.log.clear();
+    EXPECT_FALSE(module_.RestoreNVMOP(packet_, ChannelPathW()));
+    EXPECT_EQ(card_.Count("nvwrite"), 1u);   // only the FTM mode switch
+}
+
+TEST(NvBackupFolder, ExistingNewAndDriveRootFolders) {
+    char pattern[] = "/tmp/backup_dir_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string base = pattern;
+    const std::u16string sep(1, platform::PathSeparator());
+
+    EXPECT_TRUE(upgrade::UpgradeModule::CreateNVBackupDirectory(platform::Utf8ToWide(base)));
+    EXPECT_TRUE(upgrade::UpgradeModule::CreateNVBackupDirectory(platform::Utf8ToWide(base) + sep));
+    const std::u16string fresh = platform::Utf8ToWide(base + "/fresh");
+    EXPECT_TRUE(upgrade::UpgradeModule::CreateNVBackupDirectory(fresh + sep));
+    struct stat info {};
+    EXPECT_EQ(::stat((base + "/fresh").c_str(), &info), 0);
+    EXPECT_FALSE(upgrade::UpgradeModule::CreateNVBackupDirectory(platform::Utf8ToWide(base + "/x/y")));
+    // A drive root exists without asking the file system (there is no "Q:" here).
+    EXPECT_TRUE(upgrade::UpgradeModule::CreateNVBackupDirectory(u"Q:\\"));
+    EXPECT_FALSE(::stat("Q:", &info) == 0);
+    ::rmdir((base + "/fresh").c_str());
+    ::rmdir(base.c_str());
+}
+
+}  // namespace
+}  // namespace backup_test
