@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "packet/Serial.h"
@@ -42,6 +43,8 @@ struct ParamRecord {
 
 // The decoded answer: byte 0 is the response code; the streaming status
 // report keeps its two bytes as record bytes 1 and 2.
+struct PacketState;
+
 struct ResponseRecord {
     static constexpr size_t kSize = 512;
     uint8_t bytes[kSize] = {};
@@ -55,6 +58,8 @@ public:
     static constexpr size_t kResponseBufferSize = 2050;
     static constexpr size_t kPayloadSize = 1024;
     static constexpr size_t kBlockWrittenCapacity = 64;
+    // The service programming code SendSpc sends: six ASCII decimal digits.
+    static constexpr char kDefaultServiceProgrammingCode[] = "000000";
 
     CPacket();
     virtual ~CPacket();
@@ -122,10 +127,33 @@ public:
     uint32_t BuildFrame();
     bool SendPacket(uint8_t attempts, uint32_t timeoutMs);
     bool ParseFrame();
+    PacketMode Mode() const;
+    void SetMode(PacketMode mode);
+    // FCS of n bytes stored behind them, low byte first; returns n + 2.
+    static uint32_t AppendFcs(uint8_t* bytes, uint32_t n);
+    // True when n is not 0 and the n bytes (ending in their FCS) check.
+    static bool CheckFcs(const uint8_t* bytes, uint16_t n);
+
+    // ---- the streaming download receive path of its own
+    bool SendStreamingPacket(uint32_t timeoutMs);
+    bool ParseStreamingFrames();
+    bool ParseStreamingFrame(const uint8_t* bytes, uint32_t n);
+
+    // ---- texts of the device's status codes ("" where a code has none)
+    static const char* DiagErrorText(uint8_t code);
+    static const char* GetNvStatusText(uint16_t status);
+    static const char* NakReasonText(uint16_t reason);
+    static const char* StreamErrorText(uint32_t reason);
+    static const char* FileSystemStatusText(uint8_t status);
+
+    using State = PacketState;
 
 private:
-    struct State;
-    State* state_;
+    bool SendEfs(bool clearTextOnTransportFailure);
+    void ComposeError(const std::string& prefix);
+    void RefuseRequest(const std::string& prefix);
+
+    std::unique_ptr<State> state_;
 };
 
 }  // namespace packet

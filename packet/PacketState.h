@@ -1,0 +1,145 @@
+// The private state behind CPacket: the command and answer records, the
+// fixed request and response buffers, the read-ahead buffer of the streaming
+// receive path and the error texts. Shared by the files of this folder only.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string>
+
+#include "packet/Codec.h"
+#include "packet/Packet.h"
+
+namespace packet {
+
+// The command to send. Each command sets every field its builder reads.
+struct RequestRecord {
+    uint8_t command = 0;
+    // diagnostic
+    uint8_t subsystem = 0;
+    uint16_t value16 = 0;          // NV item, mode, or subsystem command code
+    uint8_t nvData[128] = {};
+    uint16_t nvStatus = 0;
+    uint8_t mac[6] = {};
+    uint8_t subsystemStatus = 0;
+    uint8_t fsOperation = 0;       // command 0x59
+    uint8_t fsValue = 0;
+    // download mode and streaming
+    uint8_t parameter = 0;         // security mode or image type
+    uint32_t address = 0;
+    uint32_t length = 0;
+    uint8_t data[CPacket::kPayloadSize] = {};
+};
+
+struct PacketState {
+    RequestRecord request;
+    ResponseRecord response;
+    PacketMode mode = PacketMode::Diag;
+
+    // The unescaped request body (Raw mode: placed by the caller) and the
+    // finished frame that goes to the port.
+    uint8_t requestBuffer[CPacket::kRequestBufferSize] = {};
+    uint32_t requestLength = 0;
+    bool requestOverflow = false;
+    uint8_t frame[CPacket::kRequestBufferSize] = {};
+    uint32_t frameLength = 0;
+
+    // First the bytes read, after decoding the decoded answer with its FCS.
+    uint8_t responseBuffer[CPacket::kResponseBufferSize] = {};
+    uint16_t responseLength = 0;
+    uint16_t rawReceivedLength = 0;
+    uint32_t decodedLength = 0;
+
+    std::string errorText;
+    std::string composedText;
+
+    uint8_t payload[CPacket::kPayloadSize] = {};
+    uint32_t payloadLength = 0;
+
+    codec::ReadAhead readAhead;
+    uint32_t lastStepLength = 0;
+
+    // streaming state
+    bool partitionOverride = false;
+    uint32_t announceSize = 0;
+    uint32_t announceMode = 0;
+    uint32_t blockWritten[CPacket::kBlockWrittenCapacity] = {};
+    uint8_t blockWrittenCount = 0;
+
+    // an EFS2 answer, unescaped; zero beyond its end
+    uint8_t efsWork[CPacket::kRequestBufferSize] = {};
+    uint32_t efsLength = 0;
+
+    // decoded answers that do not fit the plain response bytes
+    SoftwareVersionRecord version = {};
+    ParamRecord param = {};
+
+    // Byte i of the decoded answer; 0 beyond its end.
+    uint8_t Answer(size_t i) const { return i < decodedLength && i < CPacket::kResponseBufferSize ? responseBuffer[i] : 0; }
+    uint16_t AnswerLe16(size_t i) const { return static_cast<uint16_t>(Answer(i) | Answer(i + 1) << 8); }
+    uint16_t AnswerBe16(size_t i) const { return static_cast<uint16_t>(Answer(i) << 8 | Answer(i + 1)); }
+    uint32_t AnswerLe32(size_t i) const {
+        return static_cast<uint32_t>(Answer(i)) | static_cast<uint32_t>(Answer(i + 1)) << 8 |
+               static_cast<uint32_t>(Answer(i + 2)) << 16 | static_cast<uint32_t>(Answer(i + 3)) << 24;
+    }
+};
+
+// Appends fields to the request body; a body that would not fit the request
+// buffer marks the request as refused instead of writing past the buffer.
+class BodyWriter {
+public:
+    explicit BodyWriter(PacketState& s) : s_(s) {}
+    void U8(uint8_t v) { Bytes(&v, 1); }
+    void Le16(uint16_t v) {
+        const uint8_t b[2] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
+        Bytes(b, 2);
+    }
+    void Be16(uint16_t v) {
+        const uint8_t b[2] = {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
+        Bytes(b, 2);
+    }
+    void Le32(uint32_t v) {
+        const uint8_t b[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
+                              static_cast<uint8_t>(v >> 24)};
+        Bytes(b, 4);
+    }
+    void Be32(uint32_t v) {
+        const uint8_t b[4] = {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16),
+                              static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
+        Bytes(b, 4);
+    }
+    void Bytes(const uint8_t* data, size_t n) {
+        if (n > CPacket::kRequestBufferSize - s_.requestLength) {
+            s_.requestOverflow = true;
+            return;
+        }
+        if (n != 0) {
+            std::memcpy(s_.requestBuffer + s_.requestLength, data, n);
+        }
+        s_.requestLength += static_cast<uint32_t>(n);
+    }
+
+private:
+    PacketState& s_;
+};
+
+// Request-body builders and answer parsers of each command set.
+void BuildDiagRequest(PacketState& s);
+void BuildDownloadRequest(PacketState& s);
+void BuildStreamingRequest(PacketState& s);
+bool ParseDiagResponse(PacketState& s);
+bool ParseDownloadResponse(PacketState& s);
+bool ParseStreamingResponse(PacketState& s);
+
+// Texts shared between the files of this folder.
+inline constexpr const char* kTextCannotSend = "Port Cannot Send desired data to the Phone";
+inline constexpr const char* kTextCannotReceive = "Port Cannot Receive Desired Data from the Phone";
+inline constexpr const char* kTextTooLarge = "The Received Data from the Phone is Too Large";
+inline constexpr const char* kTextNoEndFlag = "the Received Data is Wrong without End Flag(0x7e)";
+inline constexpr const char* kTextWrongCrc = "the Received Data is Wrong with Wrong CRC Checksum";
+inline constexpr const char* kTextStreamingCrc = "the Received Data is Wrong with CRC Checksum";
+// A request whose frame would not fit the request buffer is not sent.
+inline constexpr const char* kTextRequestTooLarge = "The Request Data to the Phone is Too Large";
+
+}  // namespace packet
