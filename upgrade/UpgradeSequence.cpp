@@ -33,12 +33,6 @@ constexpr int DLCEFS = 97;
 
 }  // namespace
 
-UpgradeModule::UpgradeModule(ProgressReporter reporter) : reporter_(std::move(reporter)) {}
-
-void UpgradeModule::ShowRatio(int percent) {
-    if (reporter_) reporter_(percent);
-}
-
 void UpgradeModule::DealError(std::unique_ptr<CPacket>& packet) {
     FW_TRACE(u"CFWUpgradeDataCDMA7627Module::DealError", u"Function: DealError");
     if (packet) {

@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "TempFolder.h"
+#include "TraceCapture.h"
+#include "platform/Platform.h"
+#include "upgrade/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/ProgrammerResource.h"
+#include "upgrade/UpgradeInternal.h"
+
+using namespace upgrade;
+using namespace upgrade_test;
+
+namespace {
+
+uint32_t Le32(const uint8_t* p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+std::vector<uint8_t> ReadAll(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+TEST(ProgrammerImage, EmbeddedImageHasTheProgrammerLayout) {
+    RegisterProgrammerResource();
+    const uint8_t* data = nullptr;
+    uint32_t size = 0;
+    ASSERT_TRUE(platform::LoadOwnResource(u"BIN", 102, data, size));
+    ASSERT_EQ(size, 177376u);
+    EXPECT_EQ(Le32(data + 8), 0x00500028u);
+    EXPECT_EQ(Le32(data + 12), 0x00500028u);
+    const uint32_t imageSize = Le32(data + 16);
+    const uint32_t codeSize = Le32(data + 20);
+    EXPECT_EQ(imageSize, size - 40);
+    EXPECT_EQ(Le32(data + 28), 256u);
+    EXPECT_EQ(Le32(data + 36), 1202u);
+    EXPECT_EQ(codeSize + 256 + 1202, imageSize);
+    EXPECT_EQ(Le32(data + 24), 0x00500028u + codeSize) << "signature follows the code";
+    EXPECT_EQ(Le32(data + 32), 0x00500028u + codeSize + 256) << "certificates follow the signature";
+}
+
+TEST(ProgrammerImage, ExtractionFallsBackToTheNextFolder) {
+    TempFolder folder;
+    const std::u16string unwritable = folder.WideFile("no/such/folder");
+    const std::u16string fallback = folder.WideFile("user");
+    std::u16string written;
+    TraceCapture trace;
+    ASSERT_TRUE(ExtractProgrammerTo({unwritable, fallback}, written));
+    EXPECT_EQ(written, fallback + platform::PathSeparator() + u"armprgVEKMSM7627.bin");
+    EXPECT_TRUE(trace.ContainsPart("Cannot write the programmer to"));
+
+    const std::vector<uint8_t> onDisk = ReadAll(folder.path() / "user" / "armprgVEKMSM7627.bin");
+    const uint8_t* data = nullptr;
+    uint32_t size = 0;
+    ASSERT_TRUE(platform::LoadOwnResource(u"BIN", 102, data, size));
+    EXPECT_EQ(onDisk, std::vector<uint8_t>(data, data + size));
+}
+
+TEST(ProgrammerImage, NoWritableFolderFails) {
+    TempFolder folder;
+    std::u16string written;
+    EXPECT_FALSE(ExtractProgrammerTo({folder.WideFile("a/b"), folder.WideFile("c/d")}, written));
+    EXPECT_TRUE(written.empty());
+    const std::u16string tooLong(300, u'x');
+    TraceCapture trace;
+    EXPECT_FALSE(ExtractProgrammerTo({tooLong}, written));
+    EXPECT_TRUE(trace.ContainsPart("Refuse the programmer path"));
+}
+
+TEST(ProgrammerImage, TheRunLoadsTheFileExtractionWrote) {
+    ASSERT_TRUE(UpgradeModule::ExtractProgrammer());
+    const std::u16string written = UpgradeModule::ExtractedProgrammerPath();
+    EXPECT_EQ(written, platform::RemoveFileSpec(platform::GetModuleFileName(nullptr)) + platform::PathSeparator() +
+                           u"armprgVEKMSM7627.bin");
+    UpgradeModule module;
+    EXPECT_TRUE(module.SelectArmprgAccordingToPidVid(u"ignored"));
+    EXPECT_EQ(module.m_strArmprgPath, written);
+    EXPECT_EQ(ReadAll(std::filesystem::path(platform::WideToUtf8(written))).size(), 177376u);
+}

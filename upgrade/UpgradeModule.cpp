@@ -1,0 +1,12 @@
+// The module object's construction and its progress report.
+#include "upgrade/FWUpgradeDataCDMAW326Module.h"
+
+namespace upgrade {
+
+UpgradeModule::UpgradeModule(ProgressReporter reporter) : reporter_(std::move(reporter)) {}
+
+void UpgradeModule::ShowRatio(int percent) {
+    if (reporter_) reporter_(percent);
+}
+
+}  // namespace upgrade
