@@ -40,8 +40,6 @@ enable_language(RC)
 # Runs once module/ has declared all its targets, wherever the include sits.
 cmake_language(DEFER CALL fwup_win32_plugin)
 
-# The test program links the host kit, so it joins after every folder.
-if(FWUP_WINDOWS_TESTS)
-  cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR}
-    CALL add_subdirectory ${PROJECT_SOURCE_DIR}/tests/windows ${PROJECT_BINARY_DIR}/tests/windows)
+if(FWUP_WINDOWS_TESTS AND NOT FWUP_BUILD_TESTS)
+  add_subdirectory(${PROJECT_SOURCE_DIR}/tests/windows ${PROJECT_BINARY_DIR}/tests/windows)
 endif()

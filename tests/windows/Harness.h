@@ -38,7 +38,7 @@ std::string Narrow(const std::u16string& text);
 template <typename T>
 std::string Show(const T& value) {
     std::ostringstream text;
-    if constexpr (std::is_same_v<T, uint8_t> || std::is_same_v<T, int8_t>) {
+    if constexpr (std::is_same_v<T, uint8_t> || std::is_same_v<T, int8_t> || std::is_same_v<T, char16_t>) {
         text << static_cast<int>(value);
     } else {
         text << value;
