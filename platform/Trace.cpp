@@ -331,6 +331,14 @@ std::u16string FormatWide(const char16_t* format, ...) {
     }
 }
 
+size_t FormatWideTo(char16_t* buffer, size_t capacity, const char16_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const size_t written = FormatWide(buffer, capacity, format, args);
+    va_end(args);
+    return written;
+}
+
 void WriteLog(const char16_t* file, int line, const char16_t* function, const char16_t* format, ...) {
     if (file == nullptr || line < 0 || function == nullptr || format == nullptr) {
         return;

@@ -21,6 +21,8 @@ void SetTraceSink(TraceSink sink);
 // written without it. Never writes past capacity.
 size_t FormatWide(char16_t* buffer, size_t capacity, const char16_t* format, va_list args);
 std::u16string FormatWide(const char16_t* format, ...);
+// The same into a fixed buffer.
+size_t FormatWideTo(char16_t* buffer, size_t capacity, const char16_t* format, ...);
 
 // WriteLog: nothing happens for a null file, function or format or a negative
 // line; otherwise the message is formatted into 4096 units and handed to the
