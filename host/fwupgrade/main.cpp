@@ -1,1 +1,88 @@
-int main(){return 0;}
+// fwupgrade: flashes USB CDMA data cards from a package folder through the
+// firmware-upgrade plug-in.
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+
+#include "host/fwupgrade/Commands.h"
+#include "host/fwupgrade/FailureReport.h"
+
+using namespace fwupgrade;
+
+int main(int argc, char** argv) {
+    CLI::App app{"fwupgrade: flash USB CDMA data cards (W326) from a firmware package folder"};
+    app.require_subcommand(1);
+    app.set_help_all_flag("--help-all", "Show the help of every subcommand");
+
+    UpgradeOptions upgrade;
+    auto* up = app.add_subcommand("upgrade", "Flash one card, or several at once, from a package folder");
+    auto* portOpt = up->add_option("--port", upgrade.port, "COM port number of the card (the device path comes from "
+                                                            "FWUPGRADE_PORT_PATTERN, default /dev/ttyUSB%d)")
+                        ->check(CLI::Range(0, 255));
+    auto* deviceOpt = up->add_option("--device", upgrade.devices,
+                                     "Serial device of a card, e.g. /dev/serial/by-id/...; repeat it to flash "
+                                     "several cards at once, one worker process each");
+    portOpt->excludes(deviceOpt);
+    up->add_option("--package", upgrade.package, "The package folder with the image files")->required();
+    up->add_option("--log", upgrade.logFile, "Write the module's trace as text lines to this file");
+    up->add_flag("--json", upgrade.json, "Progress and result as JSON lines on the output");
+    up->add_option("--work-dir", upgrade.workRoot,
+                   "With several cards: the folder below which each card gets its working folder")->capture_default_str();
+    up->add_option("--plugin", upgrade.pluginPath, "The plug-in library to load instead of the registered one");
+
+    std::string checkPackage;
+    bool checkJson = false;
+    auto* check = app.add_subcommand("check", "Check a package folder without a card");
+    check->add_option("--package", checkPackage, "The package folder")->required();
+    check->add_flag("--json", checkJson, "The report as JSON");
+
+    DetectOptions detect;
+    auto* det = app.add_subcommand("detect", "List the serial devices of cards the module supports");
+    det->add_flag("--all", detect.all, "List every USB serial device, supported or not");
+    det->add_option("--sysfs", detect.sysRoot, "Root of sysfs")->capture_default_str()->group("");
+    det->add_option("--devfs", detect.devRoot, "Root of the device nodes")->capture_default_str()->group("");
+    det->add_option("--plugin", detect.pluginPath, "The plug-in library to load instead of the registered one");
+
+    DemoOptions demo;
+    auto* dem = app.add_subcommand("demo", "Flash a virtual card (cardsim) from a generated package and verify it");
+    dem->add_option("--folder", demo.folder, "Work in this folder instead of a new temporary one");
+    dem->add_flag("--keep", demo.keep, "Keep the temporary folder");
+    dem->add_option("--seed", demo.seed, "Seed of the generated package")->capture_default_str();
+    dem->add_option("--system-size", demo.systemSize, "Size of system.img in bytes");
+    dem->add_option("--clock-scale", demo.clockScale,
+                    "Run the module's pauses this many times faster (virtual card only; 1 = real time)")->capture_default_str()
+        ->check(CLI::Range(1, 1000));
+    dem->add_option("--plugin", demo.pluginPath, "The plug-in library to load instead of the registered one");
+
+    std::string registerPlugin;
+    auto* reg = app.add_subcommand("register", "Register the module in the register of host modules");
+    reg->add_option("--plugin", registerPlugin, "The plug-in library to register");
+    auto* unreg = app.add_subcommand("unregister", "Remove the module from the register of host modules");
+    unreg->add_option("--plugin", registerPlugin, "The plug-in library to unregister");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int status = app.exit(e);
+        return status == 0 ? kExitOk : kExitUsage;
+    }
+
+    try {
+        if (up->parsed()) {
+            if (upgrade.port < 0 && upgrade.devices.empty()) {
+                std::cerr << "upgrade: give the card with --port N or --device PATH\n" << up->help();
+                return kExitUsage;
+            }
+            return RunUpgrade(upgrade);
+        }
+        if (check->parsed()) return RunCheck(checkPackage, checkJson);
+        if (det->parsed()) return RunDetect(detect);
+        if (dem->parsed()) return RunDemo(demo);
+        if (reg->parsed()) return RunRegister(false, registerPlugin);
+        if (unreg->parsed()) return RunRegister(true, registerPlugin);
+    } catch (const std::exception& e) {
+        std::cerr << "fwupgrade: " << e.what() << "\n";
+        return kExitOther;
+    }
+    return kExitUsage;
+}

@@ -1,0 +1,162 @@
+#include "host/fwupgrade/Commands.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+#include <nlohmann/json.hpp>
+
+#include "host/fwupgrade/FailureReport.h"
+#include "host/fwupgrade/PackageCheck.h"
+#include "host/fwupgrade/PluginHost.h"
+#include "host/fwupgrade/SerialScan.h"
+#include "host/fwupgrade/SingleRun.h"
+#include "host/fwupgrade/Workers.h"
+
+namespace fwupgrade {
+
+bool OutputIsTerminal() {
+    const char* term = std::getenv("TERM");
+    return ::isatty(STDOUT_FILENO) == 1 && (term == nullptr || std::strcmp(term, "dumb") != 0);
+}
+
+namespace {
+
+int UpgradeSeveral(const UpgradeOptions& options) {
+    WorkerPlan plan;
+    plan.executable = SelfExecutable();
+    plan.devices = options.devices;
+    plan.package = options.package;
+    plan.workRoot = options.workRoot;
+    if (plan.executable.empty()) {
+        std::cerr << "fwupgrade: cannot find the program's own path to start the workers\n";
+        return kExitOther;
+    }
+    std::ostream& out = std::cout;
+    ProgressView view(out, options.devices, !options.json && OutputIsTerminal());
+    std::vector<RunResult> results = RunWorkers(plan, view);
+    view.Close();
+    int worst = kExitOk;
+    size_t failed = 0;
+    for (const auto& result : results) {
+        if (result.exitStatus != kExitOk) ++failed;
+        // Usage and other errors count below a failed flash in the summary status.
+        if (result.exitStatus == kExitFailed || (worst != kExitFailed && result.exitStatus != kExitOk))
+            worst = result.exitStatus;
+    }
+    if (options.json) {
+        nlohmann::json summary = nlohmann::json::array();
+        for (const auto& result : results) summary.push_back(ToJson(result));
+        out << nlohmann::json{{"event", "summary"}, {"cards", summary}, {"exit", worst}}.dump() << "\n";
+        return worst;
+    }
+    out << "\n";
+    for (const auto& result : results) out << SummaryText(result);
+    out << results.size() - failed << " of " << results.size() << " card(s) flashed successfully.\n";
+    return worst;
+}
+
+}  // namespace
+
+int RunUpgrade(const UpgradeOptions& options) {
+    if (options.devices.size() > 1) return UpgradeSeveral(options);
+    SingleRunRequest request;
+    if (options.devices.size() == 1) {
+        request.device = options.devices[0];
+        request.port = 1;
+    } else {
+        request.port = options.port;
+    }
+    request.package = options.package;
+    request.logFile = options.logFile;
+    request.json = options.json;
+    request.pluginPath = options.pluginPath;
+    const RunResult result = RunSingleCard(request, std::cout);
+    if (options.json) {
+        std::cout << ResultEvent(result) << std::endl;
+    } else {
+        std::cout << SummaryText(result) << std::flush;
+    }
+    return result.exitStatus;
+}
+
+int RunCheck(const std::string& package, bool json) {
+    const PackageReport report = CheckPackage(package);
+    if (json) {
+        nlohmann::json problems = nlohmann::json::array();
+        for (const auto& p : report.problems) problems.push_back({{"file", p.file}, {"text", p.text}, {"fatal", p.fatal}});
+        std::cout << nlohmann::json{{"package", package},
+                                    {"accepted", report.Accepted()},
+                                    {"userdata", report.hasUserdata},
+                                    {"splash", report.hasSplash},
+                                    {"bytes", report.totalBytes},
+                                    {"problems", problems}}
+                         .dump(2)
+                  << "\n";
+        return report.Accepted() ? kExitOk : kExitRejected;
+    }
+    for (const auto& p : report.problems) {
+        std::cout << (p.fatal ? "error:  " : "note:   ") << (p.file.empty() ? "" : p.file + ": ") << p.text << "\n";
+    }
+    if (!report.Accepted()) {
+        std::cout << "The package in " << package << " would be rejected.\n";
+        return kExitRejected;
+    }
+    std::cout << "The package in " << package << " is complete: " << report.totalBytes << " bytes to write"
+              << (report.hasUserdata ? "" : ", userdata will be erased") << (report.hasSplash ? "" : ", no splash image")
+              << ".\n";
+    return kExitOk;
+}
+
+int RunDetect(const DetectOptions& options) {
+    const auto devices = ScanSerialDevices(options.sysRoot, options.devRoot);
+    if (devices.empty()) {
+        std::cout << "No USB serial devices found.\n";
+        return kExitOk;
+    }
+    PluginHostOptions hostOptions;
+    hostOptions.pluginPath = options.pluginPath;
+    PluginHost host(hostOptions);
+    std::string error;
+    if (!host.Load(error)) {
+        std::cerr << "fwupgrade: cannot load the upgrade module: " << error << "\n";
+        return kExitOther;
+    }
+    size_t supported = 0;
+    for (const auto& device : devices) {
+        const bool ok = host.Supports(device.vendor, device.product);
+        if (ok) ++supported;
+        if (!ok && !options.all) continue;
+        char id[16];
+        std::snprintf(id, sizeof id, "%04x:%04x", device.vendor, device.product);
+        std::cout << device.path << "  " << id;
+        if (!device.interfaceNumber.empty()) std::cout << "  interface " << device.interfaceNumber;
+        std::cout << (ok ? "  supported" : "  not supported") << "\n";
+        for (const auto& link : device.stableLinks) std::cout << "    " << link << "\n";
+    }
+    std::cout << supported << " supported card port(s) found.\n";
+    return kExitOk;
+}
+
+int RunRegister(bool unregister, const std::string& pluginPath) {
+    PluginHostOptions hostOptions;
+    hostOptions.pluginPath = pluginPath;
+    PluginHost host(hostOptions);
+    std::string error;
+    if (!host.Load(error)) {
+        std::cerr << "fwupgrade: cannot load the upgrade module: " << error << "\n";
+        return kExitOther;
+    }
+    const int32_t code = unregister ? host.Unregister() : host.Register();
+    if (code != 0) {
+        std::cerr << "fwupgrade: the module's " << (unregister ? "UnregisterModule" : "RegisterModule")
+                  << " answered " << code << "\n";
+        return kExitOther;
+    }
+    std::cout << (unregister ? "Unregistered " : "Registered ") << host.PluginPath() << "\n";
+    return kExitOk;
+}
+
+}  // namespace fwupgrade

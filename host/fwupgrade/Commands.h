@@ -1,0 +1,45 @@
+// The subcommands of fwupgrade. Each returns the program's exit status.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace fwupgrade {
+
+struct UpgradeOptions {
+    int32_t port = -1;                   // --port N
+    std::vector<std::string> devices;    // --device PATH (one or more)
+    std::string package;
+    std::string logFile;
+    bool json = false;
+    std::string workRoot = "fwupgrade-cards";
+    std::string pluginPath;
+};
+
+struct DemoOptions {
+    std::string folder;      // empty: a new temporary folder
+    bool keep = false;
+    uint32_t seed = 7;
+    uint64_t systemSize = 0;    // 0: the package maker's default
+    int clockScale = 20;        // 1: real time
+    std::string pluginPath;
+};
+
+struct DetectOptions {
+    bool all = false;
+    std::string sysRoot = "/sys";
+    std::string devRoot = "/dev";
+    std::string pluginPath;
+};
+
+int RunUpgrade(const UpgradeOptions& options);
+int RunCheck(const std::string& package, bool json);
+int RunDetect(const DetectOptions& options);
+int RunDemo(const DemoOptions& options);
+int RunRegister(bool unregister, const std::string& pluginPath);
+
+// True when the output is a terminal that can redraw a line.
+bool OutputIsTerminal();
+
+}  // namespace fwupgrade

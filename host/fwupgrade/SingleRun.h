@@ -1,0 +1,30 @@
+// One card in this process: the plug-in is loaded, message 1025 runs, the
+// trace goes to the log file and the progress to the output, and the result
+// is put into words.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+#include "host/fwupgrade/RunResult.h"
+
+namespace fwupgrade {
+
+struct SingleRunRequest {
+    int32_t port = 1;
+    std::string device;      // set: FWUPGRADE_PORT_PATTERN is pointed at it for the run
+    std::string package;
+    std::string logFile;
+    bool json = false;       // progress as JSON lines instead of a bar
+    std::string pluginPath;
+};
+
+// Progress and (with json) the events go to `out`.
+RunResult RunSingleCard(const SingleRunRequest& request, std::ostream& out);
+
+// The name of the lock backup file the module writes into the current folder.
+constexpr const char* kLockBackupFile = "VEKLock_1";
+constexpr const char* kChannelNvFile = "channel.nvm";
+
+}  // namespace fwupgrade
