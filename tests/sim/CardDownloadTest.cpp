@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include "SimTestSupport.h"
+#include "sim/ProgrammerStandIn.h"
+
+using simtest::Ask;
+using simtest::Bytes;
+
+namespace {
+
+Bytes Write32(uint32_t address, const Bytes& data) {
+    Bytes body{0x0F, static_cast<uint8_t>(address >> 24), static_cast<uint8_t>(address >> 16),
+               static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address),
+               static_cast<uint8_t>(data.size() >> 8), static_cast<uint8_t>(data.size())};
+    body.insert(body.end(), data.begin(), data.end());
+    return body;
+}
+
+class CardDownload : public simtest::ClockedTest {
+protected:
+    void SetUp() override {
+        ClockedTest::SetUp();
+        simtest::Send(card_, simtest::Frame({0x3A}, false));
+        Reenumerate(card_);
+        ASSERT_EQ(card_.Mode(), sim::CardMode::BootDownloader);
+    }
+    sim::Card card_;
+};
+
+}  // namespace
+
+TEST_F(CardDownload, ProbeNoopAndParameters) {
+    // The raw status probe has no leading flag; any answer will do, here a NAK.
+    const Bytes probe = simtest::Send(card_, Bytes{0x0C, 0x14, 0x3A, 0x7E});
+    EXPECT_EQ(probe.front(), 0x7E);
+    EXPECT_EQ(simtest::Bodies(probe).at(0), (Bytes{0x03, 0x00, 0x06}));
+    EXPECT_EQ(Ask(card_, {0x06}, true), Bytes{0x02});
+    const Bytes params = Ask(card_, {0x07}, true);
+    ASSERT_EQ(params.size(), 10u);
+    EXPECT_EQ(params[0], 0x08);
+    EXPECT_EQ(Bytes(params.begin() + 3, params.begin() + 7), (Bytes{0x00, 0x04, 0x00, 0x00}));
+    EXPECT_TRUE(card_.Violations().empty());
+}
+
+TEST_F(CardDownload, WritesOutsideRamOrWithWrongLengthAreRefused) {
+    EXPECT_EQ(Ask(card_, Write32(0x00400000, Bytes(16, 1)), true), (Bytes{0x03, 0x00, 0x02}));
+    Bytes shortBody = Write32(0x00500000, Bytes(16, 1));
+    shortBody.pop_back();
+    EXPECT_EQ(Ask(card_, shortBody, true), (Bytes{0x03, 0x00, 0x04}));
+    EXPECT_EQ(Ask(card_, Write32(0x00500000, Bytes(1025, 1)), true), (Bytes{0x03, 0x00, 0x03}));
+    EXPECT_EQ(card_.Violations().size(), 3u);
+    // A request without its leading flag is answered and recorded.
+    EXPECT_EQ(Ask(card_, {0x06}, false), Bytes{0x02});
+    EXPECT_EQ(card_.Violations().size(), 4u);
+}
+
+TEST_F(CardDownload, GoNeedsTheProgrammerInRam) {
+    const Bytes go{0x05, 0x00, 0x50, 0x00, 0x00};
+    EXPECT_EQ(Ask(card_, go, true), (Bytes{0x03, 0x00, 0x07}));
+    EXPECT_EQ(card_.Mode(), sim::CardMode::BootDownloader);
+
+    const Bytes image = sim::ProgrammerStandIn();
+    size_t writes = 0;
+    for (size_t offset = 0; offset < image.size(); offset += 1017) {
+        const size_t n = std::min<size_t>(1017, image.size() - offset);
+        ASSERT_EQ(Ask(card_, Write32(static_cast<uint32_t>(0x00500000 + offset),
+                                     Bytes(image.begin() + offset, image.begin() + offset + n)),
+                      true),
+                  Bytes{0x02});
+        ++writes;
+    }
+    EXPECT_EQ(writes, 175u);
+    EXPECT_EQ(card_.ProgrammerBytesLoaded(), 177376u);
+    EXPECT_EQ(simtest::Send(card_, simtest::Frame(go, true)), (Bytes{0x7E, 0x02, 0x6A, 0xD3, 0x7E}));
+    Reenumerate(card_);
+    EXPECT_EQ(card_.Mode(), sim::CardMode::FlashProgrammer);
+    EXPECT_EQ(card_.Violations().size(), 1u);   // the first, premature Go
+}
