@@ -356,6 +356,9 @@ bool CPacket::StreamWrite(const uint8_t* data, uint32_t address, uint32_t length
             return true;
         }
         ComposeError(prefix);
+        if (s.frameLength == 0) {
+            return false;   // refused before sending: a repeat cannot fit either
+        }
         platform::Sleep(1000);
     }
     return false;

@@ -1,0 +1,156 @@
+#include "packet/Codec.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "packet/Packet.h"
+#include "tests/packet/ScriptedPort.h"
+
+namespace packet_test {
+namespace {
+
+using namespace packet::codec;
+
+std::span<const uint8_t> S(const Bytes& b) { return {b.data(), b.size()}; }
+
+Bytes Decode(const Bytes& received, bool flagExpected, DecodeStatus& status) {
+    Bytes out(received.size() + 1);
+    const DecodeResult r = DecodeAnswer(S(received), flagExpected, out);
+    status = r.status;
+    out.resize(r.length);
+    return out;
+}
+
+// A body whose FCS has a flag or escape byte in it, found by search.
+Bytes BodyWithEscapedFcs(uint8_t which) {
+    for (uint32_t v = 0; v < 65536; ++v) {
+        const Bytes body = {0x4B, 0x13, static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
+        const uint16_t fcs = ReferenceFcs(body);
+        if ((fcs & 0xFF) == which || (fcs >> 8) == which) {
+            return body;
+        }
+    }
+    return {};
+}
+
+TEST(Fcs, CheckValueAndTableAgreeWithTheBitwiseDefinition) {
+    const std::string check = "123456789";
+    const Bytes digits(check.begin(), check.end());
+    EXPECT_EQ(ComputeFcs(S(digits)), 0x906E);
+    Bytes data;
+    for (int i = 0; i < 300; ++i) {
+        data.push_back(static_cast<uint8_t>(i * 37 + 11));
+        ASSERT_EQ(ComputeFcs(S(data)), ReferenceFcs(data)) << "length " << data.size();
+    }
+}
+
+TEST(Fcs, AppendStoresLowByteFirstAndCheckAcceptsOnlyIntactBytes) {
+    uint8_t buffer[11] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    EXPECT_EQ(packet::CPacket::AppendFcs(buffer, 9), 11u);
+    EXPECT_EQ(buffer[9], 0x6E);
+    EXPECT_EQ(buffer[10], 0x90);
+    EXPECT_TRUE(packet::CPacket::CheckFcs(buffer, 11));
+    buffer[4] ^= 0x01;
+    EXPECT_FALSE(packet::CPacket::CheckFcs(buffer, 11));
+    EXPECT_FALSE(packet::CPacket::CheckFcs(buffer, 0));
+    EXPECT_EQ(AppendFcs(std::span<uint8_t>(buffer, 10), 9), 0u) << "no room for the FCS";
+}
+
+TEST(Framing, EscapesFlagAndEscapeBytesInBodyAndFcs) {
+    Bytes frame(64);
+    const Bytes body = {0x01, 0x7E, 0x02, 0x7D, 0x03};
+    frame.resize(BuildFrame(S(body), true, frame));
+    EXPECT_EQ(frame, Frame(body, true));
+    const Bytes start(frame.begin(), frame.begin() + 7);
+    EXPECT_EQ(start, (Bytes{0x7E, 0x01, 0x7D, 0x5E, 0x02, 0x7D, 0x5D}));
+
+    for (uint8_t special : {uint8_t{0x7E}, uint8_t{0x7D}}) {
+        const Bytes b = BodyWithEscapedFcs(special);
+        ASSERT_FALSE(b.empty());
+        Bytes f(64);
+        f.resize(BuildFrame(S(b), false, f));
+        EXPECT_EQ(f, Frame(b, false));
+        EXPECT_EQ(f.size(), b.size() + 2 + 1 + 1) << "one FCS byte escaped";
+        DecodeStatus status;
+        const Bytes back = Decode(f, false, status);
+        EXPECT_EQ(status, DecodeStatus::Ok);
+        EXPECT_EQ(Bytes(back.begin(), back.begin() + 4), b);
+    }
+}
+
+TEST(Framing, RefusesAFrameThatDoesNotFit) {
+    const Bytes body(1023, 0x7E);
+    Bytes out(2048);
+    EXPECT_GE(FrameSize(S(body), true), 1 + 2046 + 2 + 1u);
+    EXPECT_EQ(BuildFrame(S(body), true, out), 0u);
+    const Bytes fits(1020, 0x7E);
+    EXPECT_EQ(BuildFrame(S(fits), true, out), FrameSize(S(fits), true));
+}
+
+TEST(Decoding, AcceptsTheVariantsTheCardSends) {
+    const Bytes body = {0x02, 0x7E, 0x11};
+    DecodeStatus status;
+    Bytes decoded = Decode(Frame(body, true), true, status);
+    EXPECT_EQ(status, DecodeStatus::Ok);
+    EXPECT_EQ(Bytes(decoded.begin(), decoded.begin() + 3), body);
+    EXPECT_EQ(decoded.size(), 5u);
+
+    decoded = Decode(Frame(body, false), true, status);   // leading flag missing
+    EXPECT_EQ(status, DecodeStatus::Ok);
+    EXPECT_EQ(decoded.size(), 5u);
+    decoded = Decode(Concat(Frame(body, true), {0x7E}), true, status);   // doubled closing flag
+    EXPECT_EQ(status, DecodeStatus::Ok);
+    decoded = Decode(Concat(Frame(body, false), {0x55}), false, status);   // one stray byte behind
+    EXPECT_EQ(status, DecodeStatus::Ok);
+    EXPECT_EQ(decoded.size(), 5u);
+}
+
+TEST(Decoding, ReportsMissingEndFlagAndBadFcs) {
+    Bytes frame = Frame({0x01, 0x10, 0x20}, false);
+    DecodeStatus status;
+    Decode(Bytes(frame.begin(), frame.end() - 1), false, status);
+    EXPECT_EQ(status, DecodeStatus::NoEndFlag);
+    frame[1] ^= 0x04;
+    Decode(frame, false, status);
+    EXPECT_EQ(status, DecodeStatus::BadFcs);
+    Decode({}, true, status);
+    EXPECT_EQ(status, DecodeStatus::NoEndFlag);
+    Decode({0x7E}, false, status);
+    EXPECT_EQ(status, DecodeStatus::BadFcs) << "an empty answer never checks";
+    // An escaped flag at the end is data, not the closing flag.
+    Decode({0x01, 0x02, 0x7D, 0x5E}, false, status);
+    EXPECT_EQ(status, DecodeStatus::NoEndFlag);
+}
+
+TEST(StreamingFrames, SplitsOnFlagsAndIgnoresAnUnclosedFrame) {
+    const Bytes a = Frame({0x08, 1, 2, 3, 4}, true);
+    const Bytes b = Frame({0x1E, 1, 0}, true);
+    std::vector<Bytes> frames;
+    auto collect = [&](std::span<const uint8_t> f) { frames.emplace_back(f.begin(), f.end()); };
+    EXPECT_EQ(ForEachStreamingFrame(S(Concat(Concat(a, b), {0x7E, 0x08, 0x01})), collect), 2u);
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0], Bytes(a.begin() + 1, a.end() - 1));
+    EXPECT_EQ(frames[1], Bytes(b.begin() + 1, b.end() - 1));
+    frames.clear();
+    EXPECT_EQ(ForEachStreamingFrame(S(Bytes(a.begin() + 1, a.end())), collect), 1u) << "opening flag supplied";
+    EXPECT_EQ(ForEachStreamingFrame(S(Bytes{}), collect), 0u);
+}
+
+TEST(ReadAheadBuffer, HandsOnOneFrameAtATime) {
+    ReadAhead ahead;
+    const Bytes input = {0x7E, 0x01, 0x7E, 0x7E, 0x02, 0x03};
+    std::copy(input.begin(), input.end(), ahead.FillTarget());
+    ahead.Filled(static_cast<uint32_t>(input.size()));
+    uint8_t out[16];
+    EXPECT_EQ(ahead.Step(out), 3u);   // 7E 01 7E
+    EXPECT_EQ(ahead.ReadPosition(), 3u);
+    EXPECT_EQ(ahead.Step(out), 3u);   // 7E 02 03: emptied with the frame still open
+    EXPECT_TRUE(ahead.Empty());
+    EXPECT_EQ(ahead.LastReadCount(), 6u);
+    EXPECT_EQ(ahead.Step(out), 0u);
+}
+
+}  // namespace
+}  // namespace packet_test
