@@ -16,6 +16,8 @@ namespace {
 constexpr const char16_t* kSwitch = u"CFWUpgradeDataCDMA7627Module::SwitchToDownload";
 constexpr const char16_t* kPhoneType = u"CFWUpgradeDataCDMA7627Module::SelectPhoneType";
 constexpr uint16_t kNvFtmModeItem = 453;
+// The boot downloader answers a parameter request with its parameters.
+constexpr uint8_t kParamsAnswer = 0x08;
 
 // The version text of the answer, at most 30 characters, never past its field.
 std::string_view VersionText(const packet::SoftwareVersionRecord& record) {
@@ -62,7 +64,9 @@ bool UpgradeModule::SwitchToDownload(CPacket& packet, int32_t port) {
     FW_TRACE(kSwitch, u"Current Port is %d.......", port);
     packet::ParamRecord params{};
     FW_TRACE(kSwitch, u"Function: ParamRequest");
-    if (packet.ParamRequest(params)) return true;
+    // A card still in its firmware answers the request with an error frame;
+    // only the downloader's parameter answer shows that the switch happened.
+    if (packet.ParamRequest(params) && params.responseCode == kParamsAnswer) return true;
 
     FW_TRACE(kSwitch, u"Function: ParamRequest fail");
     platform::Sleep(200);
@@ -71,6 +75,8 @@ bool UpgradeModule::SwitchToDownload(CPacket& packet, int32_t port) {
         FW_TRACE(kSwitch, u"Function: CommunicateWithMobile");
         if (!packet.SwitchDownloader()) FW_TRACE(kSwitch, u"Function: SwitchDownloader fail");
         platform::Sleep(5000);
+        // The card came back on the bus as a new device: the old port is dead.
+        InitPort(packet, port);
         FW_TRACE(kSwitch, u"Function: TouchPort fail");
         packet.TouchPort();
         FW_TRACE(kSwitch, u"Function: DoNoop fail");

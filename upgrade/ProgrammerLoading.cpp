@@ -60,6 +60,8 @@ bool UpgradeModule::GoToFlashPrg(CPacket& packet, int32_t port) {
             FW_TRACE(kGo, u"Execute pPacket->Go2 function");
             if (!packet.Go()) FW_TRACE(kGo, u"Execute pPacket->Go2 function fail");
             platform::Sleep(5000);
+            // The programmer opens the port anew: the old one is dead.
+            InitPort(packet, port);
             FW_TRACE(kGo, u"Execute pPacket->TouchPort function");
             packet.TouchPort();
             FW_TRACE(kGo, u"Execute pPacket->Hello function");

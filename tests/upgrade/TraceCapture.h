@@ -39,6 +39,12 @@ public:
         return false;
     }
     void Clear() { Lines().clear(); }
+    // Every line, for a failure message.
+    std::string Dump() const {
+        std::string out;
+        for (const TraceLine& l : Lines()) out += l.function + " | " + l.message + "\n";
+        return out;
+    }
 
 private:
     static std::vector<TraceLine>& Lines() {
