@@ -1,0 +1,182 @@
+// The waits and the raw-block loop of image streaming, on a scripted port:
+// how status reports and block-written answers are classified, and that a
+// block the card never takes fails the image instead of being skipped.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "ScriptedPort.h"
+#include "TempFolder.h"
+#include "TraceCapture.h"
+#include "packet/Packet.h"
+#include "platform/TestClocks.h"
+#include "upgrade/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/StreamFormat.h"
+#include "upgrade/UpgradeInternal.h"
+
+using namespace upgrade;
+using namespace upgrade_test;
+
+namespace {
+
+class StreamWaitTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::SetClock(&clock_);
+        platform::SetComPortOpener(&opener_);
+        ASSERT_TRUE(packet_.Open(3));
+        folder_.WriteSize("partition_vek.mbn", 300, 9);
+        module_.m_DownloadFileList.strVendorPartitionFilePath = folder_.WideFile("partition_vek.mbn");
+        script().writes.clear();
+        clock_.ClearPauses();
+    }
+    void TearDown() override {
+        packet_.Close();
+        platform::SetComPortOpener(nullptr);
+        platform::SetClock(nullptr);
+    }
+    PortScript& script() { return *opener_.script; }
+    void Inbound(const Bytes& bytes) { script().inbound.insert(script().inbound.end(), bytes.begin(), bytes.end()); }
+    // Answers for the announcement and the partition header block.
+    void ScriptImageStart() {
+        script().answers.push_back(StatusReport(1, 0));
+        script().answers.push_back(StatusReport(0, 1) + StatusReport(1, 0));
+    }
+    size_t CountPauses(uint32_t ms) {
+        const auto pauses = clock_.Pauses();
+        return size_t(std::count(pauses.begin(), pauses.end(), ms));
+    }
+
+    platform::RecordingClock clock_;
+    ScriptedOpener opener_;
+    TempFolder folder_;
+    TraceCapture trace_;
+    std::vector<int> progress_;
+    UpgradeModule module_{[this](int percent) { progress_.push_back(percent); }};
+    packet::CPacket packet_;
+};
+
+TEST_F(StreamWaitTest, StatusReportsAreClassified) {
+    Inbound(StatusReport(1, 7));
+    EXPECT_EQ(WaitStatusReport(packet_), StatusWait::Ready);
+    EXPECT_EQ(packet_.Response().bytes[1], 0) << "a ready report is cleared whole";
+
+    Inbound(StatusReport(0, 5));
+    EXPECT_EQ(WaitStatusReport(packet_), StatusWait::CheckPassed);
+    EXPECT_EQ(packet_.Response().code(), 0);
+    Inbound(StatusReport(0, 0));
+    EXPECT_EQ(WaitStatusReport(packet_), StatusWait::CheckFailed);
+
+    Inbound(StatusReport(2, 0));
+    EXPECT_EQ(WaitStatusReport(packet_), StatusWait::None);
+    EXPECT_EQ(packet_.Response().code(), 0x1E) << "an unknown report stays in place";
+    EXPECT_EQ(WaitStatusReport(packet_), StatusWait::None);
+    EXPECT_TRUE(clock_.Pauses().empty());
+}
+
+TEST_F(StreamWaitTest, SilentCardEndsTheWaitsAfterTheirPolls) {
+    EXPECT_EQ(WaitStatusReport(packet_), StatusWait::None);
+    EXPECT_EQ(CountPauses(10), 2000u);
+    clock_.ClearPauses();
+    EXPECT_EQ(WaitBlockAck(module_, packet_, 40), AckWait::TimedOut);
+    EXPECT_EQ(CountPauses(10), 1000u);
+    EXPECT_TRUE(progress_.empty());
+}
+
+TEST_F(StreamWaitTest, BlockAcknowledgementReportsTheProgressAboveLow) {
+    Inbound(StatusReport(0, 1) + BlockWritten(0x21000));
+    EXPECT_EQ(WaitBlockAck(module_, packet_, 40), AckWait::Acknowledged);
+    EXPECT_EQ(progress_, (std::vector<int>{41}));
+
+    Inbound(StatusReport(0, 0));
+    EXPECT_EQ(WaitBlockAck(module_, packet_, 40), AckWait::Resend);
+}
+
+TEST_F(StreamWaitTest, ReadyReportDuringABlockWaitStaysForTheNextWaits) {
+    Inbound(StatusReport(1, 0));
+    EXPECT_EQ(WaitBlockAck(module_, packet_, 40), AckWait::EndedByReport);
+    EXPECT_EQ(packet_.Response().code(), 0x1E);
+    clock_.ClearPauses();
+    EXPECT_EQ(WaitStatusReport(packet_), StatusWait::Ready);
+    EXPECT_TRUE(clock_.Pauses().empty()) << "the kept report answers the first poll";
+}
+
+TEST_F(StreamWaitTest, BlocksGoOutWithOffsetDataAndChecksum) {
+    // One full block and one of a single 0xFF byte.
+    std::vector<uint8_t> image(kRawBlockSize + 1, 0x11);
+    image.back() = 0xFF;
+    folder_.Write("system.img", image);
+    ScriptImageStart();
+    script().answers.push_back(BlockWritten(0));
+    script().answers.push_back(BlockWritten(kRawBlockSize));
+    ASSERT_TRUE(module_.WindowsDownloadHS(packet_, folder_.WideFile("system.img"), 0x15, 28, 90));
+
+    const std::vector<Bytes>& writes = script().writes;
+    ASSERT_EQ(writes.size(), 4u) << "announcement, header block, two data blocks and no close";
+    ASSERT_EQ(writes[1].size(), kPartitionHeaderBlockSize);
+    EXPECT_EQ(writes[1][0], 0x14);
+    EXPECT_EQ(writes[2].size(), kRawBlockSize + 8);
+    EXPECT_EQ(writes[3], (Bytes{0x00, 0x10, 0x02, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(progress_, (std::vector<int>{28 + 9 + 1, 28 + 31 + 9 + 1}));
+}
+
+TEST_F(StreamWaitTest, BlockNeitherAcknowledgedNorReportedFailsTheImage) {
+    folder_.WriteSize("boot.img", 2 * kRawBlockSize);
+    ScriptImageStart();
+    EXPECT_FALSE(module_.WindowsDownloadHS(packet_, folder_.WideFile("boot.img"), 0x14, 26, 28));
+    EXPECT_EQ(script().writes.size(), 3u) << "the second block is never sent";
+    EXPECT_TRUE(trace_.ContainsPart("boot.img: the block at offset 0 was neither acknowledged nor reported"));
+}
+
+TEST_F(StreamWaitTest, ReportThatEndsABlockWaitMovesOn) {
+    folder_.WriteSize("boot.img", 2 * kRawBlockSize);
+    ScriptImageStart();
+    script().answers.push_back(StatusReport(1, 0));
+    script().answers.push_back(BlockWritten(kRawBlockSize));
+    EXPECT_TRUE(module_.WindowsDownloadHS(packet_, folder_.WideFile("boot.img"), 0x14, 26, 28));
+    EXPECT_EQ(script().writes.size(), 4u);
+}
+
+TEST_F(StreamWaitTest, BlockRefusedAgainAndAgainIsBounded) {
+    folder_.WriteSize("recovery.img", 1000);
+    ScriptImageStart();
+    for (int i = 0; i < 30; ++i) script().answers.push_back(StatusReport(0, 0));
+    EXPECT_FALSE(module_.WindowsDownloadHS(packet_, folder_.WideFile("recovery.img"), 0x17, 95, 96));
+    EXPECT_EQ(script().writes.size(), 2u + 1u + size_t(kMaxBlockResends));
+    EXPECT_TRUE(trace_.ContainsPart("recovery.img: the block at offset 0 was refused 11 times"));
+    // Every resend carries the same bytes.
+    for (size_t i = 3; i < script().writes.size(); ++i) EXPECT_EQ(script().writes[i], script().writes[2]);
+}
+
+TEST_F(StreamWaitTest, ResentBlockIsThenFlashed) {
+    folder_.WriteSize("oemsbl.mbn", 500);
+    folder_.WriteSize("oemsblhd.mbn", 40);
+    script().answers.push_back(StreamingFrame({0x1C}));   // open acknowledged
+    ScriptImageStart();
+    script().answers.push_back(StatusReport(0, 0));
+    script().answers.push_back(BlockWritten(0));
+    script().answers.push_back(StreamingFrame({0x16}));   // close acknowledged
+    EXPECT_TRUE(module_.WindowsDownloadwithHeaderHS(packet_, folder_.WideFile("oemsblhd.mbn"),
+                                                    folder_.WideFile("oemsbl.mbn"), 0x04, 13, 14));
+    ASSERT_EQ(script().writes.size(), 6u);
+    EXPECT_EQ(script().writes[3], script().writes[4]);
+    EXPECT_EQ(progress_, (std::vector<int>{14}));
+}
+
+TEST_F(StreamWaitTest, OversizeHeaderIsRefusedBeforeAnythingIsSent) {
+    folder_.WriteSize("amsshd.mbn", kCommandPayloadCapacity + 1);
+    folder_.WriteSize("amss.mbn", 500);
+    EXPECT_FALSE(module_.WindowsDownloadwithHeaderHS(packet_, folder_.WideFile("amsshd.mbn"),
+                                                     folder_.WideFile("amss.mbn"), 0x05, 14, 25));
+    EXPECT_TRUE(script().writes.empty());
+    EXPECT_TRUE(trace_.ContainsPart("1025 bytes, more than the 1024-byte command payload"));
+}
+
+TEST_F(StreamWaitTest, EraseSendsOnlyTheEmptyAnnouncementAndTheHeaderBlock) {
+    ScriptImageStart();
+    EXPECT_TRUE(module_.EraseSector(packet_, "misc.img"));
+    ASSERT_EQ(script().writes.size(), 2u);
+    EXPECT_EQ(script().writes[1][0], 0x17);
+}
+
+}  // namespace
