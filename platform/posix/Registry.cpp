@@ -171,7 +171,8 @@ bool RegQueryValueSize(RegistryKey key, const std::u16string& valueName, uint32_
     if (file.empty() || ::stat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return false;
     }
-    byteCount = info.st_size > 0xFFFFFFFF ? 0xFFFFFFFFu : static_cast<uint32_t>(info.st_size);
+    const auto size = static_cast<uint64_t>(info.st_size);
+    byteCount = size > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(size);
     return true;
 }
 
