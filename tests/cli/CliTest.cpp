@@ -1,0 +1,262 @@
+// The built fwupgrade run as a user runs it, against cardsim on
+// pseudo-terminals: its output and exit status, the files it leaves and the
+// card's flash afterwards. The plug-in runs on a clock 20 times faster and
+// the cards shorten their delays to match.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include <nlohmann/json.hpp>
+
+#include "ProcessRunner.h"
+#include "TempFolder.h"
+#include "host/fwupgrade/CardProcess.h"
+#include "sim/PackageMaker.h"
+
+namespace fwupgrade {
+namespace {
+
+using testing::Lines;
+using testing::ProcessOutcome;
+using testing::RunProcess;
+using testing::TempFolder;
+namespace fs = std::filesystem;
+
+constexpr int kTimeout = 120;
+const std::vector<std::string> kFastCard = {"--leave-delay", "5", "--reenum-delay", "75"};
+
+class FwupgradeCli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directories(temp_ / "run");
+        std::string error;
+        sim::PackageOptions options;
+        options.seed = 11;
+        ASSERT_TRUE(sim::MakePackage(Package(), options, error)) << error;
+    }
+
+    std::string Package() const { return temp_ / "package"; }
+    std::string RunFolder() const { return temp_ / "run"; }
+
+    ProcessOutcome Fwupgrade(std::vector<std::string> args) const {
+        args.insert(args.begin(), FWUPGRADE_EXE);
+        return RunProcess(args, RunFolder(),
+                          {{"FWUPGRADE_REGISTRY_ROOT", temp_ / "registry"},
+                           {"FWUPGRADE_CLOCK_SCALE", "20"},
+                           {"FWUPGRADE_CARDSIM", CARDSIM_EXE},
+                           {"TERM", "dumb"}},
+                          kTimeout);
+    }
+
+    // Starts a card on <temp>/<name>; returns the link.
+    std::string StartCard(CardProcess& card, const std::string& name, std::vector<std::string> extra = {}) const {
+        extra.insert(extra.end(), kFastCard.begin(), kFastCard.end());
+        std::string error;
+        const std::string link = temp_ / name;
+        EXPECT_TRUE(card.Start(CARDSIM_EXE, link, temp_ / (name + "-state.json"), extra, temp_ / (name + ".log"), error))
+            << error;
+        return link;
+    }
+
+    // Stops the card and checks its flash against the package.
+    void ExpectFlashed(CardProcess& card, const std::string& what) const {
+        sim::CardData data;
+        bool newFirmware = false;
+        size_t violations = 0;
+        std::string error;
+        ASSERT_TRUE(card.Stop(data, newFirmware, violations, error)) << what << ": " << error;
+        EXPECT_TRUE(newFirmware) << what;
+        EXPECT_EQ(violations, 0u) << what;
+        const sim::FlashCheck check = sim::CheckFlashAgainstPackage(data, Package(), newFirmware);
+        EXPECT_TRUE(check.ok) << what << ": " << (check.problems.empty() ? "" : check.problems.front());
+    }
+
+    TempFolder temp_;
+};
+
+// Percentages of plain progress lines ("45%"), in order.
+std::vector<int> Percentages(const std::string& out, const std::string& prefix = "") {
+    std::vector<int> values;
+    for (const auto& line : Lines(out)) {
+        if (line.size() < prefix.size() + 2 || line.compare(0, prefix.size(), prefix) != 0 || line.back() != '%') continue;
+        const std::string number = line.substr(prefix.size(), line.size() - prefix.size() - 1);
+        if (number.find_first_not_of("0123456789") == std::string::npos) values.push_back(std::stoi(number));
+    }
+    return values;
+}
+
+TEST_F(FwupgradeCli, FlashesOneCardInPlaceAndSaysWhereTheBackupsAre) {
+    CardProcess card;
+    const std::string link = StartCard(card, "card0");
+    const ProcessOutcome run = Fwupgrade({"upgrade", "--device", link, "--package", Package(), "--log", "trace.log"});
+    ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
+
+    const std::vector<int> progress = Percentages(run.out);
+    ASSERT_FALSE(progress.empty()) << run.out;
+    EXPECT_EQ(progress.front(), 0);
+    EXPECT_EQ(progress.back(), 100);
+    for (size_t i = 1; i < progress.size(); ++i) EXPECT_LT(progress[i - 1], progress[i]);
+
+    // channel.nvm in the package folder, the lock backup in the current folder.
+    EXPECT_TRUE(fs::exists(Package() + "/channel.nvm"));
+    EXPECT_TRUE(fs::exists(RunFolder() + "/VEKLock_1"));
+    EXPECT_NE(run.out.find("NV backup:   " + Package() + "/channel.nvm\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("lock backup: " + RunFolder() + "/VEKLock_1\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("flashed successfully"), std::string::npos);
+
+    // The log holds one text line per trace record.
+    std::ifstream log(RunFolder() + "/trace.log");
+    std::string first;
+    ASSERT_TRUE(std::getline(log, first));
+    EXPECT_NE(first.find("CFWUpgradeDataCDMA7627Module::FirmWareUpgrade: *****************FWUpgrade_DataCard"),
+              std::string::npos)
+        << first;
+    ExpectFlashed(card, "card0");
+}
+
+TEST_F(FwupgradeCli, ARejectedPackageExitsWith3AndNamesTheMissingFile) {
+    fs::remove(Package() + "/recovery.img");
+    const ProcessOutcome run = Fwupgrade({"upgrade", "--port", "9", "--package", Package()});
+    EXPECT_EQ(run.exitStatus, 3) << run.out << run.err;
+    const auto lines = Lines(run.out);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_NE(run.out.find("The package was rejected: recovery.img is missing"), std::string::npos) << run.out;
+    // The last line is the module's own trace line for it.
+    EXPECT_NE(lines.back().find("recovery.img file is not Exist !!"), std::string::npos) << lines.back();
+    EXPECT_FALSE(fs::exists(Package() + "/channel.nvm"));
+}
+
+TEST_F(FwupgradeCli, ACardThatStopsAnsweringHalfWayExitsWith4AndNamesTheStep) {
+    CardProcess card;
+    // Silent for good from the 30th request the flash programmer gets: the
+    // images up to system.img are written by then.
+    const std::string link = StartCard(card, "card0", {"--fault", "silence:mode=programmer,occurrence=30,count=0"});
+    const ProcessOutcome run = Fwupgrade({"upgrade", "--device", link, "--package", Package()});
+    EXPECT_EQ(run.exitStatus, 4) << run.out << run.err;
+    const std::vector<int> progress = Percentages(run.out);
+    ASSERT_FALSE(progress.empty());
+    EXPECT_GE(progress.back(), 90) << "the card answered up to system.img";
+    EXPECT_LT(progress.back(), 100);
+    EXPECT_NE(run.out.find("The upgrade failed while writing"), std::string::npos) << run.out;
+    // The last lines: the module's own trace line of that step, then the
+    // line that says why when the module traced one.
+    auto lines = Lines(run.out);
+    if (!lines.empty() && lines.back().rfind("  reason: ", 0) == 0) lines.pop_back();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().find("  step:   "), 0u) << run.out;
+    EXPECT_NE(lines.back().find("CFWUpgradeDataCDMA7627Module::FirmWareUpgrade: Function: WindowsDownloadHS("),
+              std::string::npos)
+        << lines.back();
+}
+
+TEST_F(FwupgradeCli, FlashesFourCardsAtOnceEachWithItsOwnBackups) {
+    CardProcess cards[4];
+    std::vector<std::string> args = {"upgrade"};
+    for (int i = 0; i < 4; ++i) {
+        args.push_back("--device");
+        args.push_back(StartCard(cards[i], "card" + std::to_string(i)));
+    }
+    args.insert(args.end(), {"--package", Package(), "--work-dir", "cards"});
+    const ProcessOutcome run = Fwupgrade(args);
+    ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("4 of 4 card(s) flashed successfully."), std::string::npos) << run.out;
+
+    std::set<std::string> lockBackups;
+    for (int i = 0; i < 4; ++i) {
+        const std::string folder = RunFolder() + "/cards/card" + std::to_string(i);
+        const std::string link = temp_ / ("card" + std::to_string(i));
+        // Every card reported its own progress up to 100.
+        EXPECT_EQ(Percentages(run.out, link + ": ").back(), 100) << link;
+        EXPECT_TRUE(fs::is_regular_file(folder + "/package/channel.nvm")) << folder;
+        EXPECT_TRUE(fs::is_symlink(folder + "/package/system.img")) << folder;
+        ASSERT_TRUE(fs::is_regular_file(folder + "/VEKLock_1")) << folder;
+        lockBackups.insert(fs::canonical(folder + "/VEKLock_1").string());
+        EXPECT_NE(run.out.find("lock backup: " + folder + "/VEKLock_1"), std::string::npos);
+        ExpectFlashed(cards[i], link);
+    }
+    EXPECT_EQ(lockBackups.size(), 4u);
+    // The shared package stays as it was: no backups of any card in it.
+    EXPECT_FALSE(fs::exists(Package() + "/channel.nvm"));
+    EXPECT_FALSE(fs::exists(RunFolder() + "/VEKLock_1"));
+}
+
+TEST_F(FwupgradeCli, JsonOutputCarriesProgressAndTheResult) {
+    fs::remove(Package() + "/cefs.mbn");
+    const ProcessOutcome run = Fwupgrade({"upgrade", "--port", "2", "--package", Package(), "--json"});
+    EXPECT_EQ(run.exitStatus, 3);
+    const auto lines = Lines(run.out);
+    ASSERT_FALSE(lines.empty());
+    const auto first = nlohmann::json::parse(lines.front());
+    EXPECT_EQ(first["event"], "progress");
+    const auto last = nlohmann::json::parse(lines.back());
+    EXPECT_EQ(last["event"], "result");
+    EXPECT_EQ(last["code"], -13313);
+    EXPECT_EQ(last["exit"], 3);
+    EXPECT_NE(last["reason"].get<std::string>().find("cefs.mbn file is not Exist !!"), std::string::npos);
+}
+
+TEST_F(FwupgradeCli, UsageErrorsExitWith2AndHelpWith0) {
+    EXPECT_EQ(Fwupgrade({}).exitStatus, 2);
+    EXPECT_EQ(Fwupgrade({"flash"}).exitStatus, 2);
+    EXPECT_EQ(Fwupgrade({"upgrade", "--package", Package()}).exitStatus, 2);
+    EXPECT_EQ(Fwupgrade({"upgrade", "--port", "1", "--device", "/dev/null", "--package", Package()}).exitStatus, 2);
+    EXPECT_EQ(Fwupgrade({"upgrade", "--port", "x", "--package", Package()}).exitStatus, 2);
+    for (const char* command : {"upgrade", "check", "detect", "demo", "register", "unregister"}) {
+        const ProcessOutcome help = Fwupgrade({command, "--help"});
+        EXPECT_EQ(help.exitStatus, 0) << command;
+        EXPECT_NE(help.out.find("--help"), std::string::npos) << command;
+    }
+    EXPECT_EQ(Fwupgrade({"--help"}).exitStatus, 0);
+}
+
+TEST_F(FwupgradeCli, CheckListsWhatIsWrongWithoutACard) {
+    EXPECT_EQ(Fwupgrade({"check", "--package", Package()}).exitStatus, 0);
+    std::ofstream(Package() + "/oemsblhd.mbn", std::ios::trunc) << std::string(2000, 'h');
+    fs::remove(Package() + "/boot.img");
+    const ProcessOutcome run = Fwupgrade({"check", "--package", Package()});
+    EXPECT_EQ(run.exitStatus, 3);
+    EXPECT_NE(run.out.find("error:  oemsblhd.mbn: holds 2000 bytes"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("error:  boot.img: missing"), std::string::npos) << run.out;
+}
+
+TEST_F(FwupgradeCli, DetectAsksTheModuleAboutEachUsbSerialDevice) {
+    // Two USB serial devices in a sysfs tree: the card and something else.
+    auto usbDevice = [&](const std::string& name, const std::string& vendor, const std::string& product) {
+        const std::string device = temp_ / ("sys/devices/usb1/" + name);
+        fs::create_directories(device + "/" + name + ":1.0");
+        std::ofstream(device + "/idVendor") << vendor << "\n";
+        std::ofstream(device + "/idProduct") << product << "\n";
+        fs::create_directories(temp_ / ("sys/class/tty/" + name));
+        fs::create_symlink(device + "/" + name + ":1.0", temp_ / ("sys/class/tty/" + name + "/device"));
+    };
+    usbDevice("ttyUSB0", "2e1a", "0081");
+    usbDevice("ttyUSB1", "0403", "6001");
+    const ProcessOutcome run =
+        Fwupgrade({"detect", "--sysfs", temp_ / "sys", "--devfs", temp_ / "dev"});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_NE(run.out.find(temp_ / "dev/ttyUSB0" + "  2e1a:0081"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("ttyUSB1"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("1 supported card port(s) found."), std::string::npos);
+    const ProcessOutcome all = Fwupgrade({"detect", "--all", "--sysfs", temp_ / "sys", "--devfs", temp_ / "dev"});
+    EXPECT_NE(all.out.find("ttyUSB1  0403:6001  not supported"), std::string::npos) << all.out;
+}
+
+TEST_F(FwupgradeCli, RegisterAndUnregisterTheModule) {
+    const std::string key = temp_ / "registry";
+    ASSERT_EQ(Fwupgrade({"register"}).exitStatus, 0);
+    // The register holds the module under 268\80 with its library path.
+    bool found = false;
+    for (const auto& entry : fs::recursive_directory_iterator(key))
+        if (entry.path().filename() == "80" && entry.path().parent_path().filename() == "268") found = true;
+    EXPECT_TRUE(found);
+    ASSERT_EQ(Fwupgrade({"unregister"}).exitStatus, 0);
+    found = false;
+    for (const auto& entry : fs::recursive_directory_iterator(key))
+        if (entry.path().filename() == "268") found = true;
+    EXPECT_FALSE(found);
+}
+
+}  // namespace
+}  // namespace fwupgrade
