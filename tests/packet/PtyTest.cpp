@@ -2,6 +2,7 @@
 // card thread on the master side and a clock that runs twenty times faster.
 #include <fcntl.h>
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -65,6 +66,8 @@ public:
         }
     }
     int Requests() const { return requests_; }
+    // Termios calls on the master act on the slave: the line the port set.
+    bool LineOfSlave(termios& out) const { return ::tcgetattr(master_, &out) == 0; }
     std::string slavePath;
 
 private:
@@ -221,6 +224,48 @@ TEST_F(PtyTransport, ReceiveStepsOverRealReads) {
     ASSERT_TRUE(WaitQueued(static_cast<uint32_t>(second.size() - 1)));
     EXPECT_TRUE(packet.ReceiveStreamingStep());
     EXPECT_EQ(packet.BlockWrittenAddress(0), 0x2000u);
+}
+
+TEST_F(PtyTransport, PortIsRawAndPassesEveryByteValue) {
+    card.Start([](int, const Bytes&) { return Reply{}; });
+    ASSERT_TRUE(packet.Open(5));
+    termios line{};
+    ASSERT_TRUE(card.LineOfSlave(line));
+    EXPECT_EQ(::cfgetospeed(&line), static_cast<speed_t>(B115200));
+    EXPECT_EQ(line.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(line.c_cflag & (PARENB | CSTOPB), 0u);
+    EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG), 0u);
+
+    Bytes all(256);
+    for (int i = 0; i < 256; ++i) {
+        all[i] = static_cast<uint8_t>(i);
+    }
+    card.Write(all);
+    ASSERT_TRUE(WaitQueued(256));
+    Bytes got(300);
+    got.resize(packet.Read(got.data(), 300));   // returns after the read timeout with what came
+    EXPECT_EQ(got, all);
+
+    card.Write(all);
+    ASSERT_TRUE(WaitQueued(256));
+    EXPECT_TRUE(packet.Purge());
+    EXPECT_EQ(packet.QueuedInput(), 0u);
+}
+
+TEST(PosixPortNames, PatternAndModeText) {
+    EXPECT_EQ(platform::ComPortDevicePath("/dev/ttyUSB%d", 4), "/dev/ttyUSB4");
+    EXPECT_EQ(platform::ComPortDevicePath("/tmp/card-%d.tty", 12), "/tmp/card-12.tty");
+    EXPECT_EQ(platform::ComPortDevicePath("/dev/pts/5", 3), "/dev/pts/5");
+
+    platform::LineSettings s{9600, 7, 'e', 2};
+    ASSERT_TRUE(platform::ParseModeText(u"COM3: 115200, n, 8, 1", s));
+    EXPECT_EQ(s.baudRate, 115200u);
+    EXPECT_EQ(s.byteSize, 8);
+    EXPECT_EQ(s.parity, 'n');
+    EXPECT_EQ(s.stopBits, 1);
+    EXPECT_FALSE(platform::ParseModeText(u"COM3: fast, n, 8, 1", s));
+    EXPECT_FALSE(platform::ParseModeText(u"COM3: 9600, x, 8, 1", s));
+    EXPECT_EQ(s.baudRate, 115200u) << "a rejected text changes nothing";
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 
 #include "platform/TestClocks.h"
 #include "platform/Trace.h"
-#include "platform/posix/SerialPort.h"
 #include "tests/packet/ScriptedPort.h"
 
 namespace packet_test {
@@ -109,22 +108,6 @@ TEST_F(SerialTest, GivesUpAfterTwentyTriesAndOnAConfigurationFailure) {
     uint8_t byte = 0;
     EXPECT_EQ(serial.Write(&byte, 1), 0u) << "a closed port writes nothing";
     EXPECT_TRUE(peer->writes.empty());
-}
-
-TEST(PosixPortNames, PatternAndModeText) {
-    EXPECT_EQ(platform::ComPortDevicePath("/dev/ttyUSB%d", 4), "/dev/ttyUSB4");
-    EXPECT_EQ(platform::ComPortDevicePath("/tmp/card-%d.tty", 12), "/tmp/card-12.tty");
-    EXPECT_EQ(platform::ComPortDevicePath("/dev/pts/5", 3), "/dev/pts/5");
-
-    platform::LineSettings s{9600, 7, 'e', 2};
-    ASSERT_TRUE(platform::ParseModeText(u"COM3: 115200, n, 8, 1", s));
-    EXPECT_EQ(s.baudRate, 115200u);
-    EXPECT_EQ(s.byteSize, 8);
-    EXPECT_EQ(s.parity, 'n');
-    EXPECT_EQ(s.stopBits, 1);
-    EXPECT_FALSE(platform::ParseModeText(u"COM3: fast, n, 8, 1", s));
-    EXPECT_FALSE(platform::ParseModeText(u"COM3: 9600, x, 8, 1", s));
-    EXPECT_EQ(s.baudRate, 115200u) << "a rejected text changes nothing";
 }
 
 }  // namespace
