@@ -1,5 +1,6 @@
 #include "tests/windows/Harness.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 
@@ -24,7 +25,11 @@ int RunAll(const std::string& filter) {
     int passed = 0;
     int failed = 0;
     int skipped = 0;
-    for (const TestCase& test : Registry()) {
+    // Registration order follows static initialisation, which differs between
+    // builds: run in name order instead.
+    std::vector<TestCase> tests = Registry();
+    std::stable_sort(tests.begin(), tests.end(), [](const TestCase& a, const TestCase& b) { return a.name < b.name; });
+    for (const TestCase& test : tests) {
         if (!filter.empty() && test.name.find(filter) == std::string::npos) continue;
         g_failuresInTest = 0;
         std::printf("[ RUN  ] %s\n", test.name.c_str());

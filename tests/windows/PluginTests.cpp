@@ -152,6 +152,8 @@ bool KeyExists(const std::u16string& key) {
 
 }  // namespace
 
+module::CHolModuleInterface* wintest::PluginModule() { return Module(); }
+
 TEST(Plugin_LoadWritesTheProgrammerNextToTheHost) {
     const Plugin& plugin = LoadPlugin();
     REQUIRE(plugin.library != nullptr);

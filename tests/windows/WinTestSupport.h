@@ -5,7 +5,15 @@
 #include <string>
 #include <vector>
 
+namespace module {
+class CHolModuleInterface;
+}
+
 namespace wintest {
+
+// The plug-in's module object, from the DLL loaded once per process the way a
+// host loads it (PluginTests.cpp); nullptr when the DLL does not load.
+module::CHolModuleInterface* PluginModule();
 
 // An empty folder of its own below the test program's scratch folder.
 std::u16string FreshFolder(const std::u16string& name);
