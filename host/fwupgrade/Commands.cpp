@@ -11,6 +11,7 @@
 #include "host/fwupgrade/FailureReport.h"
 #include "host/fwupgrade/PackageCheck.h"
 #include "host/fwupgrade/PluginHost.h"
+#include "host/fwupgrade/Progress.h"
 #include "host/fwupgrade/SerialScan.h"
 #include "host/fwupgrade/SingleRun.h"
 #include "host/fwupgrade/Workers.h"
@@ -35,9 +36,24 @@ int UpgradeSeveral(const UpgradeOptions& options) {
         return kExitOther;
     }
     std::ostream& out = std::cout;
-    ProgressView view(out, options.devices, !options.json && OutputIsTerminal());
-    std::vector<RunResult> results = RunWorkers(plan, view);
-    view.Close();
+    ProgressView view(out, options.devices, OutputIsTerminal());
+    WorkerEvents events;
+    if (options.json) {
+        events.progress = [&](size_t card, int percent) {
+            out << nlohmann::json{{"event", "progress"}, {"card", card}, {"device", options.devices[card]},
+                                  {"percent", percent}}
+                       .dump()
+                << std::endl;
+        };
+    } else {
+        events.progress = [&](size_t card, int percent) { view.Update(card, percent); };
+        events.finished = [&](size_t card, const RunResult& result) {
+            view.Finish(card, result.exitStatus == kExitOk ? "done"
+                                                           : "FAILED (exit " + std::to_string(result.exitStatus) + ")");
+        };
+    }
+    std::vector<RunResult> results = RunWorkers(plan, events);
+    if (!options.json) view.Close();
     int worst = kExitOk;
     size_t failed = 0;
     for (const auto& result : results) {

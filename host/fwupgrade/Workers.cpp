@@ -70,26 +70,22 @@ pid_t Spawn(const std::string& executable, const std::vector<std::string>& args,
     return pid;
 }
 
-std::string StatusWord(const RunResult& r) {
-    return r.exitStatus == kExitOk ? "done" : "FAILED (exit " + std::to_string(r.exitStatus) + ")";
-}
-
-void HandleLine(Worker& worker, const std::string& line, ProgressView& view) {
+void HandleLine(Worker& worker, const std::string& line, const WorkerEvents& events) {
     nlohmann::json event = nlohmann::json::parse(line, nullptr, false);
     if (event.is_discarded() || !event.is_object()) return;
     const std::string kind = event.value("event", "");
     if (kind == "progress") {
-        view.Update(worker.index, event.value("percent", 0));
+        if (events.progress) events.progress(worker.index, event.value("percent", 0));
     } else if (kind == "result") {
         const std::string folder = worker.result.folder;
         worker.result = RunResultFromJson(event);
         worker.result.folder = folder;
         worker.reported = true;
-        view.Finish(worker.index, StatusWord(worker.result));
+        if (events.finished) events.finished(worker.index, worker.result);
     }
 }
 
-void Drain(Worker& worker, ProgressView& view, bool& open) {
+void Drain(Worker& worker, const WorkerEvents& events, bool& open) {
     char buffer[4096];
     const ssize_t got = ::read(worker.fd, buffer, sizeof buffer);
     if (got < 0 && (errno == EINTR || errno == EAGAIN)) return;
@@ -100,7 +96,7 @@ void Drain(Worker& worker, ProgressView& view, bool& open) {
     worker.pending.append(buffer, static_cast<size_t>(got));
     size_t newline;
     while ((newline = worker.pending.find('\n')) != std::string::npos) {
-        HandleLine(worker, worker.pending.substr(0, newline), view);
+        HandleLine(worker, worker.pending.substr(0, newline), events);
         worker.pending.erase(0, newline + 1);
     }
 }
@@ -122,7 +118,7 @@ std::string SelfExecutable() {
     return path;
 }
 
-std::vector<RunResult> RunWorkers(const WorkerPlan& plan, ProgressView& view) {
+std::vector<RunResult> RunWorkers(const WorkerPlan& plan, const WorkerEvents& events) {
     std::vector<Worker> workers(plan.devices.size());
     for (size_t i = 0; i < plan.devices.size(); ++i) {
         Worker& w = workers[i];
@@ -162,7 +158,7 @@ std::vector<RunResult> RunWorkers(const WorkerPlan& plan, ProgressView& view) {
         for (size_t i = 0; i < fds.size(); ++i) {
             if (fds[i].revents == 0) continue;
             bool open = true;
-            Drain(*owners[i], view, open);
+            Drain(*owners[i], events, open);
             if (!open) {
                 ::close(owners[i]->fd);
                 owners[i]->fd = -1;
@@ -177,10 +173,10 @@ std::vector<RunResult> RunWorkers(const WorkerPlan& plan, ProgressView& view) {
             }
             if (!w.reported) {
                 w.result = Unreported(w.result.device, w.result.folder, DescribeWait(status));
-                view.Finish(w.index, StatusWord(w.result));
+                if (events.finished) events.finished(w.index, w.result);
             }
-        } else {
-            view.Finish(w.index, StatusWord(w.result));
+        } else if (events.finished) {
+            events.finished(w.index, w.result);
         }
         if (w.fd >= 0) ::close(w.fd);
         results.push_back(w.result);

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "host/fwupgrade/Progress.h"
+#include <functional>
+
 #include "host/fwupgrade/RunResult.h"
 
 namespace fwupgrade {
@@ -19,9 +20,15 @@ struct WorkerPlan {
     std::string workRoot;                // card folders are made below it
 };
 
-// Runs every card and waits for all of them. Progress lines go to `view`
-// (one line per card, in the order of `devices`).
-std::vector<RunResult> RunWorkers(const WorkerPlan& plan, ProgressView& view);
+// What the workers report while they run; cards are numbered in the order
+// of `devices`.
+struct WorkerEvents {
+    std::function<void(size_t card, int percent)> progress;
+    std::function<void(size_t card, const RunResult& result)> finished;
+};
+
+// Runs every card and waits for all of them.
+std::vector<RunResult> RunWorkers(const WorkerPlan& plan, const WorkerEvents& events);
 
 // The program's own path, for starting workers.
 std::string SelfExecutable();

@@ -24,7 +24,9 @@ int main(int argc, char** argv) {
                                      "several cards at once, one worker process each");
     portOpt->excludes(deviceOpt);
     up->add_option("--package", upgrade.package, "The package folder with the image files")->required();
-    up->add_option("--log", upgrade.logFile, "Write the module's trace as text lines to this file");
+    up->add_option("--log", upgrade.logFile,
+                   "Write the module's trace as text lines to this file (with several cards: fwupgrade.log in "
+                   "each card's folder)");
     up->add_flag("--json", upgrade.json, "Progress and result as JSON lines on the output");
     up->add_option("--work-dir", upgrade.workRoot,
                    "With several cards: the folder below which each card gets its working folder")->capture_default_str();

@@ -40,14 +40,14 @@ protected:
     std::string Package() const { return temp_ / "package"; }
     std::string RunFolder() const { return temp_ / "run"; }
 
-    ProcessOutcome Fwupgrade(std::vector<std::string> args) const {
+    ProcessOutcome Fwupgrade(std::vector<std::string> args,
+                             std::vector<std::pair<std::string, std::string>> env = {}) const {
         args.insert(args.begin(), FWUPGRADE_EXE);
-        return RunProcess(args, RunFolder(),
-                          {{"FWUPGRADE_REGISTRY_ROOT", temp_ / "registry"},
-                           {"FWUPGRADE_CLOCK_SCALE", "20"},
-                           {"FWUPGRADE_CARDSIM", CARDSIM_EXE},
-                           {"TERM", "dumb"}},
-                          kTimeout);
+        env.insert(env.begin(), {{"FWUPGRADE_REGISTRY_ROOT", temp_ / "registry"},
+                                 {"FWUPGRADE_CLOCK_SCALE", "20"},
+                                 {"FWUPGRADE_CARDSIM", CARDSIM_EXE},
+                                 {"TERM", "dumb"}});
+        return RunProcess(args, RunFolder(), env, kTimeout);
     }
 
     // Starts a card on <temp>/<name>; returns the link.
@@ -180,6 +180,39 @@ TEST_F(FwupgradeCli, FlashesFourCardsAtOnceEachWithItsOwnBackups) {
     // The shared package stays as it was: no backups of any card in it.
     EXPECT_FALSE(fs::exists(Package() + "/channel.nvm"));
     EXPECT_FALSE(fs::exists(RunFolder() + "/VEKLock_1"));
+}
+
+TEST_F(FwupgradeCli, OneFailingCardOfTwoFailsTheRunButNotTheOtherCard) {
+    CardProcess card;
+    const std::string good = StartCard(card, "card0");
+    const std::string absent = temp_ / "no-card";
+    const ProcessOutcome run = Fwupgrade(
+        {"upgrade", "--device", good, "--device", absent, "--package", Package(), "--work-dir", "cards", "--json"});
+    EXPECT_EQ(run.exitStatus, 4) << run.out << run.err;
+    // Every line is JSON: progress per card, then one summary.
+    std::set<size_t> cardsWithProgress;
+    nlohmann::json summary;
+    for (const auto& line : Lines(run.out)) {
+        const auto event = nlohmann::json::parse(line);
+        if (event["event"] == "progress") cardsWithProgress.insert(event["card"].get<size_t>());
+        if (event["event"] == "summary") summary = event;
+    }
+    EXPECT_EQ(cardsWithProgress, (std::set<size_t>{0, 1}));
+    ASSERT_TRUE(summary.is_object()) << run.out;
+    EXPECT_EQ(summary["exit"], 4);
+    ASSERT_EQ(summary["cards"].size(), 2u);
+    EXPECT_EQ(summary["cards"][0]["exit"], 0);
+    EXPECT_EQ(summary["cards"][1]["exit"], 4);
+    EXPECT_EQ(summary["cards"][1]["headline"], "The upgrade failed while opening the serial port.");
+    EXPECT_NE(summary["cards"][1]["reason"].get<std::string>().find("CSerial::CreateFile fail"), std::string::npos);
+    ExpectFlashed(card, good);
+}
+
+TEST_F(FwupgradeCli, AMissingPlugInExitsWith1) {
+    const ProcessOutcome run =
+        Fwupgrade({"upgrade", "--port", "1", "--package", Package()}, {{"FWUPGRADE_PLUGIN", temp_ / "none.so"}});
+    EXPECT_EQ(run.exitStatus, 1) << run.out << run.err;
+    EXPECT_NE(run.out.find("Cannot load the upgrade module"), std::string::npos) << run.out;
 }
 
 TEST_F(FwupgradeCli, JsonOutputCarriesProgressAndTheResult) {
