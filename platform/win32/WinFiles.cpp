@@ -101,6 +101,9 @@ bool File::Flush() { return IsOpen() && ::FlushFileBuffers(Native(handle_)) != F
 bool CreateDirectory(const std::u16string& path) { return ::CreateDirectoryW(win32::Wide(path), nullptr) != FALSE; }
 
 bool PathExists(const std::u16string& path) {
+    // FindFirstFileW takes wildcards; a name holding one would match other
+    // files, and no file is ever called that.
+    if (path.empty() || path.find_first_of(u"*?") != std::u16string::npos) return false;
     WIN32_FIND_DATAW found{};
     HANDLE search = ::FindFirstFileW(win32::Wide(path), &found);
     if (search == INVALID_HANDLE_VALUE) return false;

@@ -74,6 +74,8 @@ bool RegQueryString(RegistryKey key, const std::u16string& valueName, char16_t* 
 }
 
 bool RegDeleteKey(RegistryKey parent, const std::u16string& subKey) {
+    // An empty name would make RegDeleteKeyW delete the parent key itself.
+    if (subKey.empty()) return false;
     // RegDeleteKeyW refuses a key that still has subkeys, which is the contract.
     return ::RegDeleteKeyW(ParentOrUser(parent), win32::Wide(subKey)) == ERROR_SUCCESS;
 }

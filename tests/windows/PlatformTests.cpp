@@ -105,6 +105,11 @@ TEST(Registry_EnumeratesAndDeletesOnlyLeafKeys) {
     CHECK(platform::RegDeleteKey(root, u"268"));
     CHECK(!platform::RegEnumKey(root, 0, name));
     CHECK(platform::RegOpenKey(root, u"268") == nullptr);
+    // An empty name never deletes the parent, not even a leaf one.
+    CHECK(!platform::RegDeleteKey(root, u""));
+    RegistryKey stillThere = platform::RegOpenKey(nullptr, kTestRoot);
+    CHECK(stillThere != nullptr);
+    platform::RegCloseKey(stillThere);
     platform::RegCloseKey(root);
     CHECK(platform::RegDeleteKey(nullptr, kTestRoot));
     CHECK(platform::RegOpenKey(nullptr, kTestRoot) == nullptr);
@@ -177,6 +182,10 @@ TEST(Files_FoldersReplaceRemoveAndPaths) {
     CHECK(!platform::CreateDirectory(sub));
     CHECK(platform::PathExists(sub));
     CHECK(!platform::PathExists(sub + u"\\nothing"));
+    // Wildcards name no file, even where files would match them.
+    CHECK(!platform::PathExists(folder + u"\\*"));
+    CHECK(!platform::PathExists(folder + u"\\su?"));
+    CHECK(!platform::PathExists(u""));
 
     const std::u16string source = sub + u"\\new.tmp";
     const std::u16string target = sub + u"\\channel.nvm";
@@ -235,6 +244,8 @@ TEST(Libraries_LoadLookUpAndNameFiles) {
     CHECK(platform::GetProcAddress(nullptr, "GetTickCount") == nullptr);
     CHECK(wintest::Lower(platform::GetModuleFileName(kernel)).find(u"kernel32.dll") != std::u16string::npos);
     CHECK(platform::LoadLibrary(u"C:\\no\\such\\library.dll") == nullptr);
+    // An empty "Path" value loads nothing.
+    CHECK(platform::LoadLibrary(u"") == nullptr);
 }
 
 TEST(Resources_FoundByTypeAndNumberInTheOwnModule) {
