@@ -53,7 +53,8 @@ TEST(DualString, CopyOfAnEmptyStringIsTheNullForm) {
     assigned = text;
     EXPECT_EQ(assigned.Text(), u"abc");
     EXPECT_NE(assigned.wide, text.wide);   // a deep copy
-    assigned = assigned;                   // self-assignment keeps the text
+    DualString& alias = assigned;
+    assigned = alias;                      // self-assignment keeps the text
     EXPECT_EQ(assigned.Text(), u"abc");
 }
 
