@@ -197,7 +197,8 @@ CardData CardDataFromJson(const nlohmann::json& profile) {
         for (const auto& dir : efs.value("dirs", nlohmann::json::array())) {
             data.efsDirs.insert(NormaliseEfsPath(dir.get<std::string>()));
         }
-        for (const auto& [path, content] : efs.value("files", nlohmann::json::object()).items()) {
+        const nlohmann::json files = efs.value("files", nlohmann::json::object());
+        for (const auto& [path, content] : files.items()) {
             const std::string normal = NormaliseEfsPath(path);
             data.efsFiles[normal] = HexField(content, "efs file " + path);
             for (size_t slash = normal.find('/'); slash != std::string::npos; slash = normal.find('/', slash + 1)) {
@@ -210,6 +211,12 @@ CardData CardDataFromJson(const nlohmann::json& profile) {
         data.partitions.clear();
         for (const auto& [name, content] : profile["partitions"].items()) {
             data.partitions[name].content = HexField(content, "partition " + name);
+        }
+    }
+    // A state file lists erased partitions with their digests.
+    if (profile.contains("partition_digests") && profile["partition_digests"].is_object()) {
+        for (const auto& [name, digest] : profile["partition_digests"].items()) {
+            if (digest.is_object() && digest.value("erased", false)) data.partitions[name].erased = true;
         }
     }
     return data;

@@ -29,9 +29,14 @@ struct Partition {
     bool erased = false;
 };
 
+// Version texts of the two kinds of card: a Q7k build and one without the
+// family marker.
+constexpr const char* kQ7kVersion = "LUM_Q7KV1.0.0B05";
+constexpr const char* kOtherVersion = "LUM_W326V1.0.0B05";
+
 struct CardData {
     uint32_t esn = 0x8012A5C3;
-    std::string version = "LUM_Q7KV1.0.0B05";
+    std::string version = kQ7kVersion;
     bool longVersionAnswer = true;    // 30-character layout (answer above 50 raw bytes)
     std::string spc = "000000";
     std::array<uint8_t, 6> wifi{0x00, 0x1E, 0x10, 0x3A, 0x5C, 0x7F};

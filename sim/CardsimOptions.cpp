@@ -52,6 +52,7 @@ int ParseCardsimOptions(int argc, char** argv, CardsimOptions& options) {
                    "Milliseconds off the bus at each mode change")
         ->capture_default_str();
     app.add_option("--version-text", options.versionText, "Software version text (default LUM_Q7KV1.0.0B05)");
+    app.add_flag("--non-q7k", options.otherVersion, "Report a version without the Q7k marker (LUM_W326V1.0.0B05)");
     app.add_flag("--short-version", options.shortVersion, "Answer the version with the 22-character layout");
     app.add_option("--spc", options.spc, "Service programming code (six digits, default 000000)");
     app.add_flag("--start-in-at-mode", options.startInAtMode, "The port starts in AT-command mode");
@@ -94,6 +95,7 @@ bool BuildCard(const CardsimOptions& options, CardData& data, FaultPlan& faults,
             if (!ReadJson(options.profile, profile, error)) return false;
             data = CardDataFromJson(profile);
         }
+        if (options.otherVersion) data.version = kOtherVersion;
         if (!options.versionText.empty()) data.version = options.versionText;
         if (options.shortVersion) data.longVersionAnswer = false;
         if (!options.spc.empty()) {

@@ -24,6 +24,7 @@ struct CardsimOptions {
     CardTiming timing;
     std::string versionText;
     bool shortVersion = false;
+    bool otherVersion = false;
     std::string spc;
     bool startInAtMode = false;
     bool diagAfterReset = false;
