@@ -268,6 +268,31 @@ TEST(Plugin_TracesThroughTheRegisteredManagerAndRejectsAnIncompletePackage) {
     CHECK_EQ(result, int32_t{-13313});
 }
 
+TEST(Plugin_ChecksAPackageInAFolderWithChineseNameAndFailsOnAnAbsentPort) {
+    CHolModuleInterface* module = Module();
+    REQUIRE(module != nullptr);
+    ResetManager();
+    // "升级包": the path reaches the file calls as UTF-16, whatever the ANSI code page.
+    const std::u16string folder = wintest::FreshFolder(u"\u5347\u7EA7\u5305");
+    const char16_t* files[] = {u"partition.mbn", u"qcsblhd_cfgdata.mbn", u"qcsbl.mbn", u"oemsblhd.mbn",
+                               u"oemsbl.mbn", u"amsshd.mbn", u"amss.mbn", u"appsboothd.mbn", u"appsboot.mbn",
+                               u"partition_vek.mbn", u"system.img", u"boot.img", u"recovery.img", u"cefs.mbn"};
+    for (const char16_t* name : files) REQUIRE(wintest::WriteFile(folder + u"\\" + name, {0x11, 0x22}));
+    int32_t result = 0;
+    const DWORD started = ::GetTickCount();
+    CHECK_EQ(SendUpgrade(module, 198, folder, result), int32_t{0});
+    std::printf("  answered %d after %lu ms\n", static_cast<int>(result),
+                static_cast<unsigned long>(::GetTickCount() - started));
+    // Past the package check, the port that is not there ends the run.
+    CHECK_EQ(result, int32_t{-13314});
+    const std::vector<Trace> traces = ReceivedTraces();
+    CHECK(HasTrace(traces, u"Check cefs.mbn file"));
+    CHECK(HasTrace(traces, u"userdata.img file is not Exist !!"));
+    CHECK(!HasTrace(traces, u"cefs.mbn file is not Exist !!"));
+    CHECK(HasTrace(traces, u"Current Port is 198......."));
+    CHECK(HasTrace(traces, u"Function: CSerial::CreateFile fail"));
+}
+
 TEST(Plugin_UpgradesTheVirtualCardThroughMessage1025) {
     const char* port = std::getenv("FWUP_WINTEST_CARD_COM");
     const char* package = std::getenv("FWUP_WINTEST_PACKAGE");
