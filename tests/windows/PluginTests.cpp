@@ -315,7 +315,11 @@ TEST(Plugin_UpgradesTheVirtualCardThroughMessage1025) {
     for (int32_t percent : percentages) CHECK(percent >= 0 && percent <= 100);
     const std::vector<Trace> traces = ReceivedTraces();
     CHECK(traces.size() > 20);
-    if (result != 0) {
-        for (const Trace& trace : traces) std::printf("    %s\n", wintest::Narrow(trace.message).c_str());
+    CHECK(HasTrace(traces, u"Current Port is " + wintest::Wide(port) + u"......."));
+    // The run's trace lines, for reading after a failure.
+    std::string lines;
+    for (const Trace& trace : traces) {
+        lines += wintest::Narrow(trace.function) + ": " + wintest::Narrow(trace.message) + "\n";
     }
+    wintest::WriteFile(u"upgrade-traces.txt", std::vector<uint8_t>(lines.begin(), lines.end()));
 }
