@@ -1,3 +1,6 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "tests/backup/BackupFixture.h"
@@ -143,6 +146,32 @@ TEST_F(LockFiles, ARestoreWithoutItsBackupOrWithTheWrongLengthSendsNothing) {
 }
 
 TEST(LockBackupName, IsNumberOneInTheCurrentFolder) { EXPECT_EQ(upgrade::LockBackupFileName(), u"VEKLock_1"); }
+
+}  // namespace
+}  // namespace backup_test
+
+namespace backup_test {
+namespace {
+
+TEST_F(LockFiles, ABackupFileThatCannotBeCreatedOrAnAccessSwitchThatFailsEndsTheBackup) {
+    FillCard();
+    OpenPort();
+    std::vector<upgrade::LockFileEntry> list;
+    ASSERT_TRUE(module_.EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
+
+    const std::string temporary = platform::WideToUtf8(upgrade::ReplacementFileName(upgrade::LockBackupFileName()));
+    ASSERT_EQ(::mkdir(temporary.c_str(), 0755), 0);
+    card_.log.clear();
+    EXPECT_FALSE(module_.BackupLockFile(list, packet_));
+    EXPECT_TRUE(Traced("Execute hReadFile.Open function fail"));
+    EXPECT_TRUE(card_.log.empty());
+    ASSERT_EQ(::rmdir(temporary.c_str()), 0);
+
+    card_.lockSwitchFails = true;
+    EXPECT_FALSE(module_.BackupLockFile(list, packet_));
+    EXPECT_TRUE(Traced("Execute EnableDisableLockFileRW function fail"));
+    EXPECT_EQ(card_.log.back(), "lock off");
+}
 
 }  // namespace
 }  // namespace backup_test
