@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "TempFolder.h"
+#include "packet/Codec.h"
 #include "host/kit/HostKit.h"
 #include "module/Application.h"
 #include "module/UpgradeModuleObject.h"
@@ -165,6 +166,42 @@ TEST_F(FullRun, Q7kCardIsFlashedResetAndRestored) {
 
     // Pauses the run asked for: after the NV reads, through the switch, before the programmer starts.
     EXPECT_TRUE(ContainsInOrder(clock_.Pauses(), {1000, 50, 50, 2000, 50, 5000, 2000, 5000, 2000}));
+}
+
+// The first NV item 22 write the new firmware receives (unescaped body), from
+// the card's transcript lines "<tick> <mode> <direction> <hex>".
+std::vector<uint8_t> FirstNv22WriteAfterReset(const std::vector<std::string>& transcript) {
+    bool reset = false;
+    for (const std::string& line : transcript) {
+        if (line.find(" programmer < ") != std::string::npos) reset = true;
+        const size_t at = line.find(" diag < ");
+        if (!reset || at == std::string::npos) continue;
+        const std::optional<sim::Bytes> raw = sim::FromHex(line.substr(at + 8));
+        if (!raw) continue;
+        std::vector<uint8_t> body(raw->size());
+        const auto result = packet::codec::Unescape(*raw, body);
+        body.resize(result.length);
+        if (body.size() >= 131 && body[0] == 0x27 && body[1] == 22 && body[2] == 0) return body;
+    }
+    return {};
+}
+
+TEST_F(FullRun, Nv22IsWrittenBackWithItsMiddleBytesCleared) {
+    Package();
+    sim::CardData data = sim::DefaultCardData();
+    for (size_t i = 0; i < 128; ++i) data.nv[22].data[i] = uint8_t(0x80 + i);
+    Plug(data);
+    const std::array<uint8_t, 128> before = card_->Data().nv.at(22).data;
+    std::vector<std::string> transcript;
+    card_->SetTranscript([&](const std::string& line) { transcript.push_back(line); });
+    ASSERT_EQ(Run(), 0) << Dump();
+    const std::vector<uint8_t> body = FirstNv22WriteAfterReset(transcript);
+    ASSERT_FALSE(body.empty());
+    const uint8_t* data = body.data() + 3;
+    for (size_t i = 0; i < 128; ++i) {
+        const uint8_t expected = (i >= 22 && i < 50) ? 0 : before[i];
+        EXPECT_EQ(data[i], expected) << "byte " << i;
+    }
 }
 
 TEST_F(FullRun, ReplacedPartitionLayoutOnAnOrdinaryCardGetsTheFullTail) {
