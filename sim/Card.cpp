@@ -56,7 +56,8 @@ void Card::Poll() {
         if (missing) {
             presentAt_.reset();
         } else {
-            presentAt_ = now + delay;
+            // Timed from the moment it left, however late this poll comes.
+            presentAt_ = change.leaveAt + delay;
         }
         if (transcript_) transcript_(std::to_string(now) + " " + ModeName(mode_) + " - left the bus");
     }

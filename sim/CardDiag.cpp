@@ -34,8 +34,10 @@ std::string Parent(const std::string& path) {
 }  // namespace
 
 void Card::DiagError(uint8_t code, const Bytes& request) {
-    Bytes answer{code};
-    answer.insert(answer.end(), request.begin(), request.end());
+    Bytes answer;
+    answer.reserve(1 + request.size());
+    answer.push_back(code);
+    for (uint8_t byte : request) answer.push_back(byte);
     SendFrame(answer, false);
 }
 

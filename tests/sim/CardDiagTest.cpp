@@ -165,3 +165,13 @@ TEST_F(CardDiag, SwitchToDownloaderReenumeratesIntoTheBootDownloader) {
     EXPECT_EQ(simtest::Send(card, Bytes{0x7E, 0x06, 0x4E, 0x95, 0x7E}), (Bytes{0x7E, 0x02, 0x6A, 0xD3, 0x7E}));
     EXPECT_EQ(card.ModeChanges(), 1u);
 }
+
+TEST_F(CardDiag, ReenumerationRunsOnItsOwnTimeWhileNobodyAsks) {
+    sim::Card card;
+    simtest::Send(card, Frame({0x3A}, false));
+    // The host sleeps through leave and re-enumeration without a call.
+    clock_.Advance(100 + 1500);
+    EXPECT_TRUE(card.Present());
+    EXPECT_EQ(card.Mode(), sim::CardMode::BootDownloader);
+    EXPECT_EQ(Ask(card, {0x06}, true), Bytes{0x02});
+}
