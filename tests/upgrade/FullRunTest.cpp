@@ -188,9 +188,9 @@ std::vector<uint8_t> FirstNv22WriteAfterReset(const std::vector<std::string>& tr
 
 TEST_F(FullRun, Nv22IsWrittenBackWithItsMiddleBytesCleared) {
     Package();
-    sim::CardData data = sim::DefaultCardData();
-    for (size_t i = 0; i < 128; ++i) data.nv[22].data[i] = uint8_t(0x80 + i);
-    Plug(data);
+    sim::CardData card = sim::DefaultCardData();
+    for (size_t i = 0; i < 128; ++i) card.nv[22].data[i] = uint8_t(0x80 + i);
+    Plug(card);
     const std::array<uint8_t, 128> before = card_->Data().nv.at(22).data;
     std::vector<std::string> transcript;
     card_->SetTranscript([&](const std::string& line) { transcript.push_back(line); });
