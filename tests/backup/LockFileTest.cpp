@@ -88,6 +88,13 @@ TEST_F(LockFiles, TheWalkFailsWithoutTheFolderAndIgnoresDotEntries) {
     ASSERT_TRUE(module_.EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
     EXPECT_EQ(Paths(list), (std::vector<std::string>{"vek/a", "vek/sub/b", "vek/sub/deep/empty"}));
 
+    card_.listDotEntries = false;
+    card_.endlessListing = true;   // a listing without end is given up, not followed forever
+    list.clear();
+    EXPECT_FALSE(module_.EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
+    EXPECT_LE(list.size(), 8192u);
+    card_.endlessListing = false;
+
     card_.lockSwitchFails = true;
     card_.log.clear();
     list.clear();

@@ -370,7 +370,10 @@ void ScriptedCard::HandleEfs(const Bytes& body) {
         for (int i = 0; i < 5; ++i) {
             PutU32(answer, 0);
         }
-        if (exists) {
+        if (endlessListing && !exists) {
+            const std::string name = "f" + std::to_string(sequence);
+            answer.insert(answer.end(), name.begin(), name.end());
+        } else if (exists) {
             for (char c : children[sequence - 1].first) {
                 answer.push_back(static_cast<uint8_t>(c));
             }

@@ -30,6 +30,7 @@ public:
     std::set<std::string> dirs;                // "vek", "vek/sub"
     std::map<std::string, Bytes> files;        // "vek/a"
     bool listDotEntries = false;               // readdir gives "." and ".." as directories
+    bool endlessListing = false;               // readdir never reaches the end of a directory
     bool lockAccess = false;                   // the lock-file switch
 
     // ---- misbehaviour
