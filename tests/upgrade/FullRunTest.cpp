@@ -217,6 +217,21 @@ TEST_F(FullRun, ReplacedPartitionLayoutOnAnOrdinaryCardGetsTheFullTail) {
     EXPECT_EQ(std::vector<int32_t>(progress.end() - 3, progress.end()), (std::vector<int32_t>{98, 99, 100}));
 }
 
+TEST_F(FullRun, OverrideThatGetsThroughOnlyOnTheSecondCallStillReplacesTheLayout) {
+    sim::PackageOptions options;
+    options.newPartitionLayout = true;
+    Package(options);
+    // The first sending takes three attempts, all answered with the override request; the
+    // table's own second sending (three attempts more) is lost; the run sends it once more.
+    Plug(NotQ7k(), Faults({"silence:command=0x19,mode=programmer,occurrence=4,count=3"}));
+    ASSERT_EQ(Run(), 0) << Dump();
+    int tableLines = 0;
+    for (const std::string& m : ModuleMessages()) tableLines += m == "Function: DownloadPartitionTable";
+    EXPECT_EQ(tableLines, 2);
+    EXPECT_TRUE(card_->RunningNewFirmware());
+    ExpectFlashMatches(true);
+}
+
 TEST_F(FullRun, MatchingTableOnAnOrdinaryCardEndsAfterRecovery) {
     Package();
     Plug(NotQ7k());
