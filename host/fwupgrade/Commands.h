@@ -22,7 +22,7 @@ struct DemoOptions {
     bool keep = false;
     uint32_t seed = 7;
     uint64_t systemSize = 0;    // 0: the package maker's default
-    int clockScale = 20;        // 1: real time
+    int clockScale = 10;        // 1: real time
     std::string pluginPath;
 };
 

@@ -133,7 +133,7 @@ bool PluginHost::Load(std::string& error) {
     const std::string registered = RegisteredPath(kManagerId, kManagerInstance);
     if (!s.options.managerPath.empty()) {
         s.managerPath = s.options.managerPath;
-    } else if (IsFile(registered)) {
+    } else if (std::getenv("FWUPGRADE_MANAGER") == nullptr && IsFile(registered)) {
         s.managerPath = registered;
     } else {
         s.managerPath = DefaultManagerPath();

@@ -1,7 +1,8 @@
 // The built fwupgrade run as a user runs it, against cardsim on
 // pseudo-terminals: its output and exit status, the files it leaves and the
-// card's flash afterwards. The plug-in runs on a clock 20 times faster and
-// the cards shorten their delays to match.
+// card's flash afterwards. The plug-in runs on a faster clock and the cards
+// shorten their delays to match. The factor stays modest: the module's
+// answer timeouts shrink with it, and a loaded machine must still meet them.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -25,7 +26,9 @@ using testing::TempFolder;
 namespace fs = std::filesystem;
 
 constexpr int kTimeout = 120;
-const std::vector<std::string> kFastCard = {"--leave-delay", "5", "--reenum-delay", "75"};
+constexpr int kClockScale = 8;
+const std::vector<std::string> kFastCard = {"--leave-delay", std::to_string(100 / kClockScale), "--reenum-delay",
+                                            std::to_string(1500 / kClockScale)};
 
 class FwupgradeCli : public ::testing::Test {
 protected:
@@ -44,7 +47,7 @@ protected:
                              std::vector<std::pair<std::string, std::string>> env = {}) const {
         args.insert(args.begin(), FWUPGRADE_EXE);
         env.insert(env.begin(), {{"FWUPGRADE_REGISTRY_ROOT", temp_ / "registry"},
-                                 {"FWUPGRADE_CLOCK_SCALE", "20"},
+                                 {"FWUPGRADE_CLOCK_SCALE", std::to_string(kClockScale)},
                                  {"FWUPGRADE_CARDSIM", CARDSIM_EXE},
                                  {"TERM", "dumb"}});
         return RunProcess(args, RunFolder(), env, kTimeout);
@@ -114,6 +117,22 @@ TEST_F(FwupgradeCli, FlashesOneCardInPlaceAndSaysWhereTheBackupsAre) {
               std::string::npos)
         << first;
     ExpectFlashed(card, "card0");
+}
+
+TEST_F(FwupgradeCli, TheFlashCheckTellsAnUntouchedCardFromAFlashedOne) {
+    CardProcess card;
+    StartCard(card, "card0");
+    sim::CardData data;
+    bool newFirmware = true;
+    size_t violations = 1;
+    std::string error;
+    ASSERT_TRUE(card.Stop(data, newFirmware, violations, error)) << error;
+    EXPECT_FALSE(newFirmware);
+    EXPECT_EQ(violations, 0u);
+    EXPECT_FALSE(data.partitions.empty()) << "the card's old firmware is read back";
+    const sim::FlashCheck check = sim::CheckFlashAgainstPackage(data, Package(), false);
+    EXPECT_FALSE(check.ok);
+    EXPECT_FALSE(check.problems.empty());
 }
 
 TEST_F(FwupgradeCli, ARejectedPackageExitsWith3AndNamesTheMissingFile) {
