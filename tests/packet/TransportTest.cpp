@@ -135,6 +135,17 @@ TEST_F(Transport, DiagErrorResponsesAreNamed) {
     EXPECT_EQ(packet.ErrorText(), std::string(kEsnPrefix) + "unknow reason") << "compared before decoding";
 }
 
+TEST_F(Transport, ACardThatKeepsSendingIsReadAsFarAsCountedAtTheTimeout) {
+    // One byte every 5 ms for a second: the count never settles.
+    for (uint32_t t = 5; t <= 1000; t += 5) {
+        peer->Send({0x01}, t);
+    }
+    uint32_t esn = 0;
+    EXPECT_FALSE(packet.GetEsn(esn));
+    EXPECT_EQ(peer->reads, std::vector<uint32_t>{60}) << "the count of the last pass, at 300 ms";
+    EXPECT_EQ(packet.ErrorText(), std::string(kEsnPrefix) + "the Received Data is Wrong without End Flag(0x7e)");
+}
+
 TEST_F(Transport, ExactlyTheBufferIsReadAndOneByteMoreIsRefused) {
     peer->Answer(EsnAnswerOfSize(2048));
     uint32_t esn = 0;
