@@ -9,10 +9,12 @@ using simtest::Frame;
 namespace {
 
 Bytes NvRequest(uint8_t code, uint16_t item, uint8_t fill = 0) {
-    Bytes body{code, static_cast<uint8_t>(item), static_cast<uint8_t>(item >> 8)};
-    body.resize(3 + 128, fill);
-    body.push_back(0);
-    body.push_back(0);
+    Bytes body(133, fill);
+    body[0] = code;
+    body[1] = static_cast<uint8_t>(item);
+    body[2] = static_cast<uint8_t>(item >> 8);
+    body[131] = 0;
+    body[132] = 0;
     return body;
 }
 

@@ -9,11 +9,10 @@ using simtest::Bytes;
 namespace {
 
 Bytes Write32(uint32_t address, const Bytes& data) {
-    Bytes body{0x0F, static_cast<uint8_t>(address >> 24), static_cast<uint8_t>(address >> 16),
-               static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address),
-               static_cast<uint8_t>(data.size() >> 8), static_cast<uint8_t>(data.size())};
-    body.insert(body.end(), data.begin(), data.end());
-    return body;
+    return simtest::Cat({{0x0F, static_cast<uint8_t>(address >> 24), static_cast<uint8_t>(address >> 16),
+                          static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address),
+                          static_cast<uint8_t>(data.size() >> 8), static_cast<uint8_t>(data.size())},
+                         data});
 }
 
 class CardDownload : public simtest::ClockedTest {

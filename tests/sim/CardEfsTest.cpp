@@ -11,8 +11,8 @@ namespace {
 
 Bytes Header(uint16_t command) { return {0x4B, 0x13, static_cast<uint8_t>(command), static_cast<uint8_t>(command >> 8)}; }
 Bytes Path(const std::string& path) {
-    Bytes out(path.begin(), path.end());
-    out.push_back(0);
+    Bytes out(path.size() + 1, 0);
+    std::copy(path.begin(), path.end(), out.begin());
     return out;
 }
 
@@ -71,7 +71,7 @@ TEST_F(CardEfs, WalksTheVekTreeAndReadsALockFile) {
         ASSERT_GE(read.size(), 20u);
         EXPECT_EQ(Field(read, 16), 0u);
         EXPECT_EQ(Field(read, 12), std::min<uint32_t>(1024, 3000 - offset));
-        content.insert(content.end(), read.begin() + 20, read.end());
+        content = Cat({content, Bytes(read.begin() + 20, read.end())});
     }
     EXPECT_EQ(content, expected);
     EXPECT_EQ(Efs(Cat({Header(0x03), Le32(fd)})), Cat({Header(0x03), Le32(0)}));

@@ -16,13 +16,7 @@ namespace {
 constexpr uint32_t kBlock = 135168;
 
 Bytes Hello() {
-    Bytes body{0x01};
-    const char magic[] = "QCOM fast download protocol host";
-    body.insert(body.end(), magic, magic + 32);
-    body.push_back(0x02);
-    body.push_back(0x02);
-    body.push_back(0x03);
-    return body;
+    return Cat({{0x01}, simtest::Text("QCOM fast download protocol host"), {0x02, 0x02, 0x03}});
 }
 
 Bytes Announce(uint32_t size) {
@@ -73,9 +67,10 @@ protected:
         for (size_t offset = 0; offset < image.size(); offset += 1017) {
             const size_t n = std::min<size_t>(1017, image.size() - offset);
             const uint32_t a = static_cast<uint32_t>(0x00500000 + offset);
-            Bytes body{0x0F, static_cast<uint8_t>(a >> 24), static_cast<uint8_t>(a >> 16), static_cast<uint8_t>(a >> 8),
-                       static_cast<uint8_t>(a), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)};
-            body.insert(body.end(), image.begin() + offset, image.begin() + offset + n);
+            const Bytes body = Cat({{0x0F, static_cast<uint8_t>(a >> 24), static_cast<uint8_t>(a >> 16),
+                                     static_cast<uint8_t>(a >> 8), static_cast<uint8_t>(a), static_cast<uint8_t>(n >> 8),
+                                     static_cast<uint8_t>(n)},
+                                    Bytes(image.begin() + offset, image.begin() + offset + n)});
             simtest::Send(card, simtest::Frame(body, true));
         }
         simtest::Send(card, simtest::Frame({0x05, 0x00, 0x50, 0x00, 0x00}, true));

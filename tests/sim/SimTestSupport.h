@@ -98,8 +98,14 @@ inline Bytes Le32(uint32_t v) {
 }
 
 inline Bytes Cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    size_t total = 0;
+    for (const auto& p : parts) total += p.size();
+    Bytes out(total);
+    size_t at = 0;
+    for (const auto& p : parts) {
+        std::copy(p.begin(), p.end(), out.begin() + static_cast<std::ptrdiff_t>(at));
+        at += p.size();
+    }
     return out;
 }
 
