@@ -185,6 +185,17 @@ TEST_F(UpgradeRun, AFailingNvBackupEndsTheRunBeforeDownloadModeAndKeepsTheOlderB
     EXPECT_FALSE(Logged(u"Function: SwitchToDownload"));
 }
 
+TEST_F(UpgradeRun, ALockFileOfUnknownLengthEndsTheRunBeforeDownloadMode) {
+    sim::FaultPlan faults;
+    faults.rules.push_back(Rule(sim::FaultKind::EfsFail, 0x0011, 2, 1));   // fstat of vek/state/empty
+    auto card = Plug(faults);
+    EXPECT_EQ(Run(), -13314);
+    EXPECT_TRUE(Logged(u"function Backup Lockfile fail"));
+    EXPECT_FALSE(Logged(u"Function: BackupNVMOP"));
+    EXPECT_EQ(card->ModeChanges(), 0u);
+    EXPECT_EQ(card->Data().efsFiles, sim::DefaultCardData().efsFiles);
+}
+
 TEST_F(UpgradeRun, ARestoreThatLosesAnItemWriteTwiceFailsTheRun) {
     // Find which NV write request of a clean run is the restore's first write
     // of item 77 (the list's first item).
