@@ -41,10 +41,11 @@ struct ParamRecord {
     char deviceName[128] = {};
 };
 
-// The decoded answer: byte 0 is the response code; the streaming status
-// report keeps its two bytes as record bytes 1 and 2.
+// Buffers and records behind a CPacket; defined in packet/PacketState.h.
 struct PacketState;
 
+// The decoded answer: byte 0 is the response code; the streaming status
+// report keeps its two bytes as record bytes 1 and 2.
 struct ResponseRecord {
     static constexpr size_t kSize = 512;
     uint8_t bytes[kSize] = {};
@@ -139,13 +140,14 @@ public:
     bool ParseStreamingFrames();
     bool ParseStreamingFrame(const uint8_t* bytes, uint32_t n);
 
-    // ---- texts of the device's status codes ("" where a code has none)
+    // ---- texts of the device's status codes and error responses
     static const char* DiagErrorText(uint8_t code);
     static const char* GetNvStatusText(uint16_t status);
     static const char* NakReasonText(uint16_t reason);
     static const char* StreamErrorText(uint32_t reason);
     static const char* FileSystemStatusText(uint8_t status);
 
+    // The state shared by the files of this folder.
     using State = PacketState;
 
 private:
