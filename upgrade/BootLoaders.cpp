@@ -19,9 +19,8 @@ bool ReadPayloadFile(const std::u16string& path, const char16_t* function, std::
     const uint64_t length = file.Length();
     if (length == 0) return false;
     if (length > kCommandPayloadCapacity) {
-        platform::WriteLog(FW_MODULE_SOURCE, __LINE__, function,
-                           u"Refuse %s: %llu bytes, more than the %u-byte command payload", path.c_str(),
-                           static_cast<unsigned long long>(length), unsigned(kCommandPayloadCapacity));
+        FW_TRACE(function, u"Refuse %s: %llu bytes, more than the %u-byte command payload", path.c_str(),
+                 static_cast<unsigned long long>(length), unsigned(kCommandPayloadCapacity));
         return false;
     }
     out.resize(static_cast<size_t>(length));
