@@ -138,6 +138,7 @@ private:
     void HandleDownload(const Bytes& body, bool leadingFlag);
     void Nak(uint16_t reason);
     bool ProgrammerInRam() const;
+    bool ProgrammerHasHoles() const;
 
     // Flash programmer.
     void HandleProgrammer(const Bytes& body);

@@ -30,6 +30,13 @@ bool Card::ProgrammerInRam() const {
     return GetLe32(ram_, 8) == kProgrammerEntry && GetLe32(ram_, 12) == kProgrammerEntry;
 }
 
+bool Card::ProgrammerHasHoles() const {
+    for (uint32_t i = 0; i < programmerBytes_; ++i) {
+        if (!ramWritten_[i]) return true;
+    }
+    return false;
+}
+
 void Card::HandleDownload(const Bytes& body, bool leadingFlag) {
     const uint8_t code = body[0];
     auto lengthIs = [&](size_t expected) {
@@ -96,6 +103,12 @@ void Card::HandleDownload(const Bytes& body, bool leadingFlag) {
             }
             if (!ProgrammerInRam()) {
                 Violate("execution started without a programmer image in RAM");
+                Nak(kNakFailed);
+                return;
+            }
+            if (ProgrammerHasHoles()) {
+                // Parts of the image were never written: the programmer would crash.
+                Violate("execution started with parts of the programmer image missing");
                 Nak(kNakFailed);
                 return;
             }

@@ -75,3 +75,33 @@ TEST_F(CardDownload, GoNeedsTheProgrammerInRam) {
     EXPECT_EQ(card_.Mode(), sim::CardMode::FlashProgrammer);
     EXPECT_EQ(card_.Violations().size(), 1u);   // the first, premature Go
 }
+
+TEST_F(CardDownload, GoRefusesAProgrammerWithAMissingBlock) {
+    const Bytes image = sim::ProgrammerStandIn();
+    for (size_t offset = 0; offset < image.size(); offset += 1017) {
+        if (offset == 1017 * 50) continue;
+        const size_t n = std::min<size_t>(1017, image.size() - offset);
+        Ask(card_, Write32(static_cast<uint32_t>(0x00500000 + offset), Bytes(image.begin() + offset, image.begin() + offset + n)),
+            true);
+    }
+    EXPECT_EQ(Ask(card_, {0x05, 0x00, 0x50, 0x00, 0x00}, true), (Bytes{0x03, 0x00, 0x07}));
+    ASSERT_EQ(card_.Violations().size(), 1u);
+    EXPECT_NE(card_.Violations()[0].text.find("missing"), std::string::npos);
+    clock_.Advance(5000);
+    EXPECT_EQ(card_.Mode(), sim::CardMode::BootDownloader);
+}
+
+TEST_F(CardDownload, TranscriptHasOneLinePerFrameWithTimeAndMode) {
+    std::vector<std::string> lines;
+    card_.SetTranscript([&lines](const std::string& line) { lines.push_back(line); });
+    clock_.Advance(1);
+    const uint32_t now = clock_.TickCount();
+    Ask(card_, {0x06}, true);
+    Ask(card_, {0x42}, true);
+    const std::string t = std::to_string(now);
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[0], t + " download < 7e064e957e");
+    EXPECT_EQ(lines[1], t + " download > 7e026ad37e");
+    EXPECT_EQ(lines[3], t + " download ! unknown download command 0x42");
+    EXPECT_EQ(lines[4].rfind(t + " download > 7e030006", 0), 0u);
+}
