@@ -1,7 +1,9 @@
 // Writes the flash programmer carried in the library to a file when the
 // library loads, next to the host executable when that folder is writable and
 // in the per-user folder otherwise; the run then loads the file written.
+#include <algorithm>
 #include <mutex>
+#include <vector>
 
 #include "platform/Platform.h"
 #include "platform/Trace.h"
@@ -25,13 +27,26 @@ std::u16string& ExtractedPath() {
     return path;
 }
 
-bool WriteWhole(const std::u16string& path, const uint8_t* data, uint32_t size) {
+bool SameContent(const std::u16string& path, const uint8_t* data, uint32_t size) {
     platform::File file;
-    if (!file.CreateWrite(path)) return false;
+    if (!file.OpenRead(path) || file.Length() != size) return false;
+    std::vector<uint8_t> onDisk(size);
+    return (size == 0 || file.Read(onDisk.data(), size) == size) && std::equal(onDisk.begin(), onDisk.end(), data);
+}
+
+// Writes the image beside its final name and renames it over that name, so a
+// host process loading the programmer never sees a half-written file. A file
+// that already holds these bytes is left alone.
+bool WriteWhole(const std::u16string& path, const uint8_t* data, uint32_t size) {
+    if (SameContent(path, data, size)) return true;
+    const std::u16string temporary = path + platform::FormatWide(u".%u.tmp", platform::CurrentThreadId());
+    platform::File file;
+    if (!file.CreateWrite(temporary)) return false;
     const bool complete = file.Write(data, size) == size && file.Flush();
     file.Close();
-    if (!complete) platform::RemoveFile(path);
-    return complete;
+    if (complete && platform::ReplaceFile(temporary, path)) return true;
+    platform::RemoveFile(temporary);
+    return false;
 }
 
 }  // namespace

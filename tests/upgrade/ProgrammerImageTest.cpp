@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -83,4 +84,20 @@ TEST(ProgrammerImage, TheRunLoadsTheFileExtractionWrote) {
     EXPECT_TRUE(module.SelectArmprgAccordingToPidVid(u"ignored"));
     EXPECT_EQ(module.m_strArmprgPath, written);
     EXPECT_EQ(ReadAll(std::filesystem::path(platform::WideToUtf8(written))).size(), 177376u);
+}
+
+TEST(ProgrammerImage, ExtractionReplacesAStaleFileWholeAndKeepsAnIdenticalOne) {
+    TempFolder folder;
+    folder.WriteSize("armprgVEKMSM7627.bin", 1000);
+    std::u16string written;
+    ASSERT_TRUE(ExtractProgrammerTo({folder.Wide()}, written));
+    const std::filesystem::path file = folder.path() / "armprgVEKMSM7627.bin";
+    EXPECT_EQ(std::filesystem::file_size(file), 177376u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1) << "no temporary file left";
+
+    const auto stamp = std::filesystem::last_write_time(file);
+    std::filesystem::last_write_time(file, stamp - std::chrono::hours(1));
+    const auto older = std::filesystem::last_write_time(file);
+    ASSERT_TRUE(ExtractProgrammerTo({folder.Wide()}, written));
+    EXPECT_EQ(std::filesystem::last_write_time(file), older) << "an identical file is not rewritten";
 }
