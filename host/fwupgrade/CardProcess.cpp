@@ -111,16 +111,7 @@ bool CardProcess::Stop(sim::CardData& data, bool& newFirmware, size_t& violation
         return false;
     }
     try {
-        // Only the flash matters here. The state lists erased partitions
-        // among the digests, which a profile does not read back.
-        nlohmann::json flash = nlohmann::json::object();
-        for (const char* key : {"partition_table", "partitions"})
-            if (state.contains(key)) flash[key] = state[key];
-        data = sim::CardDataFromJson(flash);
-        if (state.contains("partition_digests") && state["partition_digests"].is_object()) {
-            for (const auto& [name, digest] : state["partition_digests"].items())
-                if (digest.is_object() && digest.value("erased", false)) data.partitions[name].erased = true;
-        }
+        data = sim::CardDataFromJson(state);
     } catch (const std::exception& e) {
         error = std::string("the card state cannot be read: ") + e.what();
         return false;
