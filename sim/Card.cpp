@@ -53,7 +53,15 @@ void Card::Poll() {
             if (rule.kind == FaultKind::MissingReenumeration && FaultHits(rule)) missing = true;
             if (rule.kind == FaultKind::AnswerOnceAfterReset && change.newFirmware) identifyOnce_ = true;
         }
-        if (missing) {
+        if (change.newFirmware) {
+            // The new firmware reports the version its image carries.
+            auto amss = data_.partitions.find("amss.mbn");
+            if (amss != data_.partitions.end()) {
+                const std::string version = VersionInImage(amss->second.content);
+                if (!version.empty()) data_.version = version;
+            }
+        }
+        if (missing || bricked_) {
             presentAt_.reset();
         } else {
             // Timed from the moment it left, however late this poll comes.
@@ -400,6 +408,9 @@ nlohmann::json Card::StateJson() {
     out["generation"] = generation_;
     out["mode_changes"] = modeChanges_;
     out["lock_access"] = lockAccess_;
+    out["offline"] = offline_;
+    out["spc_unlocked"] = spcUnlocked_;
+    out["bricked"] = bricked_;
     out["partition_table_changed"] = partitionTableChanged_;
     out["raw_blocks_accepted"] = rawBlocksAccepted_;
     out["raw_blocks_rejected"] = rawBlocksRejected_;

@@ -87,6 +87,7 @@ public:
     uint32_t RawBlocksRejected() const { return rawBlocksRejected_; }
     uint32_t ProgrammerBytesLoaded() const { return programmerBytes_; }
     bool LockAccessEnabled() const { return lockAccess_; }
+    bool Bricked() const { return bricked_; }
 
 private:
     struct OpenFile {
@@ -169,6 +170,7 @@ private:
     std::optional<PendingChange> pending_;
     bool silenced_ = false;           // answer-once-after-reset fault has struck
     bool identifyOnce_ = false;       // answer-once-after-reset fault armed
+    bool bricked_ = false;            // reset into a flash it cannot start from
 
     struct Chunk {
         uint32_t readyAt;
@@ -211,7 +213,6 @@ private:
     std::string rawImage_;
     Bytes rawContent_;
     std::set<uint32_t> rawBlocksDone_;
-    uint32_t rawBlockIndexSeen_ = 0;
     uint32_t rawBlocksAccepted_ = 0;
     uint32_t rawBlocksRejected_ = 0;
     bool partitionTableChanged_ = false;

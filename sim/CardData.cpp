@@ -1,5 +1,6 @@
 #include "sim/CardData.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
@@ -16,6 +17,22 @@ const std::vector<uint16_t>& BackedUpNvItems() {
         1747, 1748, 1749, 1750, 1751, 1766, 1767, 1768, 1769, 1770, 1771, 1772, 1773, 1776, 1777,
         1943, 3265, 3266, 4795, 4796, 4797, 4799, 4800, 4801, 4831, 4832, 4833, 4835, 836,  4837};
     return items;
+}
+
+const std::vector<std::string>& BootPartitions() {
+    static const std::vector<std::string> names = {"qcsbl.mbn", "oemsbl.mbn", "amss.mbn", "appsboot.mbn", "boot.img",
+                                                    "system.img"};
+    return names;
+}
+
+std::string VersionInImage(const Bytes& image) {
+    const std::string tag = kVersionTag;
+    auto at = std::search(image.begin(), image.end(), tag.begin(), tag.end());
+    if (at == image.end()) return {};
+    at += static_cast<std::ptrdiff_t>(tag.size());
+    std::string version;
+    while (at != image.end() && *at != 0 && version.size() < 30) version.push_back(static_cast<char>(*at++));
+    return version;
 }
 
 Bytes DefaultPartitionTable() {
@@ -216,7 +233,9 @@ CardData CardDataFromJson(const nlohmann::json& profile) {
     // A state file lists erased partitions with their digests.
     if (profile.contains("partition_digests") && profile["partition_digests"].is_object()) {
         for (const auto& [name, digest] : profile["partition_digests"].items()) {
-            if (digest.is_object() && digest.value("erased", false)) data.partitions[name].erased = true;
+            if (!digest.is_object()) continue;
+            if (digest.value("erased", false)) data.partitions[name].erased = true;
+            if (digest.value("incomplete", false)) data.partitions[name].incomplete = true;
         }
     }
     return data;
@@ -250,7 +269,8 @@ nlohmann::json CardDataToJson(const CardData& data) {
     for (const auto& [name, partition] : data.partitions) {
         partitions[name] = {{"size", partition.content.size()},
                             {"digest", Digest(partition.content)},
-                            {"erased", partition.erased}};
+                            {"erased", partition.erased},
+                            {"incomplete", partition.incomplete}};
     }
     out["partition_digests"] = partitions;
     nlohmann::json contents = nlohmann::json::object();

@@ -23,11 +23,21 @@ struct NvItem {
     bool readOnly = false;    // writes answer status 7
 };
 
-// A flash partition; `erased` is set by an empty announcement.
+// A flash partition; `erased` is set by an empty announcement, `incomplete`
+// while an image is being written to it (the old content is gone).
 struct Partition {
     Bytes content;
     bool erased = false;
+    bool incomplete = false;
 };
+
+// Partitions the card cannot start without.
+const std::vector<std::string>& BootPartitions();
+
+// The software version a firmware image announces: the text behind
+// "SWVER=" up to a NUL, or "" when it carries none.
+std::string VersionInImage(const Bytes& image);
+constexpr const char* kVersionTag = "SWVER=";
 
 // Version texts of the two kinds of card: a Q7k build and one without the
 // family marker.

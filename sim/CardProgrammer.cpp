@@ -217,6 +217,13 @@ void Card::HandleProgrammer(const Bytes& body) {
                 ProgrammerError(kErrLength, "Invalid length");
                 return;
             }
+            if (!streamWritten_) {
+                // The first packet overwrites the old image: it is gone from here on.
+                const ImageType* known = FindImageType(*openType_);
+                Partition& target = data_.partitions[known ? known->name : "image_type_" + std::to_string(*openType_)];
+                target.content.clear();
+                target.incomplete = true;
+            }
             if (streamImage_.size() < address + length) streamImage_.resize(address + length, 0);
             std::copy(body.begin() + 5, body.end(), streamImage_.begin() + address);
             streamWritten_ = true;
@@ -241,12 +248,25 @@ void Card::HandleProgrammer(const Bytes& body) {
             SendFrame(Bytes{0x16}, true);
             return;
         }
-        case 0x0B:
+        case 0x0B: {
             if (!lengthIs(1)) return;
             if (openType_) Violate("reset with an image still open");
             SendFrame(Bytes{0x0C}, true);
+            std::string broken;
+            for (const auto& name : BootPartitions()) {
+                auto found = data_.partitions.find(name);
+                if (found == data_.partitions.end() || found->second.content.empty() || found->second.incomplete) {
+                    broken += (broken.empty() ? "" : ", ") + name;
+                }
+            }
+            if (!broken.empty()) {
+                // The card cannot start: it leaves the bus and never comes back.
+                Violate("reset with an unbootable flash (" + broken + "): the card is bricked");
+                bricked_ = true;
+            }
             ScheduleModeChange(data_.atModeAfterReset ? CardMode::AtCommand : CardMode::Diagnostic, true);
             return;
+        }
         case 0x1D: HandleAnnounce(body); return;
         default:
             Violate("unknown streaming command 0x" + ToHex(&code, 1));
@@ -335,6 +355,10 @@ void Card::FinishHeaderBlock() {
         return;
     }
     rawStage_ = RawStage::DataBlocks;
+    Partition& target = data_.partitions[rawImage_];
+    target.content.clear();
+    target.erased = false;
+    target.incomplete = true;
     rawContent_.assign(rawSize_, 0);
     rawBlocksDone_.clear();
 }
@@ -378,6 +402,7 @@ void Card::CommitImage(const std::string& name, Bytes content) {
     Partition& partition = data_.partitions[name];
     partition.content = std::move(content);
     partition.erased = false;
+    partition.incomplete = false;
     if (name == "cefs.mbn") WipeUserData();
 }
 

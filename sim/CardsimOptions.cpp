@@ -65,6 +65,8 @@ int ParseCardsimOptions(int argc, char** argv, CardsimOptions& options) {
     make->add_option("--system-size", options.package.systemSize, "Bytes of system.img")->capture_default_str();
     make->add_option("--amss-size", options.package.amssSize, "Bytes of amss.mbn")->capture_default_str();
     make->add_option("--cefs-size", options.package.cefsSize, "Bytes of cefs.mbn")->capture_default_str();
+    make->add_option("--firmware-version", options.package.version, "Version text the new firmware reports")
+        ->capture_default_str();
     bool noUserdata = false;
     bool noSplash = false;
     make->add_flag("--no-userdata", noUserdata, "Leave userdata.img out");

@@ -99,6 +99,13 @@ bool MakePackage(const std::string& folder, const PackageOptions& options, std::
         {"userdata.img", random.Fill(1000), options.userdata},
         {"splash.img", random.Fill(4000), options.splash},
     };
+    // The firmware image names its version.
+    Bytes& amss = std::find_if(files.begin(), files.end(), [](const File& f) { return std::string(f.name) == "amss.mbn"; })->content;
+    const std::string tag = std::string(kVersionTag) + options.version;
+    if (amss.size() >= 64 + tag.size() + 1) {
+        std::copy(tag.begin(), tag.end(), amss.begin() + 64);
+        amss[64 + tag.size()] = 0;
+    }
     for (const auto& file : files) {
         const auto path = dir / file.name;
         if (!file.present) {

@@ -20,6 +20,8 @@ struct PackageOptions {
     // A partition.mbn that differs from the table a default card holds
     // (the programmer then asks for an override).
     bool newPartitionLayout = false;
+    // The version the new firmware reports, carried in amss.mbn.
+    std::string version = "LUM_Q7KV1.0.0B06";
 };
 
 // The file names of a package, required ones first.

@@ -260,3 +260,40 @@ TEST_F(CardProgrammer, CardThatAnswersOnlyOnceAfterReset) {
     EXPECT_EQ(Ask(card, {0x38}, false).at(0), 0x38);
     EXPECT_TRUE(simtest::Send(card, simtest::Frame({0x01}, false)).empty());
 }
+
+TEST_F(CardProgrammer, ResetWithAHalfWrittenImageBricksTheCard) {
+    Prepare(card_);
+    Bytes image(2 * kBlock, 0x11);
+    simtest::Send(card_, simtest::Frame(Announce(static_cast<uint32_t>(image.size())), true));
+    simtest::Send(card_, HeaderBlock(0x14, {}));
+    simtest::Send(card_, DataBlock(image, 0));
+    EXPECT_TRUE(card_.Data().partitions.at("system.img").incomplete);
+    EXPECT_TRUE(card_.Data().partitions.at("system.img").content.empty());
+    // The host gives up and resets: the framed request abandons the transfer.
+    EXPECT_EQ(Ask(card_, {0x0B}, true), Bytes{0x0C});
+    EXPECT_TRUE(card_.Bricked());
+    clock_.Advance(600000);
+    EXPECT_FALSE(card_.Present());
+    ASSERT_EQ(card_.Violations().size(), 2u);
+    EXPECT_NE(card_.Violations()[1].text.find("system.img"), std::string::npos);
+}
+
+TEST_F(CardProgrammer, NewFirmwareReportsTheVersionItsImageCarries) {
+    Prepare(card_);
+    Bytes amss(500, 0x20);
+    const std::string tag = "SWVER=LUM_Q7KV2.0.0B01";
+    std::copy(tag.begin(), tag.end(), amss.begin() + 64);
+    amss[64 + tag.size()] = 0;
+    ASSERT_EQ(Ask(card_, {0x1B, 0x05, 0x01}, true), (Bytes{0x1C, 0x00}));
+    Stream(card_, 0x04, amss, {});
+    EXPECT_FALSE(card_.Data().partitions.at("amss.mbn").incomplete);
+    EXPECT_EQ(Ask(card_, {0x15}, true), Bytes{0x16});
+    EXPECT_EQ(Ask(card_, {0x0B}, true), Bytes{0x0C});
+    Reenumerate(card_);
+    simtest::Send(card_, simtest::Text("AT$QCDMG\r"));
+    const Bytes version = Ask(card_, {0x38}, false);
+    ASSERT_GT(version.size(), 1u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(version.data() + 1)), "LUM_Q7KV2.0.0B01");
+    EXPECT_FALSE(card_.Bricked());
+    EXPECT_TRUE(card_.Violations().empty());
+}

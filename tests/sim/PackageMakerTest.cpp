@@ -57,6 +57,7 @@ TEST(PackageMaker, WritesADeterministicValidPackage) {
     }
     EXPECT_EQ(ReadAll(a / "partition.mbn"), sim::DefaultPartitionTable());
     EXPECT_EQ(std::filesystem::file_size(a / "system.img"), options.systemSize);
+    EXPECT_EQ(sim::VersionInImage(ReadAll(a / "amss.mbn")), options.version);
 
     options.seed = 10;
     options.userdata = false;
