@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 #include "host/fwupgrade/PackageCheck.h"
@@ -33,6 +34,12 @@ std::string AbsolutePath(const std::string& path) {
     std::string rest = path;
     while (rest.rfind("./", 0) == 0) rest.erase(0, 2);
     return base + "/" + rest;
+}
+
+std::string SameDeviceKey(const std::string& path) {
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved) != nullptr) return resolved;
+    return AbsolutePath(path);
 }
 
 bool MakeCardFolder(const std::string& root, size_t index, const std::string& package, CardFolder& out,

@@ -26,4 +26,8 @@ bool MakeCardFolder(const std::string& root, size_t index, const std::string& pa
 // The absolute form of a path (the current folder prepended when relative).
 std::string AbsolutePath(const std::string& path);
 
+// One name for every path of the same device: the resolved path when it
+// exists (links such as /dev/serial/by-id/... included), else the absolute one.
+std::string SameDeviceKey(const std::string& path);
+
 }  // namespace fwupgrade

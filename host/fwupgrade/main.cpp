@@ -3,9 +3,11 @@
 #include <CLI/CLI.hpp>
 
 #include <iostream>
+#include <set>
 
 #include "host/fwupgrade/Commands.h"
 #include "host/fwupgrade/FailureReport.h"
+#include "host/fwupgrade/PackageView.h"
 
 using namespace fwupgrade;
 
@@ -74,6 +76,14 @@ int main(int argc, char** argv) {
             if (upgrade.port < 0 && upgrade.devices.empty()) {
                 std::cerr << "upgrade: give the card with --port N or --device PATH\n" << up->help();
                 return kExitUsage;
+            }
+            // Two workers on one card would both drive its port.
+            std::set<std::string> seen;
+            for (const auto& device : upgrade.devices) {
+                if (!seen.insert(SameDeviceKey(device)).second) {
+                    std::cerr << "upgrade: the card " << device << " is named more than once\n";
+                    return kExitUsage;
+                }
             }
             return RunUpgrade(upgrade);
         }

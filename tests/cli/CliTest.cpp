@@ -255,6 +255,12 @@ TEST_F(FwupgradeCli, UsageErrorsExitWith2AndHelpWith0) {
     EXPECT_EQ(Fwupgrade({"upgrade", "--package", Package()}).exitStatus, 2);
     EXPECT_EQ(Fwupgrade({"upgrade", "--port", "1", "--device", "/dev/null", "--package", Package()}).exitStatus, 2);
     EXPECT_EQ(Fwupgrade({"upgrade", "--port", "x", "--package", Package()}).exitStatus, 2);
+    // One card named twice, once through a link: two workers would share its port.
+    fs::create_symlink(Package(), temp_ / "alias");
+    EXPECT_EQ(Fwupgrade({"upgrade", "--device", Package(), "--device", temp_ / "alias", "--package", Package()})
+                  .exitStatus,
+              2);
+    EXPECT_FALSE(fs::exists(RunFolder() + "/fwupgrade-cards"));
     for (const char* command : {"upgrade", "check", "detect", "demo", "register", "unregister"}) {
         const ProcessOutcome help = Fwupgrade({command, "--help"});
         EXPECT_EQ(help.exitStatus, 0) << command;

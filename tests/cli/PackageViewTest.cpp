@@ -57,5 +57,14 @@ TEST(PackageView, AFileInPlaceOfALinkIsNotOverwritten) {
     EXPECT_EQ(fs::file_size(work / "card0/package/boot.img"), 3u);
 }
 
+TEST(PackageView, PathsOfOneDeviceShareOneKey) {
+    TempFolder folder;
+    folder.Write("ttyUSB0", 0);
+    fs::create_symlink(folder / "ttyUSB0", folder / "by-id");
+    EXPECT_EQ(SameDeviceKey(folder / "by-id"), SameDeviceKey(folder / "ttyUSB0"));
+    EXPECT_NE(SameDeviceKey(folder / "ttyUSB1"), SameDeviceKey(folder / "ttyUSB0"));
+    EXPECT_EQ(SameDeviceKey("/nonexistent/x"), "/nonexistent/x");
+}
+
 }  // namespace
 }  // namespace fwupgrade
