@@ -53,6 +53,9 @@ constexpr uint32_t kProgrammerEntry = 0x00500028;
 // Raw transfer sizes.
 constexpr uint32_t kRawBlockSize = 135168;
 constexpr uint32_t kPartitionHeaderBlockSize = 135172;
+// Capacities: the NAND behind the programmer and the largest EFS file.
+constexpr uint32_t kFlashCapacity = 256u * 1024 * 1024;
+constexpr uint32_t kMaxEfsFileSize = 4u * 1024 * 1024;
 
 class Card {
 public:

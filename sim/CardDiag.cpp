@@ -19,6 +19,7 @@ constexpr uint32_t kEbadf = 9;
 constexpr uint32_t kEacces = 13;
 constexpr uint32_t kEisdir = 21;
 constexpr uint32_t kEinval = 22;
+constexpr uint32_t kEfbig = 27;
 
 constexpr uint32_t kOpenCreate = 0x40;
 constexpr uint32_t kOpenTruncate = 0x200;
@@ -332,6 +333,7 @@ void Card::HandleEfs(const Bytes& body) {
                 Violate("EFS2 write of more than 1024 bytes");
                 error = kEinval;
             }
+            if (error == 0 && static_cast<uint64_t>(offset) + count > kMaxEfsFileSize) error = kEfbig;
             if (error == 0) {
                 Bytes& content = data_.efsFiles[file->second.path];
                 if (content.size() < offset + count) content.resize(offset + count, 0);

@@ -14,10 +14,12 @@ constexpr char kHostMagic[] = "QCOM fast download protocol host";
 constexpr char kTargetMagic[] = "QCOM fast download protocol targ";
 constexpr uint32_t kMaxBlock = 1024;
 
+constexpr uint32_t kErrAddress = 2;
 constexpr uint32_t kErrLength = 3;
 constexpr uint32_t kErrInvalidCommand = 5;
 constexpr uint32_t kErrOutOfSequence = 15;
 constexpr uint32_t kErrIncompatible = 17;
+constexpr uint32_t kErrOutOfSpace = 18;
 
 struct ImageType {
     uint8_t type;
@@ -217,6 +219,11 @@ void Card::HandleProgrammer(const Bytes& body) {
                 ProgrammerError(kErrLength, "Invalid length");
                 return;
             }
+            if (static_cast<uint64_t>(address) + length > kFlashCapacity) {
+                Violate("stream write beyond the flash");
+                ProgrammerError(kErrAddress, "Invalid destination address");
+                return;
+            }
             if (!streamWritten_) {
                 // The first packet overwrites the old image: it is gone from here on.
                 const ImageType* known = FindImageType(*openType_);
@@ -290,6 +297,11 @@ void Card::HandleAnnounce(const Bytes& body) {
         Violate("size announcement without its fixed bytes 00 60 00 00");
     }
     if (body[9] != 2) Violate("size announcement with a mode other than 2");
+    if (GetBe32(body, 5) > kFlashCapacity) {
+        Violate("size announcement larger than the flash");
+        ProgrammerError(kErrOutOfSpace, "Out of space");
+        return;
+    }
     rawSize_ = GetBe32(body, 5);
     rawStage_ = RawStage::HeaderBlock;
     rawIn_.clear();

@@ -90,6 +90,12 @@ TEST_F(CardEfs, WriteCreatesAndTruncatesOnlyInExistingFolders) {
     Efs(Cat({Header(0x03), Le32(fd)}));
     EXPECT_EQ(card_.Data().efsFiles.at("vek/lock/lock_a"), (Bytes{1, 2, 3}));
 
+    // A write far beyond any file the card can hold is refused (EFBIG).
+    const Bytes again = Efs(Cat({Header(0x02), Le32(0x241), Le32(0x1B6), Path("vek/lock/big")}));
+    const Bytes huge = Efs(Cat({Header(0x05), Le32(Field(again, 4)), Le32(0xFFFFFF00), {1}}));
+    EXPECT_EQ(Field(huge, 16), 27u);
+    EXPECT_TRUE(card_.Data().efsFiles.at("vek/lock/big").empty());
+
     const Bytes orphan = Efs(Cat({Header(0x02), Le32(0x241), Le32(0x1B6), Path("vek/nowhere/x")}));
     EXPECT_EQ(Field(orphan, 8), 2u);
     EXPECT_EQ(Field(orphan, 4), 0xFFFFFFFFu);

@@ -297,3 +297,12 @@ TEST_F(CardProgrammer, NewFirmwareReportsTheVersionItsImageCarries) {
     EXPECT_FALSE(card_.Bricked());
     EXPECT_TRUE(card_.Violations().empty());
 }
+
+TEST_F(CardProgrammer, WritesBeyondTheFlashAreRefusedWithoutAllocatingThem) {
+    Prepare(card_);
+    EXPECT_EQ(Ask(card_, Announce(0xFFFFFF00), true), Cat({{0x0D}, Le32(18), simtest::Text("Out of space")}));
+    ASSERT_EQ(Ask(card_, {0x1B, 0x03}, true), (Bytes{0x1C, 0x00}));
+    EXPECT_EQ(Ask(card_, Cat({{0x07}, Le32(0xFFFFFFF0), {1, 2, 3}}), true).at(0), 0x0D);
+    EXPECT_EQ(card_.Violations().size(), 2u);
+    EXPECT_EQ(Ask(card_, {0x09, 0x11}, true), (Bytes{0x0A, 0x11}));
+}

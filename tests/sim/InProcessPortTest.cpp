@@ -2,6 +2,7 @@
 
 #include "SimTestSupport.h"
 #include "sim/InProcessPort.h"
+#include "sim/ProgrammerStandIn.h"
 
 using simtest::Bytes;
 
@@ -69,4 +70,35 @@ TEST_F(InProcessPortTest, MissingReenumerationNeverComesBack) {
     Transact(*port, simtest::Frame({0x3A}, false));
     clock_.Advance(600000);
     EXPECT_EQ(opener_.Open(u"COM6", 6), nullptr);
+}
+
+TEST_F(InProcessPortTest, SlowReenumerationOfTheSecondModeChange) {
+    sim::FaultPlan plan;
+    plan.rules.push_back(sim::ParseFaultOption("reenum_slow:occurrence=2,value=9000"));
+    auto card = sim::MakeCard(sim::DefaultCardData(), {}, plan);
+    opener_.Attach(8, card);
+    auto port = opener_.Open(u"COM8", 8);
+    Transact(*port, simtest::Frame({0x3A}, false));
+    clock_.Advance(100 + 1500);
+    port = opener_.Open(u"COM8", 8);   // the first change takes the usual time
+    ASSERT_NE(port, nullptr);
+    const Bytes image = sim::ProgrammerStandIn();
+    for (size_t offset = 0; offset < image.size(); offset += 1017) {
+        const size_t n = std::min<size_t>(1017, image.size() - offset);
+        const uint32_t a = static_cast<uint32_t>(0x00500000 + offset);
+        Transact(*port, simtest::Frame(simtest::Cat({{0x0F, static_cast<uint8_t>(a >> 24), static_cast<uint8_t>(a >> 16),
+                                                      static_cast<uint8_t>(a >> 8), static_cast<uint8_t>(a),
+                                                      static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)},
+                                                     Bytes(image.begin() + offset, image.begin() + offset + n)}),
+                                       true));
+    }
+    Transact(*port, simtest::Frame({0x05, 0x00, 0x50, 0x00, 0x00}, true));
+    clock_.Advance(100 + 1500);
+    EXPECT_EQ(opener_.Open(u"COM8", 8), nullptr);   // the second takes 9 s
+    clock_.Advance(7499);
+    EXPECT_EQ(opener_.Open(u"COM8", 8), nullptr);
+    clock_.Advance(1);
+    EXPECT_NE(opener_.Open(u"COM8", 8), nullptr);
+    EXPECT_EQ(card->Mode(), sim::CardMode::FlashProgrammer);
+    EXPECT_TRUE(card->Violations().empty());
 }
