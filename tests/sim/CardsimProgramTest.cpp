@@ -195,3 +195,41 @@ TEST_F(CardsimProgram, MakesAPackageAndRefusesBadArguments) {
                                  " --fault explode > /dev/null 2>&1";
     EXPECT_NE(std::system(badFault.c_str()), 0);
 }
+
+TEST_F(CardsimProgram, ProfileAndScenarioShapeTheCard) {
+    const fs::path profile = dir_ / "profile.json";
+    const fs::path scenario = dir_ / "scenario.json";
+    const fs::path state = dir_ / "s.json";
+    const fs::path link = dir_ / "card1";
+    std::ofstream(profile) << R"({"version": "LUM_W326V1.0.0B05", "spc": "314159", "wifi": "a0a1a2a3a4a5"})";
+    std::ofstream(scenario) << R"([{"kind": "silence", "command": 1}])";
+    Start({"--link", link.string(), "--profile", profile.string(), "--scenario", scenario.string(), "--state-out",
+           state.string(), "--short-version"});
+    ASSERT_TRUE(WaitFor([&] { return LinkExists(link); }, 5000));
+    const int fd = OpenRaw(link);
+    ASSERT_GE(fd, 0);
+    // The scenario silences the first ESN request; the second is answered.
+    const Bytes esn{0x01, 0xF1, 0xE1, 0x7E};
+    ASSERT_EQ(::write(fd, esn.data(), esn.size()), 4);
+    EXPECT_TRUE(ReadFrame(fd, 300).empty());
+    ASSERT_EQ(::write(fd, esn.data(), esn.size()), 4);
+    EXPECT_EQ(ReadFrame(fd, 3000).at(0), 0x01);
+    const Bytes version = simtest::Frame({0x38}, false);
+    ASSERT_EQ(::write(fd, version.data(), version.size()), static_cast<ssize_t>(version.size()));
+    const auto bodies = simtest::Bodies(ReadFrame(fd, 3000));
+    ASSERT_EQ(bodies.size(), 1u);
+    EXPECT_EQ(bodies[0].size(), 1u + 22 + 12 + 9);
+    ::close(fd);
+    EXPECT_EQ(Stop(), 0);
+    std::ifstream in(state);
+    const auto json = nlohmann::json::parse(in);
+    EXPECT_EQ(json["version"], "LUM_W326V1.0.0B05");
+    EXPECT_EQ(json["version_layout"], "short");
+    EXPECT_EQ(json["spc"], "314159");
+    EXPECT_EQ(json["wifi"], "a0a1a2a3a4a5");
+
+    std::ofstream(scenario) << R"([{"kind": "silence", "colour": 1}])";
+    const std::string bad = std::string(CARDSIM_PATH) + " --link " + link.string() + " --scenario " + scenario.string() +
+                            " > /dev/null 2>&1";
+    EXPECT_NE(std::system(bad.c_str()), 0);
+}
