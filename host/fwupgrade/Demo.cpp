@@ -118,6 +118,7 @@ int RunDemo(const DemoOptions& options) {
     }
     if (ownFolder && !options.keep && status == kExitOk) {
         std::filesystem::remove_all(folder, ec);
+        out << "The demo's temporary folder was removed (keep it with --keep).\n";
     } else {
         out << "The demo's files are in " << folder << "\n";
     }

@@ -15,6 +15,12 @@
 #include "module/UpgradeRequest.h"
 #include "platform/Platform.h"
 
+#ifndef FWUPGRADE_RELATIVE_LIBDIR
+#define FWUPGRADE_RELATIVE_LIBDIR "lib"
+#endif
+#ifndef FWUPGRADE_INSTALL_LIBDIR
+#define FWUPGRADE_INSTALL_LIBDIR ""
+#endif
 #ifndef FWUPGRADE_PLUGIN_NAME
 #define FWUPGRADE_PLUGIN_NAME "libFWUpgradeDataCDMAW326.so"
 #endif
@@ -84,12 +90,6 @@ std::string FindLibrary(const char* name, const char* envName, const std::string
 
 }  // namespace
 
-#ifndef FWUPGRADE_RELATIVE_LIBDIR
-#define FWUPGRADE_RELATIVE_LIBDIR "lib"
-#endif
-#ifndef FWUPGRADE_INSTALL_LIBDIR
-#define FWUPGRADE_INSTALL_LIBDIR ""
-#endif
 
 std::string DefaultPluginPath() {
     return FindLibrary(FWUPGRADE_PLUGIN_NAME, "FWUPGRADE_PLUGIN", hostkit::DefaultPluginPath(), FWUPGRADE_INSTALL_LIBDIR);
