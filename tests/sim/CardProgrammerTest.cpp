@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "SimTestSupport.h"
+#include "sim/PackageMaker.h"
 #include "sim/ProgrammerStandIn.h"
 #include "sim/WireBytes.h"
 
@@ -305,4 +309,82 @@ TEST_F(CardProgrammer, WritesBeyondTheFlashAreRefusedWithoutAllocatingThem) {
     EXPECT_EQ(Ask(card_, Cat({{0x07}, Le32(0xFFFFFFF0), {1, 2, 3}}), true).at(0), 0x0D);
     EXPECT_EQ(card_.Violations().size(), 2u);
     EXPECT_EQ(Ask(card_, {0x09, 0x11}, true), (Bytes{0x0A, 0x11}));
+}
+
+namespace {
+
+sim::Bytes ReadFileBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return sim::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+// A whole upgrade typed by hand, from firmware to new firmware, against a
+// package: the flash then matches the package and nothing was a violation.
+TEST_F(CardProgrammer, HandTypedUpgradeLeavesThePackageInFlash) {
+    const auto dir = std::filesystem::temp_directory_path() / ("cardsim_hand_" + std::to_string(::getpid()));
+    std::filesystem::remove_all(dir);
+    sim::PackageOptions options;
+    options.newPartitionLayout = true;
+    options.splash = false;
+    options.userdata = false;
+    std::string error;
+    ASSERT_TRUE(sim::MakePackage(dir.string(), options, error)) << error;
+    auto file = [&](const char* name) { return ReadFileBytes(dir / name); };
+    const Bytes vendor = file("partition_vek.mbn");
+
+    ASSERT_EQ(Ask(card_, Hello(), true).at(0), 0x02);
+    ASSERT_EQ(Ask(card_, {0x17, 0x01}, true), Bytes{0x18});
+    ASSERT_EQ(Ask(card_, Cat({{0x19, 0x00}, file("partition.mbn")}), true), (Bytes{0x1A, 0x01}));
+    ASSERT_EQ(Ask(card_, Cat({{0x19, 0x01}, file("partition.mbn")}), true), (Bytes{0x1A, 0x00}));
+
+    auto framed = [&](std::initializer_list<uint8_t> open, const Bytes& image) {
+        ASSERT_EQ(Ask(card_, open, true), (Bytes{0x1C, 0x00}));
+        for (uint32_t sent = 0; sent < image.size(); sent += 1024) {
+            const size_t n = std::min<size_t>(1024, image.size() - sent);
+            ASSERT_EQ(Ask(card_, Cat({{0x07}, Le32(sent), Bytes(image.begin() + sent, image.begin() + sent + n)}), true).at(0), 0x08);
+        }
+        ASSERT_EQ(Ask(card_, {0x15}, true), Bytes{0x16});
+    };
+    auto raw = [&](uint8_t code, const Bytes& image) {
+        const auto answers = Stream(card_, code, image, vendor);
+        ASSERT_EQ(answers.size(), 3 + (image.size() + kBlock - 1) / kBlock);
+    };
+    framed({0x1B, 0x02}, file("qcsblhd_cfgdata.mbn"));
+    framed({0x1B, 0x03}, file("qcsbl.mbn"));
+    ASSERT_EQ(Ask(card_, Cat({{0x1B, 0x04}, file("oemsblhd.mbn")}), true), (Bytes{0x1C, 0x00}));
+    raw(0x03, file("oemsbl.mbn"));
+    ASSERT_EQ(Ask(card_, {0x15}, true), Bytes{0x16});
+    ASSERT_EQ(Ask(card_, Cat({{0x1B, 0x05}, file("amsshd.mbn")}), true), (Bytes{0x1C, 0x00}));
+    raw(0x04, file("amss.mbn"));
+    ASSERT_EQ(Ask(card_, {0x15}, true), Bytes{0x16});
+    ASSERT_EQ(Ask(card_, Cat({{0x1B, 0x0A}, file("appsboothd.mbn")}), true), (Bytes{0x1C, 0x00}));
+    for (uint32_t sent = 0; sent < file("appsboot.mbn").size(); sent += 1024) {
+        const Bytes image = file("appsboot.mbn");
+        const size_t n = std::min<size_t>(1024, image.size() - sent);
+        ASSERT_EQ(Ask(card_, Cat({{0x07}, Le32(sent), Bytes(image.begin() + sent, image.begin() + sent + n)}), true).at(0), 0x08);
+    }
+    ASSERT_EQ(Ask(card_, {0x15}, true), Bytes{0x16});
+    raw(0x13, file("boot.img"));
+    raw(0x14, file("system.img"));
+    raw(0x16, {});   // userdata erased
+    raw(0x17, {});
+    raw(0x18, {});
+    raw(0x15, file("recovery.img"));
+    EXPECT_FALSE(sim::CheckFlashAgainstPackage(card_.Data(), dir.string(), true).ok);   // cefs still old
+    EXPECT_TRUE(sim::CheckFlashAgainstPackage(card_.Data(), dir.string(), false).ok);
+    ASSERT_EQ(Ask(card_, {0x1B, 0x09}, true), (Bytes{0x1C, 0x00}));
+    raw(0x08, file("cefs.mbn"));
+    ASSERT_EQ(Ask(card_, {0x15}, true), Bytes{0x16});
+    ASSERT_EQ(Ask(card_, {0x0B}, true), Bytes{0x0C});
+    Reenumerate(card_);
+
+    const auto check = sim::CheckFlashAgainstPackage(card_.Data(), dir.string(), true);
+    EXPECT_TRUE(check.ok) << (check.problems.empty() ? "" : check.problems[0]);
+    EXPECT_TRUE(card_.Violations().empty()) << (card_.Violations().empty() ? "" : card_.Violations()[0].text);
+    EXPECT_EQ(simtest::Send(card_, simtest::Text("AT$QCDMG\r")), simtest::Text("AT$QCDMG\r\r\nOK\r\n"));
+    const Bytes version = Ask(card_, {0x38}, false);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(version.data() + 1)), options.version);
+    std::filesystem::remove_all(dir);
 }
