@@ -23,6 +23,7 @@ struct DemoOptions {
     uint32_t seed = 7;
     uint64_t systemSize = 0;    // 0: the package maker's default
     int clockScale = 10;        // 1: real time
+    size_t cards = 1;           // several: one worker process each
     std::string pluginPath;
 };
 

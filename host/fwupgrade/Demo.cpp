@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 
 #include "host/fwupgrade/CardProcess.h"
 #include "host/fwupgrade/Commands.h"
@@ -62,13 +63,20 @@ int RunDemo(const DemoOptions& options) {
         "--leave-delay", std::to_string(std::max<uint32_t>(kLeaveDelayMs / scale, 1)),
         "--reenum-delay", std::to_string(std::max<uint32_t>(kReenumerationDelayMs / scale, 1)),
     };
-    const std::string link = folder + "/card";
-    CardProcess card;
-    if (!card.Start(cardsim, link, folder + "/card-state.json", timing, folder + "/cardsim.log", error)) {
-        std::cerr << "fwupgrade demo: " << error << "\n";
-        return kExitOther;
+    const size_t count = std::max<size_t>(options.cards, 1);
+    std::vector<std::unique_ptr<CardProcess>> cards;
+    std::vector<std::string> links;
+    for (size_t i = 0; i < count; ++i) {
+        const std::string name = count == 1 ? std::string("card") : "card" + std::to_string(i);
+        cards.push_back(std::make_unique<CardProcess>());
+        links.push_back(folder + "/" + name);
+        if (!cards.back()->Start(cardsim, links.back(), folder + "/" + name + "-state.json", timing,
+                                 folder + "/" + name + "-cardsim.log", error)) {
+            std::cerr << "fwupgrade demo: " << error << "\n";
+            return kExitOther;
+        }
+        out << "Virtual card: " << links.back() << " (cardsim, state in " << folder << "/" << name << "-state.json)\n";
     }
-    out << "Virtual card: " << link << " (cardsim, state in " << folder << "/card-state.json)\n";
 
     // The plug-in reads its clock when it loads: only for the virtual card.
     if (scale > 1) ::setenv("FWUPGRADE_CLOCK_SCALE", std::to_string(scale).c_str(), 0);
@@ -79,40 +87,53 @@ int RunDemo(const DemoOptions& options) {
         std::cerr << "fwupgrade demo: cannot enter " << folder << "\n";
         return kExitOther;
     }
-    SingleRunRequest request;
-    request.device = link;
-    request.package = package;
-    request.logFile = folder + "/fwupgrade.log";
-    request.pluginPath = options.pluginPath;
     out << "Flashing...\n";
     out.flush();
-    const RunResult result = RunSingleCard(request, out);
-    out << SummaryText(result);
-
-    sim::CardData data;
-    bool newFirmware = false;
-    size_t violations = 0;
-    const bool stateRead = card.Stop(data, newFirmware, violations, error);
+    int status = kExitOk;
+    if (count == 1) {
+        SingleRunRequest request;
+        request.device = links[0];
+        request.package = package;
+        request.logFile = folder + "/fwupgrade.log";
+        request.pluginPath = options.pluginPath;
+        const RunResult result = RunSingleCard(request, out);
+        out << SummaryText(result);
+        status = result.exitStatus;
+    } else {
+        UpgradeOptions several;
+        several.devices = links;
+        several.package = package;
+        several.workRoot = folder + "/cards";
+        several.pluginPath = options.pluginPath;
+        status = RunUpgrade(several);
+    }
     if (haveCwd && ::chdir(previous) != 0) {
         // The demo's results are all absolute paths; nothing depends on it.
     }
-    if (!stateRead) {
-        std::cerr << "fwupgrade demo: " << error << "\n";
-        return kExitOther;
-    }
 
-    int status = result.exitStatus;
-    if (status == kExitOk) {
-        const sim::FlashCheck check = sim::CheckFlashAgainstPackage(data, package, newFirmware);
-        for (const auto& problem : check.problems) out << "  flash: " << problem << "\n";
-        if (violations > 0) out << "  the card recorded " << violations << " protocol violation(s)\n";
-        if (check.ok && violations == 0) {
-            out << "Verification: PASSED - the card's flash matches the package"
-                << (newFirmware ? " and the card runs the new firmware" : "") << ".\n";
-        } else {
-            out << "Verification: FAILED - see " << folder << "\n";
-            status = kExitFailed;
+    bool verified = true;
+    for (size_t i = 0; i < count; ++i) {
+        sim::CardData data;
+        bool newFirmware = false;
+        size_t violations = 0;
+        if (!cards[i]->Stop(data, newFirmware, violations, error)) {
+            std::cerr << "fwupgrade demo: " << links[i] << ": " << error << "\n";
+            return kExitOther;
         }
+        if (status != kExitOk) continue;
+        const sim::FlashCheck check = sim::CheckFlashAgainstPackage(data, package, newFirmware);
+        const std::string prefix = count == 1 ? std::string() : links[i] + ": ";
+        for (const auto& problem : check.problems) out << "  " << prefix << "flash: " << problem << "\n";
+        if (violations > 0) out << "  " << prefix << "the card recorded " << violations << " protocol violation(s)\n";
+        if (!check.ok || violations > 0) verified = false;
+        if (!newFirmware) out << "  " << prefix << "the card was not restarted into the new firmware\n";
+    }
+    if (status == kExitOk && verified) {
+        out << "Verification: PASSED - the flash of " << (count == 1 ? "the card" : std::to_string(count) + " cards")
+            << " matches the package and " << (count == 1 ? "it runs" : "each runs") << " the new firmware.\n";
+    } else if (status == kExitOk) {
+        out << "Verification: FAILED - see " << folder << "\n";
+        status = kExitFailed;
     } else {
         out << "Verification: not done, the upgrade did not succeed.\n";
     }

@@ -56,6 +56,9 @@ int main(int argc, char** argv) {
     dem->add_option("--clock-scale", demo.clockScale,
                     "Run the module's pauses this many times faster (virtual card only; 1 = real time)")->capture_default_str()
         ->check(CLI::Range(1, 1000));
+    dem->add_option("--cards", demo.cards, "Flash this many virtual cards at once")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 16));
     dem->add_option("--plugin", demo.pluginPath, "The plug-in library to load instead of the registered one");
 
     std::string registerPlugin;

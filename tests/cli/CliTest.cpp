@@ -227,6 +227,16 @@ TEST_F(FwupgradeCli, OneFailingCardOfTwoFailsTheRunButNotTheOtherCard) {
     ExpectFlashed(card, good);
 }
 
+TEST_F(FwupgradeCli, TheDemoFlashesAndVerifiesTwoVirtualCards) {
+    const ProcessOutcome run =
+        Fwupgrade({"demo", "--cards", "2", "--clock-scale", std::to_string(kClockScale), "--folder", temp_ / "demo"});
+    EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("2 of 2 card(s) flashed successfully."), std::string::npos) << run.out;
+    EXPECT_EQ(Lines(run.out)[Lines(run.out).size() - 2],
+              "Verification: PASSED - the flash of 2 cards matches the package and each runs the new firmware.");
+    EXPECT_TRUE(fs::exists(temp_ / "demo/cards/card1/VEKLock_1"));
+}
+
 TEST_F(FwupgradeCli, AMissingPlugInExitsWith1) {
     const ProcessOutcome run =
         Fwupgrade({"upgrade", "--port", "1", "--package", Package()}, {{"FWUPGRADE_PLUGIN", temp_ / "none.so"}});
