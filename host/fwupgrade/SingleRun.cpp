@@ -12,6 +12,7 @@
 #include "host/fwupgrade/PackageView.h"
 #include "host/fwupgrade/PluginHost.h"
 #include "host/fwupgrade/Progress.h"
+#include "host/fwupgrade/RunLock.h"
 
 namespace fwupgrade {
 
@@ -56,6 +57,14 @@ RunResult RunSingleCard(const SingleRunRequest& request, std::ostream& out) {
             result.headline = "Cannot write the log file " + result.logFile + ".";
             return result;
         }
+    }
+
+    RunLock lock;
+    std::string busy;
+    if (!lock.Acquire({package, result.folder}, busy)) {
+        result.exitStatus = kExitOther;
+        result.headline = "Not started: " + busy + ".";
+        return result;
     }
 
     std::deque<TraceEntry> trace;

@@ -14,6 +14,7 @@
 #include "ProcessRunner.h"
 #include "TempFolder.h"
 #include "host/fwupgrade/CardProcess.h"
+#include "host/fwupgrade/RunLock.h"
 #include "sim/PackageMaker.h"
 
 namespace fwupgrade {
@@ -235,6 +236,17 @@ TEST_F(FwupgradeCli, TheDemoFlashesAndVerifiesTwoVirtualCards) {
     EXPECT_EQ(Lines(run.out)[Lines(run.out).size() - 2],
               "Verification: PASSED - the flash of 2 cards matches the package and each runs the new firmware.");
     EXPECT_TRUE(fs::exists(temp_ / "demo/cards/card1/VEKLock_1"));
+}
+
+TEST_F(FwupgradeCli, ASecondRunInTheSameFolderDoesNotStart) {
+    // Another run holds the current folder (where the lock backup goes).
+    RunLock other;
+    std::string error;
+    ASSERT_TRUE(other.Acquire({RunFolder()}, error)) << error;
+    const ProcessOutcome run = Fwupgrade({"upgrade", "--port", "4", "--package", Package()});
+    EXPECT_EQ(run.exitStatus, 1) << run.out << run.err;
+    EXPECT_NE(run.out.find("Not started: another fwupgrade run is using"), std::string::npos) << run.out;
+    EXPECT_FALSE(fs::exists(Package() + "/channel.nvm"));
 }
 
 TEST_F(FwupgradeCli, AMissingPlugInExitsWith1) {

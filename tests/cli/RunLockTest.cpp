@@ -1,0 +1,44 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "host/fwupgrade/RunLock.h"
+#include "TempFolder.h"
+
+namespace fwupgrade {
+namespace {
+
+using testing::TempFolder;
+
+TEST(RunLock, ASecondRunInTheSameFolderIsRefusedUntilTheFirstEnds) {
+    TempFolder run, package, other;
+    std::string error;
+    {
+        RunLock first;
+        ASSERT_TRUE(first.Acquire({package.path(), run.path()}, error)) << error;
+        RunLock second;
+        EXPECT_FALSE(second.Acquire({other.path(), run.path()}, error));
+        EXPECT_NE(error.find(std::filesystem::canonical(run.path()).string()), std::string::npos) << error;
+        RunLock third;
+        EXPECT_TRUE(third.Acquire({other.path()}, error)) << "other folders stay free";
+    }
+    RunLock again;
+    EXPECT_TRUE(again.Acquire({package.path(), run.path()}, error)) << error;
+}
+
+TEST(RunLock, OneFolderNamedTwiceIsHeldOnce) {
+    TempFolder folder;
+    std::filesystem::create_symlink(folder.path(), folder / "link");
+    RunLock lock;
+    std::string error;
+    EXPECT_TRUE(lock.Acquire({folder.path(), folder / "link"}, error)) << error;
+}
+
+TEST(RunLock, AFolderWithoutALockFileIsNotHeld) {
+    RunLock lock;
+    std::string error;
+    EXPECT_TRUE(lock.Acquire({"/nonexistent/folder"}, error));
+}
+
+}  // namespace
+}  // namespace fwupgrade
