@@ -31,8 +31,16 @@ int UpgradeSeveral(const UpgradeOptions& options) {
     plan.devices = options.devices;
     plan.package = options.package;
     plan.workRoot = options.workRoot;
+    plan.pluginPath = options.pluginPath;
     if (plan.executable.empty()) {
         std::cerr << "fwupgrade: cannot find the program's own path to start the workers\n";
+        return kExitOther;
+    }
+    // The workers find the module manager in the register; registering it
+    // once here keeps them from writing the same entry at the same time.
+    std::string manager, error;
+    if (!RegisterManager({}, manager, error)) {
+        std::cerr << "fwupgrade: " << error << "\n";
         return kExitOther;
     }
     std::ostream& out = std::cout;

@@ -99,6 +99,29 @@ std::string DefaultManagerPath() {
     return FindLibrary(FWUPGRADE_MANAGER_NAME, "FWUPGRADE_MANAGER", hostkit::DefaultManagerPath(), FWUPGRADE_INSTALL_LIBDIR);
 }
 
+bool RegisterManager(const std::string& requested, std::string& chosen, std::string& error) {
+    const std::string registered = RegisteredPath(kManagerId, kManagerInstance);
+    if (!requested.empty()) {
+        chosen = requested;
+    } else if (std::getenv("FWUPGRADE_MANAGER") == nullptr && IsFile(registered)) {
+        chosen = registered;
+    } else {
+        chosen = DefaultManagerPath();
+    }
+    if (!IsFile(chosen)) {
+        error = "the module manager library " + chosen + " does not exist";
+        return false;
+    }
+    if (registered == chosen) return true;
+    // Another process may be registering the same library at this moment.
+    if (!hostkit::RegisterLibraryPath(kManagerId, kManagerInstance, chosen) &&
+        RegisteredPath(kManagerId, kManagerInstance) != chosen) {
+        error = "cannot register the module manager in the register of host modules";
+        return false;
+    }
+    return true;
+}
+
 struct PluginHost::State {
     PluginHostOptions options;
     std::string pluginPath;
@@ -129,23 +152,7 @@ const std::string& PluginHost::ManagerPath() const { return state_->managerPath;
 
 bool PluginHost::Load(std::string& error) {
     State& s = *state_;
-    // The module manager: from the register, registered first when missing.
-    const std::string registered = RegisteredPath(kManagerId, kManagerInstance);
-    if (!s.options.managerPath.empty()) {
-        s.managerPath = s.options.managerPath;
-    } else if (std::getenv("FWUPGRADE_MANAGER") == nullptr && IsFile(registered)) {
-        s.managerPath = registered;
-    } else {
-        s.managerPath = DefaultManagerPath();
-    }
-    if (!IsFile(s.managerPath)) {
-        error = "the module manager library " + s.managerPath + " does not exist";
-        return false;
-    }
-    if (registered != s.managerPath && !hostkit::RegisterLibraryPath(kManagerId, kManagerInstance, s.managerPath)) {
-        error = "cannot register the module manager in the register of host modules";
-        return false;
-    }
+    if (!RegisterManager(s.options.managerPath, s.managerPath, error)) return false;
     s.manager = ::dlopen(s.managerPath.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (s.manager == nullptr) {
         error = std::string("cannot load the module manager: ") + ::dlerror();

@@ -51,6 +51,11 @@ private:
     std::unique_ptr<State> state_;
 };
 
+// Makes sure the register names the module manager (the requested one, else
+// the registered one when it exists, else the one next to the program);
+// `chosen` is the library the register names afterwards.
+bool RegisterManager(const std::string& requested, std::string& chosen, std::string& error);
+
 // Where the libraries of the program were built or installed.
 std::string DefaultPluginPath();
 std::string DefaultManagerPath();

@@ -132,10 +132,11 @@ std::vector<RunResult> RunWorkers(const WorkerPlan& plan, const WorkerEvents& ev
             continue;
         }
         w.result.folder = folder.folder;
-        const std::vector<std::string> args = {
+        std::vector<std::string> args = {
             "upgrade", "--json", "--device", AbsolutePath(plan.devices[i]), "--package", folder.package,
             "--log",   folder.folder + "/fwupgrade.log",
         };
+        if (!plan.pluginPath.empty()) args.insert(args.end(), {"--plugin", AbsolutePath(plan.pluginPath)});
         w.pid = Spawn(plan.executable, args, folder.folder, w.fd, error);
         if (w.pid < 0) {
             w.result = Unreported(plan.devices[i], folder.folder, error);

@@ -18,6 +18,7 @@ struct WorkerPlan {
     std::vector<std::string> devices;    // one card each
     std::string package;                 // the shared package folder
     std::string workRoot;                // card folders are made below it
+    std::string pluginPath;              // handed on to the workers when set
 };
 
 // What the workers report while they run; cards are numbered in the order

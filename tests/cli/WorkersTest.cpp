@@ -98,6 +98,21 @@ TEST(Workers, EachCardRunsInItsOwnFolderAndReportsThroughEvents) {
     EXPECT_EQ(text, "gone");
 }
 
+TEST(Workers, ThePlugInOfTheRunIsHandedOn) {
+    TempFolder temp;
+    WorkerPlan plan;
+    plan.executable = WriteWorker(temp);
+    plan.devices = {temp / "good-card"};
+    plan.package = temp / "package";
+    plan.workRoot = temp / "cards";
+    plan.pluginPath = temp / "my-plugin.so";
+    RunWorkers(plan, {});
+    std::ifstream arguments(temp / "cards/card0/arguments");
+    std::string line;
+    std::getline(arguments, line);
+    EXPECT_NE(line.find(" --plugin " + plan.pluginPath), std::string::npos) << line;
+}
+
 TEST(Workers, AProgramThatCannotStartIsReportedPerCard) {
     TempFolder temp;
     WorkerPlan plan;
