@@ -49,6 +49,14 @@ RunResult RunSingleCard(const SingleRunRequest& request, std::ostream& out) {
         ::setenv("FWUPGRADE_PORT_PATTERN", request.device.c_str(), 1);
     }
 
+    RunLock lock;
+    std::string busy;
+    if (!lock.Acquire({package, result.folder}, busy)) {
+        result.exitStatus = kExitOther;
+        result.headline = "Not started: " + busy + ".";
+        return result;
+    }
+
     std::ofstream log;
     if (!request.logFile.empty()) {
         log.open(request.logFile, std::ios::out | std::ios::trunc);
@@ -57,14 +65,6 @@ RunResult RunSingleCard(const SingleRunRequest& request, std::ostream& out) {
             result.headline = "Cannot write the log file " + result.logFile + ".";
             return result;
         }
-    }
-
-    RunLock lock;
-    std::string busy;
-    if (!lock.Acquire({package, result.folder}, busy)) {
-        result.exitStatus = kExitOther;
-        result.headline = "Not started: " + busy + ".";
-        return result;
     }
 
     std::deque<TraceEntry> trace;

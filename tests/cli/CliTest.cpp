@@ -277,6 +277,8 @@ TEST_F(FwupgradeCli, UsageErrorsExitWith2AndHelpWith0) {
     EXPECT_EQ(Fwupgrade({"upgrade", "--package", Package()}).exitStatus, 2);
     EXPECT_EQ(Fwupgrade({"upgrade", "--port", "1", "--device", "/dev/null", "--package", Package()}).exitStatus, 2);
     EXPECT_EQ(Fwupgrade({"upgrade", "--port", "x", "--package", Package()}).exitStatus, 2);
+    // The device path becomes the port pattern: no format characters.
+    EXPECT_EQ(Fwupgrade({"upgrade", "--device", temp_ / "tty%n", "--package", Package()}).exitStatus, 2);
     // One card named twice, once through a link: two workers would share its port.
     fs::create_symlink(Package(), temp_ / "alias");
     EXPECT_EQ(Fwupgrade({"upgrade", "--device", Package(), "--device", temp_ / "alias", "--package", Package()})
