@@ -4,8 +4,13 @@
 //   0 GetModuleId, 1 GetModuleInstance, 2 GetModuleName, 3 GetModuleVersion,
 //   4 RegisterModule, 5 UnregisterModule, 6 HandleMessage, 7 destructor,
 //   8 OnMessage1, 9 OnMessage2, 10 OnMessage3.
-// (With the Itanium C++ ABI of g++/clang and MinGW the virtual destructor
-// takes two table entries, so OnMessage1..3 sit one entry further on.)
+// Slot 7 is the deleting destructor as a Windows host compiled with
+// Microsoft's compiler calls it: one table entry taking a flags word (bit 0:
+// free the memory). A C++ virtual destructor would take two entries under
+// the ABI of g++, clang and MinGW and move every later slot by one, so the
+// interface declares that entry itself (DeleteThis) and keeps its own
+// destructor protected and non-virtual. Final classes implement it with
+// FW_MODULE_DELETE_THIS.
 #pragma once
 
 #include <cstdint>
@@ -47,11 +52,27 @@ public:
     // result-buffer. 0: handled; -1: a length does not fit; -2: unknown.
     virtual int32_t HandleMessage(int32_t message, int32_t inLength, void* inBuffer, int32_t outLength,
                                   void* outBuffer, int32_t resultLength, void* resultBuffer) = 0;
-    virtual ~CHolModuleInterface() = default;
+    // Destroys the object; frees its memory when bit 0 of flags is set.
+    // Returns the object's address.
+    virtual void* DeleteThis(unsigned int flags) = 0;
     virtual int32_t OnMessage1() = 0;
     virtual int32_t OnMessage2(int32_t* value) = 0;
     virtual int32_t OnMessage3() = 0;
+
+protected:
+    ~CHolModuleInterface() = default;
 };
+
+// Slot 7 of a final module class.
+#define FW_MODULE_DELETE_THIS(Class)                          \
+    void* DeleteThis(unsigned int flags) override {           \
+        if ((flags & 1u) != 0) {                              \
+            delete this;                                      \
+        } else {                                              \
+            this->~Class();                                   \
+        }                                                     \
+        return this;                                          \
+    }
 
 // The common part of a module: its identity, registration through the
 // process-wide registry wrapper, and the generic messages 1, 2 and 3.
@@ -70,12 +91,13 @@ public:
     // Messages 1, 2 and 3; every other message is unknown (-2).
     int32_t HandleMessage(int32_t message, int32_t inLength, void* inBuffer, int32_t outLength, void* outBuffer,
                           int32_t resultLength, void* resultBuffer) override;
-    ~CVmoduleBase() override = default;
     int32_t OnMessage1() override;
     int32_t OnMessage2(int32_t* value) override;
     int32_t OnMessage3() override;
 
 protected:
+    ~CVmoduleBase() = default;
+
     int32_t m_nModuleId;
     int32_t m_nModuleInstance;
     DualString m_strModuleName;

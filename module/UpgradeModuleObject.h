@@ -32,12 +32,16 @@ public:
     virtual int32_t CheckPidVid(uint32_t identity, uint8_t* answer) = 0;
     // One upgrade run: 0, -13313 (package rejected) or -13314 (failed later).
     virtual int32_t FirmWareUpgrade(const UpgradeRequest& request, int32_t* output) = 0;
+
+protected:
+    ~FWUpgrade() = default;
 };
 
 class CFWUpgradeDataCDMA7627Module final : public FWUpgrade {
 public:
     CFWUpgradeDataCDMA7627Module();
-    ~CFWUpgradeDataCDMA7627Module() override = default;
+    ~CFWUpgradeDataCDMA7627Module() = default;
+    FW_MODULE_DELETE_THIS(CFWUpgradeDataCDMA7627Module)
 
     int32_t HandleMessage(int32_t message, int32_t inLength, void* inBuffer, int32_t outLength, void* outBuffer,
                           int32_t resultLength, void* resultBuffer) override;

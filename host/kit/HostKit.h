@@ -73,6 +73,8 @@ void BuildUpgradeRequest(uint8_t* bytes, int32_t port, const char16_t* folderTex
 class HostModule : public module::CHolModuleInterface {
 public:
     HostModule(int32_t id, int32_t instance, std::u16string name);
+    virtual ~HostModule() = default;
+    void* DeleteThis(unsigned int flags) override;
     int32_t GetModuleId() override { return id_; }
     int32_t GetModuleInstance() override { return instance_; }
     module::DualString GetModuleName() override;

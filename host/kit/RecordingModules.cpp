@@ -22,6 +22,15 @@ HostModule::HostModule(int32_t id, int32_t instance, std::u16string name)
 
 module::DualString HostModule::GetModuleName() { return module::DualString(name_); }
 
+void* HostModule::DeleteThis(unsigned int flags) {
+    if ((flags & 1u) != 0) {
+        delete this;
+    } else {
+        this->~HostModule();
+    }
+    return this;
+}
+
 RecordingLogModule::RecordingLogModule() : HostModule(266, 1, u"Recording log module") {}
 
 int32_t RecordingLogModule::HandleMessage(int32_t message, int32_t inLength, void* inBuffer, int32_t, void*,

@@ -2,7 +2,10 @@
 // the buffer rules and the progress report.
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <new>
 
 #include "host/kit/HostKit.h"
 #include "module/Application.h"
@@ -183,3 +186,49 @@ TEST(ClockScale, OnlyIntegersAboveOne) {
 }
 
 }  // namespace
+
+namespace {
+
+// Table entry of a virtual member function: under the Itanium ABI a pointer
+// to a virtual member holds one plus the entry's byte offset.
+template <typename Member>
+long SlotOf(Member member) {
+    struct Representation {
+        uintptr_t pointer;
+        ptrdiff_t adjustment;
+    };
+    static_assert(sizeof(Member) == sizeof(Representation));
+    Representation representation{};
+    std::memcpy(&representation, &member, sizeof representation);
+    if ((representation.pointer & 1) == 0) return -1;
+    return static_cast<long>((representation.pointer - 1) / sizeof(void*));
+}
+
+}  // namespace
+
+TEST(ModuleSlots, EveryOperationSitsInTheSlotAHostCallsByPosition) {
+    using module::FWUpgrade;
+    EXPECT_EQ(SlotOf(&CHolModuleInterface::GetModuleId), 0);
+    EXPECT_EQ(SlotOf(&CHolModuleInterface::GetModuleInstance), 1);
+    EXPECT_EQ(SlotOf(&CHolModuleInterface::GetModuleName), 2);
+    EXPECT_EQ(SlotOf(&CHolModuleInterface::GetModuleVersion), 3);
+    EXPECT_EQ(SlotOf(&CHolModuleInterface::RegisterModule), 4);
+    EXPECT_EQ(SlotOf(&CHolModuleInterface::UnregisterModule), 5);
+    EXPECT_EQ(SlotOf(&CHolModuleInterface::HandleMessage), 6);
+    EXPECT_EQ(SlotOf(&CHolModuleInterface::DeleteThis), 7);
+    EXPECT_EQ(SlotOf(&CHolModuleInterface::OnMessage1), 8);
+    EXPECT_EQ(SlotOf(&CHolModuleInterface::OnMessage2), 9);
+    EXPECT_EQ(SlotOf(&CHolModuleInterface::OnMessage3), 10);
+    EXPECT_EQ(SlotOf(&FWUpgrade::CheckPidVid), 11);
+    EXPECT_EQ(SlotOf(&FWUpgrade::FirmWareUpgrade), 12);
+}
+
+TEST(ModuleSlots, DeleteThisWithoutTheFreeFlagOnlyDestroys) {
+    // A host module built in place: slot 7 with flags 0 runs the destructor
+    // and leaves the memory to its owner.
+    alignas(hostkit::RecordingLogModule) unsigned char storage[sizeof(hostkit::RecordingLogModule)];
+    auto* log = new (storage) hostkit::RecordingLogModule();
+    EXPECT_EQ(log->DeleteThis(0), static_cast<void*>(storage));
+    auto* heap = new hostkit::RecordingDisplayModule();
+    EXPECT_EQ(heap->DeleteThis(1), static_cast<void*>(heap));   // freed: ASan reports a leak otherwise
+}

@@ -91,10 +91,7 @@ public:
         if (route.resultLength >= 4 && route.resultBuffer != nullptr) std::memcpy(route.resultBuffer, &answer, 4);
         return 0;
     }
-#ifdef FW_MODULE_DELETE_THIS
-    // Where the interface gives the destructor the one slot a Windows host expects.
     FW_MODULE_DELETE_THIS(RecordingManager)
-#endif
     int32_t OnMessage1() override { return module::kNotProvided; }
     int32_t OnMessage2(int32_t*) override { return module::kNotProvided; }
     int32_t OnMessage3() override { return module::kNotProvided; }
