@@ -371,7 +371,8 @@ void ScriptedCard::HandleEfs(const Bytes& body) {
             PutU32(answer, 0);
         }
         if (endlessListing && !exists) {
-            const std::string name = "f" + std::to_string(sequence);
+            std::string name = "f";
+            name += std::to_string(sequence);
             answer.insert(answer.end(), name.begin(), name.end());
         } else if (exists) {
             for (char c : children[sequence - 1].first) {

@@ -17,10 +17,12 @@ Bytes EsnAnswer(uint32_t esn) {
 }
 
 Bytes NvAnswer(uint16_t item, uint8_t fill, uint16_t status) {
-    Bytes body = {0x26, static_cast<uint8_t>(item), static_cast<uint8_t>(item >> 8)};
-    body.insert(body.end(), 128, fill);
-    body.push_back(static_cast<uint8_t>(status));
-    body.push_back(static_cast<uint8_t>(status >> 8));
+    Bytes body(133, fill);
+    body[0] = 0x26;
+    body[1] = static_cast<uint8_t>(item);
+    body[2] = static_cast<uint8_t>(item >> 8);
+    body[131] = static_cast<uint8_t>(status);
+    body[132] = static_cast<uint8_t>(status >> 8);
     return Frame(body, false);
 }
 
