@@ -143,6 +143,28 @@ TEST_F(ModuleObject, GenericMessages) {
     EXPECT_EQ(host_.Send(2, 0, nullptr, 2, &value, 4, &result), -1);
     EXPECT_EQ(host_.Send(2, 0, nullptr, 4, &value, 3, &result), -1);
     EXPECT_EQ(host_.Send(3, 0, nullptr, 0, nullptr, 4, nullptr), -1);
+    EXPECT_EQ(host_.Send(2, 0, nullptr, 4, nullptr, 4, &result), -1);
+}
+
+// The generic messages look only at the buffers they use; a message outside
+// the table is unknown whatever lengths and buffers come with it.
+TEST_F(ModuleObject, GenericMessagesIgnoreBuffersTheyDoNotUse) {
+    int32_t result = 0;
+    int32_t value = 77;
+    EXPECT_EQ(host_.Send(1, 48, nullptr, -1, nullptr, 4, &result), 0);
+    EXPECT_EQ(result, -12289);
+    result = 0;
+    EXPECT_EQ(host_.Send(3, -5, nullptr, 12, nullptr, 4, &result), 0);
+    EXPECT_EQ(result, -12289);
+    result = 0;
+    EXPECT_EQ(host_.Send(2, 16, nullptr, 4, &value, 4, &result), 0);
+    EXPECT_EQ(result, -12289);
+    EXPECT_EQ(value, 77);
+
+    result = 5;
+    EXPECT_EQ(host_.Send(7, 4, nullptr, 4, nullptr, 4, nullptr), -2);
+    EXPECT_EQ(host_.Send(1027, -1, nullptr, -1, nullptr, -1, &result), -2);
+    EXPECT_EQ(result, 5);
 }
 
 TEST_F(ModuleObject, RegisterAndUnregisterThroughTheModule) {
