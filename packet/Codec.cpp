@@ -81,8 +81,8 @@ UnescapeResult Unescape(std::span<const uint8_t> bytes, std::span<uint8_t> out) 
             if (++i == bytes.size()) {
                 break;
             }
-            out[result.length++] = static_cast<uint8_t>(bytes[i] ^ kEscapeXor);
-            result.endsWithFlag = false;
+            out[result.length] = static_cast<uint8_t>(bytes[i] ^ kEscapeXor);
+            result.endsWithFlag = out[result.length++] == kFlag;
         } else {
             out[result.length++] = bytes[i];
             result.endsWithFlag = bytes[i] == kFlag;

@@ -36,7 +36,9 @@ size_t Escape(std::span<const uint8_t> bytes, std::span<uint8_t> out);
 
 struct UnescapeResult {
     size_t length = 0;          // bytes written to out
-    bool endsWithFlag = false;  // the last byte written is a flag that was not escaped
+    // The last byte written is 0x7E. An escaped 0x7E at the very end counts
+    // too: the answer is then taken as closed there and its FCS decides.
+    bool endsWithFlag = false;
 };
 // Drops every escape byte and XORs the byte after it with 0x20; copies every
 // other byte. An escape byte at the very end is dropped. Stops when out is full.

@@ -119,8 +119,12 @@ TEST(Decoding, ReportsMissingEndFlagAndBadFcs) {
     EXPECT_EQ(status, DecodeStatus::NoEndFlag);
     Decode({0x7E}, false, status);
     EXPECT_EQ(status, DecodeStatus::BadFcs) << "an empty answer never checks";
-    // An escaped flag at the end is data, not the closing flag.
+    // An escaped flag at the end unescapes to 0x7E and closes the answer;
+    // what stands before it is then judged by its FCS.
     Decode({0x01, 0x02, 0x7D, 0x5E}, false, status);
+    EXPECT_EQ(status, DecodeStatus::BadFcs);
+    // Escaped 0x7D at the end leaves no flag behind.
+    Decode({0x01, 0x02, 0x7D, 0x5D}, false, status);
     EXPECT_EQ(status, DecodeStatus::NoEndFlag);
 }
 

@@ -120,6 +120,15 @@ TEST_F(Transport, MissingEndFlagAndCorruptedByteFailTheAttemptAndTheTextStaysAft
     EXPECT_EQ(packet.ErrorText(), "the Received Data is Wrong with Wrong CRC Checksum") << "success keeps the text";
 }
 
+TEST_F(Transport, AnAnswerEndingInAnEscapedFlagFailsOnItsChecksumNotOnTheEndFlag) {
+    // 7D 5E unescapes to 0x7E, which closes the answer; the bytes before it
+    // carry no valid FCS.
+    uint32_t esn = 0;
+    peer->Answer(Bytes{0x01, 0x11, 0x22, 0x33, 0x44, 0x7D, 0x5E});
+    EXPECT_FALSE(packet.GetEsn(esn));
+    EXPECT_EQ(packet.ErrorText(), std::string(kEsnPrefix) + "the Received Data is Wrong with Wrong CRC Checksum");
+}
+
 TEST_F(Transport, DiagErrorResponsesAreNamed) {
     uint32_t esn = 0;
     peer->Answer(Frame({0x13, 0x01}, false));
