@@ -52,10 +52,13 @@ bool ReadWholeFile(const std::u16string& path, std::vector<uint8_t>& content, st
 bool UpgradeModule::CreateNVBackupDirectory(const std::u16string& folder) {
     std::u16string lookup = folder;
     if (!folder.empty() && IsSeparator(folder.back())) {
-        if (folder.size() == 3 && folder[1] == u':') {
-            return true;   // a drive root always exists
-        }
-        if (folder.size() > 1) {
+        if (folder.size() == 3) {
+            if (folder[1] == u':') {
+                return true;   // a drive root always exists
+            }
+            // Any other three-character folder keeps its separator: "ab/"
+            // names a folder only, never a file called "ab".
+        } else if (folder.size() > 1) {
             lookup.pop_back();
         }
     }

@@ -1,4 +1,7 @@
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
 
 #include "tests/backup/BackupFixture.h"
 #include "upgrade/BackupSafeFile.h"
@@ -174,6 +177,31 @@ TEST(NvBackupFolder, ExistingNewAndDriveRootFolders) {
     EXPECT_TRUE(upgrade::UpgradeModule::CreateNVBackupDirectory(u"Q:\\"));
     EXPECT_FALSE(::stat("Q:", &info) == 0);
     ::rmdir((base + "/fresh").c_str());
+    ::rmdir(base.c_str());
+}
+
+// A three-character folder that is not a drive root is looked up with its
+// separator, so a plain file of the same name is no backup folder.
+TEST(NvBackupFolder, ShortFolderNamesKeepTheirSeparator) {
+    char pattern[] = "/tmp/backup_short_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string base = pattern;
+    char previous[4096];
+    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+    ASSERT_EQ(chdir(base.c_str()), 0);
+    std::ofstream(base + "/ab") << "not a folder";
+    const std::u16string sep(1, platform::PathSeparator());
+
+    EXPECT_FALSE(upgrade::UpgradeModule::CreateNVBackupDirectory(u"ab" + sep));
+    EXPECT_TRUE(upgrade::UpgradeModule::CreateNVBackupDirectory(u"cd" + sep));
+    struct stat info {};
+    EXPECT_EQ(::stat((base + "/cd").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+    EXPECT_TRUE(upgrade::UpgradeModule::CreateNVBackupDirectory(u"cd" + sep));   // now it exists
+
+    ASSERT_EQ(chdir(previous), 0);
+    ::unlink((base + "/ab").c_str());
+    ::rmdir((base + "/cd").c_str());
     ::rmdir(base.c_str());
 }
 
