@@ -308,8 +308,16 @@ bool CPacket::PartitionTable(const uint8_t* table, uint32_t length) {
         SetPayload(*state_, table, length);
         return SendPacket(3, 20000);
     };
+    if (send()) {
+        return true;
+    }
+    // A table whose frame did not fit was never sent: it cannot count as sent.
+    if (state_->frameLength == 0) {
+        ComposeError(prefix);
+        return false;
+    }
     // An unconfirmed table counts as sent unless the card asked for an override.
-    if (send() || !state_->partitionOverride) {
+    if (!state_->partitionOverride) {
         return true;
     }
     if (send()) {

@@ -77,6 +77,14 @@ TEST_F(Streaming, PartitionTableIsSentAgainWithTheOverrideWhenAsked) {
     EXPECT_EQ(packet.ErrorText().rfind("Cannot download partition, Since ", 0), 0u);
 }
 
+TEST_F(Streaming, APartitionTableTooLargeToFrameIsNotReportedAsSent) {
+    // 1024 flag bytes escape to 2048: the frame cannot fit the request buffer.
+    const Bytes table(1024, 0x7E);
+    EXPECT_FALSE(packet.PartitionTable(table.data(), 1024));
+    EXPECT_TRUE(peer->writes.empty());
+    EXPECT_EQ(packet.ErrorText(), "Cannot download partition, Since The Request Data to the Phone is Too Large");
+}
+
 TEST_F(Streaming, OwnPathReportsTimeErrorsAndSizeLimits) {
     peer->Answer(Frame({0x18}, true));
     EXPECT_TRUE(packet.SecurityMode());
