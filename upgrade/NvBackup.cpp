@@ -28,23 +28,29 @@ bool SkippedOnRestore(uint16_t status) {
     return status == kStatusNotActive || status == kStatusBadParameter || status == kStatusReadOnly;
 }
 
-bool ReadWholeFile(const std::u16string& path, std::vector<uint8_t>& content, std::string& error) {
+// A file error of the backup file is shown to the user, as well as traced:
+// the trace may not be looked at before the next attempt.
+void ReportFileError(const std::string& error) { platform::ShowMessageBox(platform::Utf8ToWide(error)); }
+
+enum class TableRead { Ok, FileError, WrongLength };
+
+TableRead ReadWholeFile(const std::u16string& path, std::vector<uint8_t>& content, std::string& error) {
     platform::File file;
     if (!file.OpenRead(path)) {
         error = "cannot open " + platform::WideToUtf8(path);
-        return false;
+        return TableRead::FileError;
     }
     const uint64_t length = file.Length();
     if (length != nvtable::kTableSize) {
         error = "unexpected length of " + platform::WideToUtf8(path);
-        return false;
+        return TableRead::WrongLength;
     }
     content.assign(nvtable::kTableSize, 0);
     if (file.Read(content.data(), static_cast<uint32_t>(content.size())) != content.size()) {
         error = "cannot read " + platform::WideToUtf8(path);
-        return false;
+        return TableRead::FileError;
     }
-    return true;
+    return TableRead::Ok;
 }
 
 }  // namespace
@@ -99,6 +105,7 @@ bool UpgradeModule::BackupNVMOP(CPacket& packet, const std::u16string& path) {
     std::string error;
     if (!WriteFileReplacing(path, table, error)) {
         FW_TRACE(kBackupFunction, u"Execute BackupNVMOP file write fail: %s", platform::Utf8ToWide(error).c_str());
+        ReportFileError(error);
         return false;
     }
     return true;
@@ -108,11 +115,17 @@ bool UpgradeModule::RestoreNVMOP(CPacket& packet, const std::u16string& path) {
     std::vector<uint8_t> content;
     std::string error;
     std::vector<nvtable::NvRecord> records;
-    if (!ReadWholeFile(path, content, error) || !nvtable::DecodeTable(content, records)) {
+    const TableRead read = ReadWholeFile(path, content, error);
+    if (read != TableRead::Ok || !nvtable::DecodeTable(content, records)) {
         if (error.empty()) {
             error = "unexpected content of " + platform::WideToUtf8(path);
         }
         FW_TRACE(kRestoreFunction, u"Execute RestoreNVMOP file read fail: %s", platform::Utf8ToWide(error).c_str());
+        // A table of the wrong length is refused quietly; a file that cannot
+        // be opened or read is a file error the user is shown.
+        if (read == TableRead::FileError) {
+            ReportFileError(error);
+        }
         return false;
     }
 

@@ -77,8 +77,11 @@ TEST_F(NvBackup, AnUnwritableFolderIsATracedFailure) {
     FillCard();
     OpenPort();
     const std::u16string missing = platform::Utf8ToWide(folder_ + "/no/such/channel.nvm");
+    testing::internal::CaptureStderr();   // where a message box goes on this system
     EXPECT_FALSE(module_.BackupNVMOP(packet_, missing));
+    const std::string shown = testing::internal::GetCapturedStderr();
     EXPECT_EQ(Messages("CFWUpgradeDataCDMA7627Module::BackupNVMOP").size(), 1u);
+    EXPECT_NE(shown.find("no/such/channel.nvm"), std::string::npos) << shown;
 }
 
 using NvRestore = BackupTest;
@@ -118,11 +121,16 @@ TEST_F(NvRestore, WritesBackEveryItemAndSkipsInactiveAndReadOnlyOnes) {
 TEST_F(NvRestore, ATableOfAnyOtherLengthSendsNothing) {
     OpenPort();
     Put(ChannelPath(), std::vector<uint8_t>(nv::kTableSize - 1, 0));
+    testing::internal::CaptureStderr();
     EXPECT_FALSE(module_.RestoreNVMOP(packet_, ChannelPathW()));
     Put(ChannelPath(), std::vector<uint8_t>(nv::kTableSize + 1, 0));
     EXPECT_FALSE(module_.RestoreNVMOP(packet_, ChannelPathW()));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");   // a wrong length is refused quietly
     ::unlink(ChannelPath().c_str());
+    testing::internal::CaptureStderr();
     EXPECT_FALSE(module_.RestoreNVMOP(packet_, ChannelPathW()));
+    const std::string shown = testing::internal::GetCapturedStderr();
+    EXPECT_NE(shown.find("channel.nvm"), std::string::npos) << shown;   // a missing file is shown
     EXPECT_TRUE(card_.log.empty());
     EXPECT_EQ(Messages("CFWUpgradeDataCDMA7627Module::RestoreNVMOP").size(), 3u);
 }
