@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "packet/Packet.h"
 #include "platform/TestClocks.h"
@@ -79,6 +80,56 @@ TEST_F(SimCard, DiagnosticSessionThenBootDownloader) {
 
     for (const sim::Violation& v : card->Violations()) {
         ADD_FAILURE() << v.mode << ": " << v.text;
+    }
+}
+
+TEST_F(SimCard, VersionWidthAtModeStartAndInactiveItemsAsTheCardAnswersThem) {
+    const std::string longVersion = "LUM_Q7KV1.0.0B05-0123456789ABC";   // 30 characters
+    sim::CardData shortData = sim::DefaultCardData();
+    shortData.version = longVersion;
+    shortData.longVersionAnswer = false;
+    shortData.startInAtMode = true;
+    auto shortCard = sim::MakeCard(shortData);
+    opener.Attach(8, shortCard);
+    sim::CardData longData = sim::DefaultCardData();
+    longData.version = longVersion;
+    auto longCard = sim::MakeCard(longData);
+    opener.Attach(9, longCard);
+
+    packet::SoftwareVersionRecord version{};
+    ASSERT_TRUE(packet.Open(9));
+    ASSERT_TRUE(packet.GetSoftwareVersion(version)) << packet.ErrorText();
+    EXPECT_EQ(std::string(version.version), longVersion) << "an answer above 50 bytes carries 30 characters";
+    packet.Close();
+
+    ASSERT_TRUE(packet.Open(8));
+    EXPECT_TRUE(packet.CommunicateWithMobile()) << "a port in AT mode is switched to diagnostics";
+    ASSERT_TRUE(packet.GetSoftwareVersion(version)) << packet.ErrorText();
+    EXPECT_EQ(std::string(version.version), longVersion.substr(0, 22)) << "a short answer carries 22";
+
+    uint16_t inactive = 0;
+    bool found = false;
+    for (const auto& [number, item] : shortCard->Data().nv) {
+        if (item.inactive) {
+            inactive = number;
+            found = true;
+            break;
+        }
+    }
+    ASSERT_TRUE(found);
+    uint8_t data[128];
+    std::memset(data, 0x33, sizeof data);
+    uint16_t status = 0;
+    EXPECT_FALSE(packet.NvItemRead(inactive, data, status));
+    EXPECT_EQ(status, 5);
+    EXPECT_EQ(data[0], 0);
+    EXPECT_EQ(packet.ErrorText(),
+              "cannot read #" + std::to_string(inactive) + " NV Item, since Variable was not active");
+
+    for (const auto& c : {shortCard, longCard}) {
+        for (const sim::Violation& v : c->Violations()) {
+            ADD_FAILURE() << v.mode << ": " << v.text;
+        }
     }
 }
 
