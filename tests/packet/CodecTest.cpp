@@ -128,6 +128,77 @@ TEST(Decoding, ReportsMissingEndFlagAndBadFcs) {
     EXPECT_EQ(status, DecodeStatus::NoEndFlag);
 }
 
+// The answer decoding written out step by step, the plain way: put a missing
+// leading flag in front, cut surplus bytes behind the first closing flag,
+// unescape, require a closing 0x7E, check the FCS (residue 0xF0B8,
+// complemented 0x0F47).
+DecodeStatus StepwiseDecode(Bytes received, bool flagExpected, Bytes& decoded) {
+    if (flagExpected && (received.empty() || received[0] != 0x7E)) {
+        received.insert(received.begin(), 0x7E);
+    }
+    size_t count = received.size();
+    while (count >= 2 && received[count - 2] == 0x7E) {
+        --count;
+    }
+    Bytes plain;
+    for (size_t i = flagExpected ? 1 : 0; i < count; ++i) {
+        if (received[i] == 0x7D) {
+            if (++i < count) {
+                plain.push_back(static_cast<uint8_t>(received[i] ^ 0x20));
+            }
+        } else {
+            plain.push_back(received[i]);
+        }
+    }
+    if (plain.empty() || plain.back() != 0x7E) {
+        return DecodeStatus::NoEndFlag;
+    }
+    plain.pop_back();
+    decoded = plain;
+    if (plain.empty() || ReferenceFcs(plain) != 0x0F47) {
+        return DecodeStatus::BadFcs;
+    }
+    return DecodeStatus::Ok;
+}
+
+TEST(Decoding, AgreesWithTheStepwiseRulesOnMixedFlagEscapeAndDataBytes) {
+    const uint8_t alphabet[] = {0x7E, 0x7D, 0x5E, 0x5D, 0x02, 0x08};
+    uint32_t seed = 12345;
+    auto next = [&] {
+        seed = seed * 1103515245u + 12345u;
+        return seed >> 16;
+    };
+    for (int round = 0; round < 20000; ++round) {
+        Bytes received;
+        if (round % 3 == 0) {
+            // a real frame with damage around its flags
+            Bytes body = {static_cast<uint8_t>(next()), static_cast<uint8_t>(next())};
+            received = Frame(body, next() % 2 == 0);
+            for (uint32_t extra = next() % 3; extra > 0; --extra) {
+                received.push_back(alphabet[next() % 6]);
+            }
+            if (next() % 4 == 0) {
+                received.erase(received.begin() + static_cast<std::ptrdiff_t>(next() % received.size()));
+            }
+        } else {
+            for (uint32_t n = next() % 9; n > 0; --n) {
+                received.push_back(alphabet[next() % 6]);
+            }
+        }
+        for (bool flagExpected : {false, true}) {
+            SCOPED_TRACE(testing::PrintToString(received) + (flagExpected ? " with flag" : " without flag"));
+            Bytes expected;
+            const DecodeStatus want = StepwiseDecode(received, flagExpected, expected);
+            DecodeStatus got;
+            const Bytes decoded = Decode(received, flagExpected, got);
+            ASSERT_EQ(got, want);
+            if (want != DecodeStatus::NoEndFlag) {
+                ASSERT_EQ(decoded, expected);
+            }
+        }
+    }
+}
+
 TEST(StreamingFrames, SplitsOnFlagsAndIgnoresAnUnclosedFrame) {
     const Bytes a = Frame({0x08, 1, 2, 3, 4}, true);
     const Bytes b = Frame({0x1E, 1, 0}, true);
