@@ -5,7 +5,7 @@
 
 #include "module/LogRecord.h"
 #include "module/Register.h"
-#include "platform/TestClocks.h"
+#include "platform/VirtualCardClock.h"
 #include "upgrade/FWUpgradeDataCDMAW326Module.h"
 
 namespace module {
@@ -36,10 +36,11 @@ void InitialiseLibrary() {
         return;
     }
     done = true;
-    // For the virtual card and tests only: a real card is never driven with it.
+    // For the virtual card and tests only: the clock speeds up only while the
+    // open port is a virtual card's, so a real card is never driven with it.
     if (const uint32_t divisor = ClockScaleFromText(std::getenv(kClockScaleVariable)); divisor > 1) {
-        static platform::ScaledClock* const scaled = new platform::ScaledClock(divisor);
-        platform::SetClock(scaled);
+        static platform::VirtualCardClock* const sped = new platform::VirtualCardClock(divisor);
+        platform::SetClock(sped);
     }
     static CFWUpgradePhoneWCDMAMSM7627App* const application = new CFWUpgradePhoneWCDMAMSM7627App();
     application->InitInstance(platform::OwnLibraryHandle());

@@ -8,6 +8,7 @@ namespace platform {
 namespace {
 
 std::atomic<ComPortOpener*> g_installedOpener{nullptr};
+std::atomic<bool> g_portIsVirtual{false};
 
 ComPortOpener& DefaultOpener() {
     // Created on first use and kept for the life of the process.
@@ -23,5 +24,9 @@ ComPortOpener& GetComPortOpener() {
 }
 
 void SetComPortOpener(ComPortOpener* opener) { g_installedOpener.store(opener, std::memory_order_release); }
+
+bool PortIsVirtual() { return g_portIsVirtual.load(std::memory_order_acquire); }
+
+void SetPortIsVirtual(bool isVirtual) { g_portIsVirtual.store(isVirtual, std::memory_order_release); }
 
 }  // namespace platform

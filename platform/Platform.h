@@ -121,6 +121,12 @@ public:
 ComPortOpener& GetComPortOpener();
 void SetComPortOpener(ComPortOpener* opener);   // not owned; nullptr restores the real one
 
+// Whether the port the default opener opened last belongs to a virtual card
+// (a pseudo-terminal on POSIX; any port when the Windows build runs under
+// Wine). Only such a port lets a sped-up clock shorten the device pauses.
+bool PortIsVirtual();
+void SetPortIsVirtual(bool isVirtual);
+
 // The backend's own opener, created once by GetComPortOpener on first use.
 // Each backend defines it next to its ComPort (posix/, win32/).
 std::unique_ptr<ComPortOpener> MakeDefaultComPortOpener();

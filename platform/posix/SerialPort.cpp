@@ -4,6 +4,8 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -306,6 +308,16 @@ std::string ComPortDevicePath(int32_t portNumber) {
     return ComPortDevicePath(pattern != nullptr && pattern[0] != '\0' ? pattern : kDefaultPattern, portNumber);
 }
 
+bool IsPseudoTerminal(int fd) {
+    // Unix98 pseudo-terminal slaves are character devices of majors 136-143.
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode)) {
+        return false;
+    }
+    const unsigned int deviceMajor = major(info.st_rdev);
+    return deviceMajor >= 136 && deviceMajor <= 143;
+}
+
 std::unique_ptr<ComPort> OpenPosixComPort(const std::string& devicePath) {
     const int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -316,6 +328,7 @@ std::unique_ptr<ComPort> OpenPosixComPort(const std::string& devicePath) {
         ::close(fd);
         return nullptr;
     }
+    SetPortIsVirtual(IsPseudoTerminal(fd));
     return std::make_unique<PosixComPort>(fd);
 }
 

@@ -22,6 +22,8 @@ std::string ComPortDevicePath(const std::string& pattern, int32_t portNumber);
 // Opens a tty device as a COM port; nullptr when it cannot be opened or is
 // held by another port object.
 std::unique_ptr<ComPort> OpenPosixComPort(const std::string& devicePath);
+// True for the slave side of a pseudo-terminal (a virtual card's port).
+bool IsPseudoTerminal(int fd);
 
 // Baud rates the POSIX backend can set; 0 when termios has no such speed.
 uint32_t TermiosSpeedOf(uint32_t baudRate);

@@ -121,12 +121,20 @@ private:
     DCB dcb_{};
 };
 
+// Under Wine a COM port is a link to a Unix device, in this project's tests
+// the virtual card's pseudo-terminal; on Windows itself a port is always real.
+bool RunningUnderWine() {
+    HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 class WindowsComPortOpener final : public ComPortOpener {
 public:
     std::unique_ptr<ComPort> Open(const std::u16string& deviceName, int32_t) override {
         HANDLE handle = ::CreateFileW(win32::Wide(deviceName), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE) return nullptr;
+        SetPortIsVirtual(RunningUnderWine());
         return std::make_unique<WindowsComPort>(handle);
     }
 };

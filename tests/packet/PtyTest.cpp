@@ -279,3 +279,27 @@ TEST(PosixPortNames, PatternAndModeText) {
 
 }  // namespace
 }  // namespace packet_test
+
+namespace packet_test {
+namespace {
+
+TEST(PosixPortKinds, APseudoTerminalIsAVirtualCardsPortAndARealDeviceIsNot) {
+    PtyCard card;
+    ASSERT_FALSE(card.slavePath.empty());
+    platform::SetPortIsVirtual(false);
+    {
+        const auto port = platform::OpenPosixComPort(card.slavePath);
+        ASSERT_NE(port, nullptr);
+        EXPECT_TRUE(platform::PortIsVirtual());
+    }
+    // /dev/null is a character device but no terminal: it never opens as a
+    // port and leaves the mark as it was.
+    const int fd = ::open("/dev/null", O_RDONLY);
+    ASSERT_GE(fd, 0);
+    EXPECT_FALSE(platform::IsPseudoTerminal(fd));
+    ::close(fd);
+    platform::SetPortIsVirtual(false);
+}
+
+}  // namespace
+}  // namespace packet_test

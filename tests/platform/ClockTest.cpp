@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 
 #include "platform/Platform.h"
 #include "platform/TestClocks.h"
+#include "platform/VirtualCardClock.h"
 
 namespace {
 
@@ -50,6 +52,41 @@ TEST(Clock, RealClockGivesAPlausibleCalendar) {
     const uint32_t before = platform::RealClock().TickCount();
     platform::RealClock().Sleep(5);
     EXPECT_GE(platform::RealClock().TickCount() - before, 5u);
+}
+
+}  // namespace
+
+namespace {
+
+using Steady = std::chrono::steady_clock;
+
+long long RealMillisOf(const std::function<void()>& work) {
+    const auto start = Steady::now();
+    work();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - start).count();
+}
+
+TEST(VirtualCardClock, SpeedsUpOnlyWhileThePortIsAVirtualCards) {
+    platform::VirtualCardClock clock(1000);
+
+    // A real card's port: every pause lasts its full time.
+    platform::SetPortIsVirtual(false);
+    uint32_t before = clock.TickCount();
+    EXPECT_GE(RealMillisOf([&] { clock.Sleep(40); }), 40);
+    EXPECT_GE(clock.TickCount() - before, 40u);
+
+    // A virtual card's port: a five-second pause passes in a few
+    // milliseconds while the tick count still moves on by five seconds.
+    platform::SetPortIsVirtual(true);
+    before = clock.TickCount();
+    EXPECT_LT(RealMillisOf([&] { clock.Sleep(5000); }), 1000);
+    EXPECT_GE(clock.TickCount() - before, 5000u);
+
+    // Back on a real port the tick count goes on from where it was.
+    platform::SetPortIsVirtual(false);
+    const uint32_t afterVirtual = clock.TickCount();
+    clock.Sleep(5);
+    EXPECT_GE(clock.TickCount(), afterVirtual + 5);
 }
 
 }  // namespace

@@ -1,0 +1,43 @@
+#include "platform/VirtualCardClock.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+namespace platform {
+
+namespace {
+
+uint64_t SteadyMicros() {
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
+}
+
+}  // namespace
+
+VirtualCardClock::VirtualCardClock(uint32_t divisor, uint32_t minimumRealMicros)
+    : divisor_(std::max<uint32_t>(divisor, 1)), minimumRealMicros_(minimumRealMicros), lastRealMicros_(SteadyMicros()) {}
+
+uint64_t VirtualCardClock::AdvanceMicros() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const uint64_t now = SteadyMicros();
+    const uint64_t elapsed = now - lastRealMicros_;
+    lastRealMicros_ = now;
+    tickMicros_ += PortIsVirtual() ? elapsed * divisor_ : elapsed;
+    return tickMicros_;
+}
+
+uint32_t VirtualCardClock::TickCount() { return static_cast<uint32_t>(AdvanceMicros() / 1000); }
+
+void VirtualCardClock::Sleep(uint32_t milliseconds) {
+    AdvanceMicros();
+    const uint64_t asked = static_cast<uint64_t>(milliseconds) * 1000;
+    const uint64_t real = PortIsVirtual() ? std::max<uint64_t>(asked / divisor_, minimumRealMicros_) : asked;
+    std::this_thread::sleep_for(std::chrono::microseconds(real));
+    AdvanceMicros();
+}
+
+bool VirtualCardClock::Now(LocalTime& out) { return RealClock().Now(out); }
+
+}  // namespace platform
