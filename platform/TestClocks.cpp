@@ -1,5 +1,7 @@
 #include "platform/TestClocks.h"
 
+#include "platform/SteadyTime.h"
+
 #include <algorithm>
 #include <chrono>
 #include <thread>
@@ -48,14 +50,6 @@ void RecordingClock::SetNow(LocalTime now, bool available) {
     now_ = now;
     available_ = available;
 }
-
-namespace {
-uint64_t SteadyMicros() {
-    return static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count());
-}
-}  // namespace
 
 ScaledClock::ScaledClock(uint32_t divisor, uint32_t minimumRealMicros)
     : divisor_(std::max<uint32_t>(divisor, 1)), minimumRealMicros_(minimumRealMicros), startMicros_(SteadyMicros()) {}

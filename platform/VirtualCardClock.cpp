@@ -1,20 +1,12 @@
 #include "platform/VirtualCardClock.h"
 
+#include "platform/SteadyTime.h"
+
 #include <algorithm>
 #include <chrono>
 #include <thread>
 
 namespace platform {
-
-namespace {
-
-uint64_t SteadyMicros() {
-    return static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count());
-}
-
-}  // namespace
 
 VirtualCardClock::VirtualCardClock(uint32_t divisor, uint32_t minimumRealMicros)
     : divisor_(std::max<uint32_t>(divisor, 1)), minimumRealMicros_(minimumRealMicros), lastRealMicros_(SteadyMicros()) {}
