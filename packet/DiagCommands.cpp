@@ -49,6 +49,16 @@ size_t CopyText(const PacketState& s, size_t at, char* text, size_t width) {
     return at + width;
 }
 
+// The request of an NV item read or write: the item and its 128 data bytes,
+// status 0.
+void PrepareNvRequest(PacketState& s, uint8_t command, uint16_t item, const uint8_t* data) {
+    s.mode = PacketMode::Diag;
+    s.request.command = command;
+    s.request.value16 = item;
+    std::memcpy(s.request.nvData, data, kNvDataSize);
+    s.request.nvStatus = 0;
+}
+
 std::string WithItem(const char* format, uint16_t item) {
     char text[64];
     std::snprintf(text, sizeof text, format, static_cast<int>(item));
@@ -165,11 +175,7 @@ bool CPacket::GetSoftwareVersion(SoftwareVersionRecord& record) {
 bool CPacket::NvItemRead(uint16_t item, uint8_t data[128], uint16_t& status) {
     State& s = *state_;
     ResetCommand();
-    s.mode = PacketMode::Diag;
-    s.request.command = kNvRead;
-    s.request.value16 = item;
-    std::memcpy(s.request.nvData, data, kNvDataSize);
-    s.request.nvStatus = 0;
+    PrepareNvRequest(s, kNvRead, item, data);
     if (!SendPacket(3, 5000)) {
         ComposeError(WithItem("cannot read #%d NVItem, since ", item));
         status = 0xFFFF;
@@ -192,11 +198,7 @@ bool CPacket::NvItemWrite(uint16_t item, const uint8_t data[128], uint16_t& stat
     State& s = *state_;
     status = 0;
     ResetCommand();
-    s.mode = PacketMode::Diag;
-    s.request.command = kNvWrite;
-    s.request.value16 = item;
-    std::memcpy(s.request.nvData, data, kNvDataSize);
-    s.request.nvStatus = 0;
+    PrepareNvRequest(s, kNvWrite, item, data);
     if (!SendPacket(3, 5000)) {
         ComposeError(WithItem("Cannot write #%d NVItem, Since ", item));
         status = 0xFFFF;
