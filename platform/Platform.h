@@ -48,6 +48,10 @@ inline void Sleep(uint32_t milliseconds) { GetClock().Sleep(milliseconds); }
 
 uint32_t CurrentThreadId();
 
+// The calendar time in UTC, from the operating system (not the replaceable
+// clock): it stamps files that outlive the run. False when unavailable.
+bool UtcNow(LocalTime& out);
+
 // ---------------------------------------------------------------- text ----
 
 // The ANSI code page of the process (CP_ACP). POSIX takes it from the locale
@@ -213,6 +217,14 @@ bool ReplaceFile(const std::u16string& source, const std::u16string& target);
 std::u16string RemoveFileSpec(const std::u16string& path);
 // The separator this build writes between folder and file name.
 char16_t PathSeparator();
+// The current folder of the process, as an absolute path ("" when unknown).
+std::u16string CurrentFolder();
+// Names of the entries of a folder (without "." and ".."), in no set order;
+// empty when the folder cannot be read.
+std::vector<std::u16string> ListFolder(const std::u16string& folder);
+// Makes a rename inside the folder durable (fsync of the folder on POSIX;
+// Windows renames write through already).
+bool SyncFolder(const std::u16string& folder);
 // A per-user folder for data the module writes when the executable's folder
 // is not writable.
 std::u16string UserDataFolder();

@@ -45,6 +45,16 @@ Clock& RealClock() {
     return *clock;
 }
 
+bool UtcNow(LocalTime& out) {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    if (now == static_cast<std::time_t>(-1) || gmtime_r(&now, &utc) == nullptr) {
+        return false;
+    }
+    out = LocalTime{utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec};
+    return true;
+}
+
 uint32_t CurrentThreadId() { return static_cast<uint32_t>(::syscall(SYS_gettid)); }
 
 }  // namespace platform

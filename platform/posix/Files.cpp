@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -138,6 +139,41 @@ std::u16string RemoveFileSpec(const std::u16string& path) {
 }
 
 char16_t PathSeparator() { return u'/'; }
+
+std::u16string CurrentFolder() {
+    std::string buffer(4096, '\0');
+    if (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+        return {};
+    }
+    buffer.resize(std::char_traits<char>::length(buffer.c_str()));
+    return posix::WidePath(buffer);
+}
+
+std::vector<std::u16string> ListFolder(const std::u16string& folder) {
+    std::vector<std::u16string> names;
+    DIR* dir = ::opendir(posix::NativePath(folder).c_str());
+    if (dir == nullptr) {
+        return names;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") {
+            names.push_back(posix::WidePath(name));
+        }
+    }
+    ::closedir(dir);
+    return names;
+}
+
+bool SyncFolder(const std::u16string& folder) {
+    const int fd = ::open(posix::NativePath(folder.empty() ? u"." : folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
 
 std::u16string UserDataFolder() {
     std::string base;

@@ -30,6 +30,13 @@ Clock& RealClock() {
     return *clock;
 }
 
+bool UtcNow(LocalTime& out) {
+    SYSTEMTIME now{};
+    ::GetSystemTime(&now);
+    out = LocalTime{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+    return true;
+}
+
 uint32_t CurrentThreadId() { return ::GetCurrentThreadId(); }
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 // A file opened for reading lets others read it but not write it; a file
 // created for writing is truncated and lets others only read.
 #include <cstdlib>
+#include <cwchar>
 
 #include "platform/win32/WinApi.h"
 
@@ -126,6 +127,30 @@ std::u16string RemoveFileSpec(const std::u16string& path) {
 }
 
 char16_t PathSeparator() { return u'\\'; }
+
+std::u16string CurrentFolder() {
+    wchar_t buffer[MAX_PATH + 1] = {};
+    const DWORD length = ::GetCurrentDirectoryW(MAX_PATH + 1, buffer);
+    if (length == 0 || length > MAX_PATH) return {};
+    return win32::FromWide(buffer, length);
+}
+
+std::vector<std::u16string> ListFolder(const std::u16string& folder) {
+    std::vector<std::u16string> names;
+    if (folder.empty() || folder.find_first_of(u"*?") != std::u16string::npos) return names;
+    WIN32_FIND_DATAW found{};
+    HANDLE search = ::FindFirstFileW(win32::Wide(folder + u"\\*"), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::u16string name = win32::FromWide(found.cFileName, std::wcslen(found.cFileName));
+        if (name != u"." && name != u"..") names.push_back(name);
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    return names;
+}
+
+// MoveFileExW with MOVEFILE_WRITE_THROUGH has made the rename durable already.
+bool SyncFolder(const std::u16string&) { return true; }
 
 std::u16string UserDataFolder() {
     std::u16string base = Environment(L"LOCALAPPDATA");
