@@ -1,8 +1,12 @@
 // The two phases that carry the card's own data across the reflash: the
 // backup before the card leaves its firmware and the restore after the reset
 // into the new one. The order inside the backup phase is fixed: backup
-// folder, Wi-Fi address, lock files, NV items.
+// folder, Wi-Fi address, lock files, NV items. The backup record beside
+// channel.nvm follows each step that matters for the card's data.
+#include <algorithm>
+
 #include "platform/Trace.h"
+#include "upgrade/BackupStore.h"
 #include "upgrade/FWUpgradeDataCDMAW326Module.h"
 
 namespace upgrade {
@@ -12,12 +16,27 @@ namespace {
 constexpr const char16_t* kSequenceFunction = u"CFWUpgradeDataCDMA7627Module::FirmWareUpgrade";
 constexpr const char16_t* kLockFileRoot = u"vek";
 
+// Where a retry puts what it reads from a card whose restore is pending, so
+// that the pending backup files stay as they are.
+std::u16string ReadWhilePendingPath(const std::u16string& path) { return path + u".read"; }
+
 }  // namespace
 
 bool UpgradeModule::RunBackupPhase(CPacket& packet, const std::u16string& packageFolder) {
     FW_TRACE(kSequenceFunction, u"Function: CreateNVBackupDirectory");
     if (!CreateNVBackupDirectory(packageFolder)) {
         return false;
+    }
+
+    uint32_t esn = 0;
+    const bool esnRead = packet.GetEsn(esn);
+    m_strRecordPath = JoinPath(packageFolder, kBackupRecordName);
+    BackupRecord pending;
+    const bool retry = FindPendingBackup(esnRead, esn, pending);
+    std::u16string nvTarget = m_strChannelNvPath;
+    if (retry) {
+        nvTarget = ReadWhilePendingPath(m_strChannelNvPath);
+        m_strLockBackupPath = ReadWhilePendingPath(m_strLockBackupPath);
     }
 
     m_Backup.wifiSaved = true;
@@ -52,30 +71,55 @@ bool UpgradeModule::RunBackupPhase(CPacket& packet, const std::u16string& packag
     }
 
     FW_TRACE(kSequenceFunction, u"Function: BackupNVMOP");
-    return BackupNVMOP(packet, m_strChannelNvPath);
+    if (!BackupNVMOP(packet, nvTarget)) {
+        return false;
+    }
+    BackupRecord saved;
+    if (!DescribeBackup(esnRead ? esn : 0, nvTarget, saved)) {
+        return false;
+    }
+    return retry ? AdoptPendingBackup(pending, std::move(saved)) : RecordFreshBackup(saved);
 }
 
 bool UpgradeModule::RunRestorePhase(CPacket& packet) {
+    m_Record.nvRestore = m_Record.wifiRestore = RestoreResult::NotRun;
+    m_Record.nvRestored.clear();
+    m_Record.nvNotRestored.clear();
+    for (RecordedLockFile& entry : m_Record.lockFiles) entry.restore = RestoreResult::NotRun;
+
     FW_TRACE(kSequenceFunction, u"Function: RestoreNVMOP");
-    if (!RestoreNVMOP(packet, m_strChannelNvPath)) {
+    const bool nvRestored = RestoreNVMOP(packet, m_strChannelNvPath);
+    m_Record.nvRestore = nvRestored ? RestoreResult::Done : RestoreResult::Failed;
+    m_Record.nvRestored = m_NvRestore.restored;
+    m_Record.nvNotRestored = m_NvRestore.notRestored;
+    SaveRecord();
+    if (!nvRestored) {
         return false;
     }
 
     if (m_Backup.wifiSaved) {
         FW_TRACE(kSequenceFunction, u"Execute WriteWiFiAddress1 function");
-        if (packet.WriteWiFiAddress(m_Backup.wifiAddress) != 1) {
+        bool written = packet.WriteWiFiAddress(m_Backup.wifiAddress) == 1;
+        if (!written) {
             FW_TRACE(kSequenceFunction, u"Execute WriteWiFiAddress2 function");
-            if (packet.WriteWiFiAddress(m_Backup.wifiAddress) != 1) {
+            written = packet.WriteWiFiAddress(m_Backup.wifiAddress) == 1;
+            if (!written) {
                 FW_TRACE(kSequenceFunction, u"Execute WriteWiFiAddress2 function fail ");
             }
         }
+        m_Record.wifiRestore = written ? RestoreResult::Done : RestoreResult::Failed;
+        SaveRecord();
     }
 
     if (m_Backup.lockFilesSaved) {
         if (!RestoreLockFile(packet, m_Backup.lockFiles)) {
             FW_TRACE(kSequenceFunction, u"Execute RestoreLockFile function fail ");
         }
+        const size_t known = std::min(m_LockRestore.size(), m_Record.lockFiles.size());
+        for (size_t i = 0; i < known; ++i) m_Record.lockFiles[i].restore = m_LockRestore[i];
     }
+    m_Record.restored = true;
+    SaveRecord();
     return true;
 }
 

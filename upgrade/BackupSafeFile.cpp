@@ -66,6 +66,9 @@ bool ReplacingFileWriter::Commit() {
         platform::RemoveFile(temporary_);
         return false;
     }
+    // The rename itself must survive a power cut too. A file system that
+    // cannot sync a folder still has the new file in place, so that is no error.
+    platform::SyncFolder(platform::RemoveFileSpec(target_));
     return true;
 }
 

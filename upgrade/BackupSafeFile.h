@@ -1,7 +1,8 @@
 // Writing a backup file so that an earlier backup survives a failed write.
 //
 // The new content goes to a temporary file beside the target, is forced to
-// the disk and only then renamed over the target in one step. A crash, a full
+// the disk and only then renamed over the target in one step (the folder is
+// synced after the rename). A crash, a full
 // disk or a read-only folder during the write leaves the old file whole; the
 // temporary file of a failed write is removed.
 #pragma once

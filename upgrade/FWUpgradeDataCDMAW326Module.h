@@ -15,6 +15,7 @@
 
 #include "packet/Packet.h"
 #include "platform/Platform.h"
+#include "upgrade/BackupRecord.h"
 
 namespace upgrade {
 
@@ -63,6 +64,24 @@ struct BackupPhaseState {
     std::vector<LockFileEntry> lockFiles;
 };
 
+// What the last NV restore gave back, item by item.
+struct NvRestoreOutcome {
+    std::vector<uint16_t> restored;
+    std::vector<NvItemNotRestored> notRestored;
+};
+
+// The state one run hands from phase to phase.
+struct UpgradeRun {
+    int32_t port = 0;
+    std::u16string packageFolder;
+    std::unique_ptr<CPacket> packet;
+    uint8_t nv22[128] = {};      // NV item 22 as read
+    uint8_t nv22Save[50] = {};   // its first 22 bytes, then zeros: what goes back after the reset
+};
+
+// Name of the lock backup file (in the current folder).
+std::u16string LockBackupFileName();
+
 // Progress percentages (0-100) go to the host's display module.
 using ProgressReporter = std::function<void(int percent)>;
 
@@ -72,6 +91,15 @@ public:
 
     // ---- upgrade sequence
     int32_t FirmWareUpgrade(int32_t port, const std::u16string& packageFolder);
+    // The phases of a run, in order. Preparation answers a result code
+    // (kPackageRejected before the card is touched); the others a success flag.
+    int32_t PrepareAndIdentify(UpgradeRun& run);
+    bool SwitchAndStartProgrammer(UpgradeRun& run);
+    bool FlashImages(UpgradeRun& run);
+    bool ResetAndRestore(UpgradeRun& run);
+    // The partition table; on the card's request once more with the
+    // override, which makes the run a full download.
+    bool WritePartitionTable(CPacket& packet);
     void ShowRatio(int percent);
     // Traces, closes the port and destroys the packet.
     void DealError(std::unique_ptr<CPacket>& packet);
@@ -127,6 +155,30 @@ public:
     bool RunBackupPhase(CPacket& packet, const std::u16string& packageFolder);
     bool RunRestorePhase(CPacket& packet);
 
+    // ---- the backup record of the run
+    // Rewrites the record after a change of m_Record; false when it could
+    // not be written (traced).
+    bool SaveRecord();
+    // Takes NV item 22 for the write-back after the reset from the backup
+    // being restored (a retry restores what the card held before the wipe).
+    bool LoadNv22FromBackup(UpgradeRun& run);
+    // The record an earlier run left beside channel.nvm when it names this
+    // card, has a restore pending and its files match their digests;
+    // otherwise false, with the reason traced.
+    bool FindPendingBackup(bool esnRead, uint32_t esn, BackupRecord& pending);
+    // The record of what the backup phase just saved to nvPath and the lock
+    // backup file; false when a file cannot be digested.
+    bool DescribeBackup(uint32_t esn, const std::u16string& nvPath, BackupRecord& out);
+    // A first backup: the record is written and the backup kept.
+    bool RecordFreshBackup(const BackupRecord& fresh);
+    // A retry: what the card holds now is kept aside, and the run takes the
+    // pending backup's data for its own restore.
+    bool AdoptPendingBackup(const BackupRecord& pending, BackupRecord readNow);
+    // Notes in the record why the run writes cefs, resets and restores.
+    void RecordFullDownload(FullDownloadReason reason);
+    // Forgets what an earlier run of this module saved and decided.
+    void ClearRunState();
+
     // ---- members
     uint8_t m_byFtmMode = 0;
     DownloadFileList m_DownloadFileList;
@@ -141,12 +193,24 @@ public:
     // Status word of the last NV backup or restore item.
     uint16_t m_wNvStatus = 0;
     BackupPhaseState m_Backup;
+    NvRestoreOutcome m_NvRestore;
+    std::vector<RestoreResult> m_LockRestore;   // per entry of m_Backup.lockFiles
+    // The software version text SelectPhoneType read ("" when unread).
+    std::string m_strSoftwareVersion;
+    // Where the lock backup file is written and read: the current folder,
+    // else the per-user folder, or the file of a backup being restored.
+    std::u16string m_strLockBackupPath = LockBackupFileName();
+    // The run's backup record: its file beside channel.nvm and its content.
+    std::u16string m_strRecordPath;
+    BackupRecord m_Record;
+    bool m_bRecordActive = false;
+    // The run restores a backup an earlier run left pending.
+    bool m_bRestoringPending = false;
+    // The kept backup folder of the data this run restores ("" when none).
+    std::u16string m_strKeptBackup;
 
 private:
     ProgressReporter reporter_;
 };
-
-// Name of the lock backup file (in the current folder).
-std::u16string LockBackupFileName();
 
 }  // namespace upgrade

@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <limits>
+#include <memory>
 
 #include "platform/Trace.h"
 #include "upgrade/BackupSafeFile.h"
+#include "upgrade/BackupStore.h"
 #include "upgrade/FWUpgradeDataCDMAW326Module.h"
 
 namespace upgrade {
@@ -25,6 +27,8 @@ constexpr uint32_t kEntryTypeDirectory = 1;
 constexpr size_t kMaxDirectories = 1024;
 constexpr size_t kMaxEntriesPerDirectory = 4096;
 constexpr size_t kMaxFiles = 8192;
+
+bool IsBareName(const std::u16string& path) { return path.find_first_of(u"/\\") == std::u16string::npos; }
 
 bool IsDotEntry(const std::u16string& name) { return name == u"." || name == u".."; }
 
@@ -92,21 +96,28 @@ bool UpgradeModule::EnumAllAbsoluteFilePathInEfsDir(CPacket& packet, const std::
 
 bool UpgradeModule::BackupLockFile(std::vector<LockFileEntry>& list, CPacket& packet) {
     FW_TRACE(kBackupFunction, u"BackupLockFile");
-    ReplacingFileWriter writer(LockBackupFileName());
-    if (!writer.Open()) {
-        FW_TRACE(kBackupFunction, u"Execute hReadFile.Open function fail");
-        return false;
+    auto writer = std::make_unique<ReplacingFileWriter>(m_strLockBackupPath);
+    if (!writer->Open()) {
+        // A host started from a folder it cannot write (a system folder)
+        // puts the file in the per-user folder, as the programmer file goes.
+        const std::u16string fallback = JoinPath(platform::UserDataFolder(), m_strLockBackupPath);
+        writer = std::make_unique<ReplacingFileWriter>(fallback);
+        if (!IsBareName(m_strLockBackupPath) || !writer->Open()) {
+            FW_TRACE(kBackupFunction, u"Execute hReadFile.Open function fail");
+            return false;
+        }
+        m_strLockBackupPath = fallback;
     }
     for (LockFileEntry& entry : list) {
-        if (!CopyNVFileFromEFS(packet, writer.File(), entry.path, entry.size)) {
+        if (!CopyNVFileFromEFS(packet, writer->File(), entry.path, entry.size)) {
             FW_TRACE(kBackupFunction, u"Execute CopyNVFileFromEFS function fail");
-            writer.Abandon();
+            writer->Abandon();
             return false;
         }
     }
-    if (!writer.Commit()) {
+    if (!writer->Commit()) {
         FW_TRACE(kBackupFunction, u"Execute BackupLockFile file write fail: %s",
-                 platform::Utf8ToWide(writer.Error()).c_str());
+                 platform::Utf8ToWide(writer->Error()).c_str());
         return false;
     }
     if (!list.empty() && !packet.EnableDisableLockFileRW(0)) {
@@ -178,8 +189,9 @@ bool UpgradeModule::CopyNVFileToEFS(CPacket& packet, platform::File& local, cons
 
 bool UpgradeModule::RestoreLockFile(CPacket& packet, const std::vector<LockFileEntry>& list) {
     FW_TRACE(kRestoreFunction, u"RestoreLockFile");
+    m_LockRestore.assign(list.size(), RestoreResult::NotRun);
     platform::File local;
-    if (!local.OpenRead(LockBackupFileName())) {
+    if (!local.OpenRead(m_strLockBackupPath)) {
         return false;
     }
     // A backup that does not hold exactly the listed bytes would put the wrong
@@ -191,10 +203,12 @@ bool UpgradeModule::RestoreLockFile(CPacket& packet, const std::vector<LockFileE
     if (!packet.EnableDisableLockFileRW(1)) {
         return false;
     }
-    for (const LockFileEntry& entry : list) {
-        if (!CopyNVFileToEFS(packet, local, entry.path, entry.size)) {
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (!CopyNVFileToEFS(packet, local, list[i].path, list[i].size)) {
+            m_LockRestore[i] = RestoreResult::Failed;
             return false;
         }
+        m_LockRestore[i] = RestoreResult::Done;
     }
     return packet.EnableDisableLockFileRW(0);
 }

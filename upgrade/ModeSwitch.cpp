@@ -99,6 +99,7 @@ bool UpgradeModule::SelectPhoneType(CPacket& packet) {
     if (!read) return false;
 
     const std::string_view version = VersionText(record);
+    m_strSoftwareVersion = std::string(version);
     FW_TRACE(kPhoneType, u"%s", platform::AnsiToWide(std::string(version)).c_str());
     const int markers = CountQ7kMarkers(version);
     for (int i = 0; i < markers; ++i) {

@@ -112,6 +112,7 @@ bool UpgradeModule::BackupNVMOP(CPacket& packet, const std::u16string& path) {
 }
 
 bool UpgradeModule::RestoreNVMOP(CPacket& packet, const std::u16string& path) {
+    m_NvRestore = NvRestoreOutcome{};
     std::vector<uint8_t> content;
     std::string error;
     std::vector<nvtable::NvRecord> records;
@@ -146,20 +147,27 @@ bool UpgradeModule::RestoreNVMOP(CPacket& packet, const std::u16string& path) {
     }
 
     platform::Sleep(1000);
-    for (const nvtable::NvRecord& record : records) {
+    for (size_t i = 0; i < records.size(); ++i) {
+        const nvtable::NvRecord& record = records[i];
         if (packet.NvItemWrite(record.item, record.data.data(), status)) {
             m_wNvStatus = status;
+            m_NvRestore.restored.push_back(record.item);
             continue;
         }
         m_wNvStatus = status;
         if (SkippedOnRestore(status)) {
+            m_NvRestore.notRestored.push_back({record.item, status});
             continue;
         }
         if (!packet.NvItemWrite(record.item, record.data.data(), status)) {
             m_wNvStatus = status;
+            m_NvRestore.notRestored.push_back({record.item, status});
+            for (size_t later = i + 1; later < records.size(); ++later)
+                m_NvRestore.notRestored.push_back({records[later].item, kNotAttempted});
             return false;
         }
         m_wNvStatus = status;
+        m_NvRestore.restored.push_back(record.item);
     }
 
     platform::Sleep(5000);

@@ -1,6 +1,7 @@
-// One upgrade run: the package check, the switch through the boot downloader
-// to the flash programmer, the partition table and images, and, when the
-// layout was replaced or the card is a Q7k variant, the reset and write-back.
+// One upgrade run, in its phases: preparation and identification, backup,
+// mode switch and programmer, flashing, and, when the layout was replaced or
+// the card is a Q7k variant, the reset and restore. Each phase takes the
+// run's state explicitly, so another entry point can compose them.
 #include <cstring>
 
 #include "platform/Platform.h"
@@ -18,18 +19,6 @@ constexpr uint16_t kNvQ7kItem = 96;
 constexpr size_t kNvItemSize = 128;
 constexpr size_t kNv22SaveSize = 50;
 constexpr size_t kNv22KeptBytes = 22;
-
-// Progress anchors of the image writes.
-constexpr int DLQSBL = 13;
-constexpr int DLOEM = 14;
-constexpr int DLAMSS = 25;
-constexpr int DLAPPSBOOT = 26;
-constexpr int DLBOOTIMG = 28;
-constexpr int DLSYSTEMIMG = 90;
-constexpr int DLUSERDATA = 94;
-constexpr int DLSPLASH = 95;
-constexpr int DLRECOVERY = 96;
-constexpr int DLCEFS = 97;
 
 }  // namespace
 
@@ -51,182 +40,157 @@ bool UpgradeModule::DealQ7K(CPacket& packet) {
     return false;
 }
 
-int32_t UpgradeModule::FirmWareUpgrade(int32_t port, const std::u16string& packageFolder) {
-    FW_TRACE(kRun, u"*****************FWUpgrade_DataCard_CDMA_W326.dll by qrix V1.00.01 20120112********************");
-    ShowRatio(0);
-    FW_TRACE(kRun, u"Function: ShowRatio 0");
-
-    std::unique_ptr<CPacket> packet = std::make_unique<CPacket>();
-    bFullDownload = 0;
-    m_Backup = BackupPhaseState{};
-    FW_TRACE(kRun, u"Current Port is %d.......", port);
+int32_t UpgradeModule::PrepareAndIdentify(UpgradeRun& run) {
+    CPacket& packet = *run.packet;
+    FW_TRACE(kRun, u"Current Port is %d.......", run.port);
     ShowRatio(1);
     FW_TRACE(kRun, u"Function: ShowRatio 1");
 
-    auto fail = [&]() {
-        DealError(packet);
-        return kUpgradeFailed;
-    };
-
     FW_TRACE(kRun, u"Function: Initialize");
-    if (!Initialize(packageFolder)) {
-        packet.reset();
-        return kPackageRejected;
-    }
+    if (!Initialize(run.packageFolder)) return kPackageRejected;
 
     FW_TRACE(kRun, u"Function: InitPort");
-    if (!InitPort(*packet, port)) {
+    if (!InitPort(packet, run.port)) {
         FW_TRACE(kRun, u"Function: InitPort2");
-        if (!InitPort(*packet, port)) return fail();
+        if (!InitPort(packet, run.port)) return kUpgradeFailed;
     }
     FW_TRACE(kRun, u"Function: TouchPort");
-    if (!packet->TouchPort()) {
+    if (!packet.TouchPort()) {
         FW_TRACE(kRun, u"Function: TouchPort2");
-        if (!packet->TouchPort()) return fail();
+        if (!packet.TouchPort()) return kUpgradeFailed;
     }
 
     ShowRatio(3);
     FW_TRACE(kRun, u"Function: ShowRatio 3");
-    uint8_t nv22[kNvItemSize] = {};
+    std::memset(run.nv22, 0, sizeof run.nv22);
 
     FW_TRACE(kRun, u"Function: SelectArmprgAccordingToPidVid");
-    if (!SelectArmprgAccordingToPidVid(packageFolder)) return fail();
+    if (!SelectArmprgAccordingToPidVid(run.packageFolder)) return kUpgradeFailed;
 
     bIsQ7 = 0;
     FW_TRACE(kRun, u"Execute SelectPhoneType function");
-    if (!SelectPhoneType(*packet)) FW_TRACE(kRun, u"Execute SelectPhoneType function fail");
+    if (!SelectPhoneType(packet)) FW_TRACE(kRun, u"Execute SelectPhoneType function fail");
     if (bIsQ7) {
         FW_TRACE(kRun, u"Execute DealQ7K function");
-        if (!DealQ7K(*packet)) FW_TRACE(kRun, u"Execute DealQ7K function fail");
+        if (!DealQ7K(packet)) FW_TRACE(kRun, u"Execute DealQ7K function fail");
         bFullDownload = 1;
     }
 
     m_bNv22Read = 0;
     uint8_t ftm[kNvItemSize] = {};
-    uint8_t nv22Save[kNv22SaveSize] = {};
     for (int attempt = 0; attempt < 5 && !m_bNv22Read; ++attempt) {
         uint16_t status = 0;
         FW_TRACE(kRun, u"Function: pPacket->NvItemRead(NV_FTM_MODE_I,item_ftm, sta)");
-        if (!packet->NvItemRead(kNvFtmModeItem, ftm, status)) continue;
+        if (!packet.NvItemRead(kNvFtmModeItem, ftm, status)) continue;
         m_byFtmMode = ftm[0];
-        if (!packet->NvItemRead(kNv22Item, nv22, status)) {
-            packet->TouchPort();
+        if (!packet.NvItemRead(kNv22Item, run.nv22, status)) {
+            packet.TouchPort();
             continue;
         }
         FW_TRACE(kRun, u"Function: pPacket->NvItemRead(22, item_data, status)");
-        std::memcpy(nv22Save, nv22, kNv22KeptBytes);
+        std::memset(run.nv22Save, 0, sizeof run.nv22Save);
+        std::memcpy(run.nv22Save, run.nv22, kNv22KeptBytes);
         m_bNv22Read = 1;
     }
-    if (!m_bNv22Read) return fail();
+    if (!m_bNv22Read) return kUpgradeFailed;
 
     platform::Sleep(1000);
+    return kUpgradeOk;
+}
 
-    if (!RunBackupPhase(*packet, packageFolder)) return fail();
+bool UpgradeModule::SwitchAndStartProgrammer(UpgradeRun& run) {
+    // Written before anything is sent that takes the card out of its
+    // firmware; a record that cannot say so stops the run while the card
+    // is still unchanged.
+    m_Record.leftFirmware = true;
+    if (!SaveRecord()) return false;
 
     ShowRatio(6);
     FW_TRACE(kRun, u"Function: SwitchToDownload");
-    if (!SwitchToDownload(*packet, port)) return fail();
+    if (!SwitchToDownload(*run.packet, run.port)) return false;
 
     ShowRatio(7);
     FW_TRACE(kRun, u"Function: DownloadArmPrg");
-    if (!DownloadArmPrg(*packet)) return fail();
+    if (!DownloadArmPrg(*run.packet)) return false;
 
     ShowRatio(8);
     FW_TRACE(kRun, u"Function: ShowRatio 8");
     platform::Sleep(2000);
 
     FW_TRACE(kRun, u"Function: GoToFlashPrg");
-    if (!GoToFlashPrg(*packet, port)) return fail();
+    if (!GoToFlashPrg(*run.packet, run.port)) return false;
     ShowRatio(10);
     FW_TRACE(kRun, u"Function: ShowRatio 10");
+    return true;
+}
 
-    if (!packet->SecurityMode()) return fail();
+bool UpgradeModule::ResetAndRestore(UpgradeRun& run) {
+    CPacket& packet = *run.packet;
+    ShowRatio(98);
+    FW_TRACE(kRun, u"Function: ShowRatio 98");
+    FW_TRACE(kRun, u"Function: ResetMobileSDP");
+    if (!ResetMobileSDP(packet, run.port)) return false;
+    ShowRatio(99);
+    FW_TRACE(kRun, u"Function: ShowRatio 99");
 
-    packet->SetPartitionOverride(false);
-    FW_TRACE(kRun, u"Function: DownloadPartitionTable");
-    bool tableWritten = DownloadPartitionTable(*packet);
-    if (!tableWritten && packet->PartitionOverride()) {
-        FW_TRACE(kRun, u"Function: DownloadPartitionTable");
-        bFullDownload = 1;
-        tableWritten = DownloadPartitionTable(*packet);
+    if (!m_bNv22Read) return false;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        std::memcpy(run.nv22, run.nv22Save, kNv22SaveSize);
+        FW_TRACE(kRun, u"Function: NvItemWrite(22, item_data, status)");
+        uint16_t status = 0;
+        if (packet.NvItemWrite(kNv22Item, run.nv22, status)) break;
+        platform::Sleep(200);
     }
-    if (!tableWritten) return fail();
-    // A table accepted only with the override byte is a new partition layout,
-    // however it got through: the file system image and the write-back follow.
-    if (packet->PartitionOverride()) bFullDownload = 1;
+    return RunRestorePhase(packet);
+}
 
-    const DownloadFileList& files = m_DownloadFileList;
-    FW_TRACE(kRun, u"Function: DownloadSecondbootloaderheader(pPacket)");
-    if (!DownloadSecondbootloaderheader(*packet)) return fail();
-    FW_TRACE(kRun, u"Function: DownloadSecondbootloader(pPacket)");
-    if (!DownloadSecondbootloader(*packet)) return fail();
-    FW_TRACE(kRun,
-             u"Function: WindowsDownloadwithHeaderHS(pPacket, m_DownloadFileList.strOemsblhdFilePath, "
-             u"m_DownloadFileList.strOemsblFilePath,0x04, DLQSBL, DLOEM)");
-    if (!WindowsDownloadwithHeaderHS(*packet, files.strOemsblhdFilePath, files.strOemsblFilePath, 0x04, DLQSBL, DLOEM))
-        return fail();
-    FW_TRACE(kRun,
-             u"Function: WindowsDownloadwithHeaderHS(pPacket, m_DownloadFileList.strAmsshdFilePath, "
-             u"m_DownloadFileList.strAmssFilePath, 0x05, DLOEM, DLAMSS)");
-    if (!WindowsDownloadwithHeaderHS(*packet, files.strAmsshdFilePath, files.strAmssFilePath, 0x05, DLOEM, DLAMSS))
-        return fail();
-    FW_TRACE(kRun, u"Function: DownloadAppsbootloader(pPacket)");
-    if (!DownloadAppsbootloader(*packet)) return fail();
-    FW_TRACE(kRun,
-             u"Function: WindowsDownloadHS(pPacket, m_DownloadFileList.strBootFilePath, 0x14, DLAPPSBOOT, DLBOOTIMG)");
-    if (!WindowsDownloadHS(*packet, files.strBootFilePath, 0x14, DLAPPSBOOT, DLBOOTIMG)) return fail();
-    FW_TRACE(kRun,
-             u"Function: WindowsDownloadHS(pPacket, m_DownloadFileList.strSystemPath, 0x15, DLBOOTIMG, DLSYSTEMIMG)");
-    if (!WindowsDownloadHS(*packet, files.strSystemPath, 0x15, DLBOOTIMG, DLSYSTEMIMG)) return fail();
-    if (m_bHasUserdata) {
-        FW_TRACE(kRun, u"Function: WindowsDownloadHS(pPacket, m_DownloadFileList.strUserdataFilePath, 0x16, "
-                       u"DLSYSTEMIMG, DLUSERDATA)");
-        if (!WindowsDownloadHS(*packet, files.strUserdataFilePath, 0x16, DLSYSTEMIMG, DLUSERDATA)) return fail();
-    } else {
-        FW_TRACE(kRun, u"Function: EraseSector userdata.img");
-        if (!EraseSector(*packet, "userdata.img")) return fail();
+int32_t UpgradeModule::FirmWareUpgrade(int32_t port, const std::u16string& packageFolder) {
+    FW_TRACE(kRun, u"*****************FWUpgrade_DataCard_CDMA_W326.dll by qrix V1.00.01 20120112********************");
+    ShowRatio(0);
+    FW_TRACE(kRun, u"Function: ShowRatio 0");
+
+    UpgradeRun run;
+    run.port = port;
+    run.packageFolder = packageFolder;
+    run.packet = std::make_unique<CPacket>();
+    bFullDownload = 0;
+    ClearRunState();
+
+    const int32_t prepared = PrepareAndIdentify(run);
+    if (prepared == kPackageRejected) {
+        run.packet.reset();
+        return kPackageRejected;
     }
-    FW_TRACE(kRun, u"Function: EraseSector misc.img");
-    if (!EraseSector(*packet, "misc.img")) return fail();
-    FW_TRACE(kRun, u"Function: EraseSector cache.img");
-    if (!EraseSector(*packet, "cache.img")) return fail();
-    if (m_bHasSplash) {
-        FW_TRACE(kRun, u"Function: WindowsDownloadHS(pPacket, m_DownloadFileList.strSplashFilePath, 0x18, "
-                       u"DLUSERDATA, DLSPLASH)");
-        if (!WindowsDownloadHS(*packet, files.strSplashFilePath, 0x18, DLUSERDATA, DLSPLASH)) return fail();
-    }
-    FW_TRACE(kRun, u"Function: WindowsDownloadHS(pPacket, m_DownloadFileList.strRecoveryFilePath, 0x17, DLSPLASH, "
-                   u"DLRECOVERY)");
-    if (!WindowsDownloadHS(*packet, files.strRecoveryFilePath, 0x17, DLSPLASH, DLRECOVERY)) return fail();
+    auto fail = [&]() {
+        DealError(run.packet);
+        return kUpgradeFailed;
+    };
+    if (prepared != kUpgradeOk) return fail();
 
-    if (bFullDownload) {
-        FW_TRACE(kRun, u"Function: WindowsDownloadHS(pPacket, m_DownloadFileList.strCefs_appsFilePath, 0x09, "
-                       u"DLRECOVERY, DLCEFS)");
-        if (!WindowsDownloadHS(*packet, files.strCefsFilePath, 0x09, DLRECOVERY, DLCEFS)) return fail();
-        ShowRatio(98);
-        FW_TRACE(kRun, u"Function: ShowRatio 98");
-        FW_TRACE(kRun, u"Function: ResetMobileSDP");
-        if (!ResetMobileSDP(*packet, port)) return fail();
-        ShowRatio(99);
-        FW_TRACE(kRun, u"Function: ShowRatio 99");
-
-        if (!m_bNv22Read) return fail();
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            std::memcpy(nv22, nv22Save, kNv22SaveSize);
-            FW_TRACE(kRun, u"Function: NvItemWrite(22, item_data, status)");
-            uint16_t status = 0;
-            if (packet->NvItemWrite(kNv22Item, nv22, status)) break;
-            platform::Sleep(200);
-        }
-
-        if (!RunRestorePhase(*packet)) return fail();
-    }
+    if (!RunBackupPhase(*run.packet, packageFolder)) return fail();
+    if (m_bRestoringPending) LoadNv22FromBackup(run);
+    if (!SwitchAndStartProgrammer(run)) return fail();
+    if (!FlashImages(run)) return fail();
+    if (bFullDownload && !ResetAndRestore(run)) return fail();
 
     ShowRatio(100);
     FW_TRACE(kRun, u"Function: ShowRatio 100");
-    DealError(packet);
+    DealError(run.packet);
     FW_TRACE(kRun, u"HOLFunctonSuccess--------W326-----------------------------------");
     return kUpgradeOk;
+}
+
+void UpgradeModule::ClearRunState() {
+    m_Backup = BackupPhaseState{};
+    m_NvRestore = NvRestoreOutcome{};
+    m_LockRestore.clear();
+    m_strSoftwareVersion.clear();
+    m_strLockBackupPath = LockBackupFileName();
+    m_strRecordPath.clear();
+    m_Record = BackupRecord{};
+    m_bRecordActive = false;
+    m_bRestoringPending = false;
+    m_strKeptBackup.clear();
 }
 
 }  // namespace upgrade

@@ -35,6 +35,8 @@ void BackupTest::SetUp() {
     ASSERT_NE(getcwd(current, sizeof current), nullptr);
     previousFolder_ = current;
     ASSERT_EQ(chdir(folder_.c_str()), 0);
+    // Kept backups and fallback files go below the scratch folder too.
+    ASSERT_EQ(setenv("XDG_DATA_HOME", (folder_ + "/data").c_str(), 1), 0);
     Trace().clear();
     platform::SetTraceSink(&Capture);
     platform::SetClock(&clock_);

@@ -160,14 +160,25 @@ TEST(LockBackupName, IsNumberOneInTheCurrentFolder) { EXPECT_EQ(upgrade::LockBac
 namespace backup_test {
 namespace {
 
-TEST_F(LockFiles, ABackupFileThatCannotBeCreatedOrAnAccessSwitchThatFailsEndsTheBackup) {
+TEST_F(LockFiles, AnUnwritableCurrentFolderFallsBackToTheUserFolderAndAFailingSwitchEndsTheBackup) {
     FillCard();
     OpenPort();
     std::vector<upgrade::LockFileEntry> list;
     ASSERT_TRUE(module_.EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
 
+    // The temporary name in the current folder is taken by a folder: the
+    // file goes to the per-user folder, and the module remembers where.
     const std::string temporary = platform::WideToUtf8(upgrade::ReplacementFileName(upgrade::LockBackupFileName()));
     ASSERT_EQ(::mkdir(temporary.c_str(), 0755), 0);
+    ASSERT_TRUE(module_.BackupLockFile(list, packet_));
+    const std::string fallback = folder_ + "/data/fwupgrade/VEKLock_1";
+    EXPECT_EQ(platform::WideToUtf8(module_.m_strLockBackupPath), fallback);
+    EXPECT_EQ(Slurp(fallback).size(), 3100u);
+    EXPECT_FALSE(Exists("VEKLock_1"));
+
+    // Neither folder takes it: the backup ends before any EFS request.
+    module_.m_strLockBackupPath = upgrade::LockBackupFileName();
+    ASSERT_EQ(::mkdir((fallback + ".new").c_str(), 0755), 0);
     card_.log.clear();
     EXPECT_FALSE(module_.BackupLockFile(list, packet_));
     EXPECT_TRUE(Traced("Execute hReadFile.Open function fail"));

@@ -64,6 +64,7 @@ protected:
         ASSERT_NE(getcwd(current, sizeof current), nullptr);
         previous_ = current;
         ASSERT_EQ(chdir(folder_.c_str()), 0);   // the lock backup file lands here
+        ASSERT_EQ(setenv("XDG_DATA_HOME", (folder_ + "/data").c_str(), 1), 0);   // and the kept backups
         std::string error;
         ASSERT_TRUE(sim::MakePackage(package_, sim::PackageOptions{}, error)) << error;
         platform::SetClock(&clock_);

@@ -44,6 +44,7 @@ protected:
     void SetUp() override {
         previous_ = std::filesystem::current_path();
         std::filesystem::current_path(work_.path());   // the lock backup file lands here
+        ASSERT_EQ(setenv("XDG_DATA_HOME", (work_.path() / "data").c_str(), 1), 0);   // and the kept backups
         platform::SetClock(&clock_);
         platform::SetComPortOpener(&opener_);
         session_->Log().Clear();

@@ -1,0 +1,172 @@
+#include "upgrade/BackupStore.h"
+
+#include <algorithm>
+
+#include "platform/Platform.h"
+#include "upgrade/BackupSafeFile.h"
+#include "upgrade/Sha256.h"
+
+namespace upgrade {
+namespace {
+
+// The most bytes a lock backup may hold: every lock file at its largest.
+constexpr uint64_t kMaxCopiedFile = uint64_t(1) << 31;
+
+bool IsSeparator(char16_t c) { return c == u'/' || c == u'\\'; }
+
+bool ReadWhole(const std::u16string& path, std::vector<uint8_t>& out, uint64_t limit) {
+    platform::File file;
+    if (!file.OpenRead(path)) return false;
+    const uint64_t length = file.Length();
+    if (length > limit) return false;
+    out.resize(static_cast<size_t>(length));
+    return length == 0 || file.Read(out.data(), static_cast<uint32_t>(length)) == length;
+}
+
+// Copies a file whose digest must match; the copy is written safely.
+bool CopyVerified(const std::u16string& from, const std::string& sha256, const std::u16string& to,
+                  std::string& error) {
+    std::vector<uint8_t> bytes;
+    if (!ReadWhole(from, bytes, kMaxCopiedFile)) {
+        error = "cannot read " + platform::WideToUtf8(from);
+        return false;
+    }
+    if (Sha256Hex(bytes) != sha256) {
+        error = platform::WideToUtf8(from) + " does not match the digest of its record";
+        return false;
+    }
+    return WriteFileReplacing(to, bytes, error);
+}
+
+// Exactly what EsnText writes: eight upper-case hex digits.
+bool ParseEsnText(const std::string& text, uint32_t& esn) {
+    if (text.size() != 8 || text.find_first_not_of("0123456789ABCDEF") != std::string::npos) return false;
+    esn = static_cast<uint32_t>(std::stoul(text, nullptr, 16));
+    return true;
+}
+
+bool MakeFolder(const std::u16string& folder) {
+    return platform::PathExists(folder) || platform::CreateDirectory(folder);
+}
+
+// A folder name that no kept backup of the card has yet: the time, then
+// the time with "-2", "-3", ...
+std::u16string NewFolderName(const std::u16string& cardFolder, const std::string& time) {
+    const std::u16string base = platform::Utf8ToWide(time.empty() ? "unknown-time" : time);
+    std::u16string name = base;
+    for (int n = 2; platform::PathExists(JoinPath(cardFolder, name)); ++n)
+        name = base + u"-" + platform::Utf8ToWide(std::to_string(n));
+    return name;
+}
+
+}  // namespace
+
+std::u16string JoinPath(const std::u16string& folder, const std::u16string& name) {
+    if (folder.empty()) return name;
+    if (IsSeparator(folder.back())) return folder + name;
+    return folder + platform::PathSeparator() + name;
+}
+
+std::u16string AbsolutePath(const std::u16string& path) {
+    const bool absolute = !path.empty() && (IsSeparator(path[0]) || (path.size() > 1 && path[1] == u':'));
+    if (absolute) return path;
+    const std::u16string current = platform::CurrentFolder();
+    return current.empty() ? path : JoinPath(current, path);
+}
+
+bool WriteBackupRecord(const std::u16string& path, const BackupRecord& record, std::string& error) {
+    const std::string text = EncodeBackupRecord(record);
+    return WriteFileReplacing(path, {reinterpret_cast<const uint8_t*>(text.data()), text.size()}, error);
+}
+
+RecordRead ReadBackupRecord(const std::u16string& path, BackupRecord& out, std::string& error) {
+    if (!platform::PathExists(path)) return RecordRead::Missing;
+    std::vector<uint8_t> bytes;
+    if (!ReadWhole(path, bytes, kMaxRecordBytes + 1)) {
+        error = "cannot read it (not a regular file, or too large)";
+        return RecordRead::Refused;
+    }
+    return ParseBackupRecord(bytes, out, error) ? RecordRead::Read : RecordRead::Refused;
+}
+
+bool BackupFilesMatch(const BackupRecord& record, std::string& error) {
+    std::string digest;
+    if (!Sha256OfFile(record.nvFile, digest) || digest != record.nvSha256) {
+        error = platform::WideToUtf8(record.nvFile) + " is missing or does not match its digest";
+        return false;
+    }
+    if (record.lockFilesSaved && (!Sha256OfFile(record.lockFile, digest) || digest != record.lockSha256)) {
+        error = platform::WideToUtf8(record.lockFile) + " is missing or does not match its digest";
+        return false;
+    }
+    return true;
+}
+
+std::u16string KeptBackupsRoot() {
+    const std::u16string data = platform::UserDataFolder();
+    return data.empty() ? std::u16string() : JoinPath(data, u"backups");
+}
+
+std::vector<KeptBackup> ListKeptBackups(uint32_t esn) {
+    std::vector<KeptBackup> kept;
+    const std::u16string root = KeptBackupsRoot();
+    if (root.empty()) return kept;
+    const std::u16string cardFolder = JoinPath(root, platform::Utf8ToWide(EsnText(esn)));
+    std::vector<std::u16string> names = platform::ListFolder(cardFolder);
+    std::sort(names.begin(), names.end());
+    for (const std::u16string& name : names) {
+        KeptBackup backup{JoinPath(cardFolder, name), {}};
+        std::string error;
+        if (ReadBackupRecord(JoinPath(backup.folder, kBackupRecordName), backup.record, error) == RecordRead::Read &&
+            backup.record.esn == esn)
+            kept.push_back(std::move(backup));
+    }
+    return kept;
+}
+
+std::vector<KeptBackup> ListAllKeptBackups() {
+    std::vector<KeptBackup> all;
+    const std::u16string root = KeptBackupsRoot();
+    if (root.empty()) return all;
+    std::vector<std::u16string> cards = platform::ListFolder(root);
+    std::sort(cards.begin(), cards.end());
+    for (const std::u16string& card : cards) {
+        uint32_t esn = 0;
+        if (!ParseEsnText(platform::WideToUtf8(card), esn)) continue;
+        for (KeptBackup& backup : ListKeptBackups(esn)) all.push_back(std::move(backup));
+    }
+    return all;
+}
+
+bool KeepBackup(const BackupRecord& record, std::u16string& folder, std::string& error) {
+    for (const KeptBackup& kept : ListKeptBackups(record.esn)) {
+        if (kept.record.SameDataAs(record) && kept.record.readWhilePending == record.readWhilePending) {
+            folder = kept.folder;
+            return true;
+        }
+    }
+    const std::u16string root = KeptBackupsRoot();
+    const std::u16string cardFolder = JoinPath(root, platform::Utf8ToWide(EsnText(record.esn)));
+    if (root.empty() || !MakeFolder(root) || !MakeFolder(cardFolder)) {
+        error = "cannot create the folder of kept backups " + platform::WideToUtf8(cardFolder);
+        return false;
+    }
+    const std::u16string target = JoinPath(cardFolder, NewFolderName(cardFolder, record.time));
+    if (!platform::CreateDirectory(target)) {
+        error = "cannot create " + platform::WideToUtf8(target);
+        return false;
+    }
+    BackupRecord copy = record;
+    copy.nvFile = JoinPath(target, kKeptNvName);
+    if (!CopyVerified(record.nvFile, record.nvSha256, copy.nvFile, error)) return false;
+    if (record.lockFilesSaved) {
+        copy.lockFile = JoinPath(target, kKeptLockName);
+        if (!CopyVerified(record.lockFile, record.lockSha256, copy.lockFile, error)) return false;
+    }
+    if (!WriteBackupRecord(JoinPath(target, kBackupRecordName), copy, error)) return false;
+    platform::SyncFolder(cardFolder);
+    folder = target;
+    return true;
+}
+
+}  // namespace upgrade

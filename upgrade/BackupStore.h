@@ -1,0 +1,54 @@
+// The backup record on disk and the kept backups.
+//
+// The record beside "channel.nvm" is rewritten safely (temporary file,
+// flush, rename, folder sync) each time the run takes the card a step
+// further. Every completed backup is also copied, with its record, into the
+// per-user data folder under backups/<ESN>/<UTC time>/. A kept backup is
+// written once and never overwritten or deleted; its record is written last,
+// so a folder without one is not a kept backup.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "upgrade/BackupRecord.h"
+
+namespace upgrade {
+
+// File names inside a kept backup folder.
+constexpr const char16_t* kKeptNvName = u"channel.nvm";
+constexpr const char16_t* kKeptLockName = u"VEKLock_1";
+
+// folder + separator + name (no separator doubled).
+std::u16string JoinPath(const std::u16string& folder, const std::u16string& name);
+// A relative path made absolute against the current folder.
+std::u16string AbsolutePath(const std::u16string& path);
+
+bool WriteBackupRecord(const std::u16string& path, const BackupRecord& record, std::string& error);
+
+enum class RecordRead { Missing, Refused, Read };
+RecordRead ReadBackupRecord(const std::u16string& path, BackupRecord& out, std::string& error);
+
+// True when the files the record names hold exactly the bytes of its digests;
+// otherwise error says which one does not.
+bool BackupFilesMatch(const BackupRecord& record, std::string& error);
+
+struct KeptBackup {
+    std::u16string folder;
+    BackupRecord record;   // its paths point into the folder
+};
+
+// <user data>/backups ("" when there is no user data folder).
+std::u16string KeptBackupsRoot();
+// The kept backups of one card, oldest first (by their folder names).
+std::vector<KeptBackup> ListKeptBackups(uint32_t esn);
+// Every kept backup of every card, oldest first within each card.
+std::vector<KeptBackup> ListAllKeptBackups();
+
+// Keeps the backup the record describes: its files are checked against the
+// digests, copied into a new folder, and the record (with the paths of the
+// copies) written last. A backup whose data one of the card's kept backups
+// already holds is not stored again; folder then names that one.
+bool KeepBackup(const BackupRecord& record, std::u16string& folder, std::string& error);
+
+}  // namespace upgrade
