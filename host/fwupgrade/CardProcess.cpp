@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "host/fwupgrade/SignalWatch.h"
 #include "host/fwupgrade/Workers.h"
 
 #ifndef FWUPGRADE_BUILD_CARDSIM
@@ -69,6 +71,9 @@ bool CardProcess::Start(const std::string& program, const std::string& link, con
         return false;
     }
     if (pid_ == 0) {
+        RestoreSignalsForChild();
+        // A demo stopped by a signal takes its virtual cards with it.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         const int out = ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (out >= 0) {
             ::dup2(out, STDOUT_FILENO);

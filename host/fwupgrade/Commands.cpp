@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -9,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "host/fwupgrade/FailureReport.h"
+#include "host/fwupgrade/History.h"
 #include "host/fwupgrade/PackageCheck.h"
 #include "host/fwupgrade/PluginHost.h"
 #include "host/fwupgrade/Progress.h"
@@ -32,6 +34,7 @@ int UpgradeSeveral(const UpgradeOptions& options) {
     plan.package = options.package;
     plan.workRoot = options.workRoot;
     plan.pluginPath = options.pluginPath;
+    plan.command = options.commandLine;
     if (plan.executable.empty()) {
         std::cerr << "fwupgrade: cannot find the program's own path to start the workers\n";
         return kExitOther;
@@ -53,23 +56,26 @@ int UpgradeSeveral(const UpgradeOptions& options) {
                        .dump()
                 << std::endl;
         };
+        events.notice = [&](size_t card, const std::string& text) {
+            out << nlohmann::json{{"event", "notice"}, {"card", card}, {"device", options.devices[card]}, {"text", text}}
+                       .dump()
+                << std::endl;
+        };
     } else {
         events.progress = [&](size_t card, int percent) { view.Update(card, percent); };
+        events.notice = [&](size_t card, const std::string& text) { view.Message(options.devices[card] + ": " + text); };
         events.finished = [&](size_t card, const RunResult& result) {
-            view.Finish(card, result.exitStatus == kExitOk ? "done"
-                                                           : "FAILED (exit " + std::to_string(result.exitStatus) + ")");
+            view.Finish(card, result.exitStatus == kExitOk            ? "done"
+                              : result.exitStatus == kExitInterrupted ? "STOPPED"
+                                                                      : "FAILED (exit " + std::to_string(result.exitStatus) + ")");
         };
     }
     std::vector<RunResult> results = RunWorkers(plan, events);
     if (!options.json) view.Close();
-    int worst = kExitOk;
     size_t failed = 0;
-    for (const auto& result : results) {
+    for (const auto& result : results)
         if (result.exitStatus != kExitOk) ++failed;
-        // Usage and other errors count below a failed flash in the summary status.
-        if (result.exitStatus == kExitFailed || (worst != kExitFailed && result.exitStatus != kExitOk))
-            worst = result.exitStatus;
-    }
+    const int worst = WorstExitStatus(results);
     if (options.json) {
         nlohmann::json summary = nlohmann::json::array();
         for (const auto& result : results) summary.push_back(ToJson(result));
@@ -97,13 +103,12 @@ int RunUpgrade(const UpgradeOptions& options) {
     request.logFile = options.logFile;
     request.json = options.json;
     request.pluginPath = options.pluginPath;
-    const RunResult result = RunSingleCard(request, std::cout);
-    if (options.json) {
-        std::cout << ResultEvent(result) << std::endl;
-    } else {
-        std::cout << SummaryText(result) << std::flush;
-    }
-    return result.exitStatus;
+    request.command = options.commandLine;
+    // A worker of a run of several cards keeps the parent's command and
+    // writes its summary and history entry into its card folder too.
+    if (const char* command = std::getenv(kWorkerCommandVariable)) request.command = command;
+    if (const char* folder = std::getenv(kWorkerFolderVariable)) request.cardFolder = folder;
+    return RunSingleCard(request, std::cout).exitStatus;
 }
 
 int RunCheck(const std::string& package, bool json) {
@@ -161,6 +166,20 @@ int RunDetect(const DetectOptions& options) {
         for (const auto& link : device.stableLinks) std::cout << "    " << link << "\n";
     }
     std::cout << supported << " supported card port(s) found.\n";
+    return kExitOk;
+}
+
+int RunHistory(bool json) {
+    const std::string state = StateFolder();
+    std::vector<nlohmann::json> entries = state.empty() ? std::vector<nlohmann::json>{}
+                                                        : ReadHistory(state + "/" + kHistoryFileName);
+    std::reverse(entries.begin(), entries.end());
+    if (json) {
+        std::cout << nlohmann::json(entries).dump(2) << "\n";
+        return kExitOk;
+    }
+    if (entries.empty()) std::cout << "No runs yet" << (state.empty() ? "" : " in " + state) << ".\n";
+    for (const auto& entry : entries) std::cout << HistoryRow(entry) << "\n";
     return kExitOk;
 }
 

@@ -15,6 +15,7 @@ struct UpgradeOptions {
     bool json = false;
     std::string workRoot = "fwupgrade-cards";
     std::string pluginPath;
+    std::string commandLine;             // as the user typed it, for the history
 };
 
 struct DemoOptions {
@@ -39,6 +40,8 @@ int RunCheck(const std::string& package, bool json);
 int RunDetect(const DetectOptions& options);
 int RunDemo(const DemoOptions& options);
 int RunRegister(bool unregister, const std::string& pluginPath);
+// The run history, newest first.
+int RunHistory(bool json);
 
 // True when the output is a terminal that can redraw a line.
 bool OutputIsTerminal();

@@ -96,15 +96,15 @@ int RunDemo(const DemoOptions& options) {
         request.package = package;
         request.logFile = folder + "/fwupgrade.log";
         request.pluginPath = options.pluginPath;
-        const RunResult result = RunSingleCard(request, out);
-        out << SummaryText(result);
-        status = result.exitStatus;
+        request.command = "fwupgrade demo";
+        status = RunSingleCard(request, out).exitStatus;
     } else {
         UpgradeOptions several;
         several.devices = links;
         several.package = package;
         several.workRoot = folder + "/cards";
         several.pluginPath = options.pluginPath;
+        several.commandLine = "fwupgrade demo --cards " + std::to_string(count);
         status = RunUpgrade(several);
     }
     if (haveCwd && ::chdir(previous) != 0) {

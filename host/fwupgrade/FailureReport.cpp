@@ -105,71 +105,63 @@ bool IsReasonLine(const TraceEntry& entry) {
            m.find("not Exist") != std::string::npos || m.find("NULL==") != std::string::npos;
 }
 
-FailureSummary Rejected(const std::deque<TraceEntry>& trace) {
-    FailureSummary summary;
-    for (auto it = trace.rbegin(); it != trace.rend(); ++it) {
-        const std::string& m = it->message;
-        const std::string marker = " file is not Exist !!";
-        if (EndsWith(m, marker)) {
-            const std::string file = m.substr(0, m.size() - marker.size());
-            summary.headline = "The package was rejected: " + file + " is missing, unreadable or shorter than 2 bytes.";
-            summary.reason = *it;
-            return summary;
-        }
-    }
-    summary.headline = "The package was rejected by the module's file check.";
-    return summary;
-}
+constexpr const char* kMissingMarker = " file is not Exist !!";
 
 }  // namespace
 
-FailureSummary SummarizeFailure(int32_t resultCode, const std::deque<TraceEntry>& trace) {
-    if (resultCode == kRejected) return Rejected(trace);
+void FailureTracker::Add(const TraceEntry& entry) {
+    if (EndsWith(entry.message, kMissingMarker)) missingFile_ = entry;
+    if (ended_) return;
+    // The failure procedure's own line ends the steps of the run.
+    if (EndsWith(entry.function, "::DealError")) {
+        ended_ = true;
+        return;
+    }
+    if (EndsWith(entry.function, "::FirmWareUpgrade")) {
+        if (auto described = DescribeStep(entry.message)) {
+            step_ = entry;
+            stepWords_ = *described;
+            sentence_.reset();
+            failureLine_.reset();
+            return;
+        }
+    }
+    // The command's own sentence (", Since <reason>") wins over any other
+    // failure line; the last of each counts.
+    if (entry.message.find("Since") != std::string::npos) {
+        sentence_ = entry;
+    } else if (IsReasonLine(entry)) {
+        failureLine_ = entry;
+    }
+}
+
+FailureSummary FailureTracker::Summarize(int32_t resultCode) const {
     FailureSummary summary;
+    if (resultCode == kRejected) {
+        if (!missingFile_) {
+            summary.headline = "The package was rejected by the module's file check.";
+            return summary;
+        }
+        const std::string& m = missingFile_->message;
+        const std::string file = m.substr(0, m.size() - std::string(kMissingMarker).size());
+        summary.headline = "The package was rejected: " + file + " is missing, unreadable or shorter than 2 bytes.";
+        summary.reason = missingFile_;
+        return summary;
+    }
     if (resultCode != kFailed) {
         summary.headline = "The module answered an unexpected result code " + std::to_string(resultCode) + ".";
         return summary;
     }
-    // The failure procedure's own line ends the steps of the run.
-    size_t end = trace.size();
-    for (size_t i = trace.size(); i-- > 0;) {
-        if (EndsWith(trace[i].function, "::DealError")) {
-            end = i;
-            break;
-        }
-    }
-    size_t stepAt = end;
-    std::string words;
-    for (size_t i = end; i-- > 0;) {
-        if (!EndsWith(trace[i].function, "::FirmWareUpgrade")) continue;
-        if (auto described = DescribeStep(trace[i].message)) {
-            stepAt = i;
-            words = *described;
-            break;
-        }
-    }
-    if (stepAt < end) {
-        summary.step = trace[stepAt];
-        summary.headline = "The upgrade failed while " + words + ".";
-    } else {
-        summary.headline = "The upgrade failed.";
-    }
-    // Prefer the command's own sentence (", Since <reason>"), then any
-    // failure line, after the step.
-    const size_t from = stepAt < end ? stepAt + 1 : 0;
-    for (size_t i = end; i-- > from;) {
-        if (trace[i].message.find("Since") != std::string::npos) {
-            summary.reason = trace[i];
-            return summary;
-        }
-    }
-    for (size_t i = end; i-- > from;) {
-        if (IsReasonLine(trace[i])) {
-            summary.reason = trace[i];
-            return summary;
-        }
-    }
+    summary.headline = step_ ? "The upgrade failed while " + stepWords_ + "." : "The upgrade failed.";
+    summary.step = step_;
+    summary.reason = sentence_ ? sentence_ : failureLine_;
     return summary;
+}
+
+FailureSummary SummarizeFailure(int32_t resultCode, const std::deque<TraceEntry>& trace) {
+    FailureTracker tracker;
+    for (const auto& entry : trace) tracker.Add(entry);
+    return tracker.Summarize(resultCode);
 }
 
 }  // namespace fwupgrade

@@ -18,6 +18,7 @@ constexpr int kExitOther = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitRejected = 3;
 constexpr int kExitFailed = 4;
+constexpr int kExitInterrupted = 130;   // stopped by a signal, as a shell reports SIGINT
 
 int ExitStatusFor(int32_t resultCode);
 
@@ -32,7 +33,25 @@ struct FailureSummary {
     std::optional<TraceEntry> reason;  // the line that says why
 };
 
-// trace: the records of the run in order (the tail is enough).
+// Follows a run's trace record by record and keeps only what the summary
+// needs, so the failing step is known however many lines follow it.
+class FailureTracker {
+public:
+    void Add(const TraceEntry& entry);
+    FailureSummary Summarize(int32_t resultCode) const;
+    // The plain words of the last step the run reached; empty before any.
+    const std::string& CurrentStep() const { return stepWords_; }
+
+private:
+    std::optional<TraceEntry> step_;
+    std::string stepWords_;
+    std::optional<TraceEntry> sentence_;      // ", Since <reason>" after the step
+    std::optional<TraceEntry> failureLine_;   // any other failure line after it
+    std::optional<TraceEntry> missingFile_;   // the package check's last refusal
+    bool ended_ = false;                      // the failure procedure has run
+};
+
+// trace: the records of the run in order.
 FailureSummary SummarizeFailure(int32_t resultCode, const std::deque<TraceEntry>& trace);
 
 }  // namespace fwupgrade

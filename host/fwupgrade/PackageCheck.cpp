@@ -1,9 +1,10 @@
 #include "host/fwupgrade/PackageCheck.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
 
 namespace fwupgrade {
 
@@ -62,11 +63,13 @@ void CheckOne(const std::string& folder, const PackageFile& file, PackageReport&
         report.problems.push_back({file.name, "not a regular file", file.required});
         return;
     }
-    std::ifstream probe(path, std::ios::binary);
-    if (!probe) {
+    // Without O_NONBLOCK a FIFO put in place after the stat would block the open.
+    const int probe = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (probe < 0) {
         report.problems.push_back({file.name, "cannot be opened for reading", file.required});
         return;
     }
+    ::close(probe);
     const auto size = static_cast<uint64_t>(info.st_size);
     if (size < kMinimumFileSize) {
         report.problems.push_back(

@@ -67,6 +67,14 @@ void ProgressView::Finish(size_t index, const std::string& status) {
     }
 }
 
+void ProgressView::Message(const std::string& text) {
+    if (closed_) return;
+    if (terminal_ && drawn_) out_ << "\n";
+    out_ << text << "\n";
+    out_.flush();
+    drawn_ = false;
+}
+
 void ProgressView::Close() {
     if (closed_) return;
     closed_ = true;

@@ -17,8 +17,10 @@ public:
 
     // Records a new value for card `index`; draws only when it rose.
     void Update(size_t index, int percent);
-    // Writes a line for a card that ended (result text after its bar).
+    // Shows a status after a card's bar: a note while it runs, or its result.
     void Finish(size_t index, const std::string& status);
+    // A line of its own below the bars; the bars are drawn again under it.
+    void Message(const std::string& text);
     // Moves the cursor below the bars so that further output starts clean.
     void Close();
 

@@ -17,6 +17,9 @@ nlohmann::json ToJson(const RunResult& r) {
         {"lock_backup_written", r.lockBackupWritten},
         {"log", r.logFile},
         {"folder", r.folder},
+        {"losses", r.losses},
+        {"left_in_programmer", r.leftInProgrammer},
+        {"rescue", r.rescueCommand},
     };
 }
 
@@ -35,6 +38,11 @@ RunResult RunResultFromJson(const nlohmann::json& e) {
     r.lockBackupWritten = e.value("lock_backup_written", false);
     r.logFile = e.value("log", "");
     r.folder = e.value("folder", "");
+    if (e.contains("losses") && e["losses"].is_array())
+        for (const auto& loss : e["losses"])
+            if (loss.is_string()) r.losses.push_back(loss.get<std::string>());
+    r.leftInProgrammer = e.value("left_in_programmer", false);
+    r.rescueCommand = e.value("rescue", "");
     return r;
 }
 
@@ -50,12 +58,18 @@ std::string ResultEvent(const RunResult& result) {
 
 std::string SummaryText(const RunResult& r) {
     std::string text = r.device + ": " + r.headline + "\n";
+    for (const auto& loss : r.losses) text += "  lost:        " + loss + "\n";
     auto where = [](const std::string& path, bool written) {
         return path + (written ? "" : " (not written in this run)");
     };
     text += "  NV backup:   " + where(r.channelNvm, r.channelNvmWritten) + "\n";
     text += "  lock backup: " + where(r.lockBackup, r.lockBackupWritten) + "\n";
     if (!r.logFile.empty()) text += "  log:         " + r.logFile + "\n";
+    if (r.leftInProgrammer)
+        text += "  The card still runs its flash programmer: unplug it and plug it back in before it works as a "
+                "modem.\n";
+    if (!r.rescueCommand.empty()) text += "  To rescue the card run: " + r.rescueCommand + "\n";
+    // The step and its reason stay the last lines.
     if (!r.stepLine.empty()) text += "  step:   " + r.stepLine + "\n";
     if (!r.reasonLine.empty()) text += "  reason: " + r.reasonLine + "\n";
     return text;

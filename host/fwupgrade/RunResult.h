@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -24,6 +25,9 @@ struct RunResult {
     bool lockBackupWritten = false;
     std::string logFile;            // the text log of the run, if any
     std::string folder;             // the card's working folder
+    std::vector<std::string> losses;  // what the run let go of and carried on without
+    bool leftInProgrammer = false;  // the card was switched and never restarted
+    std::string rescueCommand;      // set when a run was stopped while flashing
 };
 
 nlohmann::json ToJson(const RunResult& result);

@@ -1,34 +1,23 @@
 #include "host/fwupgrade/SingleRun.h"
 
-#include <sys/stat.h>
-
 #include <cstdlib>
-#include <ctime>
-#include <deque>
-#include <fstream>
 
-#include "host/fwupgrade/Commands.h"
 #include "host/fwupgrade/FailureReport.h"
+#include "host/fwupgrade/PackageCheck.h"
+#include "host/fwupgrade/PackageDigest.h"
 #include "host/fwupgrade/PackageView.h"
 #include "host/fwupgrade/PluginHost.h"
-#include "host/fwupgrade/Progress.h"
 #include "host/fwupgrade/RunLock.h"
+#include "host/fwupgrade/RunSession.h"
+#include "host/fwupgrade/SignalWatch.h"
 
 namespace fwupgrade {
 
 namespace {
 
-constexpr size_t kTraceKept = 400;
+constexpr int32_t kPackageRejectedCode = -13313;
 
-// True when the file exists and was written at or after `since`.
-bool WrittenSince(const std::string& path, std::time_t since) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && info.st_mtime >= since;
-}
-
-}  // namespace
-
-RunResult RunSingleCard(const SingleRunRequest& request, std::ostream& out) {
+RunResult BaseResult(const SingleRunRequest& request) {
     RunResult result;
     result.port = request.port;
     result.device = request.device.empty() ? "COM" + std::to_string(request.port) : request.device;
@@ -36,70 +25,66 @@ RunResult RunSingleCard(const SingleRunRequest& request, std::ostream& out) {
     result.channelNvm = package + "/" + kChannelNvFile;
     result.lockBackup = AbsolutePath(kLockBackupFile);
     result.folder = AbsolutePath(".");
-    if (!request.logFile.empty()) result.logFile = AbsolutePath(request.logFile);
+    return result;
+}
 
+RunResult NotStarted(const RunSession& session, int exitStatus, const std::string& headline) {
+    RunResult result = session.Base();
+    result.exitStatus = exitStatus;
+    result.headline = headline;
+    return result;
+}
+
+// "recovery.img is missing", "system.img is not a regular file", ...
+std::string ProblemWords(const PackageProblem& problem) {
+    if (problem.file.empty()) return problem.text;
+    const bool needsVerb = problem.text.rfind("missing", 0) == 0 || problem.text.rfind("not ", 0) == 0;
+    return problem.file + (needsVerb ? " is " : " ") + problem.text;
+}
+
+// The checks of `check`, before the module is loaded: the module would block
+// on a FIFO and stops at the first missing file.
+bool PackageRejected(const RunSession& session, const std::string& package, RunResult& result) {
+    const PackageReport report = CheckPackage(package);
+    if (report.Accepted()) return false;
+    result = NotStarted(session, kExitRejected, "");
+    result.code = kPackageRejectedCode;
+    for (const auto& problem : report.problems) {
+        if (!problem.fatal) continue;
+        if (result.headline.empty()) result.headline = "The package was rejected: " + ProblemWords(problem) + ".";
+        result.reasonLine += (result.reasonLine.empty() ? "" : "; ") + ProblemWords(problem);
+    }
+    return true;
+}
+
+RunResult Upgrade(RunSession& session, const SingleRunRequest& request) {
+    const std::string package = AbsolutePath(request.package);
     if (!request.device.empty()) {
         // The serial layer maps the COM number through this pattern; a
         // pattern without %d names one device whatever the number.
-        if (request.device.find('%') != std::string::npos) {
-            result.exitStatus = kExitUsage;
-            result.headline = "The device path must not contain '%'.";
-            return result;
-        }
+        if (request.device.find('%') != std::string::npos)
+            return NotStarted(session, kExitUsage, "The device path must not contain '%'.");
         ::setenv("FWUPGRADE_PORT_PATTERN", request.device.c_str(), 1);
     }
-
     RunLock lock;
-    std::string busy;
-    if (!lock.Acquire({package, result.folder}, busy)) {
-        result.exitStatus = kExitOther;
-        result.headline = "Not started: " + busy + ".";
-        return result;
-    }
+    std::string error;
+    if (!lock.Acquire({package, session.Base().folder}, error)) return NotStarted(session, kExitOther, "Not started: " + error + ".");
+    // The log is emptied only once this run holds the folders.
+    if (!session.OpenLog(error)) return NotStarted(session, kExitOther, error + ".");
+    RunResult rejected;
+    if (PackageRejected(session, package, rejected)) return rejected;
+    session.SetPackageDigest(PackageDigest(package));
 
-    std::ofstream log;
-    if (!request.logFile.empty()) {
-        log.open(request.logFile, std::ios::out | std::ios::trunc);
-        if (!log) {
-            result.exitStatus = kExitOther;
-            result.headline = "Cannot write the log file " + result.logFile + ".";
-            return result;
-        }
-    }
-
-    std::deque<TraceEntry> trace;
-    ProgressView view(out, {""}, !request.json && OutputIsTerminal());
     PluginHostOptions options;
     options.pluginPath = request.pluginPath;
-    options.onTrace = [&](const TraceEntry& entry) {
-        if (log.is_open()) log << FormatTraceLine(entry) << "\n";
-        trace.push_back(entry);
-        if (trace.size() > kTraceKept) trace.pop_front();
-    };
-    options.onProgress = [&](int percent) {
-        if (request.json) {
-            out << ProgressEvent(percent) << "\n";
-            out.flush();
-        } else {
-            view.Update(0, percent);
-        }
-    };
+    options.onTrace = [&](const TraceEntry& entry) { session.OnTrace(entry); };
+    options.onProgress = [&](int percent) { session.OnProgress(percent); };
     PluginHost host(options);
-    std::string error;
-    if (!host.Load(error)) {
-        result.exitStatus = kExitOther;
-        result.headline = "Cannot load the upgrade module: " + error;
-        return result;
-    }
+    if (!host.Load(error)) return NotStarted(session, kExitOther, "Cannot load the upgrade module: " + error);
 
-    const std::time_t started = std::time(nullptr);
     bool handled = false;
+    RunResult result = session.Base();
     result.code = host.Upgrade(request.port, package, handled);
-    view.Close();
-    if (log.is_open()) log.flush();
-    result.channelNvmWritten = WrittenSince(result.channelNvm, started);
-    result.lockBackupWritten = WrittenSince(result.lockBackup, started);
-
     if (!handled) {
         result.exitStatus = kExitOther;
         result.headline = "The module did not accept the upgrade message (answer " + std::to_string(result.code) + ").";
@@ -110,11 +95,19 @@ RunResult RunSingleCard(const SingleRunRequest& request, std::ostream& out) {
         result.headline = "The card was flashed successfully.";
         return result;
     }
-    const FailureSummary summary = SummarizeFailure(result.code, trace);
+    const FailureSummary summary = session.Summarize(result.code);
     result.headline = summary.headline;
     if (summary.step) result.stepLine = FormatTraceLine(*summary.step);
     if (summary.reason) result.reasonLine = FormatTraceLine(*summary.reason);
     return result;
+}
+
+}  // namespace
+
+RunResult RunSingleCard(const SingleRunRequest& request, std::ostream& out) {
+    RunSession session(request, out, BaseResult(request));
+    SignalWatch watch([&session](int signal) { session.OnSignal(signal); });
+    return session.Finish(Upgrade(session, request));
 }
 
 }  // namespace fwupgrade

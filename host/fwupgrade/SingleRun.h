@@ -1,6 +1,7 @@
-// One card in this process: the plug-in is loaded, message 1025 runs, the
-// trace goes to the log file and the progress to the output, and the result
-// is put into words.
+// One card in this process: the package is checked, the plug-in is loaded,
+// message 1025 runs, the trace goes to the log file and the progress to the
+// output, and the result is put into words, shown and kept in the history.
+// SIGINT, SIGTERM and SIGHUP are handled as InterruptPolicy says.
 #pragma once
 
 #include <cstdint>
@@ -15,12 +16,14 @@ struct SingleRunRequest {
     int32_t port = 1;
     std::string device;      // set: FWUPGRADE_PORT_PATTERN is pointed at it for the run
     std::string package;
-    std::string logFile;
+    std::string logFile;     // empty: a new file in the state folder
     bool json = false;       // progress as JSON lines instead of a bar
     std::string pluginPath;
+    std::string command;     // the command line kept in the history
+    std::string cardFolder;  // a worker's folder: its summary and history entry go there too
 };
 
-// Progress and (with json) the events go to `out`.
+// Progress, the result and (with json) the events go to `out`.
 RunResult RunSingleCard(const SingleRunRequest& request, std::ostream& out);
 
 // The name of the lock backup file the module writes into the current folder.

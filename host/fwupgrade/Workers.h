@@ -2,6 +2,12 @@
 // object per process and keeps its backups per folder). Each worker is this
 // program again, started in the card's own folder with a view of the
 // package, and reports progress and its result as JSON lines on its output.
+//
+// A worker outlives its parent: it ignores SIGPIPE, so a parent that is gone
+// costs it only its output, and it writes its summary and history entry into
+// its card folder as well. Workers run in a process group of their own, so
+// a terminal's signals reach the parent alone, which passes each stop signal
+// on once; every worker then applies the stop rules to its own card.
 #pragma once
 
 #include <string>
@@ -19,17 +25,27 @@ struct WorkerPlan {
     std::string package;                 // the shared package folder
     std::string workRoot;                // card folders are made below it
     std::string pluginPath;              // handed on to the workers when set
+    std::string command;                 // the run's command line, for the workers' history entries
 };
+
+// The environment a worker gets beside the parent's own.
+constexpr const char* kWorkerCommandVariable = "FWUPGRADE_RUN_COMMAND";
+constexpr const char* kWorkerFolderVariable = "FWUPGRADE_CARD_FOLDER";
 
 // What the workers report while they run; cards are numbered in the order
 // of `devices`.
 struct WorkerEvents {
     std::function<void(size_t card, int percent)> progress;
+    std::function<void(size_t card, const std::string& text)> notice;
     std::function<void(size_t card, const RunResult& result)> finished;
 };
 
 // Runs every card and waits for all of them.
 std::vector<RunResult> RunWorkers(const WorkerPlan& plan, const WorkerEvents& events);
+
+// The exit status of a run of several cards: a stopped run first, then a
+// failed flash, then any other error.
+int WorstExitStatus(const std::vector<RunResult>& results);
 
 // The program's own path, for starting workers.
 std::string SelfExecutable();

@@ -8,8 +8,19 @@
 #include "host/fwupgrade/Commands.h"
 #include "host/fwupgrade/FailureReport.h"
 #include "host/fwupgrade/PackageView.h"
+#include "host/fwupgrade/SignalWatch.h"
 
 using namespace fwupgrade;
+
+namespace {
+
+std::string CommandLine(int argc, char** argv) {
+    std::string line = "fwupgrade";
+    for (int i = 1; i < argc; ++i) line += std::string(" ") + argv[i];
+    return line;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{"fwupgrade: flash USB CDMA data cards (W326) from a firmware package folder"};
@@ -27,8 +38,8 @@ int main(int argc, char** argv) {
     portOpt->excludes(deviceOpt);
     up->add_option("--package", upgrade.package, "The package folder with the image files")->required();
     up->add_option("--log", upgrade.logFile,
-                   "Write the module's trace as text lines to this file (with several cards: fwupgrade.log in "
-                   "each card's folder)");
+                   "Write the module's trace as text lines to this file instead of a new file in the state folder "
+                   "(with several cards: fwupgrade.log in each card's folder)");
     up->add_flag("--json", upgrade.json, "Progress and result as JSON lines on the output");
     up->add_option("--work-dir", upgrade.workRoot,
                    "With several cards: the folder below which each card gets its working folder")->capture_default_str();
@@ -61,12 +72,18 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(1, 16));
     dem->add_option("--plugin", demo.pluginPath, "The plug-in library to load instead of the registered one");
 
+    bool historyJson = false;
+    auto* hist = app.add_subcommand("history", "List the runs of this user, newest first");
+    hist->add_flag("--json", historyJson, "The entries as a JSON array");
+
     std::string registerPlugin;
     auto* reg = app.add_subcommand("register", "Register the module in the register of host modules");
     reg->add_option("--plugin", registerPlugin, "The plug-in library to register");
     auto* unreg = app.add_subcommand("unregister", "Remove the module from the register of host modules");
     unreg->add_option("--plugin", registerPlugin, "The plug-in library to unregister");
 
+    IgnoreBrokenPipes();
+    upgrade.commandLine = CommandLine(argc, argv);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -76,6 +93,12 @@ int main(int argc, char** argv) {
 
     try {
         if (up->parsed()) {
+            for (const auto& device : upgrade.devices) {
+                if (device.empty()) {
+                    std::cerr << "upgrade: --device needs a device path, e.g. /dev/serial/by-id/...\n";
+                    return kExitUsage;
+                }
+            }
             if (upgrade.port < 0 && upgrade.devices.empty()) {
                 std::cerr << "upgrade: give the card with --port N or --device PATH\n" << up->help();
                 return kExitUsage;
@@ -91,6 +114,7 @@ int main(int argc, char** argv) {
             return RunUpgrade(upgrade);
         }
         if (check->parsed()) return RunCheck(checkPackage, checkJson);
+        if (hist->parsed()) return RunHistory(historyJson);
         if (det->parsed()) return RunDetect(detect);
         if (dem->parsed()) return RunDemo(demo);
         if (reg->parsed()) return RunRegister(false, registerPlugin);

@@ -7,89 +7,16 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <set>
 
 #include <nlohmann/json.hpp>
 
-#include "ProcessRunner.h"
-#include "TempFolder.h"
-#include "host/fwupgrade/CardProcess.h"
+#include "CliFixture.h"
 #include "host/fwupgrade/RunLock.h"
-#include "sim/PackageMaker.h"
 
 namespace fwupgrade {
 namespace {
-
-using testing::Lines;
-using testing::ProcessOutcome;
-using testing::RunProcess;
-using testing::TempFolder;
-namespace fs = std::filesystem;
-
-constexpr int kTimeout = 120;
-constexpr int kClockScale = 8;
-const std::vector<std::string> kFastCard = {"--leave-delay", std::to_string(100 / kClockScale), "--reenum-delay",
-                                            std::to_string(1500 / kClockScale)};
-
-class FwupgradeCli : public ::testing::Test {
-protected:
-    void SetUp() override {
-        fs::create_directories(temp_ / "run");
-        std::string error;
-        sim::PackageOptions options;
-        options.seed = 11;
-        ASSERT_TRUE(sim::MakePackage(Package(), options, error)) << error;
-    }
-
-    std::string Package() const { return temp_ / "package"; }
-    std::string RunFolder() const { return temp_ / "run"; }
-
-    ProcessOutcome Fwupgrade(std::vector<std::string> args,
-                             std::vector<std::pair<std::string, std::string>> env = {}) const {
-        args.insert(args.begin(), FWUPGRADE_EXE);
-        env.insert(env.begin(), {{"FWUPGRADE_REGISTRY_ROOT", temp_ / "registry"},
-                                 {"FWUPGRADE_CLOCK_SCALE", std::to_string(kClockScale)},
-                                 {"FWUPGRADE_CARDSIM", CARDSIM_EXE},
-                                 {"TERM", "dumb"}});
-        return RunProcess(args, RunFolder(), env, kTimeout);
-    }
-
-    // Starts a card on <temp>/<name>; returns the link.
-    std::string StartCard(CardProcess& card, const std::string& name, std::vector<std::string> extra = {}) const {
-        extra.insert(extra.end(), kFastCard.begin(), kFastCard.end());
-        std::string error;
-        const std::string link = temp_ / name;
-        EXPECT_TRUE(card.Start(CARDSIM_EXE, link, temp_ / (name + "-state.json"), extra, temp_ / (name + ".log"), error))
-            << error;
-        return link;
-    }
-
-    // Stops the card and checks its flash against the package.
-    void ExpectFlashed(CardProcess& card, const std::string& what) const {
-        sim::CardData data;
-        bool newFirmware = false;
-        size_t violations = 0;
-        std::string error;
-        ASSERT_TRUE(card.Stop(data, newFirmware, violations, error)) << what << ": " << error;
-        EXPECT_TRUE(newFirmware) << what;
-        EXPECT_EQ(violations, 0u) << what;
-        const sim::FlashCheck check = sim::CheckFlashAgainstPackage(data, Package(), newFirmware);
-        EXPECT_TRUE(check.ok) << what << ": " << (check.problems.empty() ? "" : check.problems.front());
-    }
-
-    TempFolder temp_;
-};
-
-// Percentages of plain progress lines ("45%"), in order.
-std::vector<int> Percentages(const std::string& out, const std::string& prefix = "") {
-    std::vector<int> values;
-    for (const auto& line : Lines(out)) {
-        if (line.size() < prefix.size() + 2 || line.compare(0, prefix.size(), prefix) != 0 || line.back() != '%') continue;
-        const std::string number = line.substr(prefix.size(), line.size() - prefix.size() - 1);
-        if (number.find_first_not_of("0123456789") == std::string::npos) values.push_back(std::stoi(number));
-    }
-    return values;
-}
 
 TEST_F(FwupgradeCli, FlashesOneCardInPlaceAndSaysWhereTheBackupsAre) {
     CardProcess card;
@@ -143,8 +70,10 @@ TEST_F(FwupgradeCli, ARejectedPackageExitsWith3AndNamesTheMissingFile) {
     const auto lines = Lines(run.out);
     ASSERT_GE(lines.size(), 2u);
     EXPECT_NE(run.out.find("The package was rejected: recovery.img is missing"), std::string::npos) << run.out;
-    // The last line is the module's own trace line for it.
-    EXPECT_NE(lines.back().find("recovery.img file is not Exist !!"), std::string::npos) << lines.back();
+    // The package is checked before the module is loaded: no progress, and
+    // the last line is the reason.
+    EXPECT_TRUE(Percentages(run.out).empty()) << run.out;
+    EXPECT_EQ(lines.back(), "  reason: recovery.img is missing") << run.out;
     EXPECT_FALSE(fs::exists(Package() + "/channel.nvm"));
 }
 
@@ -256,25 +185,27 @@ TEST_F(FwupgradeCli, AMissingPlugInExitsWith1) {
     EXPECT_NE(run.out.find("Cannot load the upgrade module"), std::string::npos) << run.out;
 }
 
-TEST_F(FwupgradeCli, JsonOutputCarriesProgressAndTheResult) {
+TEST_F(FwupgradeCli, JsonOutputOfARejectedPackageIsTheResultAlone) {
     fs::remove(Package() + "/cefs.mbn");
     const ProcessOutcome run = Fwupgrade({"upgrade", "--port", "2", "--package", Package(), "--json"});
     EXPECT_EQ(run.exitStatus, 3);
     const auto lines = Lines(run.out);
-    ASSERT_FALSE(lines.empty());
-    const auto first = nlohmann::json::parse(lines.front());
-    EXPECT_EQ(first["event"], "progress");
+    ASSERT_EQ(lines.size(), 1u) << run.out;
     const auto last = nlohmann::json::parse(lines.back());
     EXPECT_EQ(last["event"], "result");
     EXPECT_EQ(last["code"], -13313);
     EXPECT_EQ(last["exit"], 3);
-    EXPECT_NE(last["reason"].get<std::string>().find("cefs.mbn file is not Exist !!"), std::string::npos);
+    EXPECT_EQ(last["reason"], "cefs.mbn is missing");
 }
 
 TEST_F(FwupgradeCli, UsageErrorsExitWith2AndHelpWith0) {
     EXPECT_EQ(Fwupgrade({}).exitStatus, 2);
     EXPECT_EQ(Fwupgrade({"flash"}).exitStatus, 2);
     EXPECT_EQ(Fwupgrade({"upgrade", "--package", Package()}).exitStatus, 2);
+    // An empty path would reach the port pattern and open COM1's device.
+    const ProcessOutcome emptyDevice = Fwupgrade({"upgrade", "--device", "", "--package", Package()});
+    EXPECT_EQ(emptyDevice.exitStatus, 2);
+    EXPECT_NE(emptyDevice.err.find("--device needs a device path"), std::string::npos) << emptyDevice.err;
     EXPECT_EQ(Fwupgrade({"upgrade", "--port", "1", "--device", "/dev/null", "--package", Package()}).exitStatus, 2);
     EXPECT_EQ(Fwupgrade({"upgrade", "--port", "x", "--package", Package()}).exitStatus, 2);
     // The device path becomes the port pattern: no format characters.

@@ -1,7 +1,11 @@
 // Runs a program as a user would: arguments, a working folder, extra
-// environment, and its output and exit status afterwards.
+// environment, and its output and exit status afterwards. A program can also
+// be started in the background, watched line by line and sent signals.
 #pragma once
 
+#include <sys/types.h>
+
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,8 +19,36 @@ struct ProcessOutcome {
     bool timedOut = false;
 };
 
-ProcessOutcome RunProcess(const std::vector<std::string>& args, const std::string& folder,
-                          const std::vector<std::pair<std::string, std::string>>& env, int timeoutSeconds);
+using Environment = std::vector<std::pair<std::string, std::string>>;
+
+class RunningProcess {
+public:
+    RunningProcess(const std::vector<std::string>& args, const std::string& folder, const Environment& env);
+    // Kills what is still running of the process group.
+    ~RunningProcess();
+    RunningProcess(const RunningProcess&) = delete;
+    RunningProcess& operator=(const RunningProcess&) = delete;
+
+    // Reads the output until one of its complete lines matches; false when
+    // the output ends or the time is up first.
+    bool WaitForLine(const std::function<bool(const std::string&)>& match, int timeoutSeconds);
+    void Signal(int signal) const;
+    // Reads to the end of the output and reaps the process.
+    ProcessOutcome Wait(int timeoutSeconds);
+    const std::string& Out() const { return outcome_.out; }
+
+private:
+    // Reads what arrives until the deadline; false when the outputs are closed.
+    bool Pump(int timeoutMs);
+
+    pid_t pid_ = -1;
+    int fds_[2] = {-1, -1};
+    ProcessOutcome outcome_;
+    bool reaped_ = false;
+};
+
+ProcessOutcome RunProcess(const std::vector<std::string>& args, const std::string& folder, const Environment& env,
+                          int timeoutSeconds);
 
 // The lines of a text.
 std::vector<std::string> Lines(const std::string& text);

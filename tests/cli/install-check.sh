@@ -17,6 +17,7 @@ done
 
 # The installed program, with no hint of the build tree.
 export FWUPGRADE_REGISTRY_ROOT="$work/registry"
+export XDG_STATE_HOME="$work/state"
 unset FWUPGRADE_PLUGIN FWUPGRADE_MANAGER FWUPGRADE_CARDSIM
 out="$(cd "$work" && "$work/prefix/bin/fwupgrade" demo --clock-scale 20 --folder "$work/demo")"
 grep -q "Verification: PASSED" <<<"$out" || { echo "$out" >&2; echo "the installed demo failed" >&2; exit 1; }

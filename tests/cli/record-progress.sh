@@ -19,6 +19,7 @@ cleanup() {
 trap cleanup EXIT
 
 export FWUPGRADE_REGISTRY_ROOT="$work/registry"
+export XDG_STATE_HOME="$work/state"
 # A clock 10 times faster: slow enough for the bar to be seen moving.
 tmux -L "$socket" -f /dev/null new-session -d -s rec -x 100 -y 12 \
   "TERM=xterm '$fwupgrade' demo --clock-scale 10 --folder '$work/demo'; echo \"demo-exit=\$?\"; sleep 30"

@@ -1,0 +1,40 @@
+#include "host/fwupgrade/PhaseTimes.h"
+
+namespace fwupgrade {
+
+namespace {
+
+struct Phase {
+    const char* name;
+    int from;
+};
+
+// 3: the port answered; 10: the flash programmer runs; 98: the reset; 99:
+// the new firmware answered and the backups go back.
+const Phase kPhases[] = {
+    {"prepare", 0}, {"backup", 3}, {"switch", kSwitchProgress}, {"images", 10}, {"reset", 98}, {"restore", 99},
+};
+constexpr size_t kPhaseCount = sizeof kPhases / sizeof kPhases[0];
+
+}  // namespace
+
+PhaseTimes::PhaseTimes(Clock::time_point start) { entered_.push_back({0, start}); }
+
+void PhaseTimes::Progress(int percent, Clock::time_point now) {
+    if (percent >= 100) return;
+    size_t phase = 0;
+    while (phase + 1 < kPhaseCount && percent >= kPhases[phase + 1].from) ++phase;
+    if (phase > entered_.back().phase) entered_.push_back({phase, now});
+}
+
+std::vector<std::pair<std::string, double>> PhaseTimes::Durations(Clock::time_point now) const {
+    std::vector<std::pair<std::string, double>> durations;
+    for (size_t i = 0; i < entered_.size(); ++i) {
+        const Clock::time_point end = i + 1 < entered_.size() ? entered_[i + 1].at : now;
+        const double seconds = std::chrono::duration<double>(end - entered_[i].at).count();
+        durations.emplace_back(kPhases[entered_[i].phase].name, seconds);
+    }
+    return durations;
+}
+
+}  // namespace fwupgrade

@@ -1,0 +1,84 @@
+#include "host/fwupgrade/RunRecord.h"
+
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+
+#include "host/fwupgrade/FailureReport.h"
+
+namespace fwupgrade {
+
+namespace {
+
+double Milliseconds(double seconds) { return std::round(seconds * 1000) / 1000; }
+
+std::string Resolved(const std::string& path) {
+    char buffer[PATH_MAX];
+    return ::realpath(path.c_str(), buffer) != nullptr ? std::string(buffer) : std::string();
+}
+
+}  // namespace
+
+CardFacts GatherCardFacts(const RunFindings& findings, const std::string& /*channelNvm*/) {
+    CardFacts facts;
+    facts.versionBefore = findings.softwareVersion;
+    return facts;
+}
+
+std::string ResultWord(int exitStatus) {
+    switch (exitStatus) {
+        case kExitOk: return "ok";
+        case kExitRejected: return "rejected";
+        case kExitFailed: return "failed";
+        case kExitInterrupted: return "interrupted";
+        default: return "error";
+    }
+}
+
+nlohmann::json HistoryEntry(const RunRecord& record, const RunResult& result) {
+    nlohmann::json phases = nlohmann::json::array();
+    for (const auto& [name, seconds] : record.phases) phases.push_back({{"phase", name}, {"seconds", Milliseconds(seconds)}});
+    return nlohmann::json{
+        {"time", record.time},
+        {"command", record.command},
+        {"device", record.device},
+        {"device_by_id", record.stableDevice},
+        {"esn", record.card.esn},
+        {"version_before", record.card.versionBefore},
+        {"version_after", record.card.versionAfter},
+        {"package", record.package},
+        {"package_digest", record.packageDigest},
+        {"result", ResultWord(result.exitStatus)},
+        {"exit", result.exitStatus},
+        {"headline", result.headline},
+        {"failed_step", record.failedStep},
+        {"losses", result.losses},
+        {"kept_backup", record.card.keptBackup},
+        {"log", result.logFile},
+        {"seconds", Milliseconds(record.seconds)},
+        {"phases", phases},
+    };
+}
+
+std::string StableDevicePath(const std::string& device, const std::string& byIdFolder) {
+    const std::string target = Resolved(device);
+    if (target.empty()) return {};
+    if (device.rfind(byIdFolder + "/", 0) == 0) return device;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(byIdFolder, error)) {
+        if (Resolved(entry.path().string()) == target) return entry.path().string();
+    }
+    return {};
+}
+
+std::string LocalTimeText(std::time_t when) {
+    std::tm local{};
+    ::localtime_r(&when, &local);
+    char text[40];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
+    return text;
+}
+
+}  // namespace fwupgrade

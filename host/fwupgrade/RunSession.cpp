@@ -1,0 +1,224 @@
+#include "host/fwupgrade/RunSession.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+
+#include "host/fwupgrade/Commands.h"
+#include "host/fwupgrade/History.h"
+#include "host/fwupgrade/PackageView.h"
+
+namespace fwupgrade {
+
+namespace {
+
+bool WrittenSince(const std::string& path, std::time_t since) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && info.st_mtime >= since;
+}
+
+std::string SignalName(int signal) {
+    switch (signal) {
+        case SIGINT: return "SIGINT";
+        case SIGTERM: return "SIGTERM";
+        case SIGHUP: return "SIGHUP";
+        default: return "signal " + std::to_string(signal);
+    }
+}
+
+// A word a POSIX shell takes as it is.
+std::string ShellWord(const std::string& text) {
+    if (!text.empty() && text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-./:=@%+,") ==
+                             std::string::npos)
+        return text;
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// A name for the default log that sorts by the run's start (UTC, so a change
+// of daylight saving time keeps the order), then by process.
+std::string DefaultLogName(std::time_t started, const std::string& device) {
+    std::tm utc{};
+    ::gmtime_r(&started, &utc);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
+    std::string label = device.substr(device.rfind('/') + 1);
+    for (char& c : label)
+        if (c == ' ' || c == '%') c = '_';
+    return std::string(stamp) + "-" + std::to_string(::getpid()) + "-" + label + ".log";
+}
+
+}  // namespace
+
+RunSession::RunSession(const SingleRunRequest& request, std::ostream& out, RunResult base)
+    : request_(request),
+      out_(out),
+      base_(std::move(base)),
+      view_(out, {""}, !request.json && OutputIsTerminal()),
+      phases_(std::chrono::steady_clock::now()),
+      startedSteady_(std::chrono::steady_clock::now()),
+      started_(std::time(nullptr)) {
+    record_.time = LocalTimeText(started_);
+    record_.command = request.command;
+    record_.device = base_.device;
+    record_.package = AbsolutePath(request.package);
+}
+
+bool RunSession::OpenLog(std::string& error) {
+    std::string path = request_.logFile;
+    if (path.empty()) {
+        const std::string state = StateFolder();
+        if (state.empty()) {
+            error = "no state folder for the log (set XDG_STATE_HOME or HOME)";
+            return false;
+        }
+        path = state + "/logs/" + DefaultLogName(started_, base_.device);
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!log_.Open(path, error)) {
+        error = "cannot write the log file " + AbsolutePath(path) + ": " + error;
+        return false;
+    }
+    base_.logFile = AbsolutePath(path);
+    return true;
+}
+
+void RunSession::SetPackageDigest(std::string digest) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    record_.packageDigest = std::move(digest);
+}
+
+void RunSession::OnTrace(const TraceEntry& entry) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    log_.Line(FormatTraceLine(entry));
+    failure_.Add(entry);
+    findings_.Add(entry);
+}
+
+void RunSession::OnProgress(int percent) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    highestProgress_ = std::max(highestProgress_, percent);
+    phases_.Progress(percent, std::chrono::steady_clock::now());
+    if (request_.json) {
+        out_ << ProgressEvent(percent) << "\n";
+        out_.flush();
+    } else {
+        view_.Update(0, percent);
+    }
+}
+
+void RunSession::OnSignal(int signal) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (finished_) return;
+    const std::string name = SignalName(signal);
+    switch (interrupts_.OnSignal(signal, PastSwitch(), std::chrono::steady_clock::now())) {
+        case SignalAction::StopUnchanged: {
+            RunResult result = base_;
+            result.exitStatus = kExitInterrupted;
+            result.headline = "Stopped by " + name + " before the card left its firmware: the card is unchanged.";
+            EndNowLocked(result);
+        }
+        case SignalAction::StopWithRescue: {
+            RunResult result = base_;
+            result.exitStatus = kExitInterrupted;
+            const std::string step = failure_.CurrentStep();
+            result.headline = "Stopped by a second " + name + " while the card was being flashed" +
+                              (step.empty() ? "" : " (" + step + ")") + ": the card has no working firmware now.";
+            result.rescueCommand = RescueCommand();
+            EndNowLocked(result);
+        }
+        case SignalAction::WarnAndGoOn:
+            NoticeLocked(name + ": the card is being flashed and the run will finish; stopping now would leave it "
+                                "without working firmware. Send it again within 5 s to stop anyway.");
+            return;
+        case SignalAction::Ignore:
+            log_.Line("fwupgrade: " + name + " ignored: the card is being flashed and the run goes on.");
+            return;
+    }
+}
+
+FailureSummary RunSession::Summarize(int32_t code) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return failure_.Summarize(code);
+}
+
+RunResult RunSession::Finish(RunResult result) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (finished_) return result;
+    result = CompleteLocked(std::move(result));
+    ReportLocked(result);
+    return result;
+}
+
+RunResult RunSession::CompleteLocked(RunResult result) const {
+    const RunFindings& findings = findings_.Findings();
+    result.losses = findings.losses;
+    result.leftInProgrammer = PastSwitch() && !findings.resetTraced;
+    result.channelNvmWritten = WrittenSince(result.channelNvm, started_);
+    result.lockBackupWritten = WrittenSince(result.lockBackup, started_);
+    if (result.exitStatus == kExitOk && !result.losses.empty())
+        result.headline = "The card was flashed, but not everything was carried over:";
+    return result;
+}
+
+void RunSession::ReportLocked(const RunResult& result) {
+    finished_ = true;
+    if (request_.json) {
+        out_ << ResultEvent(result) << std::endl;
+    } else {
+        view_.Close();
+        out_ << SummaryText(result) << std::flush;
+    }
+    const std::string summary = SummaryText(result);
+    for (size_t from = 0, end; (end = summary.find('\n', from)) != std::string::npos; from = end + 1)
+        log_.Line("fwupgrade: " + summary.substr(from, end - from));
+
+    RunRecord record = record_;
+    record.card = GatherCardFacts(findings_.Findings(), result.channelNvm);
+    record.stableDevice = StableDevicePath(request_.device.empty() ? base_.device : request_.device);
+    if (result.exitStatus == kExitFailed || result.exitStatus == kExitInterrupted) record.failedStep = failure_.CurrentStep();
+    const auto now = std::chrono::steady_clock::now();
+    record.phases = phases_.Durations(now);
+    record.seconds = std::chrono::duration<double>(now - startedSteady_).count();
+    const nlohmann::json entry = HistoryEntry(record, result);
+    std::string error;
+    if (const std::string state = StateFolder(); state.empty() || !AppendHistory(state + "/" + kHistoryFileName, entry, error))
+        std::cerr << "fwupgrade: the run is not in the history: " << (state.empty() ? "no state folder" : error) << "\n";
+    if (!request_.cardFolder.empty()) WriteCardFolderLocked(result, entry);
+}
+
+void RunSession::WriteCardFolderLocked(const RunResult& result, const nlohmann::json& entry) {
+    std::ofstream(request_.cardFolder + "/summary.txt", std::ios::trunc) << SummaryText(result);
+    std::string error;
+    if (!AppendHistory(request_.cardFolder + "/" + kHistoryFileName, entry, error))
+        std::cerr << "fwupgrade: " << error << "\n";
+}
+
+void RunSession::NoticeLocked(const std::string& text) {
+    log_.Line("fwupgrade: " + text);
+    if (request_.json) {
+        out_ << nlohmann::json{{"event", "notice"}, {"text", text}}.dump() << std::endl;
+    } else {
+        view_.Message(text);
+    }
+}
+
+void RunSession::EndNowLocked(RunResult result) {
+    ReportLocked(CompleteLocked(std::move(result)));
+    out_.flush();
+    std::cerr.flush();
+    ::_exit(kExitInterrupted);
+}
+
+std::string RunSession::RescueCommand() const {
+    const std::string card = request_.device.empty() ? "--port " + std::to_string(request_.port)
+                                                     : "--device " + ShellWord(request_.device);
+    return "fwupgrade rescue " + card + " --package " + ShellWord(record_.package);
+}
+
+}  // namespace fwupgrade

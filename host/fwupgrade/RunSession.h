@@ -1,0 +1,75 @@
+// One card's run as two threads see it. The thread inside message 1025 feeds
+// it trace records and progress values; the signal watcher hands it stop
+// signals. Whichever ends the run reports it: the result on the output, the
+// summary in the log, the card folder and the history. One mutex keeps the
+// two apart. A signal that ends the run takes the mutex and never gives it
+// back (the process ends with _exit), so the module thread cannot pass its
+// next trace line or progress value, and a run never moves past the switch
+// while a signal before it is being handled.
+#pragma once
+
+#include <chrono>
+#include <ctime>
+#include <mutex>
+#include <ostream>
+#include <string>
+
+#include "host/fwupgrade/FailureReport.h"
+#include "host/fwupgrade/InterruptPolicy.h"
+#include "host/fwupgrade/LogFile.h"
+#include "host/fwupgrade/PhaseTimes.h"
+#include "host/fwupgrade/Progress.h"
+#include "host/fwupgrade/RunFindings.h"
+#include "host/fwupgrade/RunRecord.h"
+#include "host/fwupgrade/RunResult.h"
+#include "host/fwupgrade/SingleRun.h"
+
+namespace fwupgrade {
+
+class RunSession {
+public:
+    // `base`: the device, port and backup paths of the run.
+    RunSession(const SingleRunRequest& request, std::ostream& out, RunResult base);
+
+    const RunResult& Base() const { return base_; }
+    // The log of the run: --log, else a new file in the state folder.
+    bool OpenLog(std::string& error);
+    void SetPackageDigest(std::string digest);
+
+    void OnTrace(const TraceEntry& entry);
+    void OnProgress(int percent);
+    void OnSignal(int signal);
+
+    // The module's answer in plain words.
+    FailureSummary Summarize(int32_t code);
+    // Completes `result` with what the trace told and reports it; only the
+    // first call reports. Returns the completed result.
+    RunResult Finish(RunResult result);
+
+private:
+    RunResult CompleteLocked(RunResult result) const;
+    void ReportLocked(const RunResult& result);
+    void WriteCardFolderLocked(const RunResult& result, const nlohmann::json& entry);
+    void NoticeLocked(const std::string& text);
+    [[noreturn]] void EndNowLocked(RunResult result);
+    std::string RescueCommand() const;
+    bool PastSwitch() const { return highestProgress_ >= kSwitchProgress; }
+
+    std::mutex mutex_;
+    SingleRunRequest request_;
+    std::ostream& out_;
+    RunResult base_;
+    RunRecord record_;
+    ProgressView view_;
+    LogFile log_;
+    FailureTracker failure_;
+    FindingsTracker findings_;
+    PhaseTimes phases_;
+    InterruptPolicy interrupts_;
+    std::chrono::steady_clock::time_point startedSteady_;
+    std::time_t started_;
+    int highestProgress_ = -1;
+    bool finished_ = false;
+};
+
+}  // namespace fwupgrade
