@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "platform/Platform.h"
@@ -11,6 +13,31 @@ namespace {
 
 namespace fs = std::filesystem;
 using platform::Utf8ToWide;
+
+TEST(Folders, ListingCurrentFolderAndSync) {
+    TempFolder folder;
+    const std::u16string wide = Utf8ToWide(folder.path());
+    EXPECT_TRUE(platform::ListFolder(wide).empty());
+    fs::create_directory(fs::path(folder.path()) / "20261208T034000Z");
+    std::ofstream(fs::path(folder.path()) / "name with blank") << "x";
+    std::vector<std::u16string> names = platform::ListFolder(wide);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::u16string>{u"20261208T034000Z", u"name with blank"}));
+    EXPECT_TRUE(platform::ListFolder(wide + u"/missing").empty());
+
+    EXPECT_TRUE(platform::SyncFolder(wide));
+    EXPECT_FALSE(platform::SyncFolder(wide + u"/missing"));
+
+    const fs::path previous = fs::current_path();
+    fs::current_path(folder.path());
+    EXPECT_EQ(platform::CurrentFolder(), Utf8ToWide(fs::current_path().string()));
+    fs::current_path(previous);
+
+    platform::LocalTime utc;
+    ASSERT_TRUE(platform::UtcNow(utc));
+    EXPECT_GE(utc.year, 2024);
+    EXPECT_TRUE(utc.month >= 1 && utc.month <= 12 && utc.day >= 1 && utc.day <= 31 && utc.hour < 24);
+}
 
 TEST(File, WriteSeekReadAndLength) {
     TempFolder folder;
