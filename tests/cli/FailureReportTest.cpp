@@ -95,6 +95,21 @@ TEST(FailureReport, DescribesTheStepsOfARun) {
     EXPECT_EQ(DescribeStep("Current Port is 3......."), std::nullopt);
 }
 
+TEST(FailureReport, TheStepIsKeptHoweverManyLinesFollowIt) {
+    FailureTracker tracker;
+    tracker.Add(Line(kRun, "Function: ResetMobileSDP"));
+    // A reset that retries for minutes traces hundreds of lines.
+    for (int i = 0; i < 5000; ++i) tracker.Add(Line("CPacket::GetSoftwareVersion", "Function: TouchPort fail"));
+    tracker.Add(Line("CFWUpgradeDataCDMA7627Module::ResetMobileSDP", "Reset fail, Since the card did not come back"));
+    tracker.Add(Line("CFWUpgradeDataCDMA7627Module::DealError", "Function: DealError"));
+    tracker.Add(Line(kRun, "Function: SwitchToDownload"));
+    const FailureSummary summary = tracker.Summarize(-13314);
+    EXPECT_EQ(summary.headline, "The upgrade failed while restarting the card into the new firmware.");
+    EXPECT_EQ(tracker.CurrentStep(), "restarting the card into the new firmware");
+    ASSERT_TRUE(summary.reason);
+    EXPECT_EQ(summary.reason->message, "Reset fail, Since the card did not come back");
+}
+
 TEST(FailureReport, UnexpectedCodesAreNamed) {
     EXPECT_NE(SummarizeFailure(-7, {}).headline.find("-7"), std::string::npos);
     EXPECT_EQ(SummarizeFailure(-13314, {}).headline, "The upgrade failed.");

@@ -128,5 +128,38 @@ TEST(Workers, AProgramThatCannotStartIsReportedPerCard) {
     }
 }
 
+TEST(Workers, AStoppedCardDecidesTheRunsStatusThenAFailedOne) {
+    auto results = [](std::vector<int> statuses) {
+        std::vector<RunResult> list;
+        for (int status : statuses) list.emplace_back().exitStatus = status;
+        return list;
+    };
+    EXPECT_EQ(WorstExitStatus(results({0, 0})), 0);
+    EXPECT_EQ(WorstExitStatus(results({1, 0, 2})), 1);
+    EXPECT_EQ(WorstExitStatus(results({1, 4, 0})), 4);
+    EXPECT_EQ(WorstExitStatus(results({4, 130, 1})), 130);
+}
+
+TEST(Workers, AWorkersLossesAndRescueReachTheParentAndItsSummary) {
+    RunResult sent;
+    sent.device = "/dev/ttyUSB1";
+    sent.exitStatus = 130;
+    sent.headline = "Stopped.";
+    sent.losses = {"The Wi-Fi address could not be written back to the card."};
+    sent.leftInProgrammer = true;
+    sent.rescueCommand = "fwupgrade rescue --device /dev/ttyUSB1 --package /p";
+    sent.stepLine = "the step";
+    const RunResult got = RunResultFromJson(nlohmann::json::parse(ResultEvent(sent)));
+    EXPECT_EQ(got.losses, sent.losses);
+    EXPECT_TRUE(got.leftInProgrammer);
+    EXPECT_EQ(got.rescueCommand, sent.rescueCommand);
+    const std::string summary = SummaryText(got);
+    EXPECT_NE(summary.find("  lost:        The Wi-Fi address"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("unplug it and plug it back in"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("  To rescue the card run: " + sent.rescueCommand), std::string::npos) << summary;
+    // The failing step stays the last line.
+    EXPECT_EQ(summary.substr(summary.size() - 19), "  step:   the step\n");
+}
+
 }  // namespace
 }  // namespace fwupgrade
