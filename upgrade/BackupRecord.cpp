@@ -73,6 +73,7 @@ const char* ReasonName(FullDownloadReason reason) {
     switch (reason) {
         case FullDownloadReason::Q7k: return "q7k";
         case FullDownloadReason::Override: return "override";
+        case FullDownloadReason::Rescue: return "rescue";
         case FullDownloadReason::None: break;
     }
     return "no";
@@ -293,7 +294,8 @@ bool RecordParser::Progress() {
     if (!Expect("full-download", value)) return false;
     if (value == "q7k") out_.fullDownload = FullDownloadReason::Q7k;
     else if (value == "override") out_.fullDownload = FullDownloadReason::Override;
-    else if (value != "no") return Fail("'full-download' is not no, q7k or override");
+    else if (value == "rescue") out_.fullDownload = FullDownloadReason::Rescue;
+    else if (value != "no") return Fail("'full-download' is not no, q7k, override or rescue");
     return Flag("cefs-writing", out_.cefsWriting) && Flag("restored", out_.restored);
 }
 

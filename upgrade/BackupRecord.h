@@ -22,7 +22,7 @@ namespace upgrade {
 // File name of the record, beside "channel.nvm" and in every kept backup.
 constexpr const char16_t* kBackupRecordName = u"backup-record.txt";
 
-enum class FullDownloadReason { None, Q7k, Override };
+enum class FullDownloadReason { None, Q7k, Override, Rescue };
 enum class RestoreResult { NotRun, Done, Failed };
 
 struct RecordedLockFile {

@@ -138,6 +138,36 @@ std::vector<KeptBackup> ListAllKeptBackups() {
     return all;
 }
 
+namespace {
+
+std::u16string PendingNote(uint32_t esn) {
+    const std::u16string data = platform::UserDataFolder();
+    return data.empty() ? data : JoinPath(JoinPath(data, u"pending"), platform::Utf8ToWide(EsnText(esn)));
+}
+
+}  // namespace
+
+void NotePendingRecord(uint32_t esn, const std::u16string& recordPath, bool pending) {
+    const std::u16string note = PendingNote(esn);
+    if (note.empty()) return;
+    if (pending) {
+        if (PendingRecordOf(esn) == recordPath) return;
+        MakeFolder(platform::RemoveFileSpec(note));
+        const std::string text = platform::WideToUtf8(recordPath);
+        std::string error;
+        WriteFileReplacing(note, {reinterpret_cast<const uint8_t*>(text.data()), text.size()}, error);
+    } else if (PendingRecordOf(esn) == recordPath) {
+        platform::RemoveFile(note);
+    }
+}
+
+std::u16string PendingRecordOf(uint32_t esn) {
+    std::vector<uint8_t> bytes;
+    const std::u16string note = PendingNote(esn);
+    if (note.empty() || !ReadWhole(note, bytes, 64 * 1024)) return {};
+    return platform::Utf8ToWide(std::string(bytes.begin(), bytes.end()));
+}
+
 bool KeepBackup(const BackupRecord& record, std::u16string& folder, std::string& error) {
     for (const KeptBackup& kept : ListKeptBackups(record.esn)) {
         if (kept.record.SameDataAs(record) && kept.record.readWhilePending == record.readWhilePending) {
@@ -156,7 +186,17 @@ bool KeepBackup(const BackupRecord& record, std::u16string& folder, std::string&
         error = "cannot create " + platform::WideToUtf8(target);
         return false;
     }
-    BackupRecord copy = record;
+    BackupRecord copy;
+    copy.esn = record.esn;
+    copy.version = record.version;
+    copy.time = record.time;
+    copy.nvSha256 = record.nvSha256;
+    copy.wifiSaved = record.wifiSaved;
+    copy.wifi = record.wifi;
+    copy.lockFilesSaved = record.lockFilesSaved;
+    copy.lockSha256 = record.lockSha256;
+    for (const RecordedLockFile& entry : record.lockFiles) copy.lockFiles.push_back({entry.path, entry.size});
+    copy.readWhilePending = record.readWhilePending;
     copy.nvFile = JoinPath(target, kKeptNvName);
     if (!CopyVerified(record.nvFile, record.nvSha256, copy.nvFile, error)) return false;
     if (record.lockFilesSaved) {

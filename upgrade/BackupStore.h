@@ -45,10 +45,17 @@ std::vector<KeptBackup> ListKeptBackups(uint32_t esn);
 // Every kept backup of every card, oldest first within each card.
 std::vector<KeptBackup> ListAllKeptBackups();
 
+// The record of a card whose restore is pending, wherever its package folder
+// is: <user data>/pending/<ESN> names it while it is pending.
+void NotePendingRecord(uint32_t esn, const std::u16string& recordPath, bool pending);
+// The record path noted for the card ("" when none).
+std::u16string PendingRecordOf(uint32_t esn);
+
 // Keeps the backup the record describes: its files are checked against the
 // digests, copied into a new folder, and the record (with the paths of the
 // copies) written last. A backup whose data one of the card's kept backups
-// already holds is not stored again; folder then names that one.
+// already holds is not stored again; folder then names that one. The kept
+// record describes the data only: how far a run got is left out.
 bool KeepBackup(const BackupRecord& record, std::u16string& folder, std::string& error);
 
 }  // namespace upgrade

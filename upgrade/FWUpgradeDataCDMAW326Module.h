@@ -82,6 +82,17 @@ struct UpgradeRun {
 // Name of the lock backup file (in the current folder).
 std::u16string LockBackupFileName();
 
+// Where a card is: the protocol it answers on its port.
+enum class CardState { Absent, Silent, Firmware, BootDownloader, FlashProgrammer };
+// "its firmware", "its boot downloader", "the flash programmer", ...
+const char* CardStateText(CardState state);
+
+// Options of a rescue: every image with cefs, then the restore of a backup.
+struct RescueOptions {
+    bool active = false;
+    std::u16string fromFolder;   // a kept backup to restore instead of the package folder's
+};
+
 // Progress percentages (0-100) go to the host's display module.
 using ProgressReporter = std::function<void(int percent)>;
 
@@ -104,6 +115,22 @@ public:
     // Traces, closes the port and destroys the packet.
     void DealError(std::unique_ptr<CPacket>& packet);
     bool DealQ7K(CPacket& packet);
+
+    // ---- operations beside the run: a card's backup, restore and rescue
+    // Tells the card's state from its answers: the boot downloader's
+    // no-operation, the programmer's hello, the firmware's ESN, in that order
+    // (each is harmless to the other states). Leaves the port open.
+    CardState ProbeCardState(CPacket& packet, int32_t port);
+    // Saves the card's NV items, Wi-Fi address and lock files into folder and
+    // keeps them; the card stays in its firmware with lock access off.
+    bool BackupCard(int32_t port, const std::u16string& folder);
+    // Writes a kept backup back to a card in its firmware: the NV items, the
+    // Wi-Fi address, the lock files. A backup of another ESN needs force.
+    bool RestoreCard(int32_t port, const std::u16string& keptFolder, bool force);
+    // Brings back a card an interrupted or failed run left behind, from
+    // whatever state it is in: every image with cefs, the reset, the restore
+    // of the package folder's backup (or of fromFolder). Answers as a run.
+    int32_t RescueCard(int32_t port, const std::u16string& packageFolder, const std::u16string& fromFolder);
 
     // ---- image set and initialisation
     bool Initialize(const std::u16string& packageFolder);
@@ -176,6 +203,12 @@ public:
     bool AdoptPendingBackup(const BackupRecord& pending, BackupRecord readNow);
     // Notes in the record why the run writes cefs, resets and restores.
     void RecordFullDownload(FullDownloadReason reason);
+    // The backup a rescue restores: --from, else the package folder's record
+    // if its files match; it becomes the run's record, pending.
+    bool TakeRescueBackup();
+    // A rescue that found the card outside its firmware checks, once the
+    // card runs its new firmware, that it is the card of the backup.
+    bool RestoresOntoTheRightCard(CPacket& packet);
     // Forgets what an earlier run of this module saved and decided.
     void ClearRunState();
 
@@ -208,6 +241,12 @@ public:
     bool m_bRestoringPending = false;
     // The kept backup folder of the data this run restores ("" when none).
     std::u16string m_strKeptBackup;
+    // The kept backup of what a retry read from the wiped card ("" when none).
+    std::u16string m_strKeptReadNow;
+    // The state the last probe found, and the card's ESN when it was read.
+    CardState m_LastCardState = CardState::Absent;
+    uint32_t m_dwCardEsn = 0;
+    RescueOptions m_Rescue;
 
 private:
     ProgressReporter reporter_;

@@ -31,7 +31,10 @@ bool ReadNvTable(const std::u16string& path, std::vector<nvtable::NvRecord>& rec
 bool UpgradeModule::SaveRecord() {
     if (!m_bRecordActive) return true;
     std::string error;
-    if (WriteBackupRecord(m_strRecordPath, m_Record, error)) return true;
+    if (WriteBackupRecord(m_strRecordPath, m_Record, error)) {
+        NotePendingRecord(m_Record.esn, AbsolutePath(m_strRecordPath), m_Record.RestorePending());
+        return true;
+    }
     FW_TRACE(kRecord, u"The backup record %s could not be written: %s", m_strRecordPath.c_str(), Wide(error).c_str());
     return false;
 }
@@ -43,15 +46,20 @@ void UpgradeModule::RecordFullDownload(FullDownloadReason reason) {
 }
 
 bool UpgradeModule::FindPendingBackup(bool esnRead, uint32_t esn, BackupRecord& pending) {
+    // A rescue given a kept backup restores that one, pending or not.
+    const bool chosen = m_Rescue.active && !m_Rescue.fromFolder.empty();
+    const std::u16string path = chosen ? JoinPath(m_Rescue.fromFolder, kBackupRecordName) : m_strRecordPath;
     std::string error;
-    switch (ReadBackupRecord(m_strRecordPath, pending, error)) {
-        case RecordRead::Missing: return false;
+    switch (ReadBackupRecord(path, pending, error)) {
+        case RecordRead::Missing:
+            if (chosen) FW_TRACE(kRecord, u"There is no backup record in %s", m_Rescue.fromFolder.c_str());
+            return false;
         case RecordRead::Refused:
-            FW_TRACE(kRecord, u"The backup record %s is refused: %s", m_strRecordPath.c_str(), Wide(error).c_str());
+            FW_TRACE(kRecord, u"The backup record %s is refused: %s", path.c_str(), Wide(error).c_str());
             return false;
         case RecordRead::Read: break;
     }
-    if (!pending.RestorePending()) return false;
+    if (!chosen && !pending.RestorePending()) return false;
 
     std::string why;
     if (!esnRead) {
@@ -61,12 +69,12 @@ bool UpgradeModule::FindPendingBackup(bool esnRead, uint32_t esn, BackupRecord& 
     } else if (BackupFilesMatch(pending, why)) {
         return true;
     }
-    FW_TRACE(kRecord, u"The pending backup of %s in %s is not used: %s", Wide(pending.time).c_str(),
-             m_strRecordPath.c_str(), Wide(why).c_str());
+    FW_TRACE(kRecord, u"The pending backup of %s in %s is not used: %s", Wide(pending.time).c_str(), path.c_str(),
+             Wide(why).c_str());
     // This run replaces the files beside the record: make sure the other
     // card's data survives in a kept backup first.
     std::u16string kept;
-    if (BackupFilesMatch(pending, error) && !KeepBackup(pending, kept, error))
+    if (!chosen && BackupFilesMatch(pending, error) && !KeepBackup(pending, kept, error))
         FW_TRACE(kRecord, u"The pending backup of %s could not be kept: %s", Wide(pending.time).c_str(),
                  Wide(error).c_str());
     return false;
@@ -104,9 +112,8 @@ bool UpgradeModule::RecordFreshBackup(const BackupRecord& fresh) {
 
 bool UpgradeModule::AdoptPendingBackup(const BackupRecord& pending, BackupRecord readNow) {
     readNow.readWhilePending = pending.time;
-    std::u16string kept;
     std::string error;
-    if (KeepBackup(readNow, kept, error)) {
+    if (KeepBackup(readNow, m_strKeptReadNow, error)) {
         platform::RemoveFile(readNow.nvFile);
         if (readNow.lockFilesSaved) platform::RemoveFile(readNow.lockFile);
     } else {
@@ -116,10 +123,17 @@ bool UpgradeModule::AdoptPendingBackup(const BackupRecord& pending, BackupRecord
     if (!KeepBackup(pending, m_strKeptBackup, error))
         FW_TRACE(kRecord, u"The pending backup could not be kept: %s", Wide(error).c_str());
 
-    FW_TRACE(kRecord, u"Restore from the backup of %s (ESN %s, software %s) that an earlier run left pending: %s",
-             Wide(pending.time).c_str(), Wide(EsnText(pending.esn)).c_str(), Wide(pending.version).c_str(),
-             m_strRecordPath.c_str());
+    const std::u16string source = platform::RemoveFileSpec(pending.nvFile);
+    if (m_Rescue.active && !m_Rescue.fromFolder.empty())
+        FW_TRACE(kRecord, u"Restore the chosen backup of %s (ESN %s, software %s): %s", Wide(pending.time).c_str(),
+                 Wide(EsnText(pending.esn)).c_str(), Wide(pending.version).c_str(), source.c_str());
+    else
+        FW_TRACE(kRecord, u"Restore from the backup of %s (ESN %s, software %s) that an earlier run left pending: %s",
+                 Wide(pending.time).c_str(), Wide(EsnText(pending.esn)).c_str(), Wide(pending.version).c_str(),
+                 source.c_str());
     m_Record = pending;
+    m_Record.restored = false;
+    if (m_Record.fullDownload == FullDownloadReason::None) m_Record.fullDownload = FullDownloadReason::Rescue;
     m_bRecordActive = true;
     m_bRestoringPending = true;
     m_strChannelNvPath = pending.nvFile;

@@ -134,6 +134,7 @@ bool UpgradeModule::ResetAndRestore(UpgradeRun& run) {
     FW_TRACE(kRun, u"Function: ShowRatio 99");
 
     if (!m_bNv22Read) return false;
+    if (m_Rescue.active && m_LastCardState != CardState::Firmware && !RestoresOntoTheRightCard(packet)) return false;
     for (int attempt = 0; attempt < 3; ++attempt) {
         std::memcpy(run.nv22, run.nv22Save, kNv22SaveSize);
         FW_TRACE(kRun, u"Function: NvItemWrite(22, item_data, status)");
@@ -169,6 +170,11 @@ int32_t UpgradeModule::FirmWareUpgrade(int32_t port, const std::u16string& packa
 
     if (!RunBackupPhase(*run.packet, packageFolder)) return fail();
     if (m_bRestoringPending) LoadNv22FromBackup(run);
+    if (m_Rescue.active && !bFullDownload) {
+        // A rescue writes every image with cefs and restores the data saved.
+        bFullDownload = 1;
+        RecordFullDownload(FullDownloadReason::Rescue);
+    }
     if (!SwitchAndStartProgrammer(run)) return fail();
     if (!FlashImages(run)) return fail();
     if (bFullDownload && !ResetAndRestore(run)) return fail();

@@ -1,0 +1,206 @@
+// Operations on a card beside the upgrade run, made of the run's own phases
+// and operations: finding which state a card is in, saving its data alone,
+// writing a kept backup back, and rescuing a card a run left behind.
+#include "platform/Trace.h"
+#include "upgrade/BackupStore.h"
+#include "upgrade/FWUpgradeDataCDMAW326Module.h"
+
+namespace upgrade {
+namespace {
+
+constexpr const char16_t* kProbe = u"CFWUpgradeDataCDMA7627Module::ProbeCardState";
+constexpr const char16_t* kBackup = u"CFWUpgradeDataCDMA7627Module::BackupCard";
+constexpr const char16_t* kRestore = u"CFWUpgradeDataCDMA7627Module::RestoreCard";
+constexpr const char16_t* kRescue = u"CFWUpgradeDataCDMA7627Module::RescueCard";
+
+constexpr uint8_t kHelloAnswer = 0x02;
+
+std::u16string Wide(const std::string& text) { return platform::Utf8ToWide(text); }
+
+// Opens the port and finds the card answering in its firmware (also from
+// the AT-command port the new firmware starts with).
+bool ReachFirmware(UpgradeModule& module, CPacket& packet, int32_t port) {
+    if (!module.InitPort(packet, port) && !module.InitPort(packet, port)) return false;
+    return packet.CommunicateWithMobile();
+}
+
+// The card's data the module holds in memory, from a record.
+void TakeDataOf(const BackupRecord& record, UpgradeModule& module) {
+    module.m_strChannelNvPath = record.nvFile;
+    module.m_strLockBackupPath = record.lockFile;
+    module.m_Backup.wifiSaved = record.wifiSaved;
+    std::copy(record.wifi.begin(), record.wifi.end(), module.m_Backup.wifiAddress);
+    module.m_Backup.lockFilesSaved = record.lockFilesSaved;
+    module.m_Backup.lockFiles.clear();
+    for (const RecordedLockFile& entry : record.lockFiles) module.m_Backup.lockFiles.push_back({entry.path, entry.size});
+}
+
+}  // namespace
+
+const char* CardStateText(CardState state) {
+    switch (state) {
+        case CardState::Absent: return "not on its port";
+        case CardState::Silent: return "on its port but not answering";
+        case CardState::Firmware: return "in its firmware";
+        case CardState::BootDownloader: return "in its boot downloader";
+        case CardState::FlashProgrammer: return "in the flash programmer";
+    }
+    return "unknown";
+}
+
+CardState UpgradeModule::ProbeCardState(CPacket& packet, int32_t port) {
+    FW_TRACE(kProbe, u"Probe the state of the card on port %d", port);
+    if (!InitPort(packet, port) && !InitPort(packet, port)) {
+        m_LastCardState = CardState::Absent;
+    } else if (packet.DoNoop()) {
+        m_LastCardState = CardState::BootDownloader;
+    } else if (packet.Hello() && packet.Response().code() == kHelloAnswer) {
+        m_LastCardState = CardState::FlashProgrammer;
+    } else if (packet.CommunicateWithMobile() && packet.GetEsn(m_dwCardEsn)) {
+        m_LastCardState = CardState::Firmware;
+    } else {
+        m_LastCardState = CardState::Silent;
+    }
+    FW_TRACE(kProbe, u"The card is %s", Wide(CardStateText(m_LastCardState)).c_str());
+    return m_LastCardState;
+}
+
+bool UpgradeModule::BackupCard(int32_t port, const std::u16string& folder) {
+    ClearRunState();
+    bFullDownload = 0;
+    CPacket packet;
+    FW_TRACE(kBackup, u"Back up the card on port %d into %s", port, folder.c_str());
+    m_strChannelNvPath = JoinPath(folder, u"channel.nvm");
+    m_strLockBackupPath = JoinPath(folder, kKeptLockName);
+    bool saved = ReachFirmware(*this, packet, port);
+    if (!saved) FW_TRACE(kBackup, u"The card does not answer in its firmware");
+    if (saved) {
+        SelectPhoneType(packet);
+        saved = RunBackupPhase(packet, folder);
+        // The listing switched lock-file access on; a backup never leaves it so.
+        if (!packet.EnableDisableLockFileRW(0)) FW_TRACE(kBackup, u"Lock-file access could not be switched off");
+    }
+    if (packet.IsOpen()) packet.Close();
+    return saved;
+}
+
+bool UpgradeModule::RestoreCard(int32_t port, const std::u16string& keptFolder, bool force) {
+    ClearRunState();
+    FW_TRACE(kRestore, u"Restore %s to the card on port %d", keptFolder.c_str(), port);
+    BackupRecord record;
+    std::string error;
+    const RecordRead read = ReadBackupRecord(JoinPath(keptFolder, kBackupRecordName), record, error);
+    if (read != RecordRead::Read || !BackupFilesMatch(record, error)) {
+        FW_TRACE(kRestore, u"The backup in %s cannot be restored: %s", keptFolder.c_str(),
+                 Wide(read == RecordRead::Missing ? "it holds no backup record" : error).c_str());
+        return false;
+    }
+    CPacket packet;
+    if (!ReachFirmware(*this, packet, port) || !packet.GetEsn(m_dwCardEsn)) {
+        FW_TRACE(kRestore, u"The card does not answer in its firmware");
+        return false;
+    }
+    if (m_dwCardEsn != record.esn && !force) {
+        FW_TRACE(kRestore, u"The backup belongs to the card with ESN %s, this card has ESN %s",
+                 Wide(EsnText(record.esn)).c_str(), Wide(EsnText(m_dwCardEsn)).c_str());
+        packet.Close();
+        return false;
+    }
+    // A kept record stays as it was written; a pending one (beside a
+    // package's channel.nvm) learns what went back.
+    m_Record = record;
+    m_bRecordActive = record.RestorePending();
+    m_strRecordPath = JoinPath(keptFolder, kBackupRecordName);
+    TakeDataOf(record, *this);
+    const bool restored = RunRestorePhase(packet);
+    if (packet.IsOpen()) packet.Close();
+    return restored;
+}
+
+bool UpgradeModule::TakeRescueBackup() {
+    const bool chosen = !m_Rescue.fromFolder.empty();
+    const std::u16string path = chosen ? JoinPath(m_Rescue.fromFolder, kBackupRecordName) : m_strRecordPath;
+    BackupRecord record;
+    std::string error;
+    const RecordRead read = ReadBackupRecord(path, record, error);
+    if (read != RecordRead::Read || !BackupFilesMatch(record, error)) {
+        FW_TRACE(kRescue, u"No backup of the card's data to restore (%s): a rescue does not wipe a card without one",
+                 Wide(read == RecordRead::Missing ? "there is no " + platform::WideToUtf8(path) : error).c_str());
+        return false;
+    }
+    FW_TRACE(kRescue, u"Restore the backup of %s (ESN %s, software %s): %s", Wide(record.time).c_str(),
+             Wide(EsnText(record.esn)).c_str(), Wide(record.version).c_str(),
+             platform::RemoveFileSpec(record.nvFile).c_str());
+    std::string keptError;
+    if (!KeepBackup(record, m_strKeptBackup, keptError))
+        FW_TRACE(kRescue, u"The backup could not be kept: %s", Wide(keptError).c_str());
+    m_Record = record;
+    m_Record.leftFirmware = true;
+    m_Record.restored = false;
+    if (m_Record.fullDownload == FullDownloadReason::None) m_Record.fullDownload = FullDownloadReason::Rescue;
+    m_bRecordActive = true;
+    m_bRestoringPending = true;
+    TakeDataOf(record, *this);
+    return SaveRecord();
+}
+
+bool UpgradeModule::RestoresOntoTheRightCard(CPacket& packet) {
+    uint32_t esn = 0;
+    if (packet.GetEsn(esn) && esn == m_Record.esn) return true;
+    FW_TRACE(kRescue, u"The card in its new firmware is not the card of the backup (ESN %s): nothing is restored",
+             Wide(EsnText(m_Record.esn)).c_str());
+    return false;
+}
+
+int32_t UpgradeModule::RescueCard(int32_t port, const std::u16string& packageFolder, const std::u16string& fromFolder) {
+    m_Rescue = RescueOptions{true, fromFolder};
+    struct EndRescue {
+        RescueOptions& options;
+        ~EndRescue() { options = RescueOptions{}; }
+    } endRescue{m_Rescue};
+
+    FW_TRACE(kRescue, u"Rescue the card on port %d with the package %s", port, packageFolder.c_str());
+    UpgradeRun run;
+    run.port = port;
+    run.packageFolder = packageFolder;
+    run.packet = std::make_unique<CPacket>();
+    ClearRunState();
+    ShowRatio(0);
+    if (!Initialize(packageFolder)) return kPackageRejected;
+    m_strRecordPath = JoinPath(packageFolder, kBackupRecordName);
+    auto fail = [&]() {
+        DealError(run.packet);
+        return kUpgradeFailed;
+    };
+    if (!SelectArmprgAccordingToPidVid(packageFolder)) return fail();
+
+    const CardState state = ProbeCardState(*run.packet, port);
+    if (state == CardState::Firmware) {
+        // Upgraded as a retry is: the whole package, the backup restored.
+        DealError(run.packet);
+        return FirmWareUpgrade(port, packageFolder);
+    }
+    if (state != CardState::BootDownloader && state != CardState::FlashProgrammer) return fail();
+    if (!TakeRescueBackup() || !LoadNv22FromBackup(run)) return fail();
+    bFullDownload = 1;
+
+    if (state == CardState::BootDownloader) {
+        ShowRatio(7);
+        FW_TRACE(kRescue, u"Function: DownloadArmPrg");
+        if (!DownloadArmPrg(*run.packet)) return fail();
+        ShowRatio(8);
+        platform::Sleep(2000);
+        FW_TRACE(kRescue, u"Function: GoToFlashPrg");
+        if (!GoToFlashPrg(*run.packet, port)) return fail();
+    } else if (!run.packet->Nop()) {
+        return fail();
+    }
+    ShowRatio(10);
+    if (!FlashImages(run) || !ResetAndRestore(run)) return fail();
+    ShowRatio(100);
+    DealError(run.packet);
+    FW_TRACE(kRescue, u"The card is rescued");
+    return kUpgradeOk;
+}
+
+}  // namespace upgrade
