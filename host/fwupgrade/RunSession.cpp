@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -51,6 +52,14 @@ std::string DefaultLogName(std::time_t started, const std::string& device) {
     for (char& c : label)
         if (c == ' ' || c == '%') c = '_';
     return std::string(stamp) + "-" + std::to_string(::getpid()) + "-" + label + ".log";
+}
+
+// The device node behind a COM number, as the serial layer maps it.
+std::string PortDevicePath(int32_t port) {
+    const char* pattern = std::getenv("FWUPGRADE_PORT_PATTERN");
+    std::string path = pattern != nullptr && *pattern != '\0' ? pattern : "/dev/ttyUSB%d";
+    if (const size_t at = path.find("%d"); at != std::string::npos) path.replace(at, 2, std::to_string(port));
+    return path;
 }
 
 }  // namespace
@@ -180,7 +189,7 @@ void RunSession::ReportLocked(const RunResult& result) {
 
     RunRecord record = record_;
     record.card = GatherCardFacts(findings_.Findings(), result.channelNvm);
-    record.stableDevice = StableDevicePath(request_.device.empty() ? base_.device : request_.device);
+    record.stableDevice = StableDevicePath(request_.device.empty() ? PortDevicePath(request_.port) : request_.device);
     if (result.exitStatus == kExitFailed || result.exitStatus == kExitInterrupted) record.failedStep = failure_.CurrentStep();
     const auto now = std::chrono::steady_clock::now();
     record.phases = phases_.Durations(now);
