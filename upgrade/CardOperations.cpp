@@ -1,6 +1,8 @@
 // Operations on a card beside the upgrade run, made of the run's own phases
 // and operations: finding which state a card is in, saving its data alone,
 // writing a kept backup back, and rescuing a card a run left behind.
+#include <vector>
+
 #include "platform/Trace.h"
 #include "upgrade/BackupStore.h"
 #include "upgrade/FWUpgradeDataCDMAW326Module.h"
@@ -14,6 +16,12 @@ constexpr const char16_t* kRestore = u"CFWUpgradeDataCDMA7627Module::RestoreCard
 constexpr const char16_t* kRescue = u"CFWUpgradeDataCDMA7627Module::RescueCard";
 
 constexpr uint8_t kHelloAnswer = 0x02;
+// A programmer killed in the middle of a raw data block still counts bytes
+// towards it and answers nothing until the block is complete. Flag bytes
+// complete it (its checksum fails, so nothing is kept), and a flag that
+// arrives between blocks ends the raw transfer.
+constexpr uint32_t kRawFlushBytes = 135168 + 8 + 64;
+constexpr uint8_t kFlag = 0x7E;
 
 std::u16string Wide(const std::string& text) { return platform::Utf8ToWide(text); }
 
@@ -52,17 +60,27 @@ CardState UpgradeModule::ProbeCardState(CPacket& packet, int32_t port) {
     FW_TRACE(kProbe, u"Probe the state of the card on port %d", port);
     if (!InitPort(packet, port) && !InitPort(packet, port)) {
         m_LastCardState = CardState::Absent;
-    } else if (packet.DoNoop()) {
-        m_LastCardState = CardState::BootDownloader;
-    } else if (packet.Hello() && packet.Response().code() == kHelloAnswer) {
-        m_LastCardState = CardState::FlashProgrammer;
-    } else if (packet.CommunicateWithMobile() && packet.GetEsn(m_dwCardEsn)) {
-        m_LastCardState = CardState::Firmware;
     } else {
-        m_LastCardState = CardState::Silent;
+        m_LastCardState = StateFromAnswers(packet);
+        if (m_LastCardState == CardState::Silent) {
+            FW_TRACE(kProbe, u"No answer: complete a raw data block the card may still wait for");
+            const std::vector<uint8_t> flags(kRawFlushBytes, kFlag);
+            packet.Purge(platform::kPurgeAll);
+            packet.Write(flags.data(), static_cast<uint32_t>(flags.size()));
+            platform::Sleep(500);
+            packet.Purge(platform::kPurgeAll);
+            m_LastCardState = StateFromAnswers(packet);
+        }
     }
     FW_TRACE(kProbe, u"The card is %s", Wide(CardStateText(m_LastCardState)).c_str());
     return m_LastCardState;
+}
+
+CardState UpgradeModule::StateFromAnswers(CPacket& packet) {
+    if (packet.DoNoop()) return CardState::BootDownloader;
+    if (packet.Hello() && packet.Response().code() == kHelloAnswer) return CardState::FlashProgrammer;
+    if (packet.CommunicateWithMobile() && packet.GetEsn(m_dwCardEsn)) return CardState::Firmware;
+    return CardState::Silent;
 }
 
 bool UpgradeModule::BackupCard(int32_t port, const std::u16string& folder) {

@@ -121,6 +121,8 @@ public:
     // no-operation, the programmer's hello, the firmware's ESN, in that order
     // (each is harmless to the other states). Leaves the port open.
     CardState ProbeCardState(CPacket& packet, int32_t port);
+    // One round of the three probes on the open port.
+    CardState StateFromAnswers(CPacket& packet);
     // Saves the card's NV items, Wi-Fi address and lock files into folder and
     // keeps them; the card stays in its firmware with lock access off.
     bool BackupCard(int32_t port, const std::u16string& folder);

@@ -89,9 +89,7 @@ std::array<uint8_t, 32> Sha256::Final() {
     return digest;
 }
 
-namespace {
-
-std::string Hex(const std::array<uint8_t, 32>& digest) {
+std::string DigestHex(const std::array<uint8_t, 32>& digest) {
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string out;
     for (uint8_t byte : digest) {
@@ -101,12 +99,10 @@ std::string Hex(const std::array<uint8_t, 32>& digest) {
     return out;
 }
 
-}  // namespace
-
 std::string Sha256Hex(std::span<const uint8_t> bytes) {
     Sha256 sha;
     sha.Update(bytes);
-    return Hex(sha.Final());
+    return DigestHex(sha.Final());
 }
 
 bool Sha256OfFile(const std::u16string& path, std::string& hex) {
@@ -121,7 +117,7 @@ bool Sha256OfFile(const std::u16string& path, std::string& hex) {
         sha.Update({chunk.data(), want});
         done += want;
     }
-    hex = Hex(sha.Final());
+    hex = DigestHex(sha.Final());
     return true;
 }
 

@@ -25,6 +25,8 @@ private:
     uint64_t totalLength_ = 0;
 };
 
+// Lower-case hex of a digest.
+std::string DigestHex(const std::array<uint8_t, 32>& digest);
 // Lower-case hex of the digest of the bytes.
 std::string Sha256Hex(std::span<const uint8_t> bytes);
 // Lower-case hex of the digest of a whole file; false when it cannot be read.

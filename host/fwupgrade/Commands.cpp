@@ -111,6 +111,19 @@ int RunUpgrade(const UpgradeOptions& options) {
     return RunSingleCard(request, std::cout).exitStatus;
 }
 
+int RunRescue(const RescueOptions& options) {
+    SingleRunRequest request;
+    request.device = options.device;
+    request.port = options.device.empty() ? options.port : 1;
+    request.package = options.package;
+    request.logFile = options.logFile;
+    request.json = options.json;
+    request.command = options.commandLine;
+    request.rescue = true;
+    request.rescueFrom = options.from;
+    return RunSingleCard(request, std::cout).exitStatus;
+}
+
 int RunCheck(const std::string& package, bool json) {
     const PackageReport report = CheckPackage(package);
     if (json) {

@@ -35,7 +35,20 @@ struct DetectOptions {
     std::string pluginPath;
 };
 
+struct RescueOptions {
+    int32_t port = -1;
+    std::string device;
+    std::string package;
+    std::string from;         // a kept backup to restore instead of the package folder's
+    std::string logFile;
+    bool json = false;
+    std::string commandLine;
+};
+
 int RunUpgrade(const UpgradeOptions& options);
+// A card an interrupted or failed run left behind: found in whatever state
+// it is, flashed with the whole package and given its data back.
+int RunRescue(const RescueOptions& options);
 int RunCheck(const std::string& package, bool json);
 int RunDetect(const DetectOptions& options);
 int RunDemo(const DemoOptions& options);

@@ -73,7 +73,11 @@ std::vector<nlohmann::json> ReadHistory(const std::string& file) {
 }
 
 std::string HistoryRow(const nlohmann::json& entry) {
-    std::string row = Text(entry, "time") + "  " + Text(entry, "result");
+    // The subcommand: "upgrade", "rescue", "backup", "restore".
+    const std::string command = Text(entry, "command");
+    const size_t word = command.find(' ');
+    const std::string kind = word == std::string::npos ? "" : command.substr(word + 1, command.find(' ', word + 1) - word - 1);
+    std::string row = Text(entry, "time") + "  " + (kind.empty() ? "" : kind + " ") + Text(entry, "result");
     if (const std::string step = Text(entry, "failed_step"); !step.empty()) row += " (" + step + ")";
     row += "  " + Text(entry, "device");
     const std::string before = Text(entry, "version_before");
@@ -81,6 +85,8 @@ std::string HistoryRow(const nlohmann::json& entry) {
     if (!before.empty() || !after.empty())
         row += "  " + (before.empty() ? "?" : before) + " -> " + (after.empty() ? "?" : after);
     row += "  " + Text(entry, "package");
+    if (const std::string esn = Text(entry, "esn"); !esn.empty()) row += "\n    ESN " + esn;
+    if (const std::string kept = Text(entry, "kept_backup"); !kept.empty()) row += "\n    backup: " + kept;
     if (const std::string log = Text(entry, "log"); !log.empty()) row += "\n    log: " + log;
     return row;
 }

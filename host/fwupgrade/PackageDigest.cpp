@@ -7,24 +7,24 @@
 #include <cerrno>
 
 #include "host/fwupgrade/PackageCheck.h"
-#include "host/fwupgrade/Sha256.h"
+#include "upgrade/Sha256.h"
 
 namespace fwupgrade {
 
 namespace {
 
 // Adds one file; false when it exists but cannot be read as a regular file.
-bool AddFile(Sha256& digest, const std::string& path, const std::string& name) {
+bool AddFile(upgrade::Sha256& digest, const std::string& path, const std::string& name) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return errno == ENOENT;
     struct stat info {};
     bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
     if (ok) {
-        digest.Add(name.c_str(), name.size() + 1);
+        digest.Update({reinterpret_cast<const uint8_t*>(name.c_str()), name.size() + 1});
         uint8_t size[8];
         for (int i = 0; i < 8; ++i) size[i] = static_cast<uint8_t>(static_cast<uint64_t>(info.st_size) >> (8 * i));
-        digest.Add(size, sizeof size);
-        char buffer[1 << 16];
+        digest.Update(size);
+        uint8_t buffer[1 << 16];
         ssize_t got;
         while ((got = ::read(fd, buffer, sizeof buffer)) != 0) {
             if (got < 0 && errno == EINTR) continue;
@@ -32,7 +32,7 @@ bool AddFile(Sha256& digest, const std::string& path, const std::string& name) {
                 ok = false;
                 break;
             }
-            digest.Add(buffer, static_cast<size_t>(got));
+            digest.Update({buffer, static_cast<size_t>(got)});
         }
     }
     ::close(fd);
@@ -42,10 +42,10 @@ bool AddFile(Sha256& digest, const std::string& path, const std::string& name) {
 }  // namespace
 
 std::string PackageDigest(const std::string& folder) {
-    Sha256 digest;
+    upgrade::Sha256 digest;
     for (const auto& file : PackageFiles())
         if (!AddFile(digest, folder + "/" + file.name, file.name)) return {};
-    return "sha256:" + digest.HexDigest();
+    return "sha256:" + upgrade::DigestHex(digest.Final());
 }
 
 }  // namespace fwupgrade

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "host/fwupgrade/CardBackup.h"
 #include "host/fwupgrade/FailureReport.h"
 
 namespace fwupgrade {
@@ -21,9 +22,15 @@ std::string Resolved(const std::string& path) {
 
 }  // namespace
 
-CardFacts GatherCardFacts(const RunFindings& findings, const std::string& /*channelNvm*/) {
+CardFacts GatherCardFacts(const RunFindings& findings, const std::string& channelNvm, std::time_t started) {
     CardFacts facts;
     facts.versionBefore = findings.softwareVersion;
+    const std::string package = channelNvm.substr(0, channelNvm.rfind('/'));
+    if (const std::optional<RunBackup> backup = BackupOfRun(package, started)) {
+        facts.esn = upgrade::EsnText(backup->record.esn);
+        if (facts.versionBefore.empty()) facts.versionBefore = backup->record.version;
+        facts.keptBackup = backup->keptFolder;
+    }
     return facts;
 }
 

@@ -22,10 +22,10 @@ struct CardFacts {
     std::string keptBackup;    // the folder where the run's backups were kept
 };
 
-// Gathers the card facts of a run. Today only the version the module traced
-// before the flash is known; the ESN, the version after and the kept backup
-// will be read from the backup record the module writes beside channel.nvm.
-CardFacts GatherCardFacts(const RunFindings& findings, const std::string& channelNvm);
+// Gathers the card facts of a run: the version the module traced before the
+// flash, and the ESN and kept backup from the backup record beside
+// channel.nvm when the run (started at `started`) wrote it.
+CardFacts GatherCardFacts(const RunFindings& findings, const std::string& channelNvm, std::time_t started);
 
 struct RunRecord {
     std::string time;            // local time the run started, ISO 8601 with offset

@@ -20,6 +20,8 @@ nlohmann::json ToJson(const RunResult& r) {
         {"losses", r.losses},
         {"left_in_programmer", r.leftInProgrammer},
         {"rescue", r.rescueCommand},
+        {"card_state", r.cardState},
+        {"kept_backup", r.keptBackup},
     };
 }
 
@@ -43,6 +45,8 @@ RunResult RunResultFromJson(const nlohmann::json& e) {
             if (loss.is_string()) r.losses.push_back(loss.get<std::string>());
     r.leftInProgrammer = e.value("left_in_programmer", false);
     r.rescueCommand = e.value("rescue", "");
+    r.cardState = e.value("card_state", "");
+    r.keptBackup = e.value("kept_backup", "");
     return r;
 }
 
@@ -68,6 +72,9 @@ std::string SummaryText(const RunResult& r) {
     if (r.leftInProgrammer)
         text += "  The card still runs its flash programmer: unplug it and plug it back in before it works as a "
                 "modem.\n";
+    if (!r.cardState.empty()) text += "  The card was last seen " + r.cardState + ".\n";
+    if (!r.keptBackup.empty())
+        text += "  Its data is safe: NV items, Wi-Fi address and lock files are kept in " + r.keptBackup + "\n";
     if (!r.rescueCommand.empty()) text += "  To rescue the card run: " + r.rescueCommand + "\n";
     // The step and its reason stay the last lines.
     if (!r.stepLine.empty()) text += "  step:   " + r.stepLine + "\n";

@@ -27,7 +27,9 @@ struct RunResult {
     std::string folder;             // the card's working folder
     std::vector<std::string> losses;  // what the run let go of and carried on without
     bool leftInProgrammer = false;  // the card was switched and never restarted
-    std::string rescueCommand;      // set when a run was stopped while flashing
+    std::string rescueCommand;      // set when a run left the card outside its firmware
+    std::string cardState;          // where the card was last seen, after a failure ("in its boot downloader")
+    std::string keptBackup;         // the kept backup that holds the card's data
 };
 
 nlohmann::json ToJson(const RunResult& result);

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "host/fwupgrade/CardBackup.h"
 #include "host/fwupgrade/Commands.h"
 #include "host/fwupgrade/History.h"
 #include "host/fwupgrade/PackageView.h"
@@ -29,6 +30,14 @@ std::string SignalName(int signal) {
         case SIGHUP: return "SIGHUP";
         default: return "signal " + std::to_string(signal);
     }
+}
+
+// Where the card is while the module is at this progress value.
+std::string CardStateAtProgress(int percent) {
+    if (percent < 7) return "leaving its firmware";
+    if (percent < 10) return "in its boot downloader";
+    if (percent < 98) return "in the flash programmer";
+    return "restarting into its new firmware";
 }
 
 // A word a POSIX shell takes as it is.
@@ -139,6 +148,8 @@ void RunSession::OnSignal(int signal) {
             result.headline = "Stopped by a second " + name + " while the card was being flashed" +
                               (step.empty() ? "" : " (" + step + ")") + ": the card has no working firmware now.";
             result.rescueCommand = RescueCommand();
+            result.cardState = CardStateAtProgress(highestProgress_);
+            if (const std::optional<RunBackup> backup = BackupOfRun(record_.package, 0)) result.keptBackup = backup->keptFolder;
             EndNowLocked(result);
         }
         case SignalAction::WarnAndGoOn:
@@ -167,7 +178,9 @@ RunResult RunSession::Finish(RunResult result) {
 RunResult RunSession::CompleteLocked(RunResult result) const {
     const RunFindings& findings = findings_.Findings();
     result.losses = findings.losses;
-    result.leftInProgrammer = PastSwitch() && !findings.resetTraced;
+    // Only a card whose every image went in may simply be plugged in again;
+    // a card stopped or failed half-way is rescued instead.
+    result.leftInProgrammer = PastSwitch() && !findings.resetTraced && result.exitStatus == kExitOk;
     result.channelNvmWritten = WrittenSince(result.channelNvm, started_);
     result.lockBackupWritten = WrittenSince(result.lockBackup, started_);
     if (result.exitStatus == kExitOk && !result.losses.empty())
@@ -188,7 +201,8 @@ void RunSession::ReportLocked(const RunResult& result) {
         log_.Line("fwupgrade: " + summary.substr(from, end - from));
 
     RunRecord record = record_;
-    record.card = GatherCardFacts(findings_.Findings(), result.channelNvm);
+    record.card = GatherCardFacts(findings_.Findings(), result.channelNvm, started_);
+    if (record.card.keptBackup.empty()) record.card.keptBackup = result.keptBackup;
     record.stableDevice = StableDevicePath(request_.device.empty() ? PortDevicePath(request_.port) : request_.device);
     if (result.exitStatus == kExitFailed || result.exitStatus == kExitInterrupted) record.failedStep = failure_.CurrentStep();
     const auto now = std::chrono::steady_clock::now();

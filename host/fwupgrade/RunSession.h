@@ -45,6 +45,10 @@ public:
     // Completes `result` with what the trace told and reports it; only the
     // first call reports. Returns the completed result.
     RunResult Finish(RunResult result);
+    // "fwupgrade rescue --device D --package P" for this run's card.
+    std::string RescueCommand() const;
+    bool PastSwitch() const { return highestProgress_ >= kSwitchProgress; }
+    std::time_t Started() const { return started_; }
 
 private:
     RunResult CompleteLocked(RunResult result) const;
@@ -52,8 +56,6 @@ private:
     void WriteCardFolderLocked(const RunResult& result, const nlohmann::json& entry);
     void NoticeLocked(const std::string& text);
     [[noreturn]] void EndNowLocked(RunResult result);
-    std::string RescueCommand() const;
-    bool PastSwitch() const { return highestProgress_ >= kSwitchProgress; }
 
     std::mutex mutex_;
     SingleRunRequest request_;

@@ -2,7 +2,9 @@
 
 #include <cstdlib>
 
+#include "host/fwupgrade/CardBackup.h"
 #include "host/fwupgrade/FailureReport.h"
+#include "host/fwupgrade/LinkedModule.h"
 #include "host/fwupgrade/PackageCheck.h"
 #include "host/fwupgrade/PackageDigest.h"
 #include "host/fwupgrade/PackageView.h"
@@ -57,6 +59,34 @@ bool PackageRejected(const RunSession& session, const std::string& package, RunR
     return true;
 }
 
+// After a failure the card may be outside its firmware: say where it is now,
+// where its data is kept and how to bring it back. A card that failed before
+// the switch and still answers in its firmware is unchanged: nothing to add.
+void DescribeCardAfterFailure(const RunSession& session, const std::string& package, RunResult& result) {
+    const upgrade::CardState state = ProbeCard(result.port);
+    const bool outside = state == upgrade::CardState::BootDownloader || state == upgrade::CardState::FlashProgrammer;
+    if (!session.PastSwitch() && !outside) return;
+    result.cardState = upgrade::CardStateText(state);
+    if (const std::optional<RunBackup> backup = BackupOfRun(package, 0)) result.keptBackup = backup->keptFolder;
+    result.rescueCommand = session.RescueCommand();
+    if (!session.PastSwitch())
+        result.headline = "The card is " + result.cardState +
+                          ", not in its firmware: a run was interrupted there. The upgrade cannot start from there.";
+}
+
+// The rescue composes the module's own phases, linked into this program.
+int32_t RescueWithLinkedModule(RunSession& session, const SingleRunRequest& request, const std::string& package,
+                               RunResult& result) {
+    upgrade::UpgradeModule::ExtractProgrammer();
+    LinkedModule linked([&](const TraceEntry& entry) { session.OnTrace(entry); },
+                        [&](int percent) { session.OnProgress(percent); });
+    upgrade::UpgradeModule& module = linked.Module();
+    const int32_t code = module.RescueCard(request.port, platform::Utf8ToWide(package),
+                                           platform::Utf8ToWide(request.rescueFrom.empty() ? "" : AbsolutePath(request.rescueFrom)));
+    result.keptBackup = platform::WideToUtf8(module.m_strKeptBackup);
+    return code;
+}
+
 RunResult Upgrade(RunSession& session, const SingleRunRequest& request) {
     const std::string package = AbsolutePath(request.package);
     if (!request.device.empty()) {
@@ -75,16 +105,20 @@ RunResult Upgrade(RunSession& session, const SingleRunRequest& request) {
     if (PackageRejected(session, package, rejected)) return rejected;
     session.SetPackageDigest(PackageDigest(package));
 
-    PluginHostOptions options;
-    options.pluginPath = request.pluginPath;
-    options.onTrace = [&](const TraceEntry& entry) { session.OnTrace(entry); };
-    options.onProgress = [&](int percent) { session.OnProgress(percent); };
-    PluginHost host(options);
-    if (!host.Load(error)) return NotStarted(session, kExitOther, "Cannot load the upgrade module: " + error);
-
     bool handled = false;
     RunResult result = session.Base();
-    result.code = host.Upgrade(request.port, package, handled);
+    if (request.rescue) {
+        result.code = RescueWithLinkedModule(session, request, package, result);
+        handled = true;
+    } else {
+        PluginHostOptions options;
+        options.pluginPath = request.pluginPath;
+        options.onTrace = [&](const TraceEntry& entry) { session.OnTrace(entry); };
+        options.onProgress = [&](int percent) { session.OnProgress(percent); };
+        PluginHost host(options);
+        if (!host.Load(error)) return NotStarted(session, kExitOther, "Cannot load the upgrade module: " + error);
+        result.code = host.Upgrade(request.port, package, handled);
+    }
     if (!handled) {
         result.exitStatus = kExitOther;
         result.headline = "The module did not accept the upgrade message (answer " + std::to_string(result.code) + ").";
@@ -92,13 +126,15 @@ RunResult Upgrade(RunSession& session, const SingleRunRequest& request) {
     }
     result.exitStatus = ExitStatusFor(result.code);
     if (result.code == 0) {
-        result.headline = "The card was flashed successfully.";
+        result.headline = request.rescue ? "The card was rescued: every image is written and its data is back."
+                                         : "The card was flashed successfully.";
         return result;
     }
     const FailureSummary summary = session.Summarize(result.code);
     result.headline = summary.headline;
     if (summary.step) result.stepLine = FormatTraceLine(*summary.step);
     if (summary.reason) result.reasonLine = FormatTraceLine(*summary.reason);
+    if (result.code != kPackageRejectedCode) DescribeCardAfterFailure(session, package, result);
     return result;
 }
 

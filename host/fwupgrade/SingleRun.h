@@ -21,9 +21,12 @@ struct SingleRunRequest {
     std::string pluginPath;
     std::string command;     // the command line kept in the history
     std::string cardFolder;  // a worker's folder: its summary and history entry go there too
+    bool rescue = false;     // rescue a card a run left behind instead of upgrading it
+    std::string rescueFrom;  // with rescue: a kept backup to restore ("" the package folder's)
 };
 
-// Progress, the result and (with json) the events go to `out`.
+// Progress, the result and (with json) the events go to `out`. A rescue
+// runs the module linked into this program instead of the plug-in.
 RunResult RunSingleCard(const SingleRunRequest& request, std::ostream& out);
 
 // The name of the lock backup file the module writes into the current folder.

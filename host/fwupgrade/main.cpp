@@ -5,7 +5,9 @@
 #include <iostream>
 #include <set>
 
+#include "host/fwupgrade/CardCommands.h"
 #include "host/fwupgrade/Commands.h"
+#include "host/fwupgrade/LinkedModule.h"
 #include "host/fwupgrade/FailureReport.h"
 #include "host/fwupgrade/PackageView.h"
 #include "host/fwupgrade/SignalWatch.h"
@@ -18,6 +20,23 @@ std::string CommandLine(int argc, char** argv) {
     std::string line = "fwupgrade";
     for (int i = 1; i < argc; ++i) line += std::string(" ") + argv[i];
     return line;
+}
+
+}  // namespace
+
+namespace {
+
+// --port N or --device PATH, one of them.
+void AddCardOptions(CLI::App* command, int32_t& port, std::string& device) {
+    auto* portOpt = command->add_option("--port", port, "COM port number of the card")->check(CLI::Range(0, 255));
+    auto* deviceOpt = command->add_option("--device", device, "Serial device of the card, e.g. /dev/serial/by-id/...");
+    portOpt->excludes(deviceOpt);
+}
+
+bool CardGiven(const char* command, int32_t port, const std::string& device) {
+    if (port >= 0 || !device.empty()) return true;
+    std::cerr << command << ": give the card with --port N or --device PATH (a device path cannot be empty)\n";
+    return false;
 }
 
 }  // namespace
@@ -76,6 +95,30 @@ int main(int argc, char** argv) {
     auto* hist = app.add_subcommand("history", "List the runs of this user, newest first");
     hist->add_flag("--json", historyJson, "The entries as a JSON array");
 
+    CardDataOptions backup;
+    auto* bak = app.add_subcommand("backup", "Save a card's NV items, Wi-Fi address and lock files and keep them; "
+                                             "the card stays in its firmware");
+    AddCardOptions(bak, backup.port, backup.device);
+    bak->add_option("--to", backup.folder, "Put the backup files in this folder too (they are kept in any case)");
+    bak->add_option("--log", backup.logFile, "Write the trace to this file instead of the state folder");
+
+    CardDataOptions restore;
+    auto* res = app.add_subcommand("restore", "Write a kept backup back to a card that runs its firmware");
+    AddCardOptions(res, restore.port, restore.device);
+    res->add_option("--from", restore.folder,
+                    "The kept backup folder (default: the card's pending backup, else its newest kept one)");
+    res->add_flag("--force", restore.force, "Write a backup of another card (another ESN)");
+    res->add_option("--log", restore.logFile, "Write the trace to this file instead of the state folder");
+
+    RescueOptions rescue;
+    auto* rsc = app.add_subcommand("rescue", "Bring back a card an interrupted or failed run left behind: flash the "
+                                             "whole package and give the card its data back");
+    AddCardOptions(rsc, rescue.port, rescue.device);
+    rsc->add_option("--package", rescue.package, "The package folder with the image files")->required();
+    rsc->add_option("--from", rescue.from, "Restore this kept backup instead of the package folder's");
+    rsc->add_option("--log", rescue.logFile, "Write the trace to this file instead of the state folder");
+    rsc->add_flag("--json", rescue.json, "Progress and result as JSON lines on the output");
+
     std::string registerPlugin;
     auto* reg = app.add_subcommand("register", "Register the module in the register of host modules");
     reg->add_option("--plugin", registerPlugin, "The plug-in library to register");
@@ -83,7 +126,9 @@ int main(int argc, char** argv) {
     unreg->add_option("--plugin", registerPlugin, "The plug-in library to unregister");
 
     IgnoreBrokenPipes();
+    InstallVirtualCardClock();
     upgrade.commandLine = CommandLine(argc, argv);
+    backup.commandLine = restore.commandLine = rescue.commandLine = upgrade.commandLine;
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -113,6 +158,9 @@ int main(int argc, char** argv) {
             }
             return RunUpgrade(upgrade);
         }
+        if (bak->parsed()) return CardGiven("backup", backup.port, backup.device) ? RunBackupCommand(backup) : kExitUsage;
+        if (res->parsed()) return CardGiven("restore", restore.port, restore.device) ? RunRestoreCommand(restore) : kExitUsage;
+        if (rsc->parsed()) return CardGiven("rescue", rescue.port, rescue.device) ? RunRescue(rescue) : kExitUsage;
         if (check->parsed()) return RunCheck(checkPackage, checkJson);
         if (hist->parsed()) return RunHistory(historyJson);
         if (det->parsed()) return RunDetect(detect);

@@ -47,6 +47,7 @@ protected:
                                      {"FWUPGRADE_CLOCK_SCALE", std::to_string(kClockScale)},
                                      {"FWUPGRADE_CARDSIM", CARDSIM_EXE},
                                      {"XDG_STATE_HOME", StateHome()},
+                                     {"XDG_DATA_HOME", temp_ / "data"},
                                      {"TERM", "dumb"}});
         return extra;
     }

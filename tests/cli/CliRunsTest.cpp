@@ -123,14 +123,31 @@ TEST_F(FwupgradeCli, PastTheSwitchOnlyASecondInterruptStopsTheRunAndTheHistoryKe
                                    " --package " + Package() + "\n"),
               std::string::npos)
         << interrupted.out;
-    EXPECT_NE(interrupted.out.find("still runs its flash programmer: unplug it and plug it back in"),
+    // A card stopped half-way is rescued, never just plugged in again.
+    EXPECT_EQ(interrupted.out.find("unplug it and plug it back in"), std::string::npos) << interrupted.out;
+    EXPECT_NE(interrupted.out.find("  The card was last seen in its boot downloader.\n"), std::string::npos)
+        << interrupted.out;
+    EXPECT_NE(interrupted.out.find("  Its data is safe: NV items, Wi-Fi address and lock files are kept in " +
+                                   (temp_ / "data") + "/fwupgrade/backups/8012A5C3/"),
               std::string::npos)
         << interrupted.out;
 
+    // The printed command brings the card back.
+    const ProcessOutcome rescued = Fwupgrade({"rescue", "--device", stoppedLink, "--package", Package()});
+    EXPECT_EQ(rescued.exitStatus, 0) << rescued.out << rescued.err;
+    EXPECT_NE(rescued.out.find("The card was rescued: every image is written and its data is back."), std::string::npos)
+        << rescued.out;
+
+    ExpectFlashed(stopped, stoppedLink);
+
     const ProcessOutcome listed = Fwupgrade({"history", "--json"});
     ASSERT_EQ(listed.exitStatus, 0) << listed.err;
-    const nlohmann::json entries = nlohmann::json::parse(listed.out);
-    ASSERT_EQ(entries.size(), 2u) << listed.out;
+    nlohmann::json entries = nlohmann::json::parse(listed.out);
+    ASSERT_EQ(entries.size(), 3u) << listed.out;
+    EXPECT_EQ(entries[0]["command"], "fwupgrade rescue --device " + stoppedLink + " --package " + Package());
+    EXPECT_EQ(entries[0]["result"], "ok");
+    EXPECT_EQ(entries[0]["esn"], "8012A5C3");
+    entries.erase(0);
     EXPECT_EQ(entries[0]["device"], stoppedLink);
     EXPECT_EQ(entries[0]["result"], "interrupted");
     EXPECT_FALSE(entries[0]["failed_step"].get<std::string>().empty()) << entries[0];
@@ -138,6 +155,9 @@ TEST_F(FwupgradeCli, PastTheSwitchOnlyASecondInterruptStopsTheRunAndTheHistoryKe
     EXPECT_EQ(entries[1]["result"], "ok");
     EXPECT_EQ(entries[1]["command"], "fwupgrade upgrade --device " + finishingLink + " --package " + Package());
     EXPECT_EQ(entries[1]["version_before"], "LUM_Q7KV1.0.0B05");
+    EXPECT_EQ(entries[1]["esn"], "8012A5C3");
+    EXPECT_EQ(entries[1]["kept_backup"].get<std::string>().rfind((temp_ / "data") + "/fwupgrade/backups/8012A5C3/", 0), 0u)
+        << entries[1];
     EXPECT_EQ(entries[1]["package_digest"].get<std::string>().size(), std::string("sha256:").size() + 64);
     std::vector<std::string> phases;
     for (const auto& phase : entries[1]["phases"]) phases.push_back(phase["phase"]);
@@ -145,10 +165,12 @@ TEST_F(FwupgradeCli, PastTheSwitchOnlyASecondInterruptStopsTheRunAndTheHistoryKe
 
     const ProcessOutcome text = Fwupgrade({"history"});
     const auto lines = Lines(text.out);
-    ASSERT_EQ(lines.size(), 4u) << text.out;
-    EXPECT_NE(lines[0].find("  interrupted ("), std::string::npos) << lines[0];
-    EXPECT_NE(lines[2].find("  ok  " + finishingLink + "  LUM_Q7KV1.0.0B05 -> ?  " + Package()), std::string::npos)
-        << lines[2];
+    ASSERT_EQ(lines.size(), 12u) << text.out;
+    EXPECT_NE(lines[0].find("  rescue ok  " + stoppedLink), std::string::npos) << lines[0];
+    EXPECT_NE(lines[4].find("  upgrade interrupted ("), std::string::npos) << lines[4];
+    EXPECT_NE(lines[8].find("  upgrade ok  " + finishingLink + "  LUM_Q7KV1.0.0B05 -> ?  " + Package()),
+              std::string::npos)
+        << lines[8];
 }
 
 TEST_F(FwupgradeCli, WorkersFinishTheirCardsWhenTheParentIsKilled) {
@@ -190,6 +212,99 @@ TEST_F(FwupgradeCli, AFifoInThePackageIsRejectedWithoutBlocking) {
     EXPECT_EQ(upgrade.exitStatus, 3) << upgrade.out << upgrade.err;
     EXPECT_NE(upgrade.out.find("The package was rejected: system.img is not a regular file."), std::string::npos)
         << upgrade.out;
+}
+
+}  // namespace
+}  // namespace fwupgrade
+
+namespace fwupgrade {
+namespace {
+
+// The card's own data: the NV items it can write, the Wi-Fi address and the
+// lock files of a default card (item 96 cleared when a Q7k upgrade ran).
+void ExpectOwnData(const sim::CardData& now, bool q7kUpgradeRan) {
+    sim::CardData own = sim::DefaultCardData();
+    if (q7kUpgradeRan) own.nv.at(96).data.fill(0);
+    EXPECT_EQ(now.wifi, own.wifi);
+    EXPECT_EQ(now.efsFiles, own.efsFiles);
+    for (const auto& [item, nv] : own.nv) {
+        if (!nv.inactive) {
+            EXPECT_EQ(now.nv.at(item).data, nv.data) << "NV item " << item;
+        }
+    }
+}
+
+TEST_F(FwupgradeCli, ABackupWrittenBackToAWipedCardGivesItItsDataBack) {
+    CardProcess card;
+    const std::string link = StartCard(card, "card0");
+    const ProcessOutcome backup = Fwupgrade({"backup", "--device", link});
+    ASSERT_EQ(backup.exitStatus, 0) << backup.out << backup.err;
+    const std::string keptPrefix = "  kept backup: " + (temp_ / "data") + "/fwupgrade/backups/8012A5C3/";
+    EXPECT_NE(backup.out.find(keptPrefix), std::string::npos) << backup.out;
+
+    // The card loses everything it owns and comes back on the bus.
+    sim::CardData data;
+    bool newFirmware = false;
+    size_t violations = 0;
+    std::string error;
+    ASSERT_TRUE(card.Stop(data, newFirmware, violations, error)) << error;
+    EXPECT_EQ(violations, 0u);
+    data.wifi = {};
+    data.efsFiles.clear();
+    for (auto& [item, nv] : data.nv)
+        if (!nv.readOnly) nv.data.fill(0);
+    const std::string wiped = temp_ / "wiped.json";
+    std::ofstream(wiped) << sim::CardDataToJson(data).dump();
+    const std::string again = StartCard(card, "card1", {"--profile", wiped});
+
+    const ProcessOutcome restore = Fwupgrade({"restore", "--device", again});
+    EXPECT_EQ(restore.exitStatus, 0) << restore.out << restore.err;
+    EXPECT_NE(restore.out.find("The backup went back to the card."), std::string::npos) << restore.out;
+    EXPECT_NE(restore.out.find("  Wi-Fi:       written back\n"), std::string::npos) << restore.out;
+    EXPECT_NE(restore.out.find("  lock files:  3 of 3 written back\n"), std::string::npos) << restore.out;
+    ASSERT_TRUE(card.Stop(data, newFirmware, violations, error)) << error;
+    ExpectOwnData(data, false);
+
+    const nlohmann::json entries = nlohmann::json::parse(Fwupgrade({"history", "--json"}).out);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0]["command"], "fwupgrade restore --device " + again);
+    EXPECT_EQ(entries[1]["command"], "fwupgrade backup --device " + link);
+    EXPECT_EQ(entries[0]["esn"], "8012A5C3");
+    EXPECT_EQ(entries[0]["kept_backup"], entries[1]["kept_backup"]);
+}
+
+TEST_F(FwupgradeCli, ACardWhoseRunWasKilledWhileSystemStreamedIsRescued) {
+    CardProcess card;
+    const std::string link = StartCard(card, "card0");
+    auto run = Start({"upgrade", "--device", link, "--package", Package()});
+    // system.img streams between 28% and 90%.
+    ASSERT_TRUE(run->WaitForLine(ProgressAtLeast(35), kTimeout)) << run->Out();
+    run->Signal(SIGKILL);
+    run->Wait(kTimeout);
+
+    // A new run finds the card in the programmer and says so instead of reading NV items.
+    const ProcessOutcome again = Fwupgrade({"upgrade", "--device", link, "--package", Package()});
+    EXPECT_EQ(again.exitStatus, 4) << again.out;
+    EXPECT_NE(again.out.find("The card is in the flash programmer, not in its firmware"), std::string::npos) << again.out;
+    EXPECT_NE(again.out.find("  To rescue the card run: fwupgrade rescue --device " + link), std::string::npos)
+        << again.out;
+
+    const ProcessOutcome rescued = Fwupgrade({"rescue", "--device", link, "--package", Package()});
+    EXPECT_EQ(rescued.exitStatus, 0) << rescued.out << rescued.err;
+    sim::CardData data;
+    bool newFirmware = false;
+    size_t violations = 0;
+    std::string error;
+    ASSERT_TRUE(card.Stop(data, newFirmware, violations, error)) << error;
+    EXPECT_TRUE(newFirmware);
+    const sim::FlashCheck check = sim::CheckFlashAgainstPackage(data, Package(), true);
+    EXPECT_TRUE(check.ok) << (check.problems.empty() ? "" : check.problems.front());
+    ExpectOwnData(data, true);
+
+    const nlohmann::json entries = nlohmann::json::parse(Fwupgrade({"history", "--json"}).out);
+    ASSERT_EQ(entries.size(), 2u) << "the killed run left no entry; the refused one and the rescue did";
+    EXPECT_EQ(entries[0]["result"], "ok");
+    EXPECT_EQ(entries[1]["result"], "failed");
 }
 
 }  // namespace

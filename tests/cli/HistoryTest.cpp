@@ -72,13 +72,19 @@ TEST(History, EntriesAreReadInTheOrderWrittenAndATornLineIsSkipped) {
     EXPECT_NE(error.find("cannot open"), std::string::npos);
 }
 
-TEST(History, ARowShowsResultStepVersionsAndLog) {
-    const nlohmann::json entry = {{"time", "2026-01-06T21:05:31+0100"}, {"result", "failed"},
-                                  {"failed_step", "writing system.img"}, {"device", "/dev/ttyUSB0"},
-                                  {"version_before", "V1"}, {"version_after", ""},
-                                  {"package", "/p"}, {"log", "/l.log"}};
+TEST(History, ARowShowsCommandResultStepVersionsCardBackupAndLog) {
+    nlohmann::json entry = {{"time", "2026-01-06T21:05:31+0100"}, {"result", "failed"},
+                            {"failed_step", "writing system.img"}, {"device", "/dev/ttyUSB0"},
+                            {"version_before", "V1"}, {"version_after", ""},
+                            {"package", "/p"}, {"log", "/l.log"}};
     EXPECT_EQ(HistoryRow(entry),
               "2026-01-06T21:05:31+0100  failed (writing system.img)  /dev/ttyUSB0  V1 -> ?  /p\n    log: /l.log");
+    entry["command"] = "fwupgrade rescue --device /dev/ttyUSB0 --package /p";
+    entry["esn"] = "8012A5C3";
+    entry["kept_backup"] = "/k/8012A5C3/20260106T200531Z";
+    EXPECT_EQ(HistoryRow(entry),
+              "2026-01-06T21:05:31+0100  rescue failed (writing system.img)  /dev/ttyUSB0  V1 -> ?  /p\n"
+              "    ESN 8012A5C3\n    backup: /k/8012A5C3/20260106T200531Z\n    log: /l.log");
 }
 
 TEST(RunRecord, TheStableDevicePathIsTheByIdLinkToTheSameDevice) {

@@ -8,30 +8,11 @@
 #include "TempFolder.h"
 #include "host/fwupgrade/PackageCheck.h"
 #include "host/fwupgrade/PackageDigest.h"
-#include "host/fwupgrade/Sha256.h"
 
 namespace fwupgrade {
 namespace {
 
 using testing::TempFolder;
-
-std::string Digest(const std::string& text) {
-    Sha256 digest;
-    digest.Add(text);
-    return digest.HexDigest();
-}
-
-TEST(Sha256, MatchesTheKnownDigests) {
-    EXPECT_EQ(Digest(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-    EXPECT_EQ(Digest("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    // Two blocks: the length no longer fits after the padding of the first.
-    EXPECT_EQ(Digest("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
-              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
-    Sha256 pieces;
-    pieces.Add("ab");
-    pieces.Add("c");
-    EXPECT_EQ(pieces.HexDigest(), Digest("abc"));
-}
 
 TEST(PackageDigest, ChangesWithAnyByteAndRefusesAFileThatIsNotRegular) {
     TempFolder temp;

@@ -1,0 +1,247 @@
+#include "host/fwupgrade/CardCommands.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <iostream>
+
+#include "host/fwupgrade/CardBackup.h"
+#include "host/fwupgrade/FailureReport.h"
+#include "host/fwupgrade/History.h"
+#include "host/fwupgrade/LinkedModule.h"
+#include "host/fwupgrade/LogFile.h"
+#include "host/fwupgrade/PackageView.h"
+#include "host/fwupgrade/RunRecord.h"
+#include "host/fwupgrade/RunResult.h"
+#include "platform/Platform.h"
+#include "upgrade/BackupStore.h"
+
+namespace fwupgrade {
+
+namespace {
+
+constexpr int32_t kDevicePort = 1;   // the port pattern names the device itself
+
+std::string Narrow(const std::u16string& text) { return platform::WideToUtf8(text); }
+std::u16string Wide(const std::string& text) { return platform::Utf8ToWide(text); }
+
+std::string StatusWords(uint16_t status) {
+    switch (status) {
+        case 5: return "not active";
+        case 6: return "bad parameter";
+        case 7: return "read-only";
+        case upgrade::kNotAttempted: return "not tried";
+        default: return "status " + std::to_string(status);
+    }
+}
+
+bool SkippedByDesign(uint16_t status) { return status == 5 || status == 6 || status == 7; }
+
+std::string UtcStamp() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    ::gmtime_r(&now, &utc);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
+    return stamp;
+}
+
+// One backup or restore: the port, the log, the linked module, the history.
+class CardDataRun {
+public:
+    CardDataRun(const CardDataOptions& options, const char* kind)
+        : options_(options), kind_(kind), started_(std::time(nullptr)), steady_(std::chrono::steady_clock::now()) {
+        result_.device = options.device.empty() ? "COM" + std::to_string(options.port) : options.device;
+        result_.port = options.device.empty() ? options.port : kDevicePort;
+        result_.folder = AbsolutePath(".");
+        if (!options.device.empty()) ::setenv("FWUPGRADE_PORT_PATTERN", options.device.c_str(), 1);
+    }
+
+    bool OpenLog() {
+        std::string path = options_.logFile;
+        if (path.empty()) {
+            const std::string state = StateFolder();
+            if (state.empty()) return Fail(kExitOther, "No state folder for the log (set XDG_STATE_HOME or HOME).");
+            path = state + "/logs/" + UtcStamp() + "-" + std::to_string(::getpid()) + "-" + kind_ + ".log";
+        }
+        std::string error;
+        if (!log_.Open(path, error)) return Fail(kExitOther, "Cannot write the log file " + path + ": " + error + ".");
+        result_.logFile = AbsolutePath(path);
+        return true;
+    }
+
+    upgrade::UpgradeModule& Module() { return linked_.Module(); }
+    int32_t Port() const { return result_.port; }
+    RunResult& Result() { return result_; }
+    CardFacts& Facts() { return facts_; }
+
+    bool Fail(int exitStatus, const std::string& headline) {
+        result_.exitStatus = exitStatus;
+        result_.headline = headline;
+        return false;
+    }
+
+    // Prints the outcome, ends the log and appends the history entry.
+    int Finish(const std::string& details) {
+        const std::string text = result_.device + ": " + result_.headline + "\n" + details +
+                                 (result_.logFile.empty() ? "" : "  log:         " + result_.logFile + "\n");
+        std::cout << text << std::flush;
+        for (size_t from = 0, end; (end = text.find('\n', from)) != std::string::npos; from = end + 1)
+            log_.Line("fwupgrade: " + text.substr(from, end - from));
+        RunRecord record;
+        record.time = LocalTimeText(started_);
+        record.command = options_.commandLine;
+        record.device = result_.device;
+        record.stableDevice = StableDevicePath(options_.device);
+        record.card = facts_;
+        record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - steady_).count();
+        std::string error;
+        const std::string state = StateFolder();
+        if (state.empty() || !AppendHistory(state + "/" + kHistoryFileName, HistoryEntry(record, result_), error))
+            std::cerr << "fwupgrade: the " << kind_ << " is not in the history: " << (state.empty() ? "no state folder" : error)
+                      << "\n";
+        return result_.exitStatus;
+    }
+
+private:
+    CardDataOptions options_;
+    std::string kind_;
+    std::time_t started_;
+    std::chrono::steady_clock::time_point steady_;
+    RunResult result_;
+    CardFacts facts_;
+    LogFile log_;
+    LinkedModule linked_{[this](const TraceEntry& entry) { log_.Line(FormatTraceLine(entry)); }, [](int) {}};
+};
+
+}  // namespace
+
+std::string RestoreReport(const upgrade::BackupRecord& r) {
+    std::string nv = std::to_string(r.nvRestored.size()) + " written back";
+    std::string skipped, missing;
+    for (const upgrade::NvItemNotRestored& item : r.nvNotRestored) {
+        std::string& list = SkippedByDesign(item.status) ? skipped : missing;
+        list += (list.empty() ? "" : ", ") + std::to_string(item.item) + " (" + StatusWords(item.status) + ")";
+    }
+    if (!missing.empty()) nv += "; NOT written back: " + missing;
+    if (!skipped.empty()) nv += "; skipped by the card: " + skipped;
+    if (r.nvRestore == upgrade::RestoreResult::NotRun) nv = "NOT written back (the restore did not start)";
+
+    std::string wifi = "not in the backup";
+    if (r.wifiSaved) wifi = r.wifiRestore == upgrade::RestoreResult::Done ? "written back" : "NOT written back";
+
+    std::string locks = "not in the backup";
+    if (r.lockFilesSaved) {
+        size_t done = 0;
+        std::string notBack;
+        for (const upgrade::RecordedLockFile& entry : r.lockFiles) {
+            if (entry.restore == upgrade::RestoreResult::Done) {
+                ++done;
+                continue;
+            }
+            notBack += (notBack.empty() ? "" : ", ") + Narrow(entry.path) +
+                       (entry.restore == upgrade::RestoreResult::Failed ? " (failed)" : " (not tried)");
+        }
+        locks = std::to_string(done) + " of " + std::to_string(r.lockFiles.size()) + " written back";
+        if (!notBack.empty()) locks += "; NOT written back: " + notBack;
+    }
+    return "  NV items:    " + nv + "\n  Wi-Fi:       " + wifi + "\n  lock files:  " + locks + "\n";
+}
+
+bool EverythingRestored(const upgrade::BackupRecord& r) {
+    if (r.nvRestore != upgrade::RestoreResult::Done) return false;
+    for (const upgrade::NvItemNotRestored& item : r.nvNotRestored)
+        if (!SkippedByDesign(item.status)) return false;
+    if (r.wifiSaved && r.wifiRestore != upgrade::RestoreResult::Done) return false;
+    if (r.lockFilesSaved)
+        for (const upgrade::RecordedLockFile& entry : r.lockFiles)
+            if (entry.restore != upgrade::RestoreResult::Done) return false;
+    return true;
+}
+
+int RunBackupCommand(const CardDataOptions& options) {
+    CardDataRun run(options, "backup");
+    if (!run.OpenLog()) return run.Finish("");
+    // Without --to, the files are put together in a folder of their own
+    // and, once kept, that folder's copies are removed.
+    const bool staged = options.folder.empty();
+    const std::string dataFolder = Narrow(platform::UserDataFolder());
+    const std::string folder = staged ? dataFolder + "/staging-" + UtcStamp() + "-" + std::to_string(::getpid())
+                                      : AbsolutePath(options.folder);
+    if (!platform::PathExists(Wide(folder)) && !platform::CreateDirectory(Wide(folder))) {
+        run.Fail(kExitOther, "Cannot create the folder " + folder + ".");
+        return run.Finish("");
+    }
+    upgrade::UpgradeModule& module = run.Module();
+    if (!module.BackupCard(run.Port(), Wide(folder))) {
+        run.Fail(kExitFailed, "The card's data could not be backed up; the card is unchanged.");
+        return run.Finish("");
+    }
+    const std::string kept = Narrow(module.m_bRestoringPending ? module.m_strKeptReadNow : module.m_strKeptBackup);
+    run.Facts().esn = upgrade::EsnText(module.m_Record.esn);
+    run.Facts().versionBefore = module.m_strSoftwareVersion;
+    run.Facts().keptBackup = kept;
+    run.Result().keptBackup = kept;
+    if (kept.empty()) {
+        run.Fail(kExitFailed, "The card's data was read into " + folder + " but could not be kept (see the log).");
+        return run.Finish("");
+    }
+    if (staged) {
+        for (const char16_t* name : {u"channel.nvm", u"VEKLock_1", upgrade::kBackupRecordName})
+            platform::RemoveFile(upgrade::JoinPath(Wide(folder), name));
+        ::rmdir(folder.c_str());
+    }
+    run.Result().headline = "The card's data is backed up (ESN " + run.Facts().esn + ", software " +
+                            (module.m_strSoftwareVersion.empty() ? "unknown" : module.m_strSoftwareVersion) + ").";
+    std::string details = "  kept backup: " + kept + "\n";
+    if (module.m_bRestoringPending)
+        details += "  note:        a restore of this card is pending; this read was kept apart from its backup\n";
+    return run.Finish(details);
+}
+
+int RunRestoreCommand(const CardDataOptions& options) {
+    CardDataRun run(options, "restore");
+    if (!run.OpenLog()) return run.Finish("");
+    std::string from = options.folder.empty() ? std::string() : AbsolutePath(options.folder);
+    upgrade::UpgradeModule& module = run.Module();
+    packet::CPacket packet;
+    const upgrade::CardState state = module.ProbeCardState(packet, run.Port());
+    packet.Close();
+    if (state != upgrade::CardState::Firmware) {
+        run.Fail(kExitFailed, std::string("The card is ") + upgrade::CardStateText(state) +
+                                  ": a backup goes back only to a card that runs its firmware.");
+        return run.Finish("");
+    }
+    const std::string esn = upgrade::EsnText(module.m_dwCardEsn);
+    run.Facts().esn = esn;
+    if (from.empty()) from = DefaultRestoreSource(module.m_dwCardEsn);
+    if (from.empty()) {
+        run.Fail(kExitFailed, "No kept backup of the card with ESN " + esn + ".");
+        return run.Finish("");
+    }
+    upgrade::BackupRecord source;
+    std::string error;
+    if (upgrade::ReadBackupRecord(Wide(from + "/" + Narrow(upgrade::kBackupRecordName)), source, error) ==
+            upgrade::RecordRead::Read &&
+        source.esn != module.m_dwCardEsn && !options.force) {
+        run.Fail(kExitFailed, "The backup in " + from + " belongs to the card with ESN " + upgrade::EsnText(source.esn) +
+                                  "; this card has ESN " + esn + ". Give --force to write it to this card anyway.");
+        return run.Finish("");
+    }
+    const bool restored = module.RestoreCard(run.Port(), Wide(from), options.force);
+    run.Facts().keptBackup = from;
+    run.Result().keptBackup = from;
+    const upgrade::BackupRecord& outcome = module.m_Record;
+    if (outcome.nvFile.empty()) {
+        run.Fail(kExitFailed, "Nothing was written back from " + from + " (see the log for why).");
+        return run.Finish("");
+    }
+    const bool complete = restored && EverythingRestored(outcome);
+    run.Result().exitStatus = complete ? kExitOk : kExitFailed;
+    run.Result().headline = complete ? "The backup went back to the card." : "Not everything went back to the card:";
+    return run.Finish(RestoreReport(outcome) + "  from:        " + from + "\n");
+}
+
+}  // namespace fwupgrade

@@ -1,0 +1,32 @@
+// `backup` and `restore`: a card's own data saved alone, or written back, on
+// a card that runs its firmware. Both log to the state folder (or --log) and
+// leave an entry in the run history.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "upgrade/BackupRecord.h"
+
+namespace fwupgrade {
+
+struct CardDataOptions {
+    int32_t port = -1;        // --port N
+    std::string device;       // --device PATH
+    std::string folder;       // backup: --to DIR; restore: --from DIR
+    bool force = false;       // restore: a backup of another ESN
+    std::string logFile;
+    std::string commandLine;
+};
+
+int RunBackupCommand(const CardDataOptions& options);
+int RunRestoreCommand(const CardDataOptions& options);
+
+// What a restore gave back, as `restore` prints it: one line each for the NV
+// items, the Wi-Fi address and the lock files.
+std::string RestoreReport(const upgrade::BackupRecord& outcome);
+// Everything the backup held went back (NV items the card keeps inactive or
+// read-only are skipped by design and do not count).
+bool EverythingRestored(const upgrade::BackupRecord& outcome);
+
+}  // namespace fwupgrade
