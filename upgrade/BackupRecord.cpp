@@ -296,7 +296,8 @@ bool RecordParser::Progress() {
     else if (value == "override") out_.fullDownload = FullDownloadReason::Override;
     else if (value == "rescue") out_.fullDownload = FullDownloadReason::Rescue;
     else if (value != "no") return Fail("'full-download' is not no, q7k, override or rescue");
-    return Flag("cefs-writing", out_.cefsWriting) && Flag("restored", out_.restored);
+    return Flag("cefs-writing", out_.cefsWriting) && Flag("restored", out_.restored) &&
+           Text("version-after", out_.versionAfter);
 }
 
 bool RecordParser::NvOutcome() {
@@ -378,6 +379,7 @@ std::string EncodeBackupRecord(const BackupRecord& record) {
     line("full-download", ReasonName(record.fullDownload));
     line("cefs-writing", YesNo(record.cefsWriting));
     line("restored", YesNo(record.restored));
+    line("version-after", Escape(record.versionAfter));
     line("nv-restore", ResultName(record.nvRestore));
     std::string items;
     for (uint16_t item : record.nvRestored) items += (items.empty() ? "" : " ") + std::to_string(item);

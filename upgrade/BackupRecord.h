@@ -60,6 +60,7 @@ struct BackupRecord {
     FullDownloadReason fullDownload = FullDownloadReason::None;
     bool cefsWriting = false;
     bool restored = false;        // the restore phase ran to its end
+    std::string versionAfter;     // the version the new firmware reports after the reset ("" before)
 
     // What the restore gave back.
     RestoreResult nvRestore = RestoreResult::NotRun;

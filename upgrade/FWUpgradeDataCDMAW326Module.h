@@ -232,6 +232,8 @@ public:
     std::vector<RestoreResult> m_LockRestore;   // per entry of m_Backup.lockFiles
     // The software version text SelectPhoneType read ("" when unread).
     std::string m_strSoftwareVersion;
+    // The version the card reported when CheckPhoneInfo last identified it.
+    std::string m_strIdentifiedVersion;
     // Where the lock backup file is written and read: the current folder,
     // else the per-user folder, or the file of a backup being restored.
     std::u16string m_strLockBackupPath = LockBackupFileName();

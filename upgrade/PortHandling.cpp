@@ -1,5 +1,8 @@
 // Opening and probing the card's port, and finding the card again after each
 // restart: the port is closed and reopened by the same number until it answers.
+#include <algorithm>
+#include <string>
+
 #include "platform/Platform.h"
 #include "platform/Trace.h"
 #include "upgrade/FWUpgradeDataCDMAW326Module.h"
@@ -51,7 +54,9 @@ bool UpgradeModule::CheckPhoneInfo(CPacket& packet) {
     packet.NvItemRead(kNvItem1943, item, status);
     platform::Sleep(100);
     packet::SoftwareVersionRecord version{};
-    return packet.GetSoftwareVersion(version);
+    if (!packet.GetSoftwareVersion(version)) return false;
+    m_strIdentifiedVersion.assign(version.version, std::find(version.version, version.version + sizeof version.version, '\0'));
+    return true;
 }
 
 bool UpgradeModule::ResetMobileSDP(CPacket& packet, int32_t port) {

@@ -132,6 +132,7 @@ bool UpgradeModule::ResetAndRestore(UpgradeRun& run) {
     if (!ResetMobileSDP(packet, run.port)) return false;
     ShowRatio(99);
     FW_TRACE(kRun, u"Function: ShowRatio 99");
+    m_Record.versionAfter = m_strIdentifiedVersion;
 
     if (!m_bNv22Read) return false;
     if (m_Rescue.active && m_LastCardState != CardState::Firmware && !RestoresOntoTheRightCard(packet)) return false;

@@ -29,6 +29,7 @@ CardFacts GatherCardFacts(const RunFindings& findings, const std::string& channe
     if (const std::optional<RunBackup> backup = BackupOfRun(package, started)) {
         facts.esn = upgrade::EsnText(backup->record.esn);
         if (facts.versionBefore.empty()) facts.versionBefore = backup->record.version;
+        facts.versionAfter = backup->record.versionAfter;
         facts.keptBackup = backup->keptFolder;
     }
     return facts;

@@ -23,8 +23,8 @@ struct CardFacts {
 };
 
 // Gathers the card facts of a run: the version the module traced before the
-// flash, and the ESN and kept backup from the backup record beside
-// channel.nvm when the run (started at `started`) wrote it.
+// flash, and the ESN, the new firmware's version and the kept backup from the
+// backup record beside channel.nvm when the run (started at `started`) wrote it.
 CardFacts GatherCardFacts(const RunFindings& findings, const std::string& channelNvm, std::time_t started);
 
 struct RunRecord {

@@ -32,6 +32,7 @@ BackupRecord FullRecord() {
     r.leftFirmware = true;
     r.fullDownload = upgrade::FullDownloadReason::Override;
     r.cefsWriting = true;
+    r.versionAfter = "LUM_Q7KV1.0.0B06";
     r.nvRestore = upgrade::RestoreResult::Failed;
     r.nvRestored = {77, 0, 22};
     r.nvNotRestored = {{88, 4}, {96, upgrade::kNotAttempted}};
@@ -61,6 +62,7 @@ TEST(BackupRecordCodec, EveryFieldSurvivesTheRoundTrip) {
     EXPECT_EQ(read.lockFiles[1].restore, upgrade::RestoreResult::Failed);
     EXPECT_EQ(read.nvNotRestored, written.nvNotRestored);
     EXPECT_EQ(read.version, written.version);
+    EXPECT_EQ(read.versionAfter, written.versionAfter);
     EXPECT_EQ(text.find("vek/sub/b\n"), std::string::npos) << "a name never breaks a line";
 
     BackupRecord bare;   // nothing saved but the NV items, nothing restored yet

@@ -155,6 +155,7 @@ TEST_F(FwupgradeCli, PastTheSwitchOnlyASecondInterruptStopsTheRunAndTheHistoryKe
     EXPECT_EQ(entries[1]["result"], "ok");
     EXPECT_EQ(entries[1]["command"], "fwupgrade upgrade --device " + finishingLink + " --package " + Package());
     EXPECT_EQ(entries[1]["version_before"], "LUM_Q7KV1.0.0B05");
+    EXPECT_EQ(entries[1]["version_after"], "LUM_Q7KV1.0.0B06") << "the version the new firmware reported";
     EXPECT_EQ(entries[1]["esn"], "8012A5C3");
     EXPECT_EQ(entries[1]["kept_backup"].get<std::string>().rfind((temp_ / "data") + "/fwupgrade/backups/8012A5C3/", 0), 0u)
         << entries[1];
@@ -168,7 +169,7 @@ TEST_F(FwupgradeCli, PastTheSwitchOnlyASecondInterruptStopsTheRunAndTheHistoryKe
     ASSERT_EQ(lines.size(), 12u) << text.out;
     EXPECT_NE(lines[0].find("  rescue ok  " + stoppedLink), std::string::npos) << lines[0];
     EXPECT_NE(lines[4].find("  upgrade interrupted ("), std::string::npos) << lines[4];
-    EXPECT_NE(lines[8].find("  upgrade ok  " + finishingLink + "  LUM_Q7KV1.0.0B05 -> ?  " + Package()),
+    EXPECT_NE(lines[8].find("  upgrade ok  " + finishingLink + "  LUM_Q7KV1.0.0B05 -> LUM_Q7KV1.0.0B06  " + Package()),
               std::string::npos)
         << lines[8];
 }
