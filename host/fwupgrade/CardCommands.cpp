@@ -39,15 +39,6 @@ std::string StatusWords(uint16_t status) {
 
 bool SkippedByDesign(uint16_t status) { return status == 5 || status == 6 || status == 7; }
 
-std::string UtcStamp() {
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    ::gmtime_r(&now, &utc);
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
-    return stamp;
-}
-
 // One backup or restore: the port, the log, the linked module, the history.
 class CardDataRun {
 public:
@@ -64,7 +55,7 @@ public:
         if (path.empty()) {
             const std::string state = StateFolder();
             if (state.empty()) return Fail(kExitOther, "No state folder for the log (set XDG_STATE_HOME or HOME).");
-            path = state + "/logs/" + UtcStamp() + "-" + std::to_string(::getpid()) + "-" + kind_ + ".log";
+            path = state + "/logs/" + upgrade::RecordTimeNow() + "-" + std::to_string(::getpid()) + "-" + kind_ + ".log";
         }
         std::string error;
         if (!log_.Open(path, error)) return Fail(kExitOther, "Cannot write the log file " + path + ": " + error + ".");
@@ -168,7 +159,7 @@ int RunBackupCommand(const CardDataOptions& options) {
     // and, once kept, that folder's copies are removed.
     const bool staged = options.folder.empty();
     const std::string dataFolder = Narrow(platform::UserDataFolder());
-    const std::string folder = staged ? dataFolder + "/staging-" + UtcStamp() + "-" + std::to_string(::getpid())
+    const std::string folder = staged ? dataFolder + "/staging-" + upgrade::RecordTimeNow() + "-" + std::to_string(::getpid())
                                       : AbsolutePath(options.folder);
     if (!platform::PathExists(Wide(folder)) && !platform::CreateDirectory(Wide(folder))) {
         run.Fail(kExitOther, "Cannot create the folder " + folder + ".");
