@@ -126,6 +126,8 @@ RunResult Upgrade(RunSession& session, const SingleRunRequest& request) {
     }
     result.exitStatus = ExitStatusFor(result.code);
     if (result.code == 0) {
+        if (const std::optional<RunBackup> backup = BackupOfRun(package, session.Started()); backup && result.keptBackup.empty())
+            result.keptBackup = backup->keptFolder;
         result.headline = request.rescue ? "The card was rescued: every image is written and its data is back."
                                          : "The card was flashed successfully.";
         return result;

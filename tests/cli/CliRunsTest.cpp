@@ -274,19 +274,29 @@ TEST_F(FwupgradeCli, ABackupWrittenBackToAWipedCardGivesItItsDataBack) {
     EXPECT_EQ(entries[0]["kept_backup"], entries[1]["kept_backup"]);
 }
 
-TEST_F(FwupgradeCli, ACardWhoseRunWasKilledWhileSystemStreamedIsRescued) {
+// Where a killed run leaves the card: its progress when it was killed, the
+// state a new run finds it in.
+struct KillPoint {
+    int percent;
+    const char* state;
+};
+
+class KilledRun : public FwupgradeCli, public ::testing::WithParamInterface<KillPoint> {};
+
+TEST_P(KilledRun, LeavesACardThatANewRunNamesAndTheRescueBringsBack) {
     CardProcess card;
     const std::string link = StartCard(card, "card0");
     auto run = Start({"upgrade", "--device", link, "--package", Package()});
-    // system.img streams between 28% and 90%.
-    ASSERT_TRUE(run->WaitForLine(ProgressAtLeast(35), kTimeout)) << run->Out();
+    ASSERT_TRUE(run->WaitForLine(ProgressAtLeast(GetParam().percent), kTimeout)) << run->Out();
     run->Signal(SIGKILL);
     run->Wait(kTimeout);
 
-    // A new run finds the card in the programmer and says so instead of reading NV items.
+    // A new run finds the card outside its firmware and says so instead of reading NV items.
     const ProcessOutcome again = Fwupgrade({"upgrade", "--device", link, "--package", Package()});
     EXPECT_EQ(again.exitStatus, 4) << again.out;
-    EXPECT_NE(again.out.find("The card is in the flash programmer, not in its firmware"), std::string::npos) << again.out;
+    EXPECT_NE(again.out.find(std::string("The card is ") + GetParam().state + ", not in its firmware"),
+              std::string::npos)
+        << again.out;
     EXPECT_NE(again.out.find("  To rescue the card run: fwupgrade rescue --device " + link), std::string::npos)
         << again.out;
 
@@ -307,6 +317,15 @@ TEST_F(FwupgradeCli, ACardWhoseRunWasKilledWhileSystemStreamedIsRescued) {
     EXPECT_EQ(entries[0]["result"], "ok");
     EXPECT_EQ(entries[1]["result"], "failed");
 }
+
+// 7%: the card has just entered its boot downloader; 35%: system.img streams.
+INSTANTIATE_TEST_SUITE_P(FwupgradeCli, KilledRun,
+                         ::testing::Values(KillPoint{7, "in its boot downloader"},
+                                           KillPoint{35, "in the flash programmer"}),
+                         [](const ::testing::TestParamInfo<KillPoint>& info) {
+                             return info.param.percent == 7 ? std::string("InTheBootDownloader")
+                                                            : std::string("WhileSystemStreams");
+                         });
 
 }  // namespace
 }  // namespace fwupgrade

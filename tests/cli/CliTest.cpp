@@ -35,6 +35,8 @@ TEST_F(FwupgradeCli, FlashesOneCardInPlaceAndSaysWhereTheBackupsAre) {
     EXPECT_TRUE(fs::exists(RunFolder() + "/VEKLock_1"));
     EXPECT_NE(run.out.find("NV backup:   " + Package() + "/channel.nvm\n"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("lock backup: " + RunFolder() + "/VEKLock_1\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("kept backup: " + (temp_ / "data") + "/fwupgrade/backups/8012A5C3/"), std::string::npos)
+        << run.out;
     EXPECT_NE(run.out.find("flashed successfully"), std::string::npos);
 
     // The log holds one text line per trace record.
