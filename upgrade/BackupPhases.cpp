@@ -8,6 +8,7 @@
 #include "platform/Trace.h"
 #include "upgrade/BackupStore.h"
 #include "upgrade/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/UpgradeInternal.h"
 
 namespace upgrade {
 
@@ -29,7 +30,7 @@ bool UpgradeModule::RunBackupPhase(CPacket& packet, const std::u16string& packag
     }
 
     uint32_t esn = 0;
-    const bool esnRead = packet.GetEsn(esn);
+    const bool esnRead = ReadCardEsn(packet, esn);
     m_strRecordPath = JoinPath(packageFolder, kBackupRecordName);
     BackupRecord pending;
     const bool retry = FindPendingBackup(esnRead, esn, pending);

@@ -6,6 +6,7 @@
 #include "platform/Trace.h"
 #include "upgrade/BackupStore.h"
 #include "upgrade/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/UpgradeInternal.h"
 
 namespace upgrade {
 namespace {
@@ -79,7 +80,7 @@ CardState UpgradeModule::ProbeCardState(CPacket& packet, int32_t port) {
 CardState UpgradeModule::StateFromAnswers(CPacket& packet) {
     if (packet.DoNoop()) return CardState::BootDownloader;
     if (packet.Hello() && packet.Response().code() == kHelloAnswer) return CardState::FlashProgrammer;
-    if (packet.CommunicateWithMobile() && packet.GetEsn(m_dwCardEsn)) return CardState::Firmware;
+    if (packet.CommunicateWithMobile() && ReadCardEsn(packet, m_dwCardEsn)) return CardState::Firmware;
     return CardState::Silent;
 }
 
@@ -114,7 +115,7 @@ bool UpgradeModule::RestoreCard(int32_t port, const std::u16string& keptFolder, 
         return false;
     }
     CPacket packet;
-    if (!ReachFirmware(*this, packet, port) || !packet.GetEsn(m_dwCardEsn)) {
+    if (!ReachFirmware(*this, packet, port) || !ReadCardEsn(packet, m_dwCardEsn)) {
         FW_TRACE(kRestore, u"The card does not answer in its firmware");
         return false;
     }
@@ -164,9 +165,13 @@ bool UpgradeModule::TakeRescueBackup() {
 
 bool UpgradeModule::RestoresOntoTheRightCard(CPacket& packet) {
     uint32_t esn = 0;
-    if (packet.GetEsn(esn) && esn == m_Record.esn) return true;
-    FW_TRACE(kRescue, u"The card in its new firmware is not the card of the backup (ESN %s): nothing is restored",
-             Wide(EsnText(m_Record.esn)).c_str());
+    if (!ReadCardEsn(packet, esn)) {
+        FW_TRACE(kRescue, u"The card's ESN cannot be read after the reset: nothing is restored");
+        return false;
+    }
+    if (esn == m_Record.esn) return true;
+    FW_TRACE(kRescue, u"The card (ESN %s) is not the card of the backup (ESN %s): nothing is restored",
+             Wide(EsnText(esn)).c_str(), Wide(EsnText(m_Record.esn)).c_str());
     return false;
 }
 

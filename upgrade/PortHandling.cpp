@@ -6,6 +6,7 @@
 #include "platform/Platform.h"
 #include "platform/Trace.h"
 #include "upgrade/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/UpgradeInternal.h"
 
 namespace upgrade {
 namespace {
@@ -17,6 +18,14 @@ constexpr const char16_t* kReset = u"CFWUpgradeDataCDMA7627Module::ResetMobileSD
 constexpr uint16_t kNvItem1943 = 1943;
 
 }  // namespace
+
+bool ReadCardEsn(CPacket& packet, uint32_t& esn) {
+    // The ESN names the card's backups: a lost answer is asked again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (packet.GetEsn(esn)) return true;
+    }
+    return false;
+}
 
 bool UpgradeModule::InitPort(CPacket& packet, int32_t port) {
     if (packet.IsOpen()) {

@@ -13,6 +13,10 @@ namespace upgrade {
 
 class UpgradeModule;
 
+// ---- the card's identity
+// GetEsn with up to three attempts.
+bool ReadCardEsn(packet::CPacket& packet, uint32_t& esn);
+
 // ---- image set and programmer file
 // Opens the file for reading and takes its length; false (with the check's
 // trace lines) when it does not open or holds fewer than two bytes.
