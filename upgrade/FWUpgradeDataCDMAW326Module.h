@@ -180,7 +180,7 @@ public:
     bool CopyNVFileFromEFS(CPacket& packet, platform::File& local, const std::u16string& path, int32_t& size);
     bool CopyNVFileToEFS(CPacket& packet, platform::File& local, const std::u16string& path, int32_t size);
 
-    // ---- backup and restore phases (steps 15 and 35.5 of the run)
+    // ---- backup and restore phases (before the card leaves its firmware, after its reset)
     bool RunBackupPhase(CPacket& packet, const std::u16string& packageFolder);
     bool RunRestorePhase(CPacket& packet);
 
