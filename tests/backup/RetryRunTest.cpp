@@ -93,6 +93,42 @@ TEST_P(RetryAfterTheWipe, TheHostDiesDuringTheRestore) {
     RetryRestoresTheOriginalData();
 }
 
+// The first bytes of a request the card received ("<mode> < <hex>"), without
+// leading flags; empty for other transcript lines.
+std::string RequestHex(const std::string& line, const std::string& mode) {
+    const size_t at = line.find(" " + mode + " < ");
+    if (at == std::string::npos) return {};
+    std::string hex = line.substr(at + mode.size() + 4);
+    while (hex.rfind("7e", 0) == 0) hex.erase(0, 2);
+    return hex;
+}
+
+// What the record on disk says at the moment the card receives a request.
+TEST_P(RetryAfterTheWipe, TheRecordSaysEachStepBeforeTheCardSeesIt) {
+    Prepare(GetParam());
+    Plug(original_);
+    std::vector<upgrade::BackupRecord> atSwitch, atCefs;
+    card_->SetTranscript([&](const std::string& line) {
+        upgrade::BackupRecord record;
+        std::string error;
+        const bool read = upgrade::ReadBackupRecord(RecordPath(), record, error) == upgrade::RecordRead::Read;
+        if (RequestHex(line, "diag").rfind("3a", 0) == 0) atSwitch.push_back(read ? record : upgrade::BackupRecord{});
+        if (RequestHex(line, "programmer").rfind("1b09", 0) == 0) atCefs.push_back(read ? record : upgrade::BackupRecord{});
+    });
+    ASSERT_EQ(Run(), 0);
+    card_->SetTranscript({});
+
+    ASSERT_FALSE(atSwitch.empty()) << "the switch to the boot downloader was seen";
+    EXPECT_TRUE(atSwitch.front().leftFirmware);
+    EXPECT_EQ(atSwitch.front().esn, original_.esn);
+    ASSERT_EQ(atCefs.size(), 1u) << "cefs.mbn was opened once";
+    EXPECT_TRUE(atCefs.front().cefsWriting);
+    EXPECT_TRUE(atCefs.front().RestorePending());
+    EXPECT_EQ(atCefs.front().fullDownload,
+              GetParam() == CardKind::Q7k ? upgrade::FullDownloadReason::Q7k : upgrade::FullDownloadReason::Override);
+    EXPECT_FALSE(Record().RestorePending());
+}
+
 INSTANTIATE_TEST_SUITE_P(BothKindsOfCard, RetryAfterTheWipe, ::testing::Values(CardKind::Q7k, CardKind::NeedsOverride),
                          KindName);
 
