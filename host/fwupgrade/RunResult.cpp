@@ -68,12 +68,12 @@ std::string SummaryText(const RunResult& r) {
     };
     text += "  NV backup:   " + where(r.channelNvm, r.channelNvmWritten) + "\n";
     text += "  lock backup: " + where(r.lockBackup, r.lockBackupWritten) + "\n";
+    if (!r.keptBackup.empty() && r.exitStatus == 0) text += "  kept backup: " + r.keptBackup + "\n";
     if (!r.logFile.empty()) text += "  log:         " + r.logFile + "\n";
     if (r.leftInProgrammer)
         text += "  The card still runs its flash programmer: unplug it and plug it back in before it works as a "
                 "modem.\n";
     if (!r.cardState.empty()) text += "  The card was last seen " + r.cardState + ".\n";
-    if (!r.keptBackup.empty() && r.exitStatus == 0) text += "  kept backup: " + r.keptBackup + "\n";
     if (!r.keptBackup.empty() && r.exitStatus != 0)
         text += "  Its data is safe: NV items, Wi-Fi address and lock files are kept in " + r.keptBackup + "\n";
     if (!r.rescueCommand.empty()) text += "  To rescue the card run: " + r.rescueCommand + "\n";
