@@ -206,6 +206,9 @@ int32_t UpgradeModule::RescueCard(int32_t port, const std::u16string& packageFol
     if (state != CardState::BootDownloader && state != CardState::FlashProgrammer) return fail();
     if (!TakeRescueBackup() || !LoadNv22FromBackup(run)) return fail();
     bFullDownload = 1;
+    // The card is outside its firmware: from here a host treats the rescue
+    // as a run past the switch.
+    ShowRatio(6);
 
     if (state == CardState::BootDownloader) {
         ShowRatio(7);
