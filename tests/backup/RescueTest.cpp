@@ -119,3 +119,26 @@ TEST_F(Rescue, WithoutABackupACardOutsideItsFirmwareIsLeftAlone) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace backup_test;
+
+// The new firmware starts on its AT-command port: the probes before the ESN
+// request must not keep the switch to diagnostics from working.
+TEST_F(CardRunFixture, ACardOnItsAtPortIsFoundInItsFirmware) {
+    sim::CardData data = sim::DefaultCardData();
+    data.startInAtMode = true;
+    Plug(data);
+    upgrade::UpgradeModule module;
+    packet::CPacket packet;
+    EXPECT_EQ(module.ProbeCardState(packet, kPort), upgrade::CardState::Firmware);
+    EXPECT_EQ(module.m_dwCardEsn, data.esn);
+    EXPECT_EQ(card_->Mode(), sim::CardMode::Diagnostic);
+    packet.Close();
+
+    opener_.Detach(kPort);
+    EXPECT_EQ(module.ProbeCardState(packet, kPort), upgrade::CardState::Absent);
+}
+
+}  // namespace
