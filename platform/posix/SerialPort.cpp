@@ -15,6 +15,9 @@
 #include <cstdlib>
 #include <utility>
 
+#include "platform/Trace.h"
+#include "platform/posix/UsbSerial.h"
+
 namespace platform {
 
 namespace {
@@ -195,10 +198,19 @@ private:
     PortTimeouts timeouts_;
 };
 
+// COM n is the pattern's device, or, for a card pinned to a USB port, the
+// tty found under that port at this very open: the card re-enumerates at
+// each mode change and may come back under another name and number.
 class PosixComPortOpener final : public ComPortOpener {
 public:
     std::unique_ptr<ComPort> Open(const std::u16string&, int32_t portNumber) override {
-        return OpenPosixComPort(ComPortDevicePath(portNumber));
+        const auto pin = posix::PinFromEnvironment();
+        if (!pin) return OpenPosixComPort(ComPortDevicePath(portNumber));
+        const auto tty = posix::ResolvePinnedTty(posix::UsbTreeFromEnvironment(), *pin);
+        if (!tty) return nullptr;   // nothing under the port yet: the caller's open retries wait for it
+        WriteLog(FW_SERIAL_SOURCE, __LINE__, u"CSerial::Open", u"COM%d is %s (USB port %s, interface %d)", portNumber,
+                 Utf8ToWide(*tty).c_str(), Utf8ToWide(pin->usbPort).c_str(), pin->interfaceNumber);
+        return OpenPosixComPort(*tty);
     }
 };
 
