@@ -38,6 +38,14 @@ int ParseCardsimOptions(int argc, char** argv, CardsimOptions& options) {
     app.add_option("--link", options.frontEnd.link, "Stable path of the card's current terminal");
     app.add_option("--wine-dosdevice", options.frontEnd.wineDosDevice,
                    "Also keep this Wine dosdevices link (DIR/comN) on the current terminal");
+    app.add_option("--usb-sysfs", options.frontEnd.usb.sysRoot,
+                   "Also show the card on a USB port in this stand-in for /sys (needs --usb-devfs)");
+    app.add_option("--usb-devfs", options.frontEnd.usb.devRoot, "The stand-in for /dev that holds the card's tty node");
+    app.add_option("--usb-port", options.frontEnd.usb.usbPort, "The USB port's sysfs name")->capture_default_str();
+    app.add_option("--usb-tty-numbers", options.frontEnd.usb.ttyNumbers,
+                   "The ttyUSB number wished for at each appearance on the bus, the last one repeated "
+                   "(a taken number gives the next free one)")
+        ->delimiter(',');
     app.add_option("--state-out", options.frontEnd.stateOut, "Card state JSON, written on exit and on SIGUSR1");
     app.add_option("--transcript", options.transcript, "Every byte both ways, one frame per line");
     app.add_option("--profile", options.profile, "Card state JSON to start from (a state file works too)");
@@ -82,8 +90,13 @@ int ParseCardsimOptions(int argc, char** argv, CardsimOptions& options) {
     options.makePackage = make->parsed();
     options.package.userdata = !noUserdata;
     options.package.splash = !noSplash;
-    if (!options.makePackage && options.frontEnd.link.empty()) {
-        std::fprintf(stderr, "cardsim: --link is required to serve the card (see --help)\n");
+    const bool usbTree = !options.frontEnd.usb.sysRoot.empty();
+    if (usbTree && options.frontEnd.usb.devRoot.empty()) {
+        std::fprintf(stderr, "cardsim: --usb-sysfs needs --usb-devfs\n");
+        return 2;
+    }
+    if (!options.makePackage && options.frontEnd.link.empty() && !usbTree) {
+        std::fprintf(stderr, "cardsim: --link or --usb-sysfs is required to serve the card (see --help)\n");
         return 2;
     }
     return -1;

@@ -34,7 +34,8 @@ bool ReplaceSymlink(const std::string& target, const std::string& link, std::str
     return true;
 }
 
-PtyFrontEnd::PtyFrontEnd(Card& card, FrontEndOptions options) : card_(card), options_(std::move(options)) {}
+PtyFrontEnd::PtyFrontEnd(Card& card, FrontEndOptions options)
+    : card_(card), options_(std::move(options)), usbTree_(options_.usb) {}
 
 PtyFrontEnd::~PtyFrontEnd() { HangUp(); }
 
@@ -66,7 +67,16 @@ bool PtyFrontEnd::OpenTerminal(std::string& error) {
         ::cfmakeraw(&settings);
         ::tcsetattr(slave_, TCSANOW, &settings);
     }
-    if (!ReplaceSymlink(slaveName, options_.link, error)) {
+    // The USB tree before the link: whoever waits for the link finds the
+    // card on its port too.
+    if (!usbTree_.Appear(card_.Mode(), slaveName, error)) {
+        HangUp();
+        return false;
+    }
+    if (usbTree_.Enabled())
+        std::fprintf(stderr, "cardsim: on the bus in %s mode as %s\n", ModeName(card_.Mode()),
+                     usbTree_.CurrentNode().c_str());
+    if (!options_.link.empty() && !ReplaceSymlink(slaveName, options_.link, error)) {
         HangUp();
         return false;
     }
@@ -80,6 +90,7 @@ bool PtyFrontEnd::OpenTerminal(std::string& error) {
 }
 
 void PtyFrontEnd::HangUp() {
+    usbTree_.Leave();
     if (!options_.link.empty()) ::unlink(options_.link.c_str());
     if (!options_.wineDosDevice.empty()) ::unlink(options_.wineDosDevice.c_str());
     if (slave_ >= 0) ::close(slave_);

@@ -1,7 +1,8 @@
 // The card on a pseudo-terminal: raw mode, a stable link path to the current
 // terminal, a re-enumeration at every mode change (the old terminal hangs up,
 // the link disappears, a new terminal appears under the same link once the
-// card is back on the bus), an optional Wine dosdevices link.
+// card is back on the bus), an optional Wine dosdevices link, and an optional
+// stand-in sysfs tree that shows the card on a USB port.
 #pragma once
 
 #include <csignal>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "sim/Card.h"
+#include "sim/UsbBusTree.h"
 
 namespace sim {
 
@@ -16,6 +18,7 @@ struct FrontEndOptions {
     std::string link;            // stable path of the current terminal
     std::string wineDosDevice;   // e.g. ~/.wine/dosdevices/com5; "" when unused
     std::string stateOut;        // state JSON written on exit and on request
+    UsbBusOptions usb;           // the card's USB port in a stand-in sysfs tree; unused when its root is ""
     uint32_t pollMs = 1;
 };
 
@@ -40,6 +43,7 @@ private:
 
     Card& card_;
     FrontEndOptions options_;
+    UsbBusTree usbTree_;
     int master_ = -1;
     int slave_ = -1;
     uint32_t generation_ = 0;

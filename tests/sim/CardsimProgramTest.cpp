@@ -233,3 +233,45 @@ TEST_F(CardsimProgram, ProfileAndScenarioShapeTheCard) {
                             " > /dev/null 2>&1";
     EXPECT_NE(std::system(bad.c_str()), 0);
 }
+
+TEST_F(CardsimProgram, ShowsTheCardOnAUsbPortWithTheNextFreeTtyAtEachAppearance) {
+    const fs::path sys = dir_ / "sys";
+    const fs::path dev = dir_ / "dev";
+    const fs::path devices = sys / "bus/usb/devices";
+    fs::create_directories(dev);
+    std::ofstream(dev / "ttyUSB2") << "";   // held by something else
+    auto firstLine = [](const fs::path& path) {
+        std::string line;
+        std::ifstream in(path);
+        std::getline(in, line);
+        return line;
+    };
+    Start({"--usb-sysfs", sys.string(), "--usb-devfs", dev.string(), "--usb-port", "2-1", "--usb-tty-numbers", "2",
+           "--reenum-delay", "400", "--leave-delay", "50"});
+    ASSERT_TRUE(WaitFor([&] { return LinkExists(dev / "ttyUSB3"); }, 5000));
+    // In its firmware: the card's port on interface 1, a modem port beside it.
+    EXPECT_EQ(firstLine(devices / "2-1/idVendor"), "2e1a");
+    EXPECT_EQ(firstLine(devices / "2-1/idProduct"), "0081");
+    EXPECT_EQ(firstLine(devices / "2-1:1.1/bInterfaceNumber"), "01");
+    EXPECT_TRUE(fs::is_directory(devices / "2-1:1.1/ttyUSB3"));
+    EXPECT_TRUE(fs::is_directory(devices / "2-1:1.0/tty/ttyACM0"));
+    EXPECT_TRUE(LinkExists(dev / "ttyACM0"));
+
+    const int fd = OpenRaw(dev / "ttyUSB3");
+    ASSERT_GE(fd, 0);
+    const Bytes toDownload{0x3A, 0xA1, 0x6E, 0x7E};
+    ASSERT_EQ(::write(fd, toDownload.data(), toDownload.size()), 4);
+    EXPECT_EQ(ReadFrame(fd, 3000), toDownload);
+    EXPECT_TRUE(WaitFor([&] { return !fs::exists(devices / "2-1"); }, 3000));
+    ::close(fd);
+    // Back in its boot downloader: another product, one interface.
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(devices / "2-1:1.0/ttyUSB3"); }, 5000));
+    EXPECT_EQ(firstLine(devices / "2-1/idProduct"), "0082");
+    EXPECT_FALSE(fs::exists(devices / "2-1:1.1"));
+    EXPECT_FALSE(LinkExists(dev / "ttyACM0"));
+
+    EXPECT_EQ(Stop(), 0);
+    EXPECT_FALSE(fs::exists(devices / "2-1"));
+    EXPECT_FALSE(LinkExists(dev / "ttyUSB3"));
+    EXPECT_TRUE(fs::exists(dev / "ttyUSB2"));
+}
