@@ -7,6 +7,7 @@
 #include <ctime>
 #include <iostream>
 
+#include "host/fwupgrade/CardAim.h"
 #include "host/fwupgrade/CardBackup.h"
 #include "host/fwupgrade/FailureReport.h"
 #include "host/fwupgrade/History.h"
@@ -44,10 +45,19 @@ class CardDataRun {
 public:
     CardDataRun(const CardDataOptions& options, const char* kind)
         : options_(options), kind_(kind), started_(std::time(nullptr)), steady_(std::chrono::steady_clock::now()) {
-        result_.device = options.device.empty() ? "COM" + std::to_string(options.port) : options.device;
-        result_.port = options.device.empty() ? options.port : kDevicePort;
+        const CardName card{options.device, options.usbPort};
+        const bool named = !options.device.empty() || !options.usbPort.empty();
+        result_.device = named ? card.Label() : "COM" + std::to_string(options.port);
+        result_.port = named ? kDevicePort : options.port;
         result_.folder = AbsolutePath(".");
-        if (!options.device.empty()) ::setenv("FWUPGRADE_PORT_PATTERN", options.device.c_str(), 1);
+    }
+
+    // Points the module's port at the card; says how it is followed.
+    bool Aim() {
+        std::string pinName, note, error;
+        if (!AimAtCard({options_.device, options_.usbPort}, pinName, note, error)) return Fail(kExitUsage, error);
+        if (!note.empty()) std::cout << note << "\n";
+        return true;
     }
 
     bool OpenLog() {
@@ -154,7 +164,7 @@ bool EverythingRestored(const upgrade::BackupRecord& r) {
 
 int RunBackupCommand(const CardDataOptions& options) {
     CardDataRun run(options, "backup");
-    if (!run.OpenLog()) return run.Finish("");
+    if (!run.Aim() || !run.OpenLog()) return run.Finish("");
     // Without --to, the files are put together in a folder of their own
     // and, once kept, that folder's copies are removed.
     const bool staged = options.folder.empty();
@@ -194,7 +204,7 @@ int RunBackupCommand(const CardDataOptions& options) {
 
 int RunRestoreCommand(const CardDataOptions& options) {
     CardDataRun run(options, "restore");
-    if (!run.OpenLog()) return run.Finish("");
+    if (!run.Aim() || !run.OpenLog()) return run.Finish("");
     std::string from = options.folder.empty() ? std::string() : AbsolutePath(options.folder);
     upgrade::UpgradeModule& module = run.Module();
     packet::CPacket packet;

@@ -13,6 +13,7 @@ namespace fwupgrade {
 struct CardDataOptions {
     int32_t port = -1;        // --port N
     std::string device;       // --device PATH
+    std::string usbPort;      // --usb-port PORT
     std::string folder;       // backup: --to DIR; restore: --from DIR
     bool force = false;       // restore: a backup of another ESN
     std::string logFile;

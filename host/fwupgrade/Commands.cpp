@@ -6,9 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <set>
 
 #include <nlohmann/json.hpp>
 
+#include "host/fwupgrade/CardAim.h"
 #include "host/fwupgrade/FailureReport.h"
 #include "host/fwupgrade/History.h"
 #include "host/fwupgrade/PackageCheck.h"
@@ -27,10 +29,33 @@ bool OutputIsTerminal() {
 
 namespace {
 
-int UpgradeSeveral(const UpgradeOptions& options) {
+// Every card pinned to its USB port before the first worker starts, while
+// each card is still where it was named; two names of one card refused.
+bool PinCards(const std::vector<CardName>& cards, WorkerPlan& plan) {
+    const platform::posix::UsbTree tree = platform::posix::UsbTreeFromEnvironment();
+    std::set<std::string> seen;
+    for (const CardName& card : cards) {
+        std::string error;
+        const auto pin = PinOfCard(card, tree, error);
+        if (!error.empty()) {
+            std::cerr << "upgrade: " << card.Label() << ": " << error << "\n";
+            return false;
+        }
+        const std::string pinName = pin ? PinName(*pin) : "";
+        if (pin && !seen.insert(pin->usbPort).second) {
+            std::cerr << "upgrade: the card on USB port " << pin->usbPort << " is named more than once\n";
+            return false;
+        }
+        plan.devices.push_back(card.Label());
+        plan.usbPorts.push_back(pinName);
+    }
+    return true;
+}
+
+int UpgradeSeveral(const UpgradeOptions& options, const std::vector<CardName>& cards) {
     WorkerPlan plan;
     plan.executable = SelfExecutable();
-    plan.devices = options.devices;
+    if (!PinCards(cards, plan)) return kExitUsage;
     plan.package = options.package;
     plan.workRoot = options.workRoot;
     plan.pluginPath = options.pluginPath;
@@ -47,23 +72,24 @@ int UpgradeSeveral(const UpgradeOptions& options) {
         return kExitOther;
     }
     std::ostream& out = std::cout;
-    ProgressView view(out, options.devices, OutputIsTerminal());
+    const std::vector<std::string>& labels = plan.devices;
+    ProgressView view(out, labels, OutputIsTerminal());
     WorkerEvents events;
     if (options.json) {
         events.progress = [&](size_t card, int percent) {
-            out << nlohmann::json{{"event", "progress"}, {"card", card}, {"device", options.devices[card]},
+            out << nlohmann::json{{"event", "progress"}, {"card", card}, {"device", labels[card]},
                                   {"percent", percent}}
                        .dump()
                 << std::endl;
         };
         events.notice = [&](size_t card, const std::string& text) {
-            out << nlohmann::json{{"event", "notice"}, {"card", card}, {"device", options.devices[card]}, {"text", text}}
+            out << nlohmann::json{{"event", "notice"}, {"card", card}, {"device", labels[card]}, {"text", text}}
                        .dump()
                 << std::endl;
         };
     } else {
         events.progress = [&](size_t card, int percent) { view.Update(card, percent); };
-        events.notice = [&](size_t card, const std::string& text) { view.Message(options.devices[card] + ": " + text); };
+        events.notice = [&](size_t card, const std::string& text) { view.Message(labels[card] + ": " + text); };
         events.finished = [&](size_t card, const RunResult& result) {
             view.Finish(card, result.exitStatus == kExitOk            ? "done"
                               : result.exitStatus == kExitInterrupted ? "STOPPED"
@@ -91,10 +117,14 @@ int UpgradeSeveral(const UpgradeOptions& options) {
 }  // namespace
 
 int RunUpgrade(const UpgradeOptions& options) {
-    if (options.devices.size() > 1) return UpgradeSeveral(options);
+    std::vector<CardName> cards;
+    for (const auto& device : options.devices) cards.push_back({device, ""});
+    for (const auto& usbPort : options.usbPorts) cards.push_back({"", usbPort});
+    if (cards.size() > 1) return UpgradeSeveral(options, cards);
     SingleRunRequest request;
-    if (options.devices.size() == 1) {
-        request.device = options.devices[0];
+    if (cards.size() == 1) {
+        request.device = cards[0].device;
+        request.usbPort = cards[0].usbPort;
         request.port = 1;
     } else {
         request.port = options.port;
@@ -114,7 +144,8 @@ int RunUpgrade(const UpgradeOptions& options) {
 int RunRescue(const RescueOptions& options) {
     SingleRunRequest request;
     request.device = options.device;
-    request.port = options.device.empty() ? options.port : 1;
+    request.usbPort = options.usbPort;
+    request.port = options.device.empty() && options.usbPort.empty() ? options.port : 1;
     request.package = options.package;
     request.logFile = options.logFile;
     request.json = options.json;
@@ -175,6 +206,7 @@ int RunDetect(const DetectOptions& options) {
         std::snprintf(id, sizeof id, "%04x:%04x", device.vendor, device.product);
         std::cout << device.path << "  " << id;
         if (!device.interfaceNumber.empty()) std::cout << "  interface " << device.interfaceNumber;
+        if (!device.usbPort.empty()) std::cout << "  usb-port " << device.usbPort;
         std::cout << (ok ? "  supported" : "  not supported") << "\n";
         for (const auto& link : device.stableLinks) std::cout << "    " << link << "\n";
     }

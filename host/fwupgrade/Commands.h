@@ -10,6 +10,7 @@ namespace fwupgrade {
 struct UpgradeOptions {
     int32_t port = -1;                   // --port N
     std::vector<std::string> devices;    // --device PATH (one or more)
+    std::vector<std::string> usbPorts;   // --usb-port PORT (one or more)
     std::string package;
     std::string logFile;
     bool json = false;
@@ -38,6 +39,7 @@ struct DetectOptions {
 struct RescueOptions {
     int32_t port = -1;
     std::string device;
+    std::string usbPort;
     std::string package;
     std::string from;         // a kept backup to restore instead of the package folder's
     std::string logFile;

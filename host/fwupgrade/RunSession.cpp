@@ -203,7 +203,10 @@ void RunSession::ReportLocked(const RunResult& result) {
     RunRecord record = record_;
     record.card = GatherCardFacts(findings_.Findings(), result.channelNvm, started_);
     if (record.card.keptBackup.empty()) record.card.keptBackup = result.keptBackup;
-    record.stableDevice = StableDevicePath(request_.device.empty() ? PortDevicePath(request_.port) : request_.device);
+    // A card followed on a USB port is known by that port: its device names
+    // change with its restarts.
+    record.stableDevice = !request_.usbPort.empty() ? "usb-port:" + request_.usbPort
+                          : StableDevicePath(request_.device.empty() ? PortDevicePath(request_.port) : request_.device);
     if (result.exitStatus == kExitFailed || result.exitStatus == kExitInterrupted) record.failedStep = failure_.CurrentStep();
     const auto now = std::chrono::steady_clock::now();
     record.phases = phases_.Durations(now);
@@ -220,6 +223,11 @@ void RunSession::WriteCardFolderLocked(const RunResult& result, const nlohmann::
     std::string error;
     if (!AppendHistory(request_.cardFolder + "/" + kHistoryFileName, entry, error))
         std::cerr << "fwupgrade: " << error << "\n";
+}
+
+void RunSession::Notice(const std::string& text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    NoticeLocked(text);
 }
 
 void RunSession::NoticeLocked(const std::string& text) {
@@ -239,8 +247,11 @@ void RunSession::EndNowLocked(RunResult result) {
 }
 
 std::string RunSession::RescueCommand() const {
-    const std::string card = request_.device.empty() ? "--port " + std::to_string(request_.port)
-                                                     : "--device " + ShellWord(request_.device);
+    // A pinned card is named by its USB port: its device path does not
+    // outlive the restarts of a run.
+    const std::string card = !request_.usbPort.empty()  ? "--usb-port " + ShellWord(request_.usbPort)
+                             : request_.device.empty() ? "--port " + std::to_string(request_.port)
+                                                       : "--device " + ShellWord(request_.device);
     return "fwupgrade rescue " + card + " --package " + ShellWord(record_.package);
 }
 

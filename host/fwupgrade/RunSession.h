@@ -39,6 +39,8 @@ public:
     void OnTrace(const TraceEntry& entry);
     void OnProgress(int percent);
     void OnSignal(int signal);
+    // One line for the user, in the log too.
+    void Notice(const std::string& text);
 
     // The module's answer in plain words.
     FailureSummary Summarize(int32_t code);

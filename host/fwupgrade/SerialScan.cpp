@@ -3,10 +3,12 @@
 #include <dirent.h>
 #include <limits.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 
 #include <algorithm>
-#include <fstream>
+#include <cstdio>
+
+#include "host/fwupgrade/CardAim.h"
+#include "platform/posix/UsbSerial.h"
 
 namespace fwupgrade {
 
@@ -25,37 +27,10 @@ std::vector<std::string> Entries(const std::string& folder) {
     return names;
 }
 
-bool ReadFirstLine(const std::string& path, std::string& out) {
-    std::ifstream in(path);
-    if (!in || !std::getline(in, out)) return false;
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ')) out.pop_back();
-    return true;
-}
-
-bool ReadHex16(const std::string& path, uint16_t& out) {
-    std::string text;
-    if (!ReadFirstLine(path, text) || text.empty() || text.size() > 4) return false;
-    unsigned value = 0;
-    for (char c : text) {
-        value <<= 4;
-        if (c >= '0' && c <= '9') value |= static_cast<unsigned>(c - '0');
-        else if (c >= 'a' && c <= 'f') value |= static_cast<unsigned>(c - 'a' + 10);
-        else if (c >= 'A' && c <= 'F') value |= static_cast<unsigned>(c - 'A' + 10);
-        else return false;
-    }
-    out = static_cast<uint16_t>(value);
-    return true;
-}
-
 std::string RealPath(const std::string& path) {
     char resolved[PATH_MAX];
     if (::realpath(path.c_str(), resolved) == nullptr) return {};
     return resolved;
-}
-
-bool Exists(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0;
 }
 
 }  // namespace
@@ -67,26 +42,22 @@ uint32_t IdentityForMessage(uint16_t vendor, uint16_t product) {
 
 std::vector<SerialDevice> ScanSerialDevices(const std::string& sysRoot, const std::string& devRoot) {
     std::vector<SerialDevice> devices;
-    const std::string ttyClass = sysRoot + "/class/tty";
-    const std::string stop = RealPath(sysRoot);
-    for (const auto& name : Entries(ttyClass)) {
-        std::string folder = RealPath(ttyClass + "/" + name + "/device");
-        if (folder.empty()) continue;
-        SerialDevice device;
-        device.name = name;
-        device.path = devRoot + "/" + name;
-        ReadFirstLine(folder + "/bInterfaceNumber", device.interfaceNumber);
-        bool found = false;
-        // Walk up from the tty's device to the USB device that owns it.
-        while (!folder.empty() && folder != stop && folder != "/") {
-            if (Exists(folder + "/idVendor") && Exists(folder + "/idProduct")) {
-                found = ReadHex16(folder + "/idVendor", device.vendor) && ReadHex16(folder + "/idProduct", device.product);
-                break;
-            }
-            if (device.interfaceNumber.empty()) ReadFirstLine(folder + "/bInterfaceNumber", device.interfaceNumber);
-            folder = folder.substr(0, folder.rfind('/'));
+    const platform::posix::UsbTree tree{sysRoot, devRoot};
+    for (const auto& port : platform::posix::OccupiedUsbPorts(tree)) {
+        const auto identity = platform::posix::UsbIdentityOf(tree, port);
+        if (!identity) continue;
+        for (const auto& found : platform::posix::SerialInterfacesOf(tree, port)) {
+            SerialDevice device;
+            device.name = found.ttyName;
+            device.path = devRoot + "/" + found.ttyName;
+            device.vendor = identity->first;
+            device.product = identity->second;
+            char number[4];
+            std::snprintf(number, sizeof number, "%02x", static_cast<unsigned>(found.interfaceNumber));
+            device.interfaceNumber = number;
+            device.usbPort = PinName({port, found.interfaceNumber});
+            devices.push_back(device);
         }
-        if (found) devices.push_back(device);
     }
     const std::string byId = devRoot + "/serial/by-id";
     for (const auto& link : Entries(byId)) {

@@ -15,11 +15,13 @@ struct SerialDevice {
     uint16_t vendor = 0;
     uint16_t product = 0;
     std::string interfaceNumber;         // "00", "01", ... when the port is a USB interface
+    std::string usbPort;                 // "1-1.2:1.0": the USB port and interface, as --usb-port takes it
 };
 
-// Lists the tty devices below <sysRoot>/class/tty that sit on a USB device
-// (an ancestor folder with idVendor and idProduct). devRoot is where the
-// device nodes and /dev/serial/by-id live.
+// Lists the serial interfaces of the USB devices below
+// <sysRoot>/bus/usb/devices, one per tty, with the device's identity and the
+// USB port they sit on. devRoot is where the device nodes and
+// /dev/serial/by-id live.
 std::vector<SerialDevice> ScanSerialDevices(const std::string& sysRoot = "/sys", const std::string& devRoot = "/dev");
 
 // The identity as message 1026 takes it: in memory the vendor number then

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "host/fwupgrade/CardAim.h"
 #include "host/fwupgrade/CardBackup.h"
 #include "host/fwupgrade/FailureReport.h"
 #include "host/fwupgrade/LinkedModule.h"
@@ -22,7 +23,8 @@ constexpr int32_t kPackageRejectedCode = -13313;
 RunResult BaseResult(const SingleRunRequest& request) {
     RunResult result;
     result.port = request.port;
-    result.device = request.device.empty() ? "COM" + std::to_string(request.port) : request.device;
+    const bool named = !request.device.empty() || !request.usbPort.empty();
+    result.device = named ? CardName{request.device, request.usbPort}.Label() : "COM" + std::to_string(request.port);
     const std::string package = AbsolutePath(request.package);
     result.channelNvm = package + "/" + kChannelNvFile;
     result.lockBackup = AbsolutePath(kLockBackupFile);
@@ -87,20 +89,14 @@ int32_t RescueWithLinkedModule(RunSession& session, const SingleRunRequest& requ
     return code;
 }
 
-RunResult Upgrade(RunSession& session, const SingleRunRequest& request) {
+RunResult Upgrade(RunSession& session, const SingleRunRequest& request, const std::string& aimNote) {
     const std::string package = AbsolutePath(request.package);
-    if (!request.device.empty()) {
-        // The serial layer maps the COM number through this pattern; a
-        // pattern without %d names one device whatever the number.
-        if (request.device.find('%') != std::string::npos)
-            return NotStarted(session, kExitUsage, "The device path must not contain '%'.");
-        ::setenv("FWUPGRADE_PORT_PATTERN", request.device.c_str(), 1);
-    }
     RunLock lock;
     std::string error;
     if (!lock.Acquire({package, session.Base().folder}, error)) return NotStarted(session, kExitOther, "Not started: " + error + ".");
     // The log is emptied only once this run holds the folders.
     if (!session.OpenLog(error)) return NotStarted(session, kExitOther, error + ".");
+    if (!aimNote.empty()) session.Notice(aimNote);
     RunResult rejected;
     if (PackageRejected(session, package, rejected)) return rejected;
     session.SetPackageDigest(PackageDigest(package));
@@ -142,10 +138,17 @@ RunResult Upgrade(RunSession& session, const SingleRunRequest& request) {
 
 }  // namespace
 
-RunResult RunSingleCard(const SingleRunRequest& request, std::ostream& out) {
-    RunSession session(request, out, BaseResult(request));
+RunResult RunSingleCard(const SingleRunRequest& given, std::ostream& out) {
+    // The card is pinned once, at the start, while it is still where the
+    // user named it; the rescue command then names the pin too.
+    SingleRunRequest request = given;
+    std::string pinName, note, error;
+    const bool aimed = AimAtCard({request.device, request.usbPort}, pinName, note, error);
+    if (!pinName.empty()) request.usbPort = pinName;
+    RunSession session(request, out, BaseResult(given));
     SignalWatch watch([&session](int signal) { session.OnSignal(signal); });
-    return session.Finish(Upgrade(session, request));
+    if (!aimed) return session.Finish(NotStarted(session, kExitUsage, error));
+    return session.Finish(Upgrade(session, request, note));
 }
 
 }  // namespace fwupgrade

@@ -14,7 +14,8 @@ namespace fwupgrade {
 
 struct SingleRunRequest {
     int32_t port = 1;
-    std::string device;      // set: FWUPGRADE_PORT_PATTERN is pointed at it for the run
+    std::string device;      // set: the card is followed on the USB port it sits on, or opened by this path
+    std::string usbPort;     // set: the card is followed on this USB port ("1-1.2" or "1-1.2:1.N")
     std::string package;
     std::string logFile;     // empty: a new file in the state folder
     bool json = false;       // progress as JSON lines instead of a bar

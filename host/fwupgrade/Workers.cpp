@@ -180,9 +180,12 @@ void StartWorker(const WorkerPlan& plan, Worker& w, SignalRelay& relay) {
         return;
     }
     w.result.folder = folder.folder;
+    // Each worker follows its own card by its own USB port, so two cards
+    // that restart at the same moment cannot swap tty numbers under them.
+    const bool pinned = w.index < plan.usbPorts.size() && !plan.usbPorts[w.index].empty();
     std::vector<std::string> args = {
-        "upgrade", "--json", "--device", AbsolutePath(device), "--package", folder.package,
-        "--log",   folder.folder + "/fwupgrade.log",
+        "upgrade", "--json", pinned ? "--usb-port" : "--device", pinned ? plan.usbPorts[w.index] : AbsolutePath(device),
+        "--package", folder.package, "--log", folder.folder + "/fwupgrade.log",
     };
     if (!plan.pluginPath.empty()) args.insert(args.end(), {"--plugin", AbsolutePath(plan.pluginPath)});
     w.pid = Spawn(plan.executable, args, folder.folder, WorkerEnvironment(plan.command, folder.folder), w.fd, error);

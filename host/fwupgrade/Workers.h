@@ -21,7 +21,8 @@ namespace fwupgrade {
 
 struct WorkerPlan {
     std::string executable;              // this program
-    std::vector<std::string> devices;    // one card each
+    std::vector<std::string> devices;    // one card each, as shown
+    std::vector<std::string> usbPorts;   // per card: the USB port it is followed on, "" (or none) for its device path
     std::string package;                 // the shared package folder
     std::string workRoot;                // card folders are made below it
     std::string pluginPath;              // handed on to the workers when set

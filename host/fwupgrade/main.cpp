@@ -26,16 +26,24 @@ std::string CommandLine(int argc, char** argv) {
 
 namespace {
 
-// --port N or --device PATH, one of them.
-void AddCardOptions(CLI::App* command, int32_t& port, std::string& device) {
+constexpr const char* kUsbPortHelp =
+    "USB port the card is plugged into, as sysfs names it (e.g. 1-1.2, or 1-1.2:1.0 for one interface; "
+    "fwupgrade detect shows it): the card is followed there through its restarts";
+
+// --port N, --device PATH or --usb-port PORT, one of them.
+void AddCardOptions(CLI::App* command, int32_t& port, std::string& device, std::string& usbPort) {
     auto* portOpt = command->add_option("--port", port, "COM port number of the card")->check(CLI::Range(0, 255));
     auto* deviceOpt = command->add_option("--device", device, "Serial device of the card, e.g. /dev/serial/by-id/...");
+    auto* usbOpt = command->add_option("--usb-port", usbPort, kUsbPortHelp);
     portOpt->excludes(deviceOpt);
+    portOpt->excludes(usbOpt);
+    deviceOpt->excludes(usbOpt);
 }
 
-bool CardGiven(const char* command, int32_t port, const std::string& device) {
-    if (port >= 0 || !device.empty()) return true;
-    std::cerr << command << ": give the card with --port N or --device PATH (a device path cannot be empty)\n";
+bool CardGiven(const char* command, int32_t port, const std::string& device, const std::string& usbPort) {
+    if (port >= 0 || !device.empty() || !usbPort.empty()) return true;
+    std::cerr << command
+              << ": give the card with --port N, --device PATH or --usb-port PORT (a device path cannot be empty)\n";
     return false;
 }
 
@@ -54,7 +62,11 @@ int main(int argc, char** argv) {
     auto* deviceOpt = up->add_option("--device", upgrade.devices,
                                      "Serial device of a card, e.g. /dev/serial/by-id/...; repeat it to flash "
                                      "several cards at once, one worker process each");
+    auto* usbPortOpt = up->add_option("--usb-port", upgrade.usbPorts,
+                                      std::string(kUsbPortHelp) + "; repeat it, or mix it with --device, to flash "
+                                                                  "several cards at once");
     portOpt->excludes(deviceOpt);
+    portOpt->excludes(usbPortOpt);
     up->add_option("--package", upgrade.package, "The package folder with the image files")->required();
     up->add_option("--log", upgrade.logFile,
                    "Write the module's trace as text lines to this file instead of a new file in the state folder "
@@ -98,13 +110,13 @@ int main(int argc, char** argv) {
     CardDataOptions backup;
     auto* bak = app.add_subcommand("backup", "Save a card's NV items, Wi-Fi address and lock files and keep them; "
                                              "the card stays in its firmware");
-    AddCardOptions(bak, backup.port, backup.device);
+    AddCardOptions(bak, backup.port, backup.device, backup.usbPort);
     bak->add_option("--to", backup.folder, "Put the backup files in this folder too (they are kept in any case)");
     bak->add_option("--log", backup.logFile, "Write the trace to this file instead of the state folder");
 
     CardDataOptions restore;
     auto* res = app.add_subcommand("restore", "Write a kept backup back to a card that runs its firmware");
-    AddCardOptions(res, restore.port, restore.device);
+    AddCardOptions(res, restore.port, restore.device, restore.usbPort);
     res->add_option("--from", restore.folder,
                     "The kept backup folder (default: the card's pending backup, else its newest kept one)");
     res->add_flag("--force", restore.force, "Write a backup of another card (another ESN)");
@@ -113,7 +125,7 @@ int main(int argc, char** argv) {
     RescueOptions rescue;
     auto* rsc = app.add_subcommand("rescue", "Bring back a card an interrupted or failed run left behind: flash the "
                                              "whole package and give the card its data back");
-    AddCardOptions(rsc, rescue.port, rescue.device);
+    AddCardOptions(rsc, rescue.port, rescue.device, rescue.usbPort);
     rsc->add_option("--package", rescue.package, "The package folder with the image files")->required();
     rsc->add_option("--from", rescue.from, "Restore this kept backup instead of the package folder's");
     rsc->add_option("--log", rescue.logFile, "Write the trace to this file instead of the state folder");
@@ -144,8 +156,8 @@ int main(int argc, char** argv) {
                     return kExitUsage;
                 }
             }
-            if (upgrade.port < 0 && upgrade.devices.empty()) {
-                std::cerr << "upgrade: give the card with --port N or --device PATH\n" << up->help();
+            if (upgrade.port < 0 && upgrade.devices.empty() && upgrade.usbPorts.empty()) {
+                std::cerr << "upgrade: give the card with --port N, --device PATH or --usb-port PORT\n" << up->help();
                 return kExitUsage;
             }
             // Two workers on one card would both drive its port.
@@ -158,9 +170,9 @@ int main(int argc, char** argv) {
             }
             return RunUpgrade(upgrade);
         }
-        if (bak->parsed()) return CardGiven("backup", backup.port, backup.device) ? RunBackupCommand(backup) : kExitUsage;
-        if (res->parsed()) return CardGiven("restore", restore.port, restore.device) ? RunRestoreCommand(restore) : kExitUsage;
-        if (rsc->parsed()) return CardGiven("rescue", rescue.port, rescue.device) ? RunRescue(rescue) : kExitUsage;
+        if (bak->parsed()) return CardGiven("backup", backup.port, backup.device, backup.usbPort) ? RunBackupCommand(backup) : kExitUsage;
+        if (res->parsed()) return CardGiven("restore", restore.port, restore.device, restore.usbPort) ? RunRestoreCommand(restore) : kExitUsage;
+        if (rsc->parsed()) return CardGiven("rescue", rescue.port, rescue.device, rescue.usbPort) ? RunRescue(rescue) : kExitUsage;
         if (check->parsed()) return RunCheck(checkPackage, checkJson);
         if (hist->parsed()) return RunHistory(historyJson);
         if (det->parsed()) return RunDetect(detect);

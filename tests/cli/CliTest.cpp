@@ -238,16 +238,17 @@ TEST_F(FwupgradeCli, CheckListsWhatIsWrongWithoutACard) {
 
 TEST_F(FwupgradeCli, DetectAsksTheModuleAboutEachUsbSerialDevice) {
     // Two USB serial devices in a sysfs tree: the card and something else.
-    auto usbDevice = [&](const std::string& name, const std::string& vendor, const std::string& product) {
-        const std::string device = temp_ / ("sys/devices/usb1/" + name);
-        fs::create_directories(device + "/" + name + ":1.0");
+    auto usbDevice = [&](const std::string& port, const std::string& tty, const std::string& vendor,
+                         const std::string& product) {
+        const std::string device = temp_ / ("sys/bus/usb/devices/" + port);
+        fs::create_directories(device);
+        fs::create_directories(device + ":1.0/" + tty);
+        std::ofstream(device + ":1.0/bInterfaceNumber") << "00\n";
         std::ofstream(device + "/idVendor") << vendor << "\n";
         std::ofstream(device + "/idProduct") << product << "\n";
-        fs::create_directories(temp_ / ("sys/class/tty/" + name));
-        fs::create_symlink(device + "/" + name + ":1.0", temp_ / ("sys/class/tty/" + name + "/device"));
     };
-    usbDevice("ttyUSB0", "2e1a", "0081");
-    usbDevice("ttyUSB1", "0403", "6001");
+    usbDevice("1-1", "ttyUSB0", "2e1a", "0081");
+    usbDevice("1-2", "ttyUSB1", "0403", "6001");
     const ProcessOutcome run =
         Fwupgrade({"detect", "--sysfs", temp_ / "sys", "--devfs", temp_ / "dev"});
     EXPECT_EQ(run.exitStatus, 0) << run.err;
@@ -255,7 +256,8 @@ TEST_F(FwupgradeCli, DetectAsksTheModuleAboutEachUsbSerialDevice) {
     EXPECT_EQ(run.out.find("ttyUSB1"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("1 supported card port(s) found."), std::string::npos);
     const ProcessOutcome all = Fwupgrade({"detect", "--all", "--sysfs", temp_ / "sys", "--devfs", temp_ / "dev"});
-    EXPECT_NE(all.out.find("ttyUSB1  0403:6001  not supported"), std::string::npos) << all.out;
+    EXPECT_NE(all.out.find("ttyUSB1  0403:6001  interface 00  usb-port 1-2:1.0  not supported"), std::string::npos)
+        << all.out;
 }
 
 TEST_F(FwupgradeCli, RegisterAndUnregisterTheModule) {

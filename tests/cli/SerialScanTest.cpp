@@ -29,6 +29,11 @@ void MakeTree(const TempFolder& root) {
     fs::create_directories(root / "sys/class/tty/ttyS0");
     fs::create_symlink(usb + "/1-2:1.0", root / "sys/class/tty/ttyUSB0/device");
     fs::create_symlink(root / "sys/devices/platform/serial8250", root / "sys/class/tty/ttyS0/device");
+    // The bus's view: links to the device and its interface, as in /sys.
+    fs::create_directories(root / "sys/bus/usb/devices");
+    fs::create_symlink("../../../devices/pci0000:00/usb1/1-2", root / "sys/bus/usb/devices/1-2");
+    fs::create_symlink("../../../devices/pci0000:00/usb1/1-2/1-2:1.0", root / "sys/bus/usb/devices/1-2:1.0");
+    fs::create_symlink("../../../devices/pci0000:00/usb1", root / "sys/bus/usb/devices/usb1");
     fs::create_directories(root / "dev/serial/by-id");
     WriteText(root / "dev/ttyUSB0", "");
     fs::create_symlink("../../ttyUSB0", root / "dev/serial/by-id/usb-vek_W326-if00");
@@ -44,6 +49,7 @@ TEST(SerialScan, FindsUsbSerialDevicesWithTheirIdentity) {
     EXPECT_EQ(devices[0].vendor, 0x2E1A);
     EXPECT_EQ(devices[0].product, 0x0081);
     EXPECT_EQ(devices[0].interfaceNumber, "00");
+    EXPECT_EQ(devices[0].usbPort, "1-2:1.0");
     ASSERT_EQ(devices[0].stableLinks.size(), 1u);
     EXPECT_EQ(devices[0].stableLinks[0], root / "dev/serial/by-id/usb-vek_W326-if00");
 }
