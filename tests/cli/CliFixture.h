@@ -100,4 +100,16 @@ inline std::vector<int> Percentages(const std::string& out, const std::string& p
     return values;
 }
 
+// A plain progress line ("45%") at or above `percent`.
+inline auto ProgressAtLeast(int percent) {
+    return [percent](const std::string& line) {
+        const std::vector<int> value = Percentages(line + "\n");
+        return !value.empty() && value.front() >= percent;
+    };
+}
+
+inline auto Contains(const std::string& text) {
+    return [text](const std::string& line) { return line.find(text) != std::string::npos; };
+}
+
 }  // namespace fwupgrade

@@ -15,18 +15,6 @@
 namespace fwupgrade {
 namespace {
 
-// A plain progress line ("45%") at or above `percent`.
-auto ProgressAtLeast(int percent) {
-    return [percent](const std::string& line) {
-        const std::vector<int> value = Percentages(line + "\n");
-        return !value.empty() && value.front() >= percent;
-    };
-}
-
-auto Contains(const std::string& text) {
-    return [text](const std::string& line) { return line.find(text) != std::string::npos; };
-}
-
 nlohmann::json ReadJson(const std::string& path) {
     std::ifstream in(path);
     return nlohmann::json::parse(in, nullptr, false);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <iterator>
 #include <fstream>
@@ -44,9 +45,19 @@ std::vector<std::string> CardAppearances(const std::string& cardLog) {
 
 class UsbPortRuns : public FwupgradeCli {
 protected:
+    // Every fwupgrade started here reads the stand-in tree.
+    void SetUp() override {
+        FwupgradeCli::SetUp();
+        ::setenv("FWUPGRADE_SYSFS_ROOT", Sys().c_str(), 1);
+        ::setenv("FWUPGRADE_DEV_ROOT", Dev().c_str(), 1);
+    }
+    void TearDown() override {
+        ::unsetenv("FWUPGRADE_SYSFS_ROOT");
+        ::unsetenv("FWUPGRADE_DEV_ROOT");
+    }
+
     std::string Sys() const { return temp_ / "sys"; }
     std::string Dev() const { return temp_ / "dev"; }
-    testing::Environment TreeEnvironment() const { return {{"FWUPGRADE_SYSFS_ROOT", Sys()}, {"FWUPGRADE_DEV_ROOT", Dev()}}; }
 
     // A card on `port` whose tty takes the given numbers at its appearances.
     void StartUsbCard(CardProcess& card, const std::string& name, const std::string& port, const std::string& numbers) {
@@ -59,7 +70,7 @@ TEST_F(UsbPortRuns, ACardWithANewTtyAtEachRestartIsFollowedAndFlashed) {
     CardProcess card;
     StartUsbCard(card, "card0", "1-1.2", "3,0,5,1");
     const ProcessOutcome run =
-        Fwupgrade({"upgrade", "--device", Dev() + "/ttyUSB3", "--package", Package(), "--log", "trace.log"}, TreeEnvironment());
+        Fwupgrade({"upgrade", "--device", Dev() + "/ttyUSB3", "--package", Package(), "--log", "trace.log"});
     ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("Following the card on USB port 1-1.2, interface 1 (now " + Dev() + "/ttyUSB3)"),
               std::string::npos)
@@ -79,8 +90,7 @@ TEST_F(UsbPortRuns, TwoPinnedCardsWhoseTtyNumbersSwapAreEachFlashedThroughTheirO
     StartUsbCard(cards[0], "card0", "1-1.2", "0,11,1,10");
     StartUsbCard(cards[1], "card1", "1-1.3", "1,10,0,11");
     const ProcessOutcome run = Fwupgrade({"upgrade", "--device", Dev() + "/ttyUSB0", "--usb-port", "1-1.3:1.1",
-                                          "--package", Package(), "--work-dir", "cards"},
-                                         TreeEnvironment());
+                                          "--package", Package(), "--work-dir", "cards"});
     ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("2 of 2 card(s) flashed successfully."), std::string::npos) << run.out;
     std::set<std::string> used[2];
@@ -103,22 +113,42 @@ TEST_F(UsbPortRuns, APortThatDoesNotNameOneCardPortIsRefusedBeforeAnythingStarts
     CardProcess card;
     StartUsbCard(card, "card0", "1-1.2", "4");
     // In its firmware the card shows a modem interface beside its own.
-    ProcessOutcome run = Fwupgrade({"backup", "--usb-port", "1-1.2"}, TreeEnvironment());
+    ProcessOutcome run = Fwupgrade({"backup", "--usb-port", "1-1.2"});
     EXPECT_EQ(run.exitStatus, 2) << run.out << run.err;
     EXPECT_NE(run.out.find("USB port 1-1.2 has 2 serial interfaces: 1-1.2:1.0 (ttyACM0), 1-1.2:1.1 (ttyUSB4)"),
               std::string::npos)
         << run.out;
-    run = Fwupgrade({"upgrade", "--usb-port", "1-9", "--package", Package()}, TreeEnvironment());
+    run = Fwupgrade({"upgrade", "--usb-port", "1-9", "--package", Package()});
     EXPECT_EQ(run.exitStatus, 2) << run.out << run.err;
     EXPECT_NE(run.out.find("Nothing with a serial port is plugged in at USB port 1-9"), std::string::npos) << run.out;
-    run = Fwupgrade({"rescue", "--usb-port", "usb1", "--package", Package()}, TreeEnvironment());
+    run = Fwupgrade({"rescue", "--usb-port", "usb1", "--package", Package()});
     EXPECT_EQ(run.exitStatus, 2) << run.out << run.err;
     EXPECT_NE(run.out.find("'usb1' is not a USB port"), std::string::npos) << run.out;
     // Named by its interface the card is backed up, and detect shows that name.
-    run = Fwupgrade({"backup", "--usb-port", "1-1.2:1.1"}, TreeEnvironment());
+    run = Fwupgrade({"backup", "--usb-port", "1-1.2:1.1"});
     EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
-    run = Fwupgrade({"detect", "--sysfs", Sys(), "--devfs", Dev(), "--all"}, TreeEnvironment());
+    run = Fwupgrade({"detect", "--sysfs", Sys(), "--devfs", Dev(), "--all"});
     EXPECT_NE(run.out.find("usb-port 1-1.2:1.1"), std::string::npos) << run.out;
+}
+
+TEST_F(UsbPortRuns, AnInterruptedRunNamesTheCardByItsPortAndTheRescueFindsItThere) {
+    CardProcess card;
+    StartUsbCard(card, "card0", "1-1.2", "2,6,7,8");
+    auto run = Start({"upgrade", "--device", Dev() + "/ttyUSB2", "--package", Package()});
+    ASSERT_TRUE(run->WaitForLine(ProgressAtLeast(7), kTimeout)) << run->Out();
+    run->Signal(SIGTERM);
+    ASSERT_TRUE(run->WaitForLine(Contains("the run will finish"), kTimeout)) << run->Out();
+    run->Signal(SIGINT);
+    const ProcessOutcome interrupted = run->Wait(kTimeout);
+    EXPECT_EQ(interrupted.exitStatus, 130) << interrupted.out << interrupted.err;
+    // The by-id name and tty it had are gone with the restart: the port stays.
+    EXPECT_NE(interrupted.out.find("  To rescue the card run: fwupgrade rescue --usb-port 1-1.2:1.1 --package " +
+                                   Package() + "\n"),
+              std::string::npos)
+        << interrupted.out;
+    const ProcessOutcome rescued = Fwupgrade({"rescue", "--usb-port", "1-1.2:1.1", "--package", Package()});
+    EXPECT_EQ(rescued.exitStatus, 0) << rescued.out << rescued.err;
+    ExpectFlashed(card, "card0");
 }
 
 }  // namespace
