@@ -9,6 +9,7 @@
 
 #include "host/fwupgrade/CardAim.h"
 #include "host/fwupgrade/CardBackup.h"
+#include "host/fwupgrade/DeviceAccess.h"
 #include "host/fwupgrade/FailureReport.h"
 #include "host/fwupgrade/History.h"
 #include "host/fwupgrade/LinkedModule.h"
@@ -57,7 +58,8 @@ public:
         std::string pinName, note, error;
         if (!AimAtCard({options_.device, options_.usbPort}, pinName, note, error)) return Fail(kExitUsage, error);
         if (!note.empty()) std::cout << note << "\n";
-        return true;
+        const DeviceAccess access = CheckCardAccess(result_.port);
+        return access.exitStatus == kExitOk || Fail(access.exitStatus, access.problem);
     }
 
     bool OpenLog() {

@@ -18,6 +18,10 @@ constexpr int kExitOther = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitRejected = 3;
 constexpr int kExitFailed = 4;
+// The card's device could not be opened, checked before the plug-in loads.
+constexpr int kExitNoDevice = 5;
+constexpr int kExitDeviceDenied = 6;
+constexpr int kExitDeviceBusy = 7;
 constexpr int kExitInterrupted = 130;   // stopped by a signal, as a shell reports SIGINT
 
 int ExitStatusFor(int32_t resultCode);

@@ -4,6 +4,7 @@
 
 #include "host/fwupgrade/CardAim.h"
 #include "host/fwupgrade/CardBackup.h"
+#include "host/fwupgrade/DeviceAccess.h"
 #include "host/fwupgrade/FailureReport.h"
 #include "host/fwupgrade/LinkedModule.h"
 #include "host/fwupgrade/PackageCheck.h"
@@ -100,6 +101,8 @@ RunResult Upgrade(RunSession& session, const SingleRunRequest& request, const st
     RunResult rejected;
     if (PackageRejected(session, package, rejected)) return rejected;
     session.SetPackageDigest(PackageDigest(package));
+    if (const DeviceAccess access = CheckCardAccess(request.port); access.exitStatus != kExitOk)
+        return NotStarted(session, access.exitStatus, access.problem);
 
     bool handled = false;
     RunResult result = session.Base();

@@ -26,6 +26,18 @@ std::string CommandLine(int argc, char** argv) {
 
 namespace {
 
+constexpr const char* kExitCodesHelp =
+    "Exit status:\n"
+    "  0    success\n"
+    "  1    anything else (no plug-in, no state folder, ...)\n"
+    "  2    usage error\n"
+    "  3    the package was rejected (before any card is touched)\n"
+    "  4    the upgrade, rescue, backup or restore failed\n"
+    "  5    no such device\n"
+    "  6    the device may not be opened by this user (permission denied)\n"
+    "  7    the device is busy (held by another process)\n"
+    "  130  stopped by a signal";
+
 constexpr const char* kUsbPortHelp =
     "USB port the card is plugged into, as sysfs names it (e.g. 1-1.2, or 1-1.2:1.0 for one interface; "
     "fwupgrade detect shows it): the card is followed there through its restarts";
@@ -53,6 +65,8 @@ int main(int argc, char** argv) {
     CLI::App app{"fwupgrade: flash USB CDMA data cards (W326) from a firmware package folder"};
     app.require_subcommand(1);
     app.set_help_all_flag("--help-all", "Show the help of every subcommand");
+    app.set_version_flag("--version", std::string("fwupgrade ") + FWUPGRADE_VERSION);
+    app.footer(kExitCodesHelp);
 
     UpgradeOptions upgrade;
     auto* up = app.add_subcommand("upgrade", "Flash one card, or several at once, from a package folder");
@@ -132,9 +146,10 @@ int main(int argc, char** argv) {
     rsc->add_flag("--json", rescue.json, "Progress and result as JSON lines on the output");
 
     std::string registerPlugin;
-    auto* reg = app.add_subcommand("register", "Register the module in the register of host modules");
+    // Maintenance of the register of host modules: kept out of the main help.
+    auto* reg = app.add_subcommand("register", "Register the module in the register of host modules")->group("");
     reg->add_option("--plugin", registerPlugin, "The plug-in library to register");
-    auto* unreg = app.add_subcommand("unregister", "Remove the module from the register of host modules");
+    auto* unreg = app.add_subcommand("unregister", "Remove the module from the register of host modules")->group("");
     unreg->add_option("--plugin", registerPlugin, "The plug-in library to unregister");
 
     IgnoreBrokenPipes();
