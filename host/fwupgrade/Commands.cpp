@@ -155,21 +155,45 @@ int RunRescue(const RescueOptions& options) {
     return RunSingleCard(request, std::cout).exitStatus;
 }
 
+namespace {
+
+std::string SumsState(const PackageReport& report) {
+    if (!report.sumsChecked) return "absent";
+    return report.Accepted() ? "verified" : "refused";
+}
+
+void PrintFiles(const PackageReport& report) {
+    for (const auto& file : report.files) {
+        char size[24];
+        std::snprintf(size, sizeof size, "%12llu", static_cast<unsigned long long>(file.size));
+        std::printf("  %-20s %s bytes  %s\n", file.name.c_str(), size, file.sha256.c_str());
+    }
+    std::fflush(stdout);
+}
+
+}  // namespace
+
 int RunCheck(const std::string& package, bool json) {
-    const PackageReport report = CheckPackage(package);
+    const PackageReport report = CheckPackage(package, {.digestAll = true});
     if (json) {
         nlohmann::json problems = nlohmann::json::array();
         for (const auto& p : report.problems) problems.push_back({{"file", p.file}, {"text", p.text}, {"fatal", p.fatal}});
+        nlohmann::json files = nlohmann::json::array();
+        for (const auto& f : report.files) files.push_back({{"name", f.name}, {"size", f.size}, {"sha256", f.sha256}});
         std::cout << nlohmann::json{{"package", package},
                                     {"accepted", report.Accepted()},
                                     {"userdata", report.hasUserdata},
                                     {"splash", report.hasSplash},
                                     {"bytes", report.totalBytes},
+                                    {"files", files},
+                                    {"sha256sums", SumsState(report)},
                                     {"problems", problems}}
                          .dump(2)
                   << "\n";
         return report.Accepted() ? kExitOk : kExitRejected;
     }
+    std::cout << std::flush;
+    PrintFiles(report);
     for (const auto& p : report.problems) {
         std::cout << (p.fatal ? "error:  " : "note:   ") << (p.file.empty() ? "" : p.file + ": ") << p.text << "\n";
     }
@@ -177,9 +201,31 @@ int RunCheck(const std::string& package, bool json) {
         std::cout << "The package in " << package << " would be rejected.\n";
         return kExitRejected;
     }
+    if (report.sumsChecked) std::cout << "Every file matches " << kSumsFileName << ".\n";
     std::cout << "The package in " << package << " is complete: " << report.totalBytes << " bytes to write"
               << (report.hasUserdata ? "" : ", userdata will be erased") << (report.hasSplash ? "" : ", no splash image")
               << ".\n";
+    return kExitOk;
+}
+
+int RunPackageSums(const std::string& package) {
+    // The list describes the package as it is: a new one replaces an old
+    // one that no longer matches.
+    const PackageReport report = CheckPackage(package, {.digestAll = true, .checkSums = false});
+    if (!report.Accepted()) {
+        for (const auto& p : report.problems)
+            if (p.fatal) std::cout << "error:  " << (p.file.empty() ? "" : p.file + ": ") << p.text << "\n";
+        std::cout << "No " << kSumsFileName << " written: the package in " << package << " is not complete.\n";
+        return kExitRejected;
+    }
+    std::string error;
+    if (!WriteSums(package, report.files, error)) {
+        std::cerr << "fwupgrade: " << error << "\n";
+        return kExitOther;
+    }
+    std::cout << std::flush;
+    PrintFiles(report);
+    std::cout << "Wrote " << package << "/" << kSumsFileName << " (" << report.files.size() << " files).\n";
     return kExitOk;
 }
 

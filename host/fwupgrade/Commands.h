@@ -51,6 +51,8 @@ int RunUpgrade(const UpgradeOptions& options);
 // A card an interrupted or failed run left behind: found in whatever state
 // it is, flashed with the whole package and given its data back.
 int RunRescue(const RescueOptions& options);
+// Writes the package's SHA256SUMS from the files it holds now.
+int RunPackageSums(const std::string& package);
 int RunCheck(const std::string& package, bool json);
 int RunDetect(const DetectOptions& options);
 int RunDemo(const DemoOptions& options);

@@ -6,6 +6,9 @@
 
 #include <algorithm>
 
+#include "platform/Platform.h"
+#include "upgrade/Sha256.h"
+
 namespace fwupgrade {
 
 const std::vector<PackageFile>& PackageFiles() {
@@ -85,13 +88,21 @@ void CheckOne(const std::string& folder, const PackageFile& file, PackageReport&
             {file.name, "holds " + std::to_string(size) + " bytes; images must stay below 2 GiB", true});
     }
     report.totalBytes += size;
+    report.files.push_back({file.name, size, ""});
     if (std::string(file.name) == "userdata.img") report.hasUserdata = true;
     if (std::string(file.name) == "splash.img") report.hasSplash = true;
 }
 
+void DigestFiles(const std::string& folder, PackageReport& report) {
+    for (auto& file : report.files) {
+        if (!upgrade::Sha256OfFile(platform::Utf8ToWide(folder + "/" + file.name), file.sha256))
+            report.problems.push_back({file.name, "cannot be read to the end", true});
+    }
+}
+
 }  // namespace
 
-PackageReport CheckPackage(const std::string& folder) {
+PackageReport CheckPackage(const std::string& folder, PackageCheckOptions options) {
     PackageReport report;
     struct stat info {};
     if (folder.empty() || ::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
@@ -103,6 +114,12 @@ PackageReport CheckPackage(const std::string& folder) {
             {"", "the folder path is too long: the module keeps package paths below 260 characters", true});
     }
     for (const auto& file : PackageFiles()) CheckOne(folder, file, report);
+    const bool listed = options.checkSums && ::access((folder + "/" + kSumsFileName).c_str(), F_OK) == 0;
+    if (options.digestAll || listed) DigestFiles(folder, report);
+    if (!listed || !report.Accepted()) return report;
+    report.sumsChecked = true;
+    for (const auto& problem : CheckSums(folder, report.files).problems)
+        report.problems.push_back({"", problem, true});
     return report;
 }
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "host/fwupgrade/PackageSums.h"
+
 namespace fwupgrade {
 
 enum class PackageFileKind { Table, Header, Loader, Image };
@@ -38,9 +40,16 @@ struct PackageReport {
     bool hasUserdata = false;
     bool hasSplash = false;
     uint64_t totalBytes = 0;
+    std::vector<PackageFileDigest> files;   // the usable files found, with their digests when taken
+    bool sumsChecked = false;               // a SHA256SUMS was there and was checked
     bool Accepted() const;
 };
 
-PackageReport CheckPackage(const std::string& folder);
+struct PackageCheckOptions {
+    bool digestAll = false;   // hash every file; else only when a SHA256SUMS is to be checked
+    bool checkSums = true;    // check the files against the package's SHA256SUMS when it has one
+};
+
+PackageReport CheckPackage(const std::string& folder, PackageCheckOptions options = {});
 
 }  // namespace fwupgrade

@@ -96,6 +96,10 @@ int main(int argc, char** argv) {
     check->add_option("--package", checkPackage, "The package folder")->required();
     check->add_flag("--json", checkJson, "The report as JSON");
 
+    std::string sumsPackage;
+    auto* sums = app.add_subcommand("package-sums", "Write a package folder's SHA256SUMS, which check and upgrade verify");
+    sums->add_option("DIR", sumsPackage, "The package folder")->required();
+
     DetectOptions detect;
     auto* det = app.add_subcommand("detect", "List the serial devices of cards the module supports");
     det->add_flag("--all", detect.all, "List every USB serial device, supported or not");
@@ -189,6 +193,7 @@ int main(int argc, char** argv) {
         if (res->parsed()) return CardGiven("restore", restore.port, restore.device, restore.usbPort) ? RunRestoreCommand(restore) : kExitUsage;
         if (rsc->parsed()) return CardGiven("rescue", rescue.port, rescue.device, rescue.usbPort) ? RunRescue(rescue) : kExitUsage;
         if (check->parsed()) return RunCheck(checkPackage, checkJson);
+        if (sums->parsed()) return RunPackageSums(sumsPackage);
         if (hist->parsed()) return RunHistory(historyJson);
         if (det->parsed()) return RunDetect(detect);
         if (dem->parsed()) return RunDemo(demo);

@@ -79,6 +79,36 @@ TEST_F(FwupgradeCli, ARejectedPackageExitsWith3AndNamesTheMissingFile) {
     EXPECT_FALSE(fs::exists(Package() + "/channel.nvm"));
 }
 
+TEST_F(FwupgradeCli, APackageThatNoLongerMatchesItsSha256sumsIsRefusedBeforeTheCardIsTouched) {
+    CardProcess card;
+    const std::string transcript = temp_ / "card0-transcript.txt";
+    const std::string link = StartCard(card, "card0", {"--transcript", transcript});
+    ProcessOutcome run = Fwupgrade({"package-sums", Package()});
+    ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
+    run = Fwupgrade({"check", "--package", Package()});
+    EXPECT_EQ(run.exitStatus, 0) << run.out;
+    EXPECT_NE(run.out.find("Every file matches SHA256SUMS."), std::string::npos) << run.out;
+    {
+        std::fstream image(Package() + "/system.img", std::ios::in | std::ios::out | std::ios::binary);
+        image.seekp(1000);
+        image.put('\x5A');
+    }
+    run = Fwupgrade({"check", "--package", Package(), "--json"});
+    EXPECT_EQ(run.exitStatus, 3) << run.out;
+    const auto report = nlohmann::json::parse(run.out);
+    EXPECT_EQ(report["sha256sums"], "refused");
+    EXPECT_EQ(report["files"].size(), 16u);
+
+    run = Fwupgrade({"upgrade", "--device", link, "--package", Package()});
+    EXPECT_EQ(run.exitStatus, 3) << run.out << run.err;
+    EXPECT_NE(run.out.find("The package was rejected: system.img does not match SHA256SUMS"), std::string::npos)
+        << run.out;
+    // The card never heard a byte.
+    std::ifstream heard(transcript);
+    std::string line;
+    EXPECT_FALSE(std::getline(heard, line) && line.find(" < ") != std::string::npos) << line;
+}
+
 TEST_F(FwupgradeCli, ACardThatStopsAnsweringHalfWayExitsWith4AndNamesTheStep) {
     CardProcess card;
     // Silent for good from the 30th request the flash programmer gets: the
