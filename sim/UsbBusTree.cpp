@@ -97,18 +97,21 @@ bool UsbBusTree::Appear(CardMode mode, const std::string& terminal, std::string&
     folders_.push_back(device.string());
     if (!WriteLine(device / "idVendor", kVendor, error) || !WriteLine(device / "idProduct", Hex(layout.product, 4), error))
         return false;
-    auto addInterface = [&](int number, const std::string& below) {
+    auto addInterface = [&](int number, const std::string& below, const std::string& driver) {
         const fs::path folder =
             devices / (options_.usbPort + ":" + std::to_string(kConfiguration) + "." + std::to_string(number));
         fs::create_directories(folder, ec);
         folders_.push_back(folder.string());
+        const fs::path driverFolder = fs::path(options_.sysRoot) / "bus/usb/drivers" / driver;
+        fs::create_directories(driverFolder, ec);
+        fs::create_symlink(driverFolder, folder / "driver", ec);
         // The number first, the tty last: a reader never sees a tty without it.
         if (!WriteLine(folder / "bInterfaceNumber", Hex(static_cast<unsigned>(number), 2), error)) return false;
         fs::create_directories(folder / below, ec);
         return !ec;
     };
-    if (!modem.empty() && !addInterface(layout.modemInterface, "tty/" + modem)) return false;
-    if (!addInterface(layout.cardInterface, tty)) return false;
+    if (!modem.empty() && !addInterface(layout.modemInterface, "tty/" + modem, "cdc_acm")) return false;
+    if (!addInterface(layout.cardInterface, tty, "option")) return false;
     node_ = options_.devRoot + "/" + tty;
     return true;
 }

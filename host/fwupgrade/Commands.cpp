@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "host/fwupgrade/CardAim.h"
+#include "host/fwupgrade/CardScan.h"
 #include "host/fwupgrade/FailureReport.h"
 #include "host/fwupgrade/History.h"
 #include "host/fwupgrade/PackageCheck.h"
@@ -229,10 +230,47 @@ int RunPackageSums(const std::string& package) {
     return kExitOk;
 }
 
+namespace {
+
+std::string AccessWords(const FoundCard& card) {
+    return card.canOpen ? "this user can open it" : "this user cannot open it (see fwupgrade's udev rule)";
+}
+
+nlohmann::json CardJson(const FoundCard& card, bool supported) {
+    char identity[16];
+    std::snprintf(identity, sizeof identity, "%04x:%04x", card.vendor, card.product);
+    nlohmann::json interfaces = nlohmann::json::array();
+    for (const auto& i : card.interfaces)
+        interfaces.push_back({{"device", i.path}, {"usb_port", i.usbPort}, {"driver", i.driver}, {"by_id", i.stableLinks}});
+    return {{"device", card.port.path},
+            {"usb_port", card.port.usbPort},
+            {"by_id", card.port.stableLinks.empty() ? "" : card.port.stableLinks.front()},
+            {"identity", identity},
+            {"supported", supported},
+            {"driver", card.port.driver},
+            {"can_open", card.canOpen},
+            {"interfaces", interfaces}};
+}
+
+// One line per card: the port to use and how to reach it, then its by-id name.
+void PrintCard(const FoundCard& card, bool supported) {
+    char identity[16];
+    std::snprintf(identity, sizeof identity, "%04x:%04x", card.vendor, card.product);
+    std::string state = supported ? "supported" : "not supported";
+    if (!supported && card.vendor == kCardVendor) state = "not in its firmware (boot downloader or flash programmer?)";
+    std::cout << card.port.path << "  " << identity << "  " << state << "  --usb-port " << card.port.usbPort
+              << "  driver " << (card.port.driver.empty() ? "none" : card.port.driver) << "  " << AccessWords(card)
+              << "\n";
+    for (const auto& link : card.port.stableLinks) std::cout << "    " << link << "\n";
+}
+
+}  // namespace
+
 int RunDetect(const DetectOptions& options) {
-    const auto devices = ScanSerialDevices(options.sysRoot, options.devRoot);
-    if (devices.empty()) {
-        std::cout << "No USB serial devices found.\n";
+    const std::vector<FoundCard> cards = ScanCards(options.sysRoot, options.devRoot, options.all);
+    if (cards.empty()) {
+        if (options.json) std::cout << nlohmann::json{{"cards", nlohmann::json::array()}}.dump(2) << "\n";
+        else std::cout << (options.all ? std::string("No USB serial devices found.") : NoCardFoundText()) << "\n";
         return kExitOk;
     }
     PluginHostOptions hostOptions;
@@ -243,20 +281,15 @@ int RunDetect(const DetectOptions& options) {
         std::cerr << "fwupgrade: cannot load the upgrade module: " << error << "\n";
         return kExitOther;
     }
-    size_t supported = 0;
-    for (const auto& device : devices) {
-        const bool ok = host.Supports(device.vendor, device.product);
-        if (ok) ++supported;
-        if (!ok && !options.all) continue;
-        char id[16];
-        std::snprintf(id, sizeof id, "%04x:%04x", device.vendor, device.product);
-        std::cout << device.path << "  " << id;
-        if (!device.interfaceNumber.empty()) std::cout << "  interface " << device.interfaceNumber;
-        if (!device.usbPort.empty()) std::cout << "  usb-port " << device.usbPort;
-        std::cout << (ok ? "  supported" : "  not supported") << "\n";
-        for (const auto& link : device.stableLinks) std::cout << "    " << link << "\n";
+    nlohmann::json listed = nlohmann::json::array();
+    for (const auto& card : cards) {
+        const bool supported = host.Supports(card.vendor, card.product);
+        if (options.json) listed.push_back(CardJson(card, supported));
+        else PrintCard(card, supported);
     }
-    std::cout << supported << " supported card port(s) found.\n";
+    if (options.json) std::cout << nlohmann::json{{"cards", listed}}.dump(2) << "\n";
+    else std::cout << cards.size() << (cards.size() == 1 ? " card" : " cards") << (options.all ? " or other device(s)" : "")
+                   << " found.\n";
     return kExitOk;
 }
 

@@ -31,6 +31,7 @@ struct DemoOptions {
 
 struct DetectOptions {
     bool all = false;
+    bool json = false;
     std::string sysRoot = "/sys";
     std::string devRoot = "/dev";
     std::string pluginPath;

@@ -56,6 +56,7 @@ std::vector<SerialDevice> ScanSerialDevices(const std::string& sysRoot, const st
             std::snprintf(number, sizeof number, "%02x", static_cast<unsigned>(found.interfaceNumber));
             device.interfaceNumber = number;
             device.usbPort = PinName({port, found.interfaceNumber});
+            device.driver = found.driver;
             devices.push_back(device);
         }
     }

@@ -16,6 +16,7 @@ struct SerialDevice {
     uint16_t product = 0;
     std::string interfaceNumber;         // "00", "01", ... when the port is a USB interface
     std::string usbPort;                 // "1-1.2:1.0": the USB port and interface, as --usb-port takes it
+    std::string driver;                  // the kernel driver of the interface ("option", "cdc_acm", ...)
 };
 
 // Lists the serial interfaces of the USB devices below

@@ -6,11 +6,13 @@
 #include <set>
 
 #include "host/fwupgrade/CardCommands.h"
+#include "host/fwupgrade/CardScan.h"
 #include "host/fwupgrade/Commands.h"
 #include "host/fwupgrade/LinkedModule.h"
 #include "host/fwupgrade/FailureReport.h"
 #include "host/fwupgrade/PackageView.h"
 #include "host/fwupgrade/SignalWatch.h"
+#include "platform/posix/UsbSerial.h"
 
 using namespace fwupgrade;
 
@@ -52,11 +54,26 @@ void AddCardOptions(CLI::App* command, int32_t& port, std::string& device, std::
     deviceOpt->excludes(usbOpt);
 }
 
-bool CardGiven(const char* command, int32_t port, const std::string& device, const std::string& usbPort) {
-    if (port >= 0 || !device.empty() || !usbPort.empty()) return true;
-    std::cerr << command
-              << ": give the card with --port N, --device PATH or --usb-port PORT (a device path cannot be empty)\n";
-    return false;
+// A command that names no card takes the only card plugged in, and says
+// which; with none or several it stops with the reason (0 when it may go on).
+int TakeOnlyCard(const char* command, std::string& usbPort, bool json) {
+    const platform::posix::UsbTree tree = platform::posix::UsbTreeFromEnvironment();
+    CardName card;
+    std::string note, error;
+    int status = kExitOk;
+    if (!ChooseOnlyCard(tree.sysRoot, tree.devRoot, card, note, status, error)) {
+        std::cerr << command << ": " << error << "\n";
+        return status;
+    }
+    usbPort = card.usbPort;
+    (json ? std::cerr : std::cout) << note << "\n";
+    return kExitOk;
+}
+
+// The card named, or else the only one plugged in; kExitOk when there is one.
+int CardGiven(const char* command, int32_t port, const std::string& device, std::string& usbPort, bool json = false) {
+    if (port >= 0 || !device.empty() || !usbPort.empty()) return kExitOk;
+    return TakeOnlyCard(command, usbPort, json);
 }
 
 }  // namespace
@@ -101,8 +118,11 @@ int main(int argc, char** argv) {
     sums->add_option("DIR", sumsPackage, "The package folder")->required();
 
     DetectOptions detect;
-    auto* det = app.add_subcommand("detect", "List the serial devices of cards the module supports");
+    detect.sysRoot = platform::posix::UsbTreeFromEnvironment().sysRoot;
+    detect.devRoot = platform::posix::UsbTreeFromEnvironment().devRoot;
+    auto* det = app.add_subcommand("detect", "List the cards plugged in, one line each with the port to use");
     det->add_flag("--all", detect.all, "List every USB serial device, supported or not");
+    det->add_flag("--json", detect.json, "The cards as JSON");
     det->add_option("--sysfs", detect.sysRoot, "Root of sysfs")->capture_default_str()->group("");
     det->add_option("--devfs", detect.devRoot, "Root of the device nodes")->capture_default_str()->group("");
     det->add_option("--plugin", detect.pluginPath, "The plug-in library to load instead of the registered one");
@@ -176,8 +196,9 @@ int main(int argc, char** argv) {
                 }
             }
             if (upgrade.port < 0 && upgrade.devices.empty() && upgrade.usbPorts.empty()) {
-                std::cerr << "upgrade: give the card with --port N, --device PATH or --usb-port PORT\n" << up->help();
-                return kExitUsage;
+                upgrade.usbPorts.emplace_back();
+                if (const int status = TakeOnlyCard("upgrade", upgrade.usbPorts.back(), upgrade.json); status != kExitOk)
+                    return status;
             }
             // Two workers on one card would both drive its port.
             std::set<std::string> seen;
@@ -189,9 +210,18 @@ int main(int argc, char** argv) {
             }
             return RunUpgrade(upgrade);
         }
-        if (bak->parsed()) return CardGiven("backup", backup.port, backup.device, backup.usbPort) ? RunBackupCommand(backup) : kExitUsage;
-        if (res->parsed()) return CardGiven("restore", restore.port, restore.device, restore.usbPort) ? RunRestoreCommand(restore) : kExitUsage;
-        if (rsc->parsed()) return CardGiven("rescue", rescue.port, rescue.device, rescue.usbPort) ? RunRescue(rescue) : kExitUsage;
+        if (bak->parsed()) {
+            const int status = CardGiven("backup", backup.port, backup.device, backup.usbPort);
+            return status == kExitOk ? RunBackupCommand(backup) : status;
+        }
+        if (res->parsed()) {
+            const int status = CardGiven("restore", restore.port, restore.device, restore.usbPort);
+            return status == kExitOk ? RunRestoreCommand(restore) : status;
+        }
+        if (rsc->parsed()) {
+            const int status = CardGiven("rescue", rescue.port, rescue.device, rescue.usbPort, rescue.json);
+            return status == kExitOk ? RunRescue(rescue) : status;
+        }
         if (check->parsed()) return RunCheck(checkPackage, checkJson);
         if (sums->parsed()) return RunPackageSums(sumsPackage);
         if (hist->parsed()) return RunHistory(historyJson);

@@ -142,7 +142,7 @@ std::vector<UsbSerialInterface> SerialInterfacesOf(const UsbTree& tree, const st
         const auto value = ParseHex(number, 2);
         const std::string tty = TtyBelow(folder);
         if (!value || tty.empty()) continue;
-        found.push_back({static_cast<int>(*value), name, tty});
+        found.push_back({static_cast<int>(*value), name, tty, BaseName(LinkTarget(folder + "/driver"))});
     }
     std::sort(found.begin(), found.end(),
               [](const UsbSerialInterface& a, const UsbSerialInterface& b) { return a.interfaceNumber < b.interfaceNumber; });

@@ -41,6 +41,7 @@ struct UsbSerialInterface {
     int interfaceNumber = -1;
     std::string interfaceName;   // "1-1.2:1.0"
     std::string ttyName;         // "ttyUSB3"
+    std::string driver;          // "option", "cdc_acm", ...; "" when no driver is bound
 };
 
 // The USB ports that have a device plugged in (hubs' own ports included).

@@ -48,6 +48,9 @@ protected:
                                      {"FWUPGRADE_CARDSIM", CARDSIM_EXE},
                                      {"XDG_STATE_HOME", StateHome()},
                                      {"XDG_DATA_HOME", temp_ / "data"},
+                                     // The machine's own USB devices stay out of the tests.
+                                     {"FWUPGRADE_SYSFS_ROOT", temp_ / "sys"},
+                                     {"FWUPGRADE_DEV_ROOT", temp_ / "dev"},
                                      {"TERM", "dumb"}});
         return extra;
     }

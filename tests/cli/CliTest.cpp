@@ -212,8 +212,10 @@ TEST_F(FwupgradeCli, ASecondRunInTheSameFolderDoesNotStart) {
 }
 
 TEST_F(FwupgradeCli, AMissingPlugInExitsWith1) {
+    CardProcess card;
+    const std::string link = StartCard(card, "card0");
     const ProcessOutcome run =
-        Fwupgrade({"upgrade", "--port", "1", "--package", Package()}, {{"FWUPGRADE_PLUGIN", temp_ / "none.so"}});
+        Fwupgrade({"upgrade", "--device", link, "--package", Package()}, {{"FWUPGRADE_PLUGIN", temp_ / "none.so"}});
     EXPECT_EQ(run.exitStatus, 1) << run.out << run.err;
     EXPECT_NE(run.out.find("Cannot load the upgrade module"), std::string::npos) << run.out;
 }
@@ -234,7 +236,10 @@ TEST_F(FwupgradeCli, JsonOutputOfARejectedPackageIsTheResultAlone) {
 TEST_F(FwupgradeCli, UsageErrorsExitWith2AndHelpWith0) {
     EXPECT_EQ(Fwupgrade({}).exitStatus, 2);
     EXPECT_EQ(Fwupgrade({"flash"}).exitStatus, 2);
-    EXPECT_EQ(Fwupgrade({"upgrade", "--package", Package()}).exitStatus, 2);
+    // No card named and none plugged in.
+    const ProcessOutcome noCard = Fwupgrade({"upgrade", "--package", Package()});
+    EXPECT_EQ(noCard.exitStatus, 5);
+    EXPECT_NE(noCard.err.find("No card found"), std::string::npos) << noCard.err;
     // An empty path would reach the port pattern and open COM1's device.
     const ProcessOutcome emptyDevice = Fwupgrade({"upgrade", "--device", "", "--package", Package()});
     EXPECT_EQ(emptyDevice.exitStatus, 2);
@@ -283,12 +288,14 @@ TEST_F(FwupgradeCli, DetectAsksTheModuleAboutEachUsbSerialDevice) {
     const ProcessOutcome run =
         Fwupgrade({"detect", "--sysfs", temp_ / "sys", "--devfs", temp_ / "dev"});
     EXPECT_EQ(run.exitStatus, 0) << run.err;
-    EXPECT_NE(run.out.find(temp_ / "dev/ttyUSB0" + "  2e1a:0081"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(temp_ / "dev/ttyUSB0" + "  2e1a:0081  supported  --usb-port 1-1:1.0  driver none  this user "
+                                                  "cannot open it"),
+              std::string::npos)
+        << run.out;
     EXPECT_EQ(run.out.find("ttyUSB1"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("1 supported card port(s) found."), std::string::npos);
+    EXPECT_NE(run.out.find("1 card found."), std::string::npos);
     const ProcessOutcome all = Fwupgrade({"detect", "--all", "--sysfs", temp_ / "sys", "--devfs", temp_ / "dev"});
-    EXPECT_NE(all.out.find("ttyUSB1  0403:6001  interface 00  usb-port 1-2:1.0  not supported"), std::string::npos)
-        << all.out;
+    EXPECT_NE(all.out.find("ttyUSB1  0403:6001  not supported  --usb-port 1-2:1.0"), std::string::npos) << all.out;
 }
 
 TEST_F(FwupgradeCli, RegisterAndUnregisterTheModule) {

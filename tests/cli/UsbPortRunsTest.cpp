@@ -12,6 +12,8 @@
 #include <set>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include "CliFixture.h"
 
 namespace fwupgrade {
@@ -45,17 +47,7 @@ std::vector<std::string> CardAppearances(const std::string& cardLog) {
 
 class UsbPortRuns : public FwupgradeCli {
 protected:
-    // Every fwupgrade started here reads the stand-in tree.
-    void SetUp() override {
-        FwupgradeCli::SetUp();
-        ::setenv("FWUPGRADE_SYSFS_ROOT", Sys().c_str(), 1);
-        ::setenv("FWUPGRADE_DEV_ROOT", Dev().c_str(), 1);
-    }
-    void TearDown() override {
-        ::unsetenv("FWUPGRADE_SYSFS_ROOT");
-        ::unsetenv("FWUPGRADE_DEV_ROOT");
-    }
-
+    // The stand-in trees every fwupgrade started here reads.
     std::string Sys() const { return temp_ / "sys"; }
     std::string Dev() const { return temp_ / "dev"; }
 
@@ -127,8 +119,11 @@ TEST_F(UsbPortRuns, APortThatDoesNotNameOneCardPortIsRefusedBeforeAnythingStarts
     // Named by its interface the card is backed up, and detect shows that name.
     run = Fwupgrade({"backup", "--usb-port", "1-1.2:1.1"});
     EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
-    run = Fwupgrade({"detect", "--sysfs", Sys(), "--devfs", Dev(), "--all"});
-    EXPECT_NE(run.out.find("usb-port 1-1.2:1.1"), std::string::npos) << run.out;
+    run = Fwupgrade({"detect"});
+    EXPECT_NE(run.out.find(Dev() + "/ttyUSB4  2e1a:0081  supported  --usb-port 1-1.2:1.1  driver option  this user can "
+                                   "open it\n"),
+              std::string::npos)
+        << run.out;
 }
 
 TEST_F(UsbPortRuns, AnInterruptedRunNamesTheCardByItsPortAndTheRescueFindsItThere) {
@@ -149,6 +144,44 @@ TEST_F(UsbPortRuns, AnInterruptedRunNamesTheCardByItsPortAndTheRescueFindsItTher
     const ProcessOutcome rescued = Fwupgrade({"rescue", "--usb-port", "1-1.2:1.1", "--package", Package()});
     EXPECT_EQ(rescued.exitStatus, 0) << rescued.out << rescued.err;
     ExpectFlashed(card, "card0");
+}
+
+TEST_F(UsbPortRuns, DetectListsEachCardOnceAndACommandWithoutACardTakesTheOnlyOne) {
+    ProcessOutcome run = Fwupgrade({"backup"});
+    EXPECT_EQ(run.exitStatus, 5) << run.out << run.err;
+    EXPECT_NE(run.err.find("No card found: no USB serial device of vendor 2e1a is plugged in"), std::string::npos)
+        << run.err;
+
+    CardProcess first, second;
+    StartUsbCard(first, "card0", "1-1.2", "0");
+    run = Fwupgrade({"backup"});
+    EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("Using the only card plugged in: " + Dev() + "/ttyUSB0 (USB port 1-1.2:1.1)."),
+              std::string::npos)
+        << run.out;
+
+    StartUsbCard(second, "card1", "3-2", "1");
+    run = Fwupgrade({"detect", "--json"});
+    ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
+    const auto listed = nlohmann::json::parse(run.out)["cards"];
+    ASSERT_EQ(listed.size(), 2u) << run.out;
+    for (const auto& card : listed) {
+        EXPECT_EQ(card["interfaces"].size(), 2u) << card;
+        EXPECT_EQ(card["identity"], "2e1a:0081");
+        EXPECT_TRUE(card["supported"].get<bool>());
+        EXPECT_EQ(card["driver"], "option");
+    }
+    EXPECT_EQ(listed[0]["device"], Dev() + "/ttyUSB0");
+    EXPECT_EQ(listed[0]["usb_port"], "1-1.2:1.1");
+    EXPECT_EQ(listed[1]["device"], Dev() + "/ttyUSB1");
+    EXPECT_EQ(listed[1]["usb_port"], "3-2:1.1");
+
+    run = Fwupgrade({"upgrade", "--package", Package()});
+    EXPECT_EQ(run.exitStatus, 2) << run.out << run.err;
+    EXPECT_NE(run.err.find("2 cards are plugged in; name one with --usb-port (or --device):\n  " + Dev() +
+                           "/ttyUSB0  (USB port 1-1.2:1.1, 2e1a:0081)\n  " + Dev() + "/ttyUSB1  (USB port 3-2:1.1, 2e1a:0081)"),
+              std::string::npos)
+        << run.err;
 }
 
 }  // namespace

@@ -1,0 +1,45 @@
+// The cards plugged in, one entry per card rather than per serial interface:
+// the USB devices of the card's vendor, each with the port to use. Used by
+// `detect`, and by the commands that name no card, which take the only one.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/fwupgrade/CardAim.h"
+#include "host/fwupgrade/SerialScan.h"
+
+namespace fwupgrade {
+
+// The card's vendor in every mode; its identity in its firmware. In its
+// boot downloader and flash programmer it has other product IDs.
+constexpr uint16_t kCardVendor = 0x2E1A;
+constexpr uint16_t kCardFirmwareProduct = 0x0081;
+
+struct FoundCard {
+    std::string usbPort;                    // "1-1.2"
+    uint16_t vendor = 0;
+    uint16_t product = 0;
+    SerialDevice port;                      // the interface to drive the card through
+    std::vector<SerialDevice> interfaces;   // every serial interface the device shows
+    bool canOpen = false;                   // this user may open `port`
+};
+
+// The USB serial devices below the trees, one entry per USB device: those of
+// the card's vendor, or every one with `anyVendor`.
+std::vector<FoundCard> ScanCards(const std::string& sysRoot, const std::string& devRoot, bool anyVendor = false);
+
+// The interface a card is driven through: a usb-serial one before a cdc-acm
+// one (the card's modem port), then the lowest interface number.
+const SerialDevice& PortToUse(const std::vector<SerialDevice>& interfaces);
+
+// "No card found: ..." naming the identity looked for.
+std::string NoCardFoundText();
+
+// For a command that named no card: the only card plugged in. False with
+// the exit status and words when there is none, or several (listed).
+bool ChooseOnlyCard(const std::string& sysRoot, const std::string& devRoot, CardName& card, std::string& note,
+                    int& exitStatus, std::string& error);
+
+}  // namespace fwupgrade
