@@ -3,23 +3,12 @@
 // in the order the card must receive them.
 #include "platform/Trace.h"
 #include "upgrade/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/ProgressAnchors.h"
 
 namespace upgrade {
 namespace {
 
 constexpr const char16_t* kRun = u"CFWUpgradeDataCDMA7627Module::FirmWareUpgrade";
-
-// Progress anchors of the image writes.
-constexpr int DLQSBL = 13;
-constexpr int DLOEM = 14;
-constexpr int DLAMSS = 25;
-constexpr int DLAPPSBOOT = 26;
-constexpr int DLBOOTIMG = 28;
-constexpr int DLSYSTEMIMG = 90;
-constexpr int DLUSERDATA = 94;
-constexpr int DLSPLASH = 95;
-constexpr int DLRECOVERY = 96;
-constexpr int DLCEFS = 97;
 
 enum class When { Always, WithUserdata, WithoutUserdata, WithSplash, FullDownload };
 enum class How { SecondBootHeader, SecondBoot, AppsBoot, WithHeader, Image, Erase };

@@ -17,6 +17,7 @@
 #include "host/fwupgrade/PackageCheck.h"
 #include "host/fwupgrade/PluginHost.h"
 #include "host/fwupgrade/Progress.h"
+#include "host/fwupgrade/RunEstimate.h"
 #include "host/fwupgrade/SerialScan.h"
 #include "host/fwupgrade/SingleRun.h"
 #include "host/fwupgrade/Workers.h"
@@ -90,6 +91,9 @@ int UpgradeSeveral(const UpgradeOptions& options, const std::vector<CardName>& c
         };
     } else {
         events.progress = [&](size_t card, int percent) { view.Update(card, percent); };
+        events.step = [&](size_t card, const std::string& step, double left) {
+            view.SetDetail(card, step + ", about " + ClockText(left) + " left");
+        };
         events.notice = [&](size_t card, const std::string& text) { view.Message(labels[card] + ": " + text); };
         events.finished = [&](size_t card, const RunResult& result) {
             view.Finish(card, result.exitStatus == kExitOk            ? "done"

@@ -117,12 +117,17 @@ DeviceAccess CheckDeviceAccess(const std::string& path) {
     return {};
 }
 
-DeviceAccess CheckCardAccess(int portNumber) {
+std::string CardDevicePathNow(int portNumber) {
     const auto pin = platform::posix::PinFromEnvironment();
-    if (!pin) return CheckDeviceAccess(platform::ComPortDevicePath(portNumber));
-    const auto tty = platform::posix::ResolvePinnedTty(platform::posix::UsbTreeFromEnvironment(), *pin);
-    if (tty) return CheckDeviceAccess(*tty);
-    return {kExitNoDevice, "No such device: nothing with a serial port is plugged in at USB port " + pin->usbPort +
+    if (!pin) return platform::ComPortDevicePath(portNumber);
+    return platform::posix::ResolvePinnedTty(platform::posix::UsbTreeFromEnvironment(), *pin).value_or("");
+}
+
+DeviceAccess CheckCardAccess(int portNumber) {
+    const std::string path = CardDevicePathNow(portNumber);
+    if (!path.empty()) return CheckDeviceAccess(path);
+    return {kExitNoDevice, "No such device: nothing with a serial port is plugged in at USB port " +
+                               platform::posix::PinFromEnvironment()->usbPort +
                                ". `fwupgrade detect` lists the cards and the ports to use."};
 }
 

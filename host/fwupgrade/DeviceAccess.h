@@ -29,8 +29,11 @@ struct DeviceFacts {
 // terminal, an exclusive advisory lock) and closes it again.
 DeviceAccess CheckDeviceAccess(const std::string& path);
 
-// CheckDeviceAccess on the device COM n stands for now: the tty under the
-// pinned USB port, or the path the port pattern gives.
+// The device COM n stands for now: the tty under the pinned USB port, or
+// the path the port pattern gives; "" when nothing is under the pinned port.
+std::string CardDevicePathNow(int portNumber);
+
+// CheckDeviceAccess on that device.
 DeviceAccess CheckCardAccess(int portNumber);
 
 // The words for an open that failed with `error` (ENOENT, EACCES, EBUSY, ...).

@@ -31,6 +31,11 @@ private:
 // pauses run faster while its port is a virtual card's, as the plug-in's do.
 void InstallVirtualCardClock();
 
+// How much of each of the module's pauses passes in real time on this
+// device: 1/N for a virtual card's pseudo-terminal under
+// FWUPGRADE_CLOCK_SCALE=N, else 1.
+double PauseScaleOf(const std::string& devicePath);
+
 // The state of the card on COM port `port` (the port pattern maps it), from
 // its answers; nothing is traced.
 upgrade::CardState ProbeCard(int32_t port);

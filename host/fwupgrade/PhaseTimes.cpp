@@ -9,21 +9,30 @@ struct Phase {
     int from;
 };
 
-// 3: the port answered; 10: the flash programmer runs; 98: the reset; 99:
-// the new firmware answered and the backups go back.
-const Phase kPhases[] = {
-    {"prepare", 0}, {"backup", 3}, {"switch", kSwitchProgress}, {"images", 10}, {"reset", 98}, {"restore", 99},
+const Phase kPhases[kPhaseCount] = {
+    {"prepare", 0},
+    {"backup", upgrade::kProgressBackup},
+    {"switch", upgrade::kProgressSwitch},
+    {"images", upgrade::kProgressImages},
+    {"reset", upgrade::kProgressReset},
+    {"restore", upgrade::kProgressRestore},
 };
-constexpr size_t kPhaseCount = sizeof kPhases / sizeof kPhases[0];
 
 }  // namespace
+
+size_t PhaseOf(int percent) {
+    size_t phase = 0;
+    while (phase + 1 < kPhaseCount && percent >= kPhases[phase + 1].from) ++phase;
+    return phase;
+}
+
+const char* PhaseName(size_t phase) { return kPhases[phase].name; }
 
 PhaseTimes::PhaseTimes(Clock::time_point start) { entered_.push_back({0, start}); }
 
 void PhaseTimes::Progress(int percent, Clock::time_point now) {
     if (percent >= 100) return;
-    size_t phase = 0;
-    while (phase + 1 < kPhaseCount && percent >= kPhases[phase + 1].from) ++phase;
+    const size_t phase = PhaseOf(percent);
     if (phase > entered_.back().phase) entered_.push_back({phase, now});
 }
 

@@ -7,10 +7,18 @@
 #include <utility>
 #include <vector>
 
+#include "upgrade/ProgressAnchors.h"
+
 namespace fwupgrade {
 
 // Progress 6 comes just before the card is taken out of its firmware.
-constexpr int kSwitchProgress = 6;
+constexpr int kSwitchProgress = upgrade::kProgressSwitch;
+
+// The phases of a run: prepare, backup, switch, images, reset, restore.
+constexpr size_t kPhaseCount = 6;
+constexpr size_t kImagesPhase = 3;
+size_t PhaseOf(int percent);
+const char* PhaseName(size_t phase);
 
 class PhaseTimes {
 public:

@@ -1,13 +1,28 @@
 #include "host/fwupgrade/Progress.h"
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 
 namespace fwupgrade {
 
+namespace {
+
+constexpr size_t kDefaultColumns = 80;
+
+size_t TerminalColumns() {
+    winsize size{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    return kDefaultColumns;
+}
+
+}  // namespace
+
 ProgressView::ProgressView(std::ostream& out, std::vector<std::string> labels, bool terminal, int barWidth)
-    : out_(out), terminal_(terminal), barWidth_(std::max(barWidth, 10)) {
-    for (auto& label : labels) cards_.push_back(Card{std::move(label), -1, {}});
+    : out_(out), terminal_(terminal), barWidth_(std::max(barWidth, 10)), columns_(terminal ? TerminalColumns() : 0) {
+    for (auto& label : labels) cards_.push_back(Card{std::move(label), -1, {}, {}});
 }
 
 std::string ProgressView::Bar(int percent, int width) {
@@ -26,6 +41,8 @@ std::string ProgressView::LineFor(const Card& card) const {
     if (cards_.size() > 1 || !card.label.empty()) line = card.label + "  ";
     line += Bar(std::max(card.percent, 0), barWidth_);
     if (!card.status.empty()) line += "  " + card.status;
+    else if (!card.detail.empty()) line += "  " + card.detail;
+    if (columns_ > 1 && line.size() > columns_ - 1) line.resize(columns_ - 1);
     return line;
 }
 
@@ -52,6 +69,12 @@ void ProgressView::Update(size_t index, int percent) {
         out_ << percent << "%\n";
         out_.flush();
     }
+}
+
+void ProgressView::SetDetail(size_t index, const std::string& detail) {
+    if (closed_ || index >= cards_.size() || !terminal_ || cards_[index].detail == detail) return;
+    cards_[index].detail = detail;
+    Redraw();
 }
 
 void ProgressView::Finish(size_t index, const std::string& status) {

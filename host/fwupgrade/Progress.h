@@ -19,6 +19,8 @@ public:
     void Update(size_t index, int percent);
     // Shows a status after a card's bar: a note while it runs, or its result.
     void Finish(size_t index, const std::string& status);
+    // What the card is doing and how long it takes, after its bar (terminal only).
+    void SetDetail(size_t index, const std::string& detail);
     // A line of its own below the bars; the bars are drawn again under it.
     void Message(const std::string& text);
     // Moves the cursor below the bars so that further output starts clean.
@@ -34,6 +36,7 @@ private:
         std::string label;
         int percent = -1;
         std::string status;
+        std::string detail;
     };
     void Redraw();
     std::string LineFor(const Card& card) const;
@@ -42,6 +45,7 @@ private:
     std::vector<Card> cards_;
     bool terminal_;
     int barWidth_;
+    size_t columns_;   // a longer line would wrap and break the redraw in place
     bool drawn_ = false;
     bool closed_ = false;
 };

@@ -1,5 +1,7 @@
 #include "host/fwupgrade/RunResult.h"
 
+#include <cmath>
+
 namespace fwupgrade {
 
 nlohmann::json ToJson(const RunResult& r) {
@@ -52,6 +54,16 @@ RunResult RunResultFromJson(const nlohmann::json& e) {
 
 std::string ProgressEvent(int percent) {
     return nlohmann::json{{"event", "progress"}, {"percent", percent}}.dump();
+}
+
+std::string ProgressEvent(int percent, const ProgressDetail& detail) {
+    nlohmann::json event{{"event", "progress"},
+                         {"percent", percent},
+                         {"step", detail.step},
+                         {"elapsed", std::round(detail.elapsed * 10) / 10},
+                         {"left", std::round(detail.left * 10) / 10}};
+    if (detail.rate) event["rate"] = std::lround(*detail.rate);
+    return event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 std::string ResultEvent(const RunResult& result) {

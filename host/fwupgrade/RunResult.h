@@ -37,6 +37,15 @@ RunResult RunResultFromJson(const nlohmann::json& event);
 
 // One line of the event stream ("{\"event\":\"progress\",\"percent\":45}").
 std::string ProgressEvent(int percent);
+// With what the run does, its seconds so far and the estimate of those left,
+// and while images stream their rate in bytes per second.
+struct ProgressDetail {
+    std::string step;
+    double elapsed = 0;
+    double left = 0;
+    std::optional<double> rate;
+};
+std::string ProgressEvent(int percent, const ProgressDetail& detail);
 std::string ResultEvent(const RunResult& result);
 
 // The human summary of one card: a few lines, the failure ones last.

@@ -87,6 +87,55 @@ RunSession::RunSession(const SingleRunRequest& request, std::ostream& out, RunRe
     record_.package = AbsolutePath(request.package);
 }
 
+RunSession::~RunSession() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        finished_ = true;
+    }
+    tick_.notify_all();
+    if (ticker_.joinable()) ticker_.join();
+}
+
+void RunSession::StartEstimate(std::map<std::string, uint64_t> imageBytes, double pauseScale) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    estimate_.emplace(std::move(imageBytes), pauseScale);
+    activity_ = "checking the package";
+    if (!request_.json && OutputIsTerminal() && !ticker_.joinable()) ticker_ = std::thread([this] { Tick(); });
+}
+
+void RunSession::Tick() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!finished_) {
+        tick_.wait_for(lock, std::chrono::seconds(1));
+        if (!finished_) ShowDetailLocked();
+    }
+}
+
+double RunSession::Elapsed() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - startedSteady_).count();
+}
+
+ProgressDetail RunSession::DetailLocked() const {
+    ProgressDetail detail;
+    detail.step = activity_;
+    detail.elapsed = Elapsed();
+    if (estimate_) {
+        detail.left = estimate_->SecondsLeft(detail.elapsed);
+        detail.rate = estimate_->BytesPerSecond(detail.elapsed);
+    }
+    return detail;
+}
+
+// "writing system.img  0:42, about 1:10 left, 3.3 MB/s"
+void RunSession::ShowDetailLocked() {
+    if (request_.json || !estimate_) return;
+    const ProgressDetail detail = DetailLocked();
+    std::string text = detail.step.empty() ? "" : detail.step + "  ";
+    text += ClockText(detail.elapsed) + ", about " + ClockText(detail.left) + " left";
+    if (detail.rate) text += ", " + RateText(*detail.rate);
+    view_.SetDetail(0, text);
+}
+
 bool RunSession::OpenLog(std::string& error) {
     std::string path = request_.logFile;
     if (path.empty()) {
@@ -116,17 +165,27 @@ void RunSession::OnTrace(const TraceEntry& entry) {
     log_.Line(FormatTraceLine(entry));
     failure_.Add(entry);
     findings_.Add(entry);
+    if (std::optional<std::string> activity = ActivityOf(entry.message); activity && *activity != activity_) {
+        activity_ = std::move(*activity);
+        ShowDetailLocked();
+    }
 }
 
 void RunSession::OnProgress(int percent) {
     std::lock_guard<std::mutex> lock(mutex_);
     highestProgress_ = std::max(highestProgress_, percent);
     phases_.Progress(percent, std::chrono::steady_clock::now());
+    if (estimate_) estimate_->Progress(percent, Elapsed());
+    // The module traces these values only after it reports them.
+    if (std::optional<std::string> activity = ActivityOf("Function: ShowRatio " + std::to_string(percent)))
+        activity_ = std::move(*activity);
+    if (percent >= 100) activity_ = "done";
     if (request_.json) {
-        out_ << ProgressEvent(percent) << "\n";
+        out_ << (estimate_ ? ProgressEvent(percent, DetailLocked()) : ProgressEvent(percent)) << "\n";
         out_.flush();
     } else {
         view_.Update(0, percent);
+        ShowDetailLocked();
     }
 }
 

@@ -9,6 +9,10 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
+#include <map>
+#include <optional>
+#include <thread>
 #include <ctime>
 #include <mutex>
 #include <ostream>
@@ -21,6 +25,7 @@
 #include "host/fwupgrade/Progress.h"
 #include "host/fwupgrade/RunFindings.h"
 #include "host/fwupgrade/RunRecord.h"
+#include "host/fwupgrade/RunEstimate.h"
 #include "host/fwupgrade/RunResult.h"
 #include "host/fwupgrade/SingleRun.h"
 
@@ -30,11 +35,17 @@ class RunSession {
 public:
     // `base`: the device, port and backup paths of the run.
     RunSession(const SingleRunRequest& request, std::ostream& out, RunResult base);
+    ~RunSession();
+    RunSession(const RunSession&) = delete;
+    RunSession& operator=(const RunSession&) = delete;
 
     const RunResult& Base() const { return base_; }
     // The log of the run: --log, else a new file in the state folder.
     bool OpenLog(std::string& error);
     void SetPackageDigest(std::string digest);
+    // From here on the bar says what the run does and how long it takes:
+    // the package's file sizes by name, and how much of each pause passes.
+    void StartEstimate(std::map<std::string, uint64_t> imageBytes, double pauseScale);
 
     void OnTrace(const TraceEntry& entry);
     void OnProgress(int percent);
@@ -58,6 +69,10 @@ private:
     void WriteCardFolderLocked(const RunResult& result, const nlohmann::json& entry);
     void NoticeLocked(const std::string& text);
     [[noreturn]] void EndNowLocked(RunResult result);
+    double Elapsed() const;
+    ProgressDetail DetailLocked() const;
+    void ShowDetailLocked();
+    void Tick();
 
     std::mutex mutex_;
     SingleRunRequest request_;
@@ -74,6 +89,12 @@ private:
     std::time_t started_;
     int highestProgress_ = -1;
     bool finished_ = false;
+    std::optional<RunEstimate> estimate_;
+    std::string activity_;
+    // Redraws the elapsed time and the estimate on a terminal while the
+    // module sits in a long pause.
+    std::condition_variable tick_;
+    std::thread ticker_;
 };
 
 }  // namespace fwupgrade

@@ -1,6 +1,7 @@
 #include "host/fwupgrade/SingleRun.h"
 
 #include <cstdlib>
+#include <map>
 
 #include "host/fwupgrade/CardAim.h"
 #include "host/fwupgrade/CardBackup.h"
@@ -49,8 +50,8 @@ std::string ProblemWords(const PackageProblem& problem) {
 
 // The checks of `check`, before the module is loaded: the module would block
 // on a FIFO and stops at the first missing file.
-bool PackageRejected(const RunSession& session, const std::string& package, RunResult& result) {
-    const PackageReport report = CheckPackage(package);
+bool PackageRejected(const RunSession& session, const std::string& package, RunResult& result, PackageReport& report) {
+    report = CheckPackage(package);
     if (report.Accepted()) return false;
     result = NotStarted(session, kExitRejected, "");
     result.code = kPackageRejectedCode;
@@ -99,10 +100,14 @@ RunResult Upgrade(RunSession& session, const SingleRunRequest& request, const st
     if (!session.OpenLog(error)) return NotStarted(session, kExitOther, error + ".");
     if (!aimNote.empty()) session.Notice(aimNote);
     RunResult rejected;
-    if (PackageRejected(session, package, rejected)) return rejected;
+    PackageReport report;
+    if (PackageRejected(session, package, rejected, report)) return rejected;
     session.SetPackageDigest(PackageDigest(package));
     if (const DeviceAccess access = CheckCardAccess(request.port); access.exitStatus != kExitOk)
         return NotStarted(session, access.exitStatus, access.problem);
+    std::map<std::string, uint64_t> sizes;
+    for (const auto& file : report.files) sizes[file.name] = file.size;
+    session.StartEstimate(std::move(sizes), PauseScaleOf(CardDevicePathNow(request.port)));
 
     bool handled = false;
     RunResult result = session.Base();

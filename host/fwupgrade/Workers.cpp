@@ -101,6 +101,8 @@ void HandleLine(Worker& worker, const std::string& line, const WorkerEvents& eve
     const std::string kind = event.value("event", "");
     if (kind == "progress") {
         if (events.progress) events.progress(worker.index, event.value("percent", 0));
+        if (events.step && event.contains("step"))
+            events.step(worker.index, event.value("step", ""), event.value("left", 0.0));
     } else if (kind == "notice") {
         if (events.notice) events.notice(worker.index, event.value("text", ""));
     } else if (kind == "result") {

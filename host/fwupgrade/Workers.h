@@ -37,6 +37,7 @@ constexpr const char* kWorkerFolderVariable = "FWUPGRADE_CARD_FOLDER";
 // of `devices`.
 struct WorkerEvents {
     std::function<void(size_t card, int percent)> progress;
+    std::function<void(size_t card, const std::string& step, double secondsLeft)> step;
     std::function<void(size_t card, const std::string& text)> notice;
     std::function<void(size_t card, const RunResult& result)> finished;
 };
