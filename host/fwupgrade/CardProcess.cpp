@@ -22,6 +22,9 @@
 #ifndef FWUPGRADE_BUILD_CARDSIM
 #define FWUPGRADE_BUILD_CARDSIM ""
 #endif
+#ifndef FWUPGRADE_RELATIVE_CARDSIM
+#define FWUPGRADE_RELATIVE_CARDSIM "../../bin/cardsim"
+#endif
 #ifndef FWUPGRADE_INSTALL_BINDIR
 #define FWUPGRADE_INSTALL_BINDIR "/usr/bin"
 #endif
@@ -43,8 +46,10 @@ std::string FindCardsim() {
     if (const char* env = std::getenv("FWUPGRADE_CARDSIM"); env != nullptr && *env != '\0') return env;
     const std::string self = SelfExecutable();
     const std::string folder = self.substr(0, self.rfind('/'));
-    for (const std::string& candidate :
-         {folder + "/cardsim", std::string(FWUPGRADE_BUILD_CARDSIM), std::string(FWUPGRADE_INSTALL_BINDIR) + "/cardsim"})
+    // Installed, the program sits in its own folder and cardsim in the program folder.
+    for (const std::string& candidate : {folder + "/cardsim", folder + "/" FWUPGRADE_RELATIVE_CARDSIM,
+                                         std::string(FWUPGRADE_BUILD_CARDSIM),
+                                         std::string(FWUPGRADE_INSTALL_BINDIR) + "/cardsim"})
         if (IsExecutable(candidate)) return candidate;
     return {};
 }
