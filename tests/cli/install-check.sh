@@ -14,7 +14,7 @@ set -euo pipefail
 build="${1:?build folder}"
 work="$(mktemp -d "${TMPDIR:-/tmp}/fwupgrade-install-XXXXXX")"
 lintian_pid=""
-trap '[[ -z "$lintian_pid" ]] || kill "$lintian_pid" 2>/dev/null; rm -rf "$work"' EXIT
+trap '[[ -z "$lintian_pid" ]] || kill "$lintian_pid" 2>/dev/null || true; rm -rf "$work"' EXIT
 
 fail() { echo "install check: $*" >&2; exit 1; }
 
@@ -131,8 +131,10 @@ dpkg_root -r fwupgrade fwupgrade-cardsim
 left="$(cd "$root" && find . -path ./var -prune -o ! -type d -print)"
 [[ -z "$left" ]] || fail "removing the packages left: $left"
 
-if [[ -n "$lintian_pid" ]] && ! wait "$lintian_pid"; then
-    cat "$work/lintian.log" >&2
-    fail "lintian found errors or warnings"
+if [[ -n "$lintian_pid" ]]; then
+    status=0
+    wait "$lintian_pid" || status=$?
+    lintian_pid=""
+    [[ "$status" -eq 0 ]] || { cat "$work/lintian.log" >&2; fail "lintian found errors or warnings"; }
 fi
 echo "install and packages: ok"
