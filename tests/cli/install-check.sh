@@ -60,12 +60,15 @@ completes() {
 }
 commands="$("$prefix/bin/fwupgrade" --help | sed -n '/^Subcommands:/,/^$/p' | awk 'NR > 1 && NF { print $1 }')"
 [[ -n "$commands" ]] || fail "no commands in fwupgrade --help"
-for command in $commands; do
-    grep -qxF "$command" <(completes fwupgrade "") || fail "the completion lacks the command $command"
-    grep -qE "^\.B[IR]? \"?$command\b" <<<"$man_text" || fail "the man page lacks the command $command"
-    for option in $("$prefix/bin/fwupgrade" "$command" --help | grep -oE '^ +(-[a-zA-Z],)?--[a-z-]+' | sed 's/.*--/--/'); do
-        [[ "$option" == --help-all ]] && continue
-        grep -qxF -- "$option" <(completes fwupgrade "$command" --) || fail "the completion lacks $command $option"
+# The program's own options ("" below), then each command's.
+for command in "" $commands; do
+    if [[ -n "$command" ]]; then
+        grep -qxF "$command" <(completes fwupgrade "") || fail "the completion lacks the command $command"
+        grep -qE "^\.B[IR]? \"?$command\b" <<<"$man_text" || fail "the man page lacks the command $command"
+    fi
+    for option in $("$prefix/bin/fwupgrade" $command --help | grep -oE '^ +(-[a-zA-Z],)?--[a-z-]+' | sed 's/.*--/--/'); do
+        [[ -n "$command" && "$option" == --help-all ]] && continue
+        grep -qxF -- "$option" <(completes fwupgrade $command --) || fail "the completion lacks $command $option"
         grep -qF -- "$option" <<<"$man_text" || fail "the man page lacks $command $option"
     done
 done
