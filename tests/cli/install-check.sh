@@ -43,6 +43,11 @@ for file in lib/fwupgrade/fwupgrade lib/fwupgrade/libFWUpgradeDataCDMAW326.so li
     [[ -f "$prefix/$file" ]] || fail "not installed: $file"
 done
 [[ "$(readlink "$prefix/bin/fwupgrade")" == ../lib/fwupgrade/fwupgrade ]] || fail "bin/fwupgrade is not a link to lib/fwupgrade/fwupgrade"
+# The rule gives access to the card in every mode, and leaves ModemManager
+# free to use it as a modem.
+rule="$(grep -v '^#' "$prefix/lib/udev/rules.d/70-fwupgrade.rules")"
+grep -q 'SUBSYSTEM=="tty", ATTRS{idVendor}=="2e1a",.*TAG+="uaccess"' <<<"$rule" || fail "the udev rule: $rule"
+! grep -qE 'idProduct|ID_MM_DEVICE_IGNORE' <<<"$rule" || fail "the udev rule misses modes or hides the card from ModemManager"
 
 demo_passes "$work/home" "$prefix/bin/fwupgrade"
 manager_path="$(find "$work/home/.config" -path '*256/1/Path' -print -quit)"
@@ -51,6 +56,7 @@ tr -d '\0' <"$manager_path" | grep -q "^$prefix/lib/fwupgrade/" || fail "the reg
 
 # Every command and option the help shows is in the man page and completes.
 man_text="$(gzip -dc "$prefix/share/man/man1/fwupgrade.1.gz" | sed 's/\\-/-/g')"
+# shellcheck source=/dev/null
 source "$prefix/share/bash-completion/completions/fwupgrade"
 completes() {
     COMP_WORDS=("$@")
@@ -66,9 +72,9 @@ for command in "" $commands; do
         grep -qxF "$command" <(completes fwupgrade "") || fail "the completion lacks the command $command"
         grep -qE "^\.B[IR]? \"?$command\b" <<<"$man_text" || fail "the man page lacks the command $command"
     fi
-    for option in $("$prefix/bin/fwupgrade" $command --help | grep -oE '^ +(-[a-zA-Z],)?--[a-z-]+' | sed 's/.*--/--/'); do
+    for option in $("$prefix/bin/fwupgrade" ${command:+"$command"} --help | grep -oE '^ +(-[a-zA-Z],)?--[a-z-]+' | sed 's/.*--/--/'); do
         [[ -n "$command" && "$option" == --help-all ]] && continue
-        grep -qxF -- "$option" <(completes fwupgrade $command --) || fail "the completion lacks $command $option"
+        grep -qxF -- "$option" <(completes fwupgrade ${command:+"$command"} --) || fail "the completion lacks $command $option"
         grep -qF -- "$option" <<<"$man_text" || fail "the man page lacks $command $option"
     done
 done
