@@ -64,7 +64,7 @@ completes() {
     _fwupgrade || true
     printf '%s\n' "${COMPREPLY[@]}"
 }
-commands="$("$prefix/bin/fwupgrade" --help | sed -n '/^Subcommands:/,/^$/p' | awk 'NR > 1 && NF { print $1 }')"
+commands="$("$prefix/bin/fwupgrade" --help | sed -n '/^Subcommands:/,/^$/p' | awk 'NR > 1 && $1 ~ /^[a-z][a-z-]*$/ { print $1 }')"
 [[ -n "$commands" ]] || fail "no commands in fwupgrade --help"
 # The program's own options ("" below), then each command's.
 for command in "" $commands; do
