@@ -22,6 +22,12 @@
 #ifndef FWUPGRADE_BUILD_CARDSIM
 #define FWUPGRADE_BUILD_CARDSIM ""
 #endif
+#ifndef FWUPGRADE_BUILD_PROGRAM
+#define FWUPGRADE_BUILD_PROGRAM ""
+#endif
+#ifndef FWUPGRADE_RELATIVE_CARDSIM
+#define FWUPGRADE_RELATIVE_CARDSIM "../../bin/cardsim"
+#endif
 #ifndef FWUPGRADE_INSTALL_BINDIR
 #define FWUPGRADE_INSTALL_BINDIR "/usr/bin"
 #endif
@@ -37,14 +43,24 @@ bool Exists(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0;
 }
 
+bool SameFile(const std::string& one, const std::string& other) {
+    struct stat first {};
+    struct stat second {};
+    return ::stat(one.c_str(), &first) == 0 && ::stat(other.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
 }  // namespace
 
 std::string FindCardsim() {
     if (const char* env = std::getenv("FWUPGRADE_CARDSIM"); env != nullptr && *env != '\0') return env;
     const std::string self = SelfExecutable();
     const std::string folder = self.substr(0, self.rfind('/'));
-    for (const std::string& candidate :
-         {folder + "/cardsim", std::string(FWUPGRADE_BUILD_CARDSIM), std::string(FWUPGRADE_INSTALL_BINDIR) + "/cardsim"})
+    // Installed, the program sits in its own folder and cardsim in the program
+    // folder; an installed program never takes a build tree's cardsim.
+    const std::string build = SameFile(self, FWUPGRADE_BUILD_PROGRAM) ? FWUPGRADE_BUILD_CARDSIM : "";
+    for (const std::string& candidate : {folder + "/cardsim", folder + "/" FWUPGRADE_RELATIVE_CARDSIM, build,
+                                         std::string(FWUPGRADE_INSTALL_BINDIR) + "/cardsim"})
         if (IsExecutable(candidate)) return candidate;
     return {};
 }

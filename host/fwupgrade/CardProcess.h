@@ -11,8 +11,9 @@
 
 namespace fwupgrade {
 
-// The cardsim program: FWUPGRADE_CARDSIM, next to this program, the build
-// tree, the installation.
+// The cardsim program: FWUPGRADE_CARDSIM, next to this program, in the
+// program folder seen from this program's installed folder, the build tree
+// (for the build tree's program only), the installation.
 std::string FindCardsim();
 
 class CardProcess {
