@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <iostream>
+#include <optional>
 
 #include "host/fwupgrade/CardAim.h"
 #include "host/fwupgrade/CardBackup.h"
@@ -13,6 +14,7 @@
 #include "host/fwupgrade/History.h"
 #include "host/fwupgrade/LinkedModule.h"
 #include "host/fwupgrade/LogFile.h"
+#include "host/fwupgrade/ModemManager.h"
 #include "host/fwupgrade/PackageView.h"
 #include "host/fwupgrade/RunRecord.h"
 #include "host/fwupgrade/RunResult.h"
@@ -57,6 +59,7 @@ public:
         std::string pinName, note, error;
         if (!AimAtCard({options_.device, options_.usbPort}, pinName, note, error)) return Fail(kExitUsage, error);
         if (!note.empty()) std::cout << note << "\n";
+        inhibition_.emplace(pinName, [](const std::string& line) { std::cout << line << "\n"; });
         return true;
     }
 
@@ -107,6 +110,7 @@ public:
     }
 
 private:
+    std::optional<ModemManagerInhibition> inhibition_;   // destroyed last, after the module's last port
     CardDataOptions options_;
     std::string kind_;
     std::time_t started_;
