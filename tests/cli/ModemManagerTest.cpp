@@ -119,10 +119,11 @@ protected:
     std::string CardDevice() const { return fs::canonical(temp_ / "sys/bus/usb/devices/" + kPort).string(); }
 
     // The stand-in, knowing modems by these Device paths.
-    void StartModemManager(const std::vector<std::string>& modems) {
+    void StartModemManager(const std::vector<std::string>& modems, bool refuse = false) {
         std::vector<std::string> args = {PYTHON3_EXE, MODEMMANAGER_STANDIN, "--address", Address(),
                                          "--record",  Record(),             "--watch",   Transcript()};
         for (const std::string& modem : modems) args.insert(args.end(), {"--modem", modem});
+        if (refuse) args.push_back("--refuse");
         modemManager_ = std::make_unique<testing::RunningProcess>(args, temp_.path(), testing::Environment{});
         ASSERT_TRUE(modemManager_->WaitForLine(Contains("ready"), 20))
             << "the stand-in ModemManager did not start (apt-get install python3-dbus python3-gi): "
@@ -210,18 +211,33 @@ TEST_F(ModemManagerRuns, WithoutModemManagerOrWithoutABusTheRunSaysSoOnceAndGoes
     }
 }
 
-TEST_F(ModemManagerRuns, ACardModemManagerDoesNotKnowIsLeftAsItIsAndTheRunGoesOn) {
+TEST_F(ModemManagerRuns, ACardModemManagerDoesNotKnowOrWillNotLetGoIsLeftAsItIsAndTheRunGoesOn) {
     CardProcess card;
     StartUsbCard(card);
-    StartModemManager({"/sys/devices/elsewhere/1-4"});
-    const ProcessOutcome run = Run({"backup", "--usb-port", "1-1.2:1.1"}, Address());
-    EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
-    EXPECT_EQ(LinesWith(run.out, "ModemManager"), 1u) << run.out;
-    EXPECT_EQ(LinesWith(run.out, "ModemManager does not know the card on USB port 1-1.2 (" + CardDevice() +
-                                     "): nothing to inhibit."),
-              1u)
-        << run.out;
-    EXPECT_EQ(EventKinds(EventsOnceClosed()), (std::vector<std::string>{"objects", "gone"}));
+    const struct {
+        std::vector<std::string> modems;
+        bool refuse;
+        std::string line;
+        std::vector<std::string> events;
+    } cases[] = {
+        {{"/sys/devices/elsewhere/1-4"}, false,
+         "ModemManager does not know the card on USB port 1-1.2 (" + CardDevice() + "): nothing to inhibit.",
+         {"objects", "gone"}},
+        {{CardDevice()}, true,
+         "ModemManager did not agree to leave the card on USB port 1-1.2 alone (Not authorized to control the "
+         "device); the run goes on.",
+         {"objects", "refused", "gone"}},
+    };
+    for (const auto& c : cases) {
+        modemManager_.reset();
+        fs::remove(Record());
+        StartModemManager(c.modems, c.refuse);
+        const ProcessOutcome run = Run({"backup", "--usb-port", "1-1.2:1.1"}, Address());
+        EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
+        EXPECT_EQ(LinesWith(run.out, "ModemManager"), 1u) << run.out;
+        EXPECT_EQ(LinesWith(run.out, c.line), 1u) << run.out;
+        EXPECT_EQ(EventKinds(EventsOnceClosed()), c.events) << c.line;
+    }
 }
 
 TEST_F(ModemManagerRuns, AVirtualCardOnItsPseudoTerminalCostsNoBusCall) {

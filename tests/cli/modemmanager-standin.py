@@ -5,7 +5,8 @@ It owns org.freedesktop.ModemManager1, lists one modem per --modem DEVICE
 (the Device property, a USB device's sysfs path) through GetManagedObjects,
 and keeps InhibitDevice's rules: only a known Device can be inhibited, only
 once, only the connection that inhibited it gives it back, and a connection
-that closes gives back what it held. Every call and the closing of every
+that closes gives back what it held; with --refuse every InhibitDevice
+is refused, as for a user not allowed to. Every call and the closing of every
 connection that called is appended to --record as one line:
 
     <event> TAB <argument> TAB <caller> TAB <lines in --watch>
@@ -33,6 +34,10 @@ class NotFound(dbus.exceptions.DBusException):
 
 class WrongState(dbus.exceptions.DBusException):
     _dbus_error_name = SERVICE + ".Error.Core.WrongState"
+
+
+class Unauthorized(dbus.exceptions.DBusException):
+    _dbus_error_name = SERVICE + ".Error.Core.Unauthorized"
 
 
 class Recorder:
@@ -66,9 +71,10 @@ def modem_properties(device):
 
 
 class Manager(dbus.service.Object):
-    def __init__(self, bus, devices, recorder):
+    def __init__(self, bus, devices, refuse, recorder):
         super().__init__(bus, MANAGER)
         self.devices = devices
+        self.refuse = refuse
         self.recorder = recorder
         self.callers = set()
         self.inhibited = {}  # device -> the connection that holds it
@@ -89,7 +95,9 @@ class Manager(dbus.service.Object):
     @dbus.service.method(SERVICE, in_signature="sb", sender_keyword="sender")
     def InhibitDevice(self, uid, inhibit, sender):
         problem = None
-        if uid not in self.devices:
+        if self.refuse:
+            problem = Unauthorized("Not authorized to control the device")
+        elif uid not in self.devices:
             problem = NotFound(f"No device found with uid '{uid}'")
         elif inhibit and uid in self.inhibited:
             problem = WrongState(f"Device '{uid}' is already inhibited")
@@ -116,10 +124,11 @@ def main():
     parser.add_argument("--record", required=True)
     parser.add_argument("--watch", default="")
     parser.add_argument("--modem", action="append", default=[])
+    parser.add_argument("--refuse", action="store_true")
     args = parser.parse_args()
     dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
     bus = dbus.bus.BusConnection(args.address)
-    manager = Manager(bus, args.modem, Recorder(args.record, args.watch))
+    manager = Manager(bus, args.modem, args.refuse, Recorder(args.record, args.watch))
     name = dbus.service.BusName(SERVICE, bus, do_not_queue=True)
     print("ready", flush=True)
     GLib.MainLoop().run()
