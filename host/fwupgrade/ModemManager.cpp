@@ -190,12 +190,13 @@ ModemManagerInhibition::ModemManagerInhibition(const std::string& pinName, Say s
 void ModemManagerInhibition::Inhibit(const std::string& usbPort) {
     const std::string card = "the card on USB port " + usbPort;
     const std::string device = UsbDevicePath(platform::posix::UsbTreeFromEnvironment(), usbPort);
-    if (device.empty()) return say_("ModemManager: nothing is plugged in at USB port " + usbPort + ": nothing to inhibit.");
+    if (device.empty())
+        return say_("ModemManager: nothing is plugged in at USB port " + usbPort + ": nothing to inhibit.");
     std::string error;
     bus_ = OpenBus(error);
     if (!bus_) return say_("ModemManager: the system bus is not reachable (" + error + "): nothing to inhibit.");
     say_(InhibitOnBus(bus_, device, card, uid_));
-    // The connection holds the inhibition: without one it has nothing to hold.
+    // Only an inhibition needs the connection kept open.
     if (uid_.empty()) bus_ = sd_bus_flush_close_unref(bus_);
 }
 
