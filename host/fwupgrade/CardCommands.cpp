@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <iostream>
+#include <optional>
 
 #include "host/fwupgrade/CardAim.h"
 #include "host/fwupgrade/CardBackup.h"
@@ -14,6 +15,7 @@
 #include "host/fwupgrade/History.h"
 #include "host/fwupgrade/LinkedModule.h"
 #include "host/fwupgrade/LogFile.h"
+#include "host/fwupgrade/ModemManager.h"
 #include "host/fwupgrade/PackageView.h"
 #include "host/fwupgrade/RunRecord.h"
 #include "host/fwupgrade/RunResult.h"
@@ -59,7 +61,9 @@ public:
         if (!AimAtCard({options_.device, options_.usbPort}, pinName, note, error)) return Fail(kExitUsage, error);
         if (!note.empty()) std::cout << note << "\n";
         const DeviceAccess access = CheckCardAccess(result_.port);
-        return access.exitStatus == kExitOk || Fail(access.exitStatus, access.problem);
+        if (access.exitStatus != kExitOk) return Fail(access.exitStatus, access.problem);
+        inhibition_.emplace(pinName, [](const std::string& line) { std::cout << line << "\n"; });
+        return true;
     }
 
     bool OpenLog() {
@@ -109,6 +113,7 @@ public:
     }
 
 private:
+    std::optional<ModemManagerInhibition> inhibition_;   // destroyed last, after the module's last port
     CardDataOptions options_;
     std::string kind_;
     std::time_t started_;

@@ -8,6 +8,7 @@
 #include "host/fwupgrade/DeviceAccess.h"
 #include "host/fwupgrade/FailureReport.h"
 #include "host/fwupgrade/LinkedModule.h"
+#include "host/fwupgrade/ModemManager.h"
 #include "host/fwupgrade/PackageCheck.h"
 #include "host/fwupgrade/PackageDigest.h"
 #include "host/fwupgrade/PackageView.h"
@@ -99,6 +100,7 @@ RunResult Upgrade(RunSession& session, const SingleRunRequest& request, const st
     // The log is emptied only once this run holds the folders.
     if (!session.OpenLog(error)) return NotStarted(session, kExitOther, error + ".");
     if (!aimNote.empty()) session.Notice(aimNote);
+    const ModemManagerInhibition inhibition(request.usbPort, [&](const std::string& line) { session.Notice(line); });
     RunResult rejected;
     PackageReport report;
     if (PackageRejected(session, package, rejected, report)) return rejected;

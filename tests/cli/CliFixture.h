@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -51,6 +52,10 @@ protected:
                                      // The machine's own USB devices stay out of the tests.
                                      {"FWUPGRADE_SYSFS_ROOT", temp_ / "sys"},
                                      {"FWUPGRADE_DEV_ROOT", temp_ / "dev"},
+                                     // Nor is the machine's ModemManager asked, unless a test brings its own.
+                                     {"FWUPGRADE_DBUS_ADDRESS", std::getenv("FWUPGRADE_DBUS_ADDRESS") != nullptr
+                                                                    ? std::string(std::getenv("FWUPGRADE_DBUS_ADDRESS"))
+                                                                    : "unix:path=" + temp_ / "no-system-bus"},
                                      {"TERM", "dumb"}});
         return extra;
     }
