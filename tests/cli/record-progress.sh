@@ -4,6 +4,8 @@
 # the verification verdict at the end.
 #   record-progress.sh FWUPGRADE [OUTPUT]
 # OUTPUT (optional) receives the distinct screens of the recording.
+# FWUPGRADE_RECORD_SCALE (default 10) is the demo's clock scale; 1 records
+# a run in real time, as docs/progress-recording.txt shows it.
 set -euo pipefail
 
 fwupgrade="${1:?path of the fwupgrade program}"
@@ -21,8 +23,9 @@ trap cleanup EXIT
 export FWUPGRADE_REGISTRY_ROOT="$work/registry"
 export XDG_STATE_HOME="$work/state"
 # A clock 10 times faster: slow enough for the bar to be seen moving.
+scale="${FWUPGRADE_RECORD_SCALE:-10}"
 tmux -L "$socket" -f /dev/null new-session -d -s rec -x 100 -y 12 \
-  "TERM=xterm '$fwupgrade' demo --clock-scale 10 --folder '$work/demo'; echo \"demo-exit=\$?\"; sleep 30"
+  "TERM=xterm '$fwupgrade' demo --clock-scale $scale --folder '$work/demo'; echo \"demo-exit=\$?\"; sleep 30"
 
 frames=()
 last=""
@@ -79,7 +82,7 @@ done
 
 if [[ -n "$output" ]]; then
   {
-    echo "fwupgrade demo in a 100x12 terminal (tmux), every distinct screen in order."
+    echo "fwupgrade demo --clock-scale $scale in a 100x12 terminal (tmux), every distinct screen in order."
     echo "Bar values seen: ${percents[*]}"
     n=0
     for screen in "${frames[@]}"; do
