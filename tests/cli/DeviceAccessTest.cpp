@@ -1,15 +1,18 @@
 // The three ways a card's device fails to open, told apart before the
 // plug-in loads: missing, not this user's, held by another process.
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <fstream>
 
 #include "TempFolder.h"
 #include "host/fwupgrade/DeviceAccess.h"
@@ -82,6 +85,31 @@ TEST(DeviceAccess, ADeviceLockedByAnotherProcessIsBusyAndTheHolderIsNamed) {
 
     testing::TempFolder temp;
     EXPECT_EQ(CheckDeviceAccess(temp / "ttyUSB9").exitStatus, kExitNoDevice);
+}
+
+TEST(DeviceAccess, ADeviceThisUserMayNotOpenIsRefusedWithItsGroup) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to hand a file to another user";
+    testing::TempFolder temp;
+    const std::string node = temp / "ttyUSB0";
+    { std::ofstream(node) << ""; }
+    ASSERT_EQ(::chmod(node.c_str(), 0660), 0);
+    ASSERT_EQ(::chmod(temp.path().c_str(), 0755), 0);
+    // The check, as an unprivileged user outside the file's group, in a
+    // child: its exit status carries the verdict.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const gid_t nogroup = 65534;
+        if (::setgroups(0, nullptr) != 0 || ::setgid(nogroup) != 0 || ::setuid(65534) != 0) ::_exit(100);
+        const DeviceAccess access = CheckDeviceAccess(node);
+        const bool words = Has(access.problem, "Permission denied: " + node + " (rw-rw----, group root)") &&
+                           Has(access.problem, "sudo usermod -aG root");
+        ::_exit(words ? access.exitStatus : 101);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), kExitDeviceDenied);
 }
 
 }  // namespace
