@@ -19,11 +19,7 @@ using matrix::Scenario;
 
 // Scenarios that still show a fault of the module; each stays in the table.
 const std::map<std::string, std::string>& KnownFaults() {
-    static const std::map<std::string, std::string> known = {
-        {"IdentifyFirstLate_Q7k",
-         "the status probe's late answers arrive while the software version is asked; the Q7k card is taken for "
-         "another card and flashed without cefs.mbn, and the run answers 0 (the card keeps its data)"},
-    };
+    static const std::map<std::string, std::string> known = {};
     return known;
 }
 

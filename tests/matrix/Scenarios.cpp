@@ -212,28 +212,37 @@ void AddCards(std::vector<Fixed>& rows) {
 
 // Requests whose fault the run goes on after, or ends elsewhere than in
 // the step that sent them. Any other request fails its step; an answer in
-// two halves is always read whole.
-struct Survival {
+// two halves is read whole.
+struct Exception {
     Phase phase;
     Position position;
-    const char* kinds;     // fault kinds the run goes on after
-    const char* failsAt;   // where it ends after the others ("" its own step)
+    const char* kinds;     // the fault kinds this applies to
+    bool survives;         // the run goes on
+    const char* failsAt;   // otherwise where it ends ("" the step that sent the request)
     const char* why;
 };
-const Survival kSurvivals[] = {
-    {Phase::Identify, Position::First, "nak corrupt no_end_flag late", "", "the status probe takes any answer"},
-    {Phase::Backup, Position::Last, "late", "", "the late answer is the one to the same item asked again"},
-    {Phase::Switch, Position::First, "silence late nak corrupt no_end_flag", "",
+const Exception kExceptions[] = {
+    {Phase::Identify, Position::First, "nak corrupt no_end_flag", true, "", "the status probe takes any answer"},
+    {Phase::Identify, Position::First, "late", false, "Execute SelectPhoneType function",
+     "the late answers hold up the software version, and without it the kind of card is unknown"},
+    {Phase::Backup, Position::Last, "late", true, "", "the late answer is the one to the same item asked again"},
+    {Phase::Switch, Position::First, "silence late nak corrupt no_end_flag", true, "",
      "the status probe before the switch is only traced"},
-    {Phase::Switch, Position::Middle, "silence nak corrupt no_end_flag", "", "the NV write before the switch is only traced"},
-    {Phase::Switch, Position::Last, "silence nak corrupt no_end_flag", "",
+    {Phase::Switch, Position::Middle, "silence nak corrupt no_end_flag", true, "",
+     "the NV write before the switch is only traced"},
+    {Phase::Switch, Position::Last, "silence nak corrupt no_end_flag", true, "",
      "the boot downloader's parameters are only traced"},
-    {Phase::Load, Position::Last, "no_end_flag", "", "a streaming answer is read from its leading flag"},
-    {Phase::Flash, Position::First, "late", "Function: DownloadSecondbootloaderheader(pPacket)",
+    {Phase::Load, Position::Last, "no_end_flag", true, "", "a streaming answer is read from its leading flag"},
+    {Phase::Flash, Position::First, "late", true, "", ""},
+    {Phase::Flash, Position::First, "silence nak corrupt no_end_flag", false,
+     "Function: DownloadSecondbootloaderheader(pPacket)",
      "an unconfirmed partition table counts as sent; the programmer then refuses the next image"},
-    {Phase::Flash, Position::Last, "no_end_flag", "", "a streaming answer is read from its leading flag"},
-    {Phase::Restore, Position::First, "late corrupt no_end_flag", "", "the card resets whatever it answers"},
-    {Phase::Restore, Position::Last, "silence late nak corrupt no_end_flag", "",
+    // The size announcement is answered while raw blocks stream, read one read at a time.
+    {Phase::Flash, Position::Middle, "split", false, "",
+     "a streaming answer split across two reads during the raw transfer is lost"},
+    {Phase::Flash, Position::Last, "no_end_flag", true, "", "a streaming answer is read from its leading flag"},
+    {Phase::Restore, Position::First, "late corrupt no_end_flag", true, "", "the card resets whatever it answers"},
+    {Phase::Restore, Position::Last, "silence late nak corrupt no_end_flag", true, "",
      "switching lock-file access off at the end is only traced"},
 };
 
@@ -245,17 +254,11 @@ bool Listed(const char* kinds, sim::FaultKind kind) {
 }  // namespace
 
 CommandOutcome ExpectedCommandOutcome(Phase phase, Position position, sim::FaultKind kind) {
-    // The size announcement is answered while raw blocks stream, where an
-    // answer is read one read at a time.
-    if (kind == sim::FaultKind::Split && phase == Phase::Flash && position == Position::Middle)
-        return {false, "", "a streaming answer split across two reads during the raw transfer is lost"};
-    if (kind == sim::FaultKind::Split) return {true, "", ""};
-    for (const Survival& entry : kSurvivals) {
-        if (entry.phase != phase || entry.position != position) continue;
-        if (Listed(entry.kinds, kind)) return {true, "", entry.why};
-        return {false, entry.failsAt, *entry.failsAt ? entry.why : ""};
+    for (const Exception& entry : kExceptions) {
+        if (entry.phase == phase && entry.position == position && Listed(entry.kinds, kind))
+            return {entry.survives, entry.failsAt, entry.why};
     }
-    return {};
+    return {kind == sim::FaultKind::Split, "", ""};
 }
 
 const char* CardKindName(CardKind kind) {
