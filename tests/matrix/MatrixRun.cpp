@@ -22,6 +22,7 @@
 #include "sim/PackageMaker.h"
 #include "tests/matrix/CardCheck.h"
 #include "tests/matrix/Survey.h"
+#include "tests/matrix/Workspace.h"
 #include "upgrade/BackupStore.h"
 #include "upgrade/FWUpgradeDataCDMAW326Module.h"
 
@@ -34,39 +35,6 @@ constexpr int32_t kFailed = -13314;
 constexpr uint32_t kUserPauseMs = 180000;
 
 TraceSteps* g_steps = nullptr;
-
-// Scratch folders live in memory where there is a memory file system: the
-// module syncs every backup file, and the matrix writes thousands of them.
-fs::path ScratchRoot() {
-    std::error_code error;
-    if (fs::is_directory("/dev/shm", error) && access("/dev/shm", W_OK) == 0) return "/dev/shm";
-    return fs::temp_directory_path();
-}
-
-// A scratch folder that is the current folder (the lock backup lands there)
-// and the per-user data folder (the kept backups).
-class Workspace {
-public:
-    explicit Workspace(const std::string& name) {
-        previous_ = fs::current_path();
-        root_ = ScratchRoot() / ("fault_matrix_" + std::to_string(getpid()) + "_" + name);
-        fs::remove_all(root_);
-        fs::create_directories(root_);
-        fs::current_path(root_);
-        setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
-    }
-    ~Workspace() {
-        fs::current_path(previous_);
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
-    fs::path Root() const { return root_; }
-    std::string Package() const { return (root_ / "package").string(); }
-
-private:
-    fs::path root_;
-    fs::path previous_;
-};
 
 sim::CardData MakeCardData(CardKind kind, sim::PackageOptions& options) {
     sim::CardData data = sim::DefaultCardData();
