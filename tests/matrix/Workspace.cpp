@@ -24,10 +24,20 @@ Workspace::Workspace(const std::string& name) {
     fs::remove_all(root_);
     fs::create_directories(root_);
     fs::current_path(root_);
+    const char* dataHome = getenv("XDG_DATA_HOME");
+    hadDataHome_ = dataHome != nullptr;
+    if (dataHome) previousDataHome_ = dataHome;
     setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
 }
 
+// A workspace made inside another (the clean run a scenario is measured
+// against) hands the per-user data folder back to the outer one.
 Workspace::~Workspace() {
+    if (hadDataHome_) {
+        setenv("XDG_DATA_HOME", previousDataHome_.c_str(), 1);
+    } else {
+        unsetenv("XDG_DATA_HOME");
+    }
     fs::current_path(previous_);
     std::error_code ignored;
     fs::remove_all(root_, ignored);

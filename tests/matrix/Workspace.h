@@ -20,6 +20,8 @@ public:
 private:
     std::filesystem::path root_;
     std::filesystem::path previous_;
+    std::string previousDataHome_;
+    bool hadDataHome_ = false;
 };
 
 }  // namespace matrix
