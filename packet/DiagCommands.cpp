@@ -65,6 +65,20 @@ std::string WithItem(const char* format, uint16_t item) {
     return text;
 }
 
+// An answer that names another item is a late answer to an earlier NV
+// request: taken for this one it would put one item's data under another's
+// number. The request goes out again.
+constexpr int kNvAnswerRounds = 3;
+
+bool SendNvRequest(CPacket& packet, PacketState& s, uint16_t item) {
+    for (int round = 0; round < kNvAnswerRounds; ++round) {
+        if (!packet.SendPacket(3, 5000)) return false;
+        if (s.AnswerLe16(1) == item) return true;
+        s.errorText = "the answer is for another NV item";
+    }
+    return false;
+}
+
 }  // namespace
 
 void BuildDiagRequest(PacketState& s) {
@@ -176,7 +190,7 @@ bool CPacket::NvItemRead(uint16_t item, uint8_t data[128], uint16_t& status) {
     State& s = *state_;
     ResetCommand();
     PrepareNvRequest(s, kNvRead, item, data);
-    if (!SendPacket(3, 5000)) {
+    if (!SendNvRequest(*this, s, item)) {
         ComposeError(WithItem("cannot read #%d NVItem, since ", item));
         status = 0xFFFF;
         std::memset(data, 0, kNvDataSize);
@@ -199,7 +213,7 @@ bool CPacket::NvItemWrite(uint16_t item, const uint8_t data[128], uint16_t& stat
     status = 0;
     ResetCommand();
     PrepareNvRequest(s, kNvWrite, item, data);
-    if (!SendPacket(3, 5000)) {
+    if (!SendNvRequest(*this, s, item)) {
         ComposeError(WithItem("Cannot write #%d NVItem, Since ", item));
         status = 0xFFFF;
         return false;
@@ -265,6 +279,11 @@ bool WiFiAccepted(const PacketState& s) {
 }
 
 }  // namespace
+
+bool CPacket::AnsweredUnknownCommand() const {
+    constexpr uint8_t kBadCommandAnswer = 0x13;
+    return state_->responseLength > 0 && state_->responseBuffer[0] == kBadCommandAnswer;
+}
 
 int CPacket::ReadWiFiAddress(uint8_t mac[6]) {
     ResetCommand();

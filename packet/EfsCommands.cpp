@@ -23,6 +23,7 @@ constexpr uint16_t kEfsOpenDir = 0x000B;
 constexpr uint16_t kEfsReadDir = 0x000C;
 constexpr uint16_t kEfsCloseDir = 0x000D;
 constexpr uint16_t kEfsFstat = 0x0011;
+constexpr uint32_t kEfsNoSuchEntry = 2;   // ENOENT
 constexpr uint32_t kOpenForReadFlags = 0x000;
 constexpr uint32_t kOpenForReadMode = 0x124;    // octal 444
 constexpr uint32_t kOpenForWriteFlags = 0x241;  // create, truncate, write only
@@ -130,6 +131,11 @@ bool CPacket::EfsOpenDir(const std::u16string& path, uint32_t& handle) {
     }
     handle = WorkLe32(*state_, 4);
     return handle != 0;
+}
+
+bool CPacket::EfsDirectoryMissing() const {
+    const State& s = *state_;
+    return s.efsLength >= 12 && (s.efsWork[2] | s.efsWork[3] << 8) == kEfsOpenDir && WorkLe32(s, 8) == kEfsNoSuchEntry;
 }
 
 bool CPacket::EfsReadDir(uint32_t handle, uint32_t sequence, uint32_t& type, std::u16string& name) {

@@ -86,6 +86,8 @@ public:
     bool SendSpc();
     bool EnterOfflineMode();
     bool SwitchDownloader();
+    // The card answered the last request with the error of a command it does not know.
+    bool AnsweredUnknownCommand() const;
     int ReadWiFiAddress(uint8_t mac[6]);          // 1 read, 0 refused, -1 no answer
     int WriteWiFiAddress(const uint8_t mac[6]);   // 1 written, 0 refused, -1 no answer
     bool SwitchToDiagMode();
@@ -112,6 +114,8 @@ public:
 
     // ---- EFS2 commands and the lock-file access switch
     bool EfsOpenDir(const std::u16string& path, uint32_t& handle);
+    // The last EFS answer refused a directory open because there is no such directory.
+    bool EfsDirectoryMissing() const;
     bool EfsReadDir(uint32_t handle, uint32_t sequence, uint32_t& type, std::u16string& name);
     bool EfsCloseDir(uint32_t handle);
     bool EfsOpen(const std::u16string& path, bool forReading, uint32_t& descriptor);

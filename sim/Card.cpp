@@ -91,6 +91,20 @@ CardMode Card::Mode() {
     return mode_;
 }
 
+void Card::ClearFaults() {
+    faults_.rules.clear();
+    identifyOnce_ = false;
+    silenced_ = false;
+}
+
+void Card::ResumeIn(CardMode mode, bool newFirmware) {
+    pending_.reset();
+    presentAt_.reset();
+    present_ = true;
+    newFirmware_ = newFirmware;
+    EnterMode(mode);
+}
+
 void Card::ScheduleModeChange(CardMode target, bool newFirmware) {
     pending_ = PendingChange{target, newFirmware, lastAnswerAt_ + timing_.leaveDelayMs};
 }

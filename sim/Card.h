@@ -79,6 +79,11 @@ public:
     const CardData& Data() const { return data_; }
     CardData& MutableData() { return data_; }
     const std::vector<Violation>& Violations() const { return violations_; }
+    // The faults stop: the cause was found and removed.
+    void ClearFaults();
+    // A card rebuilt from a saved state takes up the mode it was in (at a
+    // moment between two requests), on the bus.
+    void ResumeIn(CardMode mode, bool newFirmware);
     // Full state: mode, card data, partition digests, violations, counters.
     nlohmann::json StateJson();
 

@@ -384,10 +384,19 @@ void Card::FinishDataBlock() {
     bool good = sum == GetLe32(rawIn_, 4 + n);
     if (!good) Violate("raw data block at offset " + std::to_string(offset) + " with a bad checksum");
     const uint32_t index = offset / kRawBlockSize;
+    bool answered = true;
     for (auto& rule : faults_.rules) {
-        if (rule.kind != FaultKind::BadBlock || static_cast<int64_t>(index) != rule.value) continue;
+        const bool blockRule = rule.kind == FaultKind::BadBlock || rule.kind == FaultKind::BlockUnanswered;
+        if (!blockRule || static_cast<int64_t>(index) != rule.value) continue;
         if (!rule.image.empty() && rule.image != rawImage_) continue;
-        if (FaultHits(rule)) good = false;
+        if (!FaultHits(rule)) continue;
+        good = false;
+        answered = answered && rule.kind != FaultKind::BlockUnanswered;
+    }
+    if (!answered) {
+        ++rawBlocksRejected_;
+        rawIn_.clear();
+        return;
     }
     if (!good) {
         ++rawBlocksRejected_;

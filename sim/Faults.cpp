@@ -23,6 +23,7 @@ constexpr KindName kKinds[] = {
     {FaultKind::NvRefuse, "nv_refuse"},
     {FaultKind::EfsFail, "efs_fail"},
     {FaultKind::BadBlock, "bad_block"},
+    {FaultKind::BlockUnanswered, "block_unanswered"},
     {FaultKind::SlowReenumeration, "reenum_slow"},
     {FaultKind::MissingReenumeration, "reenum_missing"},
     {FaultKind::AnswerOnceAfterReset, "answer_once_after_reset"},

@@ -22,6 +22,7 @@ enum class FaultKind {
     NvRefuse,         // NV item `item` (read 0x26 / write 0x27 / both) answers NV status `value` (default 4)
     EfsFail,          // EFS2 subsystem command `command` answers error number `value` (default 5, EIO)
     BadBlock,         // raw data block number `value` (0-based, of image `image` or any) fails its checksum check
+    BlockUnanswered,  // raw data block number `value` (as BadBlock) is dropped without any answer
     SlowReenumeration,     // mode change number `occurrence` takes `value` ms to come back
     MissingReenumeration,  // mode change number `occurrence` never comes back
     AnswerOnceAfterReset,  // after the reset into new firmware the card identifies itself once, then falls silent

@@ -34,6 +34,11 @@ bool UpgradeModule::RunBackupPhase(CPacket& packet, const std::u16string& packag
     m_strRecordPath = JoinPath(packageFolder, kBackupRecordName);
     BackupRecord pending;
     const bool retry = FindPendingBackup(esnRead, esn, pending);
+    if (!esnRead) {
+        // A backup must be found again by the ESN of its card.
+        FW_TRACE(kSequenceFunction, u"The card's ESN cannot be read: the card is left as it is");
+        return false;
+    }
     std::u16string nvTarget = m_strChannelNvPath;
     if (retry) {
         nvTarget = ReadWhilePendingPath(m_strChannelNvPath);
@@ -49,6 +54,10 @@ bool UpgradeModule::RunBackupPhase(CPacket& packet, const std::u16string& packag
         if (wifi == 0) {
             FW_TRACE(kSequenceFunction, u"backup wifi failed,make sure the wifi address be written!");
             m_Backup.wifiSaved = false;
+        } else if (wifi == -1 && !packet.AnsweredUnknownCommand()) {
+            // Not answered at all: the card may well have an address, which the reflash would lose.
+            FW_TRACE(kSequenceFunction, u"The Wi-Fi address cannot be read: the card is left as it is");
+            return false;
         } else if (wifi == -1) {
             FW_TRACE(kSequenceFunction, u"The phone software do not support reading wifi address command");
             m_Backup.wifiSaved = false;
@@ -65,6 +74,11 @@ bool UpgradeModule::RunBackupPhase(CPacket& packet, const std::u16string& packag
         FW_TRACE(kSequenceFunction, u"function EnumAllAbsoluteFilePathInEfsDir fail");
         m_Backup.lockFilesSaved = false;
         m_Backup.lockFiles.clear();
+        if (!m_Backup.lockFolderMissing) {
+            // Lock files the card has but that could not be listed would be lost.
+            FW_TRACE(kSequenceFunction, u"The lock files cannot be listed: the card is left as it is");
+            return false;
+        }
     } else if (!BackupLockFile(m_Backup.lockFiles, packet)) {
         FW_TRACE(kSequenceFunction, u"function Backup Lockfile fail");
         m_Backup.lockFilesSaved = false;

@@ -61,6 +61,7 @@ struct BackupPhaseState {
     bool wifiSaved = false;
     uint8_t wifiAddress[6] = {};
     bool lockFilesSaved = false;
+    bool lockFolderMissing = false;   // the card has no lock folder, so no lock files to lose
     std::vector<LockFileEntry> lockFiles;
 };
 

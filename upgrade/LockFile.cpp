@@ -58,6 +58,7 @@ bool UpgradeModule::EnumAllAbsoluteFilePathInEfsDir(CPacket& packet, const std::
         const std::u16string directory = queue[next];
         uint32_t handle = 0;
         if (!packet.EfsOpenDir(directory, handle)) {
+            m_Backup.lockFolderMissing = next == 0 && packet.EfsDirectoryMissing();
             return false;
         }
         for (uint32_t sequence = 1;; ++sequence) {

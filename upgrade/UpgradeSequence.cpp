@@ -69,7 +69,12 @@ int32_t UpgradeModule::PrepareAndIdentify(UpgradeRun& run) {
 
     bIsQ7 = 0;
     FW_TRACE(kRun, u"Execute SelectPhoneType function");
-    if (!SelectPhoneType(packet)) FW_TRACE(kRun, u"Execute SelectPhoneType function fail");
+    if (!SelectPhoneType(packet)) {
+        // Without the version the run cannot tell a Q7k card, which must get
+        // cefs.mbn and its data written back, from any other.
+        FW_TRACE(kRun, u"Execute SelectPhoneType function fail");
+        return kUpgradeFailed;
+    }
     if (bIsQ7) {
         FW_TRACE(kRun, u"Execute DealQ7K function");
         if (!DealQ7K(packet)) FW_TRACE(kRun, u"Execute DealQ7K function fail");

@@ -55,7 +55,7 @@ TEST_F(Phases, BackupAndRestoreGiveTheCardBackItsOwnData) {
 }
 
 TEST_F(Phases, AWifiAddressThatCannotBeReadIsNotWrittenBack) {
-    card_.wifiReads = {-1, -1};
+    card_.wifiReads = {-2, -2};
     ASSERT_TRUE(Backup());
     EXPECT_TRUE(Traced("Function: ReadWiFiAddress2"));
     EXPECT_TRUE(Traced("The phone software do not support reading wifi address command"));
@@ -71,6 +71,20 @@ TEST_F(Phases, AWifiAddressThatCannotBeReadIsNotWrittenBack) {
     card_.wifiReads = {0, 1};
     ASSERT_TRUE(Backup());
     EXPECT_TRUE(module_.m_Backup.wifiSaved);
+}
+
+// No answer at all is not a card without an address: the backup stops
+// before anything else, and so does a card whose ESN cannot be read.
+TEST_F(Phases, AWifiAddressOrEsnLeftUnansweredEndsTheBackup) {
+    card_.wifiReads = {-1, -1};
+    EXPECT_FALSE(Backup());
+    EXPECT_TRUE(Traced("The Wi-Fi address cannot be read: the card is left as it is"));
+    EXPECT_EQ(card_.Count("nvread 77"), 0u);
+
+    card_.esnSilent = true;
+    EXPECT_FALSE(Backup());
+    EXPECT_TRUE(Traced("The card's ESN cannot be read: the card is left as it is"));
+    EXPECT_EQ(card_.Count("wifi read"), 2u) << "only the two reads above";
 }
 
 TEST_F(Phases, AWifiWriteThatFailsTwiceIsOnlyTraced) {

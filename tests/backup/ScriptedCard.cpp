@@ -159,6 +159,11 @@ void ScriptedCard::Handle(const Bytes& body) {
         Answer({0x41, static_cast<uint8_t>(accepted ? 1 : 0)});
         return;
     }
+    case 0x01:
+        if (esnSilent) return;
+        Answer({0x01, static_cast<uint8_t>(esn), static_cast<uint8_t>(esn >> 8), static_cast<uint8_t>(esn >> 16),
+                static_cast<uint8_t>(esn >> 24)});
+        return;
     case 0x29:
         log.push_back("offline");
         Answer({0x29, body.size() > 1 ? body[1] : uint8_t{0}, 0});
@@ -231,6 +236,10 @@ void ScriptedCard::HandleWifi(const Bytes& body) {
     if (!script.empty()) {
         behaviour = script.front();
         script.pop_front();
+    }
+    if (behaviour == -2) {
+        Answer({0x13, 0x4B, 0xD3});
+        return;
     }
     if (behaviour < 0) {
         return;

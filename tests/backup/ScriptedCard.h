@@ -32,11 +32,13 @@ public:
     bool listDotEntries = false;               // readdir gives "." and ".." as directories
     bool endlessListing = false;               // readdir never reaches the end of a directory
     bool lockAccess = false;                   // the lock-file switch
+    uint32_t esn = 0x8012A5C3;
+    bool esnSilent = false;                    // the ESN request goes unanswered
 
     // ---- misbehaviour
     std::map<uint16_t, int> silentNvReads;     // item -> requests left unanswered
     std::map<uint16_t, int> silentNvWrites;
-    std::deque<int> wifiReads;                 // per read: 1 answer, 0 refuse, -1 silent (then 1)
+    std::deque<int> wifiReads;                 // per read: 1 answer, 0 refuse, -1 silent, -2 unknown command (then 1)
     std::deque<int> wifiWrites;                // per write: same
     int spcRefusals = 0;                       // SPC requests answered "not accepted"
     bool lockSwitchFails = false;

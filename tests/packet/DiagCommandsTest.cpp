@@ -80,6 +80,29 @@ TEST_F(Diag, NvItemStatusIsReportedWithItsText) {
     EXPECT_STREQ(packet::CPacket::GetNvStatusText(11), "");
 }
 
+// A late answer for another item is not this item's: the request goes out
+// again, and an item that only ever gets others' answers is not read.
+TEST_F(Diag, AnNvAnswerForAnotherItemIsNotTaken) {
+    auto nvAnswer = [](uint8_t command, uint16_t item, uint8_t fill) {
+        Bytes answer = {command, static_cast<uint8_t>(item), static_cast<uint8_t>(item >> 8)};
+        answer.insert(answer.end(), 128, fill);
+        answer.push_back(0);
+        answer.push_back(0);
+        return Frame(answer, false);
+    };
+    uint8_t data[128] = {};
+    uint16_t status = 0;
+    peer->Answer(nvAnswer(0x26, 77, 0x77));
+    peer->Answer(nvAnswer(0x26, 88, 0x88));
+    EXPECT_TRUE(packet.NvItemRead(88, data, status));
+    EXPECT_EQ(data[0], 0x88);
+    EXPECT_EQ(peer->writes.size(), 2u);
+
+    peer->AnswerAlways(nvAnswer(0x27, 77, 0));
+    EXPECT_FALSE(packet.NvItemWrite(88, data, status));
+    EXPECT_EQ(packet.ErrorText(), "Cannot write #88 NVItem, Since the answer is for another NV item");
+}
+
 TEST_F(Diag, SoftwareVersionWidthFollowsTheRawLength) {
     packet::SoftwareVersionRecord record;
     std::memset(&record, 0xAA, sizeof record);

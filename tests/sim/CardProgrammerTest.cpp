@@ -206,6 +206,28 @@ TEST_F(CardProgrammer, InjectedBadBlockIsRejectedOnceWithoutAViolation) {
     EXPECT_TRUE(card.Violations().empty());
 }
 
+// An unanswered block is dropped; once the faults are cleared the same
+// block is answered, and a card resumed in the programmer takes commands.
+TEST_F(CardProgrammer, AnUnansweredBlockIsDroppedUntilTheFaultsAreCleared) {
+    sim::FaultPlan plan;
+    plan.rules.push_back(sim::ParseFaultOption("block_unanswered:image=amss.mbn,value=0,count=0"));
+    sim::Card card(sim::DefaultCardData(), {}, plan);
+    Start(card);
+    Prepare(card);
+    Bytes image(kBlock + 10, 0x44);
+    simtest::Send(card, simtest::Frame(Announce(static_cast<uint32_t>(image.size())), true));
+    simtest::Send(card, HeaderBlock(0x04, {}));
+    EXPECT_TRUE(simtest::Send(card, DataBlock(image, 0)).empty());
+    EXPECT_TRUE(simtest::Send(card, DataBlock(image, 0)).empty());
+    card.ClearFaults();
+    EXPECT_EQ(simtest::Bodies(simtest::Send(card, DataBlock(image, 0))).at(0).at(0), 0x08);
+
+    sim::Card resumed(card.Data());
+    resumed.ResumeIn(sim::CardMode::FlashProgrammer, false);
+    EXPECT_EQ(resumed.Mode(), sim::CardMode::FlashProgrammer);
+    EXPECT_TRUE(resumed.Present());
+}
+
 TEST_F(CardProgrammer, EmptyAnnouncementErasesThePartition) {
     Prepare(card_);
     const auto answers = Stream(card_, 0x17, {}, Bytes(5, 9));
