@@ -55,6 +55,9 @@ uint32_t WorkLe32(const PacketState& s, size_t at) {
     return value;
 }
 
+// Bytes of the unescaped answer before its FCS and closing flag.
+size_t EfsBodyLength(const PacketState& s) { return s.efsLength >= 3 ? s.efsLength - 3 : 0; }
+
 }  // namespace
 
 const char* CPacket::FileSystemStatusText(uint8_t status) {
@@ -99,8 +102,10 @@ const char* CPacket::FileSystemStatusText(uint8_t status) {
 }
 
 // Runs the raw request placed in the request buffer and unescapes its answer
-// into the work buffer. True when the answer's FCS checks.
-bool CPacket::SendEfs(bool clearTextOnTransportFailure) {
+// into the work buffer. True when the answer's FCS checks and its body holds
+// at least bodySize bytes: a field the answer did not carry is never read as
+// zero, which would pass for a success code, a handle or a file's length.
+bool CPacket::SendEfs(bool clearTextOnTransportFailure, size_t bodySize) {
     State& s = *state_;
     std::memset(s.efsWork, 0, sizeof s.efsWork);
     s.efsLength = 0;
@@ -118,14 +123,21 @@ bool CPacket::SendEfs(bool clearTextOnTransportFailure) {
         codec::Unescape(std::span<const uint8_t>(s.responseBuffer, s.responseLength), s.efsWork);
     s.efsLength = static_cast<uint32_t>(plain.length);
     // The count includes the closing flag, which the check leaves out.
-    return plain.length >= 1 && CheckFcs(s.efsWork, static_cast<uint16_t>(plain.length - 1));
+    if (plain.length < 1 || !CheckFcs(s.efsWork, static_cast<uint16_t>(plain.length - 1))) {
+        return false;
+    }
+    if (EfsBodyLength(s) < bodySize) {
+        s.errorText = kTextTooShort;
+        return false;
+    }
+    return true;
 }
 
 bool CPacket::EfsOpenDir(const std::u16string& path, uint32_t& handle) {
     ResetCommand();
     BodyWriter body = EfsHeader(*state_, kEfsOpenDir);
     WritePath(body, path);
-    if (!SendEfs(true)) {
+    if (!SendEfs(true, 8)) {
         return false;
     }
     handle = WorkLe32(*state_, 4);
@@ -137,14 +149,21 @@ bool CPacket::EfsReadDir(uint32_t handle, uint32_t sequence, uint32_t& type, std
     BodyWriter body = EfsHeader(*state_, kEfsReadDir);
     body.Le32(handle);
     body.Le32(sequence);
-    if (!SendEfs(true) || WorkLe32(*state_, 12) != 0) {
+    if (!SendEfs(true, kDirNameOffset + 1) || WorkLe32(*state_, 12) != 0) {
         return false;
     }
-    const State& s = *state_;
-    type = WorkLe32(s, 16);
+    State& s = *state_;
+    // The name ends with a NUL inside the answer; one cut short could make
+    // the listing end early and leave lock files out of the backup.
     const char* text = reinterpret_cast<const char*>(s.efsWork + kDirNameOffset);
-    const size_t room = sizeof s.efsWork - kDirNameOffset;
-    name = platform::AnsiToWide(std::string(text, strnlen(text, room)));
+    const size_t room = EfsBodyLength(s) - kDirNameOffset;
+    const size_t length = strnlen(text, room);
+    if (length == room) {
+        s.errorText = kTextTooShort;
+        return false;
+    }
+    type = WorkLe32(s, 16);
+    name = platform::AnsiToWide(std::string(text, length));
     return true;
 }
 
@@ -152,7 +171,7 @@ bool CPacket::EfsCloseDir(uint32_t handle) {
     ResetCommand();
     BodyWriter body = EfsHeader(*state_, kEfsCloseDir);
     body.Le32(handle);
-    return SendEfs(true) && WorkLe32(*state_, 4) == 0;
+    return SendEfs(true, 8) && WorkLe32(*state_, 4) == 0;
 }
 
 bool CPacket::EfsOpen(const std::u16string& path, bool forReading, uint32_t& descriptor) {
@@ -161,7 +180,7 @@ bool CPacket::EfsOpen(const std::u16string& path, bool forReading, uint32_t& des
     body.Le32(forReading ? kOpenForReadFlags : kOpenForWriteFlags);
     body.Le32(forReading ? kOpenForReadMode : kOpenForWriteMode);
     WritePath(body, path);
-    if (!SendEfs(false)) {
+    if (!SendEfs(false, 12)) {
         return false;
     }
     descriptor = WorkLe32(*state_, 4);
@@ -172,7 +191,7 @@ bool CPacket::EfsFstat(uint32_t descriptor, uint32_t& size) {
     ResetCommand();
     BodyWriter body = EfsHeader(*state_, kEfsFstat);
     body.Le32(descriptor);
-    if (!SendEfs(false)) {
+    if (!SendEfs(false, 16)) {
         return false;
     }
     size = WorkLe32(*state_, 12);
@@ -190,12 +209,17 @@ bool CPacket::EfsRead(uint32_t descriptor, uint32_t count, uint32_t offset, uint
     body.Le32(descriptor);
     body.Le32(count);
     body.Le32(offset);
-    if (!SendEfs(false)) {
+    if (!SendEfs(false, kReadDataOffset)) {
         return false;
     }
-    const State& s = *state_;
+    State& s = *state_;
     bytesRead = WorkLe32(s, 12);
     if (WorkLe32(s, 16) != 0) {
+        return false;
+    }
+    // A count above the data carried would fill the backup with zeros.
+    if (bytesRead > EfsBodyLength(s) - kReadDataOffset) {
+        s.errorText = kTextTooShort;
         return false;
     }
     // The card's count is not trusted to fit the caller's buffer.
@@ -218,14 +242,14 @@ bool CPacket::EfsWrite(uint32_t descriptor, uint32_t offset, const uint8_t* data
     body.Le32(descriptor);
     body.Le32(offset);
     body.Bytes(data, length);
-    return SendEfs(false) && WorkLe32(*state_, 16) == 0;
+    return SendEfs(false, 20) && WorkLe32(*state_, 16) == 0;
 }
 
 bool CPacket::EfsClose(uint32_t descriptor) {
     ResetCommand();
     BodyWriter body = EfsHeader(*state_, kEfsClose);
     body.Le32(descriptor);
-    return SendEfs(false) && WorkLe32(*state_, 4) == 0;
+    return SendEfs(false, 8) && WorkLe32(*state_, 4) == 0;
 }
 
 bool CPacket::EnableDisableLockFileRW(uint8_t value) {
