@@ -33,19 +33,25 @@ bool CarriesError(std::span<const uint8_t> answer) {
     return error;
 }
 
-// The block-written addresses of every good frame in bytes.
+// The block-written addresses of every run of bytes between flags (or an end
+// of bytes) that checks as a frame: whichever way a receive path cuts the
+// answer into frames, an address it reports must be one of these.
 void AddAddresses(std::span<const uint8_t> bytes, std::set<uint32_t>& out) {
-    packet::codec::ForEachStreamingFrame(bytes, [&](std::span<const uint8_t> frame) {
-        std::vector<uint8_t> plain(frame.size());
-        const size_t n = packet::codec::Unescape(frame, plain).length;
+    size_t start = 0;
+    for (size_t i = 0; i <= bytes.size(); ++i) {
+        if (i < bytes.size() && bytes[i] != packet::codec::kFlag) continue;
+        const auto run = bytes.subspan(start, i - start);
+        start = i + 1;
+        std::vector<uint8_t> plain(run.size());
+        const size_t n = packet::codec::Unescape(run, plain).length;
         if (n >= 1 && packet::codec::CheckFcs(std::span<const uint8_t>(plain.data(), n)) && plain[0] == kBlockWritten) {
             uint32_t address = 0;
-            for (size_t i = 0; i < 4; ++i) {
-                address |= static_cast<uint32_t>(1 + i < n ? plain[1 + i] : 0) << (8 * i);
+            for (size_t k = 0; k < 4; ++k) {
+                address |= static_cast<uint32_t>(1 + k < n ? plain[1 + k] : 0) << (8 * k);
             }
             out.insert(address);
         }
-    });
+    }
 }
 
 // Addresses of the answer as one read sees it and as reads of the read-ahead

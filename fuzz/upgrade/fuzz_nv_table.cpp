@@ -36,9 +36,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Require(nv::DecodeTable(rest, records) == (rest.size() == nv::kTableSize));
         return 0;
     }
-    // The first records of a full-size table, the rest zero.
+    // The first records of a full-size table, then the end marker and zeros,
+    // as the encoder leaves a table.
     std::vector<uint8_t> table(nv::kTableSize, 0);
     std::copy_n(rest.begin(), std::min(rest.size(), table.size()), table.begin());
+    const size_t marker = (rest.size() + nv::kRecordSize - 1) / nv::kRecordSize;
+    if (marker < nv::kRecordCount) {
+        table[marker * nv::kRecordSize] = static_cast<uint8_t>(nv::kEndMarker & 0xFF);
+        table[marker * nv::kRecordSize + 1] = static_cast<uint8_t>(nv::kEndMarker >> 8);
+    }
     Require(nv::DecodeTable(table, records));
     Require(records.size() <= nv::kRecordCount);
     for (size_t i = 0; i < records.size(); ++i) {
