@@ -184,7 +184,7 @@ void HostSeeds(SeedWriter& out) {
     const std::string path = "/usr/lib/fwupgrade/libHostManager.so";
     Bytes value{0, 0, 0};
     for (char c : path) value.insert(value.end(), {static_cast<uint8_t>(c), 0});
-    out.Write("module", "fuzz_register_path", value);
+    out.Write("module", "fuzz_register_values", value);
 
     // Message 1025 with a request of the right size, four-byte output and
     // result, port 7 and the complete package; then the identity message
