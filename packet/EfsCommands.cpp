@@ -29,6 +29,12 @@ constexpr uint32_t kOpenForWriteFlags = 0x241;  // create, truncate, write only
 constexpr uint32_t kOpenForWriteMode = 0x1B6;   // octal 666
 constexpr size_t kReadDataOffset = 20;
 constexpr size_t kDirNameOffset = 40;
+// The fields each answer must carry (header included): the last one read ends there.
+constexpr size_t kOpenDirAnswerSize = 8;    // header, directory handle
+constexpr size_t kCloseAnswerSize = 8;      // header, error number (close and closedir)
+constexpr size_t kOpenAnswerSize = 12;      // header, descriptor, error number
+constexpr size_t kFstatAnswerSize = 16;     // header, error number, mode, size
+constexpr size_t kWriteAnswerSize = 20;     // header, descriptor, offset, count, error number
 constexpr uint8_t kFileSystemOperation = 0x59;
 constexpr uint8_t kLockFileAccess = 0x0E;
 
@@ -137,7 +143,7 @@ bool CPacket::EfsOpenDir(const std::u16string& path, uint32_t& handle) {
     ResetCommand();
     BodyWriter body = EfsHeader(*state_, kEfsOpenDir);
     WritePath(body, path);
-    if (!SendEfs(true, 8)) {
+    if (!SendEfs(true, kOpenDirAnswerSize)) {
         return false;
     }
     handle = WorkLe32(*state_, 4);
@@ -171,7 +177,7 @@ bool CPacket::EfsCloseDir(uint32_t handle) {
     ResetCommand();
     BodyWriter body = EfsHeader(*state_, kEfsCloseDir);
     body.Le32(handle);
-    return SendEfs(true, 8) && WorkLe32(*state_, 4) == 0;
+    return SendEfs(true, kCloseAnswerSize) && WorkLe32(*state_, 4) == 0;
 }
 
 bool CPacket::EfsOpen(const std::u16string& path, bool forReading, uint32_t& descriptor) {
@@ -180,7 +186,7 @@ bool CPacket::EfsOpen(const std::u16string& path, bool forReading, uint32_t& des
     body.Le32(forReading ? kOpenForReadFlags : kOpenForWriteFlags);
     body.Le32(forReading ? kOpenForReadMode : kOpenForWriteMode);
     WritePath(body, path);
-    if (!SendEfs(false, 12)) {
+    if (!SendEfs(false, kOpenAnswerSize)) {
         return false;
     }
     descriptor = WorkLe32(*state_, 4);
@@ -191,7 +197,7 @@ bool CPacket::EfsFstat(uint32_t descriptor, uint32_t& size) {
     ResetCommand();
     BodyWriter body = EfsHeader(*state_, kEfsFstat);
     body.Le32(descriptor);
-    if (!SendEfs(false, 16)) {
+    if (!SendEfs(false, kFstatAnswerSize)) {
         return false;
     }
     size = WorkLe32(*state_, 12);
@@ -242,14 +248,14 @@ bool CPacket::EfsWrite(uint32_t descriptor, uint32_t offset, const uint8_t* data
     body.Le32(descriptor);
     body.Le32(offset);
     body.Bytes(data, length);
-    return SendEfs(false, 20) && WorkLe32(*state_, 16) == 0;
+    return SendEfs(false, kWriteAnswerSize) && WorkLe32(*state_, 16) == 0;
 }
 
 bool CPacket::EfsClose(uint32_t descriptor) {
     ResetCommand();
     BodyWriter body = EfsHeader(*state_, kEfsClose);
     body.Le32(descriptor);
-    return SendEfs(false, 8) && WorkLe32(*state_, 4) == 0;
+    return SendEfs(false, kCloseAnswerSize) && WorkLe32(*state_, 4) == 0;
 }
 
 bool CPacket::EnableDisableLockFileRW(uint8_t value) {
