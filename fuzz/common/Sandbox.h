@@ -1,6 +1,8 @@
 // A private folder per fuzz process. Every place the code under test may
-// write or look for its files (current folder, per-user data and state, the
-// register of modules) points into it, so nothing outside is read or written.
+// write or look for its files (per-user data and state, the register of
+// modules, the lock backup a target names) points into it, so nothing
+// outside is read or written. The current folder stays where it is, so
+// corpus folders given to libFuzzer by relative path keep working.
 #pragma once
 
 #include <cstdlib>
@@ -8,7 +10,8 @@
 #include <string>
 #include <system_error>
 
-#include <unistd.h>
+#include <stdlib.h>
+
 
 namespace fuzz {
 
@@ -44,9 +47,6 @@ private:
         ::setenv("FWUPGRADE_REGISTRY_ROOT", (root_ / "registry").c_str(), 1);
         ::setenv("FWUPGRADE_PORT_PATTERN", (root_ / "no-such-port-%d").c_str(), 1);
         ::setenv("HOME", root_.c_str(), 1);
-        if (::chdir((root_ / "work").c_str()) != 0) {
-            std::abort();
-        }
         std::atexit([] {
             std::error_code ignored;
             std::filesystem::remove_all(Get().root_, ignored);

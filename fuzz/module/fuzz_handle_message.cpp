@@ -111,7 +111,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::InstallVirtualTime();
     static NoPortOpener* const opener = new NoPortOpener();
     platform::SetComPortOpener(opener);
-    static module::CHolModuleInterface* const object = module::GetModuleObject();
+    static module::CHolModuleInterface* const object = [] {
+        module::CHolModuleInterface* created = module::GetModuleObject();
+        // The lock backup would otherwise go to the current folder.
+        static_cast<module::CFWUpgradeDataCDMA7627Module*>(created)->Upgrade().m_strLockBackupPath =
+            platform::Utf8ToWide((fuzz::Sandbox::Get().Root() / "work" / "VEKLock_1").string());
+        return created;
+    }();
 
     fuzz::FuzzInput in(data, size);
     const uint8_t pick = in.U8();
