@@ -27,6 +27,8 @@ constexpr uint8_t kWiFiSubsystem = 0xD3;
 constexpr uint16_t kModeOffline = 1;
 constexpr size_t kNvDataSize = 128;
 constexpr size_t kWiFiAnswerSize = 11;
+constexpr size_t kEsnAnswerSize = 5;
+constexpr size_t kNvAnswerSize = 3 + kNvDataSize + 2;   // code, item, data, status
 
 // The AT command that switches the port to diagnostic mode, and its reply.
 constexpr char kDiagModeCommand[] = "AT$QCDMG\r";
@@ -110,11 +112,34 @@ void BuildDiagRequest(PacketState& s) {
     }
 }
 
-bool ParseDiagResponse(PacketState& s) {
+namespace {
+
+// Every field these answers carry is read: one that ends early would pass
+// off zeros (or its own FCS) as the ESN, an NV item's data and status, or the
+// Wi-Fi address, and a backup would keep them as the card's own.
+size_t FixedAnswerSize(const PacketState& s) {
     switch (s.Answer(0)) {
-        case kEsn: CopyAnswer(s, 5); break;
+        case kEsn: return kEsnAnswerSize;
         case kNvRead:
-        case kNvWrite: CopyAnswer(s, 3 + kNvDataSize + 2); break;
+        case kNvWrite: return kNvAnswerSize;
+        case kModeChange:
+        case kFileSystemOperation: return 3;
+        case kSubsystemCommand: return s.Answer(1) == kWiFiSubsystem ? kWiFiAnswerSize : 0;
+        default: return 0;
+    }
+}
+
+}  // namespace
+
+bool ParseDiagResponse(PacketState& s) {
+    if (s.BodyLength() < FixedAnswerSize(s)) {
+        s.errorText = kTextTooShort;
+        return false;
+    }
+    switch (s.Answer(0)) {
+        case kEsn: CopyAnswer(s, kEsnAnswerSize); break;
+        case kNvRead:
+        case kNvWrite: CopyAnswer(s, kNvAnswerSize); break;
         case kModeChange: CopyAnswer(s, 3); break;
         case kSoftwareVersion: {
             // A longer answer carries the 30-character form of the version text.

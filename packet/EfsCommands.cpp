@@ -30,6 +30,12 @@ constexpr uint32_t kOpenForWriteFlags = 0x241;  // create, truncate, write only
 constexpr uint32_t kOpenForWriteMode = 0x1B6;   // octal 666
 constexpr size_t kReadDataOffset = 20;
 constexpr size_t kDirNameOffset = 40;
+// The fields each answer must carry (header included): the last one read ends there.
+constexpr size_t kOpenDirAnswerSize = 8;    // header, directory handle
+constexpr size_t kCloseAnswerSize = 8;      // header, error number (close and closedir)
+constexpr size_t kOpenAnswerSize = 12;      // header, descriptor, error number
+constexpr size_t kFstatAnswerSize = 16;     // header, error number, mode, size
+constexpr size_t kWriteAnswerSize = 20;     // header, descriptor, offset, count, error number
 constexpr uint8_t kFileSystemOperation = 0x59;
 constexpr uint8_t kLockFileAccess = 0x0E;
 
@@ -55,6 +61,9 @@ uint32_t WorkLe32(const PacketState& s, size_t at) {
     }
     return value;
 }
+
+// Bytes of the unescaped answer before its FCS and closing flag.
+size_t EfsBodyLength(const PacketState& s) { return s.efsLength >= 3 ? s.efsLength - 3 : 0; }
 
 }  // namespace
 
@@ -100,8 +109,10 @@ const char* CPacket::FileSystemStatusText(uint8_t status) {
 }
 
 // Runs the raw request placed in the request buffer and unescapes its answer
-// into the work buffer. True when the answer's FCS checks.
-bool CPacket::SendEfs(bool clearTextOnTransportFailure) {
+// into the work buffer. True when the answer's FCS checks and its body holds
+// at least bodySize bytes: a field the answer did not carry is never read as
+// zero, which would pass for a success code, a handle or a file's length.
+bool CPacket::SendEfs(bool clearTextOnTransportFailure, size_t bodySize) {
     State& s = *state_;
     std::memset(s.efsWork, 0, sizeof s.efsWork);
     s.efsLength = 0;
@@ -119,14 +130,21 @@ bool CPacket::SendEfs(bool clearTextOnTransportFailure) {
         codec::Unescape(std::span<const uint8_t>(s.responseBuffer, s.responseLength), s.efsWork);
     s.efsLength = static_cast<uint32_t>(plain.length);
     // The count includes the closing flag, which the check leaves out.
-    return plain.length >= 1 && CheckFcs(s.efsWork, static_cast<uint16_t>(plain.length - 1));
+    if (plain.length < 1 || !CheckFcs(s.efsWork, static_cast<uint16_t>(plain.length - 1))) {
+        return false;
+    }
+    if (EfsBodyLength(s) < bodySize) {
+        s.errorText = kTextTooShort;
+        return false;
+    }
+    return true;
 }
 
 bool CPacket::EfsOpenDir(const std::u16string& path, uint32_t& handle) {
     ResetCommand();
     BodyWriter body = EfsHeader(*state_, kEfsOpenDir);
     WritePath(body, path);
-    if (!SendEfs(true)) {
+    if (!SendEfs(true, kOpenDirAnswerSize)) {
         return false;
     }
     handle = WorkLe32(*state_, 4);
@@ -143,14 +161,21 @@ bool CPacket::EfsReadDir(uint32_t handle, uint32_t sequence, uint32_t& type, std
     BodyWriter body = EfsHeader(*state_, kEfsReadDir);
     body.Le32(handle);
     body.Le32(sequence);
-    if (!SendEfs(true) || WorkLe32(*state_, 12) != 0) {
+    if (!SendEfs(true, kDirNameOffset + 1) || WorkLe32(*state_, 12) != 0) {
         return false;
     }
-    const State& s = *state_;
-    type = WorkLe32(s, 16);
+    State& s = *state_;
+    // The name ends with a NUL inside the answer; one cut short could make
+    // the listing end early and leave lock files out of the backup.
     const char* text = reinterpret_cast<const char*>(s.efsWork + kDirNameOffset);
-    const size_t room = sizeof s.efsWork - kDirNameOffset;
-    name = platform::AnsiToWide(std::string(text, strnlen(text, room)));
+    const size_t room = EfsBodyLength(s) - kDirNameOffset;
+    const size_t length = strnlen(text, room);
+    if (length == room) {
+        s.errorText = kTextTooShort;
+        return false;
+    }
+    type = WorkLe32(s, 16);
+    name = platform::AnsiToWide(std::string(text, length));
     return true;
 }
 
@@ -158,7 +183,7 @@ bool CPacket::EfsCloseDir(uint32_t handle) {
     ResetCommand();
     BodyWriter body = EfsHeader(*state_, kEfsCloseDir);
     body.Le32(handle);
-    return SendEfs(true) && WorkLe32(*state_, 4) == 0;
+    return SendEfs(true, kCloseAnswerSize) && WorkLe32(*state_, 4) == 0;
 }
 
 bool CPacket::EfsOpen(const std::u16string& path, bool forReading, uint32_t& descriptor) {
@@ -167,7 +192,7 @@ bool CPacket::EfsOpen(const std::u16string& path, bool forReading, uint32_t& des
     body.Le32(forReading ? kOpenForReadFlags : kOpenForWriteFlags);
     body.Le32(forReading ? kOpenForReadMode : kOpenForWriteMode);
     WritePath(body, path);
-    if (!SendEfs(false)) {
+    if (!SendEfs(false, kOpenAnswerSize)) {
         return false;
     }
     descriptor = WorkLe32(*state_, 4);
@@ -178,7 +203,7 @@ bool CPacket::EfsFstat(uint32_t descriptor, uint32_t& size) {
     ResetCommand();
     BodyWriter body = EfsHeader(*state_, kEfsFstat);
     body.Le32(descriptor);
-    if (!SendEfs(false)) {
+    if (!SendEfs(false, kFstatAnswerSize)) {
         return false;
     }
     size = WorkLe32(*state_, 12);
@@ -196,12 +221,17 @@ bool CPacket::EfsRead(uint32_t descriptor, uint32_t count, uint32_t offset, uint
     body.Le32(descriptor);
     body.Le32(count);
     body.Le32(offset);
-    if (!SendEfs(false)) {
+    if (!SendEfs(false, kReadDataOffset)) {
         return false;
     }
-    const State& s = *state_;
+    State& s = *state_;
     bytesRead = WorkLe32(s, 12);
     if (WorkLe32(s, 16) != 0) {
+        return false;
+    }
+    // A count above the data carried would fill the backup with zeros.
+    if (bytesRead > EfsBodyLength(s) - kReadDataOffset) {
+        s.errorText = kTextTooShort;
         return false;
     }
     // The card's count is not trusted to fit the caller's buffer.
@@ -224,14 +254,14 @@ bool CPacket::EfsWrite(uint32_t descriptor, uint32_t offset, const uint8_t* data
     body.Le32(descriptor);
     body.Le32(offset);
     body.Bytes(data, length);
-    return SendEfs(false) && WorkLe32(*state_, 16) == 0;
+    return SendEfs(false, kWriteAnswerSize) && WorkLe32(*state_, 16) == 0;
 }
 
 bool CPacket::EfsClose(uint32_t descriptor) {
     ResetCommand();
     BodyWriter body = EfsHeader(*state_, kEfsClose);
     body.Le32(descriptor);
-    return SendEfs(false) && WorkLe32(*state_, 4) == 0;
+    return SendEfs(false, kCloseAnswerSize) && WorkLe32(*state_, 4) == 0;
 }
 
 bool CPacket::EnableDisableLockFileRW(uint8_t value) {

@@ -8,6 +8,7 @@
 // records, buffers and parsers behind them belong to this folder.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -155,7 +156,7 @@ public:
     using State = PacketState;
 
 private:
-    bool SendEfs(bool clearTextOnTransportFailure);
+    bool SendEfs(bool clearTextOnTransportFailure, size_t bodySize);
     void ComposeError(const std::string& prefix);
     void RefuseRequest(const std::string& prefix);
 

@@ -75,6 +75,8 @@ struct PacketState {
     SoftwareVersionRecord version = {};
     ParamRecord param = {};
 
+    // Length of the decoded answer without its two FCS bytes.
+    size_t BodyLength() const { return decodedLength >= 2 ? decodedLength - 2 : 0; }
     // Byte i of the decoded answer; 0 beyond its end.
     uint8_t Answer(size_t i) const { return i < decodedLength && i < CPacket::kResponseBufferSize ? responseBuffer[i] : 0; }
     uint16_t AnswerLe16(size_t i) const { return static_cast<uint16_t>(Answer(i) | Answer(i + 1) << 8); }
@@ -136,6 +138,8 @@ bool ParseStreamingResponse(PacketState& s);
 inline constexpr const char* kTextCannotSend = "Port Cannot Send desired data to the Phone";
 inline constexpr const char* kTextCannotReceive = "Port Cannot Receive Desired Data from the Phone";
 inline constexpr const char* kTextTooLarge = "The Received Data from the Phone is Too Large";
+// An answer that ends before a field its command reads.
+inline constexpr const char* kTextTooShort = "The Received Data from the Phone is Too Short";
 inline constexpr const char* kTextNoEndFlag = "the Received Data is Wrong without End Flag(0x7e)";
 inline constexpr const char* kTextWrongCrc = "the Received Data is Wrong with Wrong CRC Checksum";
 inline constexpr const char* kTextStreamingCrc = "the Received Data is Wrong with CRC Checksum";

@@ -1,42 +1,66 @@
-// Any bytes from the port on the streaming receive path: split into reads,
-// stepped through the read-ahead buffer and parsed by CPacket, which must
-// keep to its buffers and to the 64 block-written addresses.
+// Any bytes from the port on the streaming receive path. The split hands on
+// flag-free frames in order, each lying between an opening and a closing
+// flag; the read-ahead buffer hands a read on unchanged, each step ending at
+// a closing flag or at the end of the read; and CPacket keeps to its buffers
+// and to the 64 block-written places.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 #include "packet/Codec.h"
 #include "packet/Packet.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    packet::CPacket pkt;
-    packet::codec::ForEachStreamingFrame(std::span<const uint8_t>(data, size), [&](std::span<const uint8_t> frame) {
+namespace {
+
+void Require(bool property) {
+    if (!property) std::abort();
+}
+
+void CheckSplit(std::span<const uint8_t> bytes, packet::CPacket& pkt) {
+    const uint8_t* previousEnd = bytes.data();
+    size_t calls = 0;
+    const size_t frames = packet::codec::ForEachStreamingFrame(bytes, [&](std::span<const uint8_t> frame) {
+        ++calls;
+        Require(std::find(frame.begin(), frame.end(), packet::codec::kFlag) == frame.end());
+        Require(frame.data() >= previousEnd && frame.data() + frame.size() < bytes.data() + bytes.size());
+        Require(frame.data()[frame.size()] == packet::codec::kFlag);   // closed by a flag
+        previousEnd = frame.data() + frame.size() + 1;
         pkt.ParseStreamingFrame(frame.data(), static_cast<uint32_t>(frame.size()));
     });
-    if (pkt.BlockWrittenCount() > packet::CPacket::kBlockWrittenCapacity) {
-        std::abort();
-    }
-    // The same bytes through the read-ahead buffer, in reads of up to 1024.
+    Require(frames == calls);
+    Require(pkt.BlockWrittenCount() <= packet::CPacket::kBlockWrittenCapacity);
+}
+
+void CheckReadAhead(std::span<const uint8_t> bytes) {
     packet::codec::ReadAhead ahead;
     uint8_t step[packet::CPacket::kResponseBufferSize];
-    size_t at = 0;
-    while (at < size) {
-        const size_t chunk = size - at < packet::codec::ReadAhead::kCapacity ? size - at : packet::codec::ReadAhead::kCapacity;
-        std::copy(data + at, data + at + chunk, ahead.FillTarget());
+    for (size_t at = 0; at < bytes.size();) {
+        const size_t chunk = std::min(bytes.size() - at, packet::codec::ReadAhead::kCapacity);
+        std::copy_n(bytes.data() + at, chunk, ahead.FillTarget());
         ahead.Filled(static_cast<uint32_t>(chunk));
-        at += chunk;
-        size_t moved = 0;
+        std::vector<uint8_t> handed;
         while (!ahead.Empty()) {
             const size_t n = ahead.Step(step);
-            if (n == 0 || n > chunk) {
-                std::abort();
-            }
-            moved += n;
+            Require(n != 0 && n <= chunk);
+            handed.insert(handed.end(), step, step + n);
+            // A step ends at a closing flag unless the read ran out; a flag
+            // that opens a frame is never handed on alone.
+            Require(ahead.Empty() || (n > 1 && step[n - 1] == packet::codec::kFlag));
         }
-        if (moved != chunk) {
-            std::abort();
-        }
+        Require(std::equal(handed.begin(), handed.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                           bytes.begin() + static_cast<std::ptrdiff_t>(at + chunk)));
+        at += chunk;
     }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    packet::CPacket pkt;
+    const std::span<const uint8_t> bytes(data, size);
+    CheckSplit(bytes, pkt);
+    CheckReadAhead(bytes);
     return 0;
 }

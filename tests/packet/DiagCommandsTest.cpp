@@ -139,6 +139,40 @@ TEST_F(Diag, WiFiAddressAndServiceCodeResults) {
     EXPECT_FALSE(packet.SendSpc());
 }
 
+// Found by fuzzing: a short answer passed zeros, or its own check bytes, off
+// as the ESN, an NV item's data and status, or the Wi-Fi address.
+TEST_F(Diag, AnswersThatEndBeforeTheirFieldsAreRefused) {
+    uint32_t esn = 0;
+    peer->AnswerAlways(Frame({0x01, 0x11, 0x22}, false));
+    EXPECT_FALSE(packet.GetEsn(esn));
+    EXPECT_EQ(esn, 0xFFFFFFFFu);
+    EXPECT_EQ(packet.ErrorText(), "Cannot Get the ESN Number of the Phone, Since The Received Data from the Phone is Too Short");
+
+    uint8_t data[128];
+    std::memset(data, 0xA5, sizeof data);
+    uint16_t status = 0;
+    Bytes nv = {0x26, 0x4D, 0x00};
+    nv.resize(3 + 128, 0x33);   // the data without the status word
+    peer->AnswerAlways(Frame(nv, false));
+    EXPECT_FALSE(packet.NvItemRead(77, data, status));
+    EXPECT_EQ(status, 0xFFFF);
+    EXPECT_EQ(data[0], 0) << "nothing of the short answer is kept";
+    nv.resize(133, 0);
+    peer->AnswerAlways(Frame(nv, false));
+    EXPECT_TRUE(packet.NvItemRead(77, data, status));
+    EXPECT_EQ(data[127], 0x33);
+    peer->AnswerAlways(Frame({0x27, 0x4D, 0x00}, false));
+    EXPECT_FALSE(packet.NvItemWrite(77, data, status));
+
+    uint8_t mac[6] = {1, 2, 3, 4, 5, 6};
+    peer->AnswerAlways(Frame({0x4B, 0xD3, 0x00, 0x00, 0xAA, 0xBB}, false));
+    EXPECT_EQ(packet.ReadWiFiAddress(mac), -1);
+    EXPECT_EQ(mac[0], 1) << "the address stays untouched";
+    peer->AnswerAlways(Frame({0x4B, 0xD3, 0x00, 0x00, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF, 0x00}, false));
+    EXPECT_EQ(packet.ReadWiFiAddress(mac), 1);
+    EXPECT_EQ(mac[5], 0xFF);
+}
+
 TEST_F(Diag, SwitchToDiagModeAcceptsTheReplyInAnyCase) {
     const std::string reply = "at$qcdmg\r\r\nok\r\n";
     peer->Answer(Bytes(reply.begin(), reply.end()));

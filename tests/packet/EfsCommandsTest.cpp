@@ -138,6 +138,48 @@ TEST_F(Efs, ReadNeverCopiesMoreThanTheCallerHas) {
     EXPECT_EQ(peer->writes.size(), 1u) << "refused requests are never written";
 }
 
+// Found by fuzzing: fields past the end of an answer read as zero, so a
+// short answer passed for success with a zero handle or length, a listing
+// whose name was cut off ended it early, and a read counted bytes it did not
+// bring.
+TEST_F(Efs, AnswersThatEndBeforeTheirFieldsAreRefused) {
+    uint32_t value = 7;
+    peer->Answer(Answer(0x02, Le32(3)));   // descriptor, no error number
+    EXPECT_FALSE(packet.EfsOpen(u"/vek/a", true, value));
+    EXPECT_EQ(packet.ErrorText(), "The Received Data from the Phone is Too Short");
+    peer->Answer(Answer(0x11, Le32(0)));   // error number, no length
+    EXPECT_FALSE(packet.EfsFstat(3, value));
+    peer->Answer(Answer(0x03, {}));
+    EXPECT_FALSE(packet.EfsClose(3));
+    peer->Answer(Answer(0x05, Concat(Le32(3), Le32(0))));
+    const uint8_t byte = 1;
+    EXPECT_FALSE(packet.EfsWrite(3, 0, &byte, 1));
+
+    uint32_t type = 0;
+    std::u16string name = u"kept";
+    Bytes entry(36, 0);
+    entry[0] = 5;
+    const std::string cut = "lock_";
+    entry.insert(entry.end(), cut.begin(), cut.end());   // no NUL
+    peer->Answer(Answer(0x0C, entry));
+    EXPECT_FALSE(packet.EfsReadDir(5, 1, type, name));
+    EXPECT_EQ(name, u"kept");
+    peer->Answer(Answer(0x0C, Bytes(20, 0)));
+    EXPECT_FALSE(packet.EfsReadDir(5, 1, type, name)) << "no name at all is not the end of the listing";
+
+    Bytes read = Concat(Concat(Le32(3), Le32(0)), Concat(Le32(8), Le32(0)));
+    read.insert(read.end(), {1, 2, 3, 4});   // four of the eight bytes counted
+    peer->Answer(Answer(0x04, read));
+    uint8_t buffer[16] = {};
+    uint32_t got = 0;
+    EXPECT_FALSE(packet.EfsRead(3, 8, 0, buffer, sizeof buffer, got));
+    read.insert(read.end(), {5, 6, 7, 8});
+    peer->Answer(Answer(0x04, read));
+    EXPECT_TRUE(packet.EfsRead(3, 8, 0, buffer, sizeof buffer, got));
+    EXPECT_EQ(got, 8u);
+    EXPECT_EQ(buffer[7], 8);
+}
+
 TEST_F(Efs, TransportFailureTexts) {
     uint32_t value = 0;
     EXPECT_FALSE(packet.EfsFstat(1, value));
