@@ -65,6 +65,23 @@ std::string MarkdownTable(const std::vector<Batch>& batches) {
     return out.str();
 }
 
+std::string PhaseTable(const RunRecord& run) {
+    std::ostringstream out;
+    out << "| phase | starts at (s) | lasts (s) | pauses asked for (s) | transfers (s) |\n|---|---:|---:|---:|---:|\n";
+    const std::vector<StepSpan> steps = StepSpans(run);
+    for (const PhaseSpan& phase : PhaseSpans(run)) {
+        const auto within = [&](double at) { return at >= phase.startMs && at < phase.startMs + phase.lengthMs; };
+        double pauses = 0, transfers = 0;
+        for (const RunEvent& e : run.events)
+            if (e.kind == EventKind::Pause && within(e.atMs)) pauses += e.lengthMs;
+        for (const StepSpan& step : steps)
+            if (step.transfer && within(step.startMs)) transfers += step.lengthMs;
+        out << "| " << phase.name << " | " << Fixed(phase.startMs / 1000, 2) << " | " << Fixed(phase.lengthMs / 1000, 2)
+            << " | " << Fixed(pauses / 1000, 2) << " | " << Fixed(transfers / 1000, 2) << " |\n";
+    }
+    return out.str();
+}
+
 std::string PerformanceDocument(const std::vector<Batch>& batches, const ReportContext& c) {
     std::ostringstream out;
     out << "# Performance of a whole upgrade run\n\n"
@@ -87,9 +104,11 @@ std::string PerformanceDocument(const std::vector<Batch>& batches, const ReportC
         << "- *load before*: `/proc/loadavg` (1, 5, 15 minutes) as the batch started; the machine is shared.\n\n"
         << "## Timeline of one run\n\n"
         << "![timeline](" << c.timelineFile << ")\n\n"
+        << (c.timelineRun != nullptr ? PhaseTable(*c.timelineRun) + "\n" : std::string())
         << "The phases are told from the progress the module reports; *transfers* are the steps that move data "
            "(NV items, the flash programmer, the partition table, boot loaders and images), each until the next "
-           "step; *pauses* are the fixed pauses the run asked for.\n";
+           "step; *pauses* are the fixed pauses the run asked for, back-to-back ones (the 10 ms polls of a block's "
+           "acknowledgement) drawn as one bar. A transfer's time includes the polls it waits with.\n";
     return out.str();
 }
 

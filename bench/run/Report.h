@@ -40,9 +40,13 @@ struct ReportContext {
     uint64_t systemBytes = 0;
     uint64_t packageBytes = 0;
     std::string timelineFile;  // relative to the document
+    const RunRecord* timelineRun = nullptr;
 };
 
 std::string MarkdownTable(const std::vector<Batch>& batches);
+// Each phase of one run: its start and length, the pauses asked for and the
+// transfers begun within it.
+std::string PhaseTable(const RunRecord& run);
 std::string PerformanceDocument(const std::vector<Batch>& batches, const ReportContext& context);
 
 }  // namespace runbench

@@ -149,9 +149,18 @@ TEST(Report, FiguresOfABatch) {
     EXPECT_NE(table.find("| 2 | 1 | 11.00 | 10.00 | 1.100 | 1.250 |"), std::string::npos) << table;
 }
 
+TEST(Report, PhaseTableSumsPausesAndTransfersWithinEachPhase) {
+    const std::string table = PhaseTable(SampleRun());
+    EXPECT_NE(table.find("| backup | 0.50 | 1.50 | 1.00 | 1.40 |"), std::string::npos) << table;
+    EXPECT_NE(table.find("| switch | 2.00 | 5.20 | 5.00 | 0.00 |"), std::string::npos) << table;
+    EXPECT_NE(table.find("| images | 7.20 | 1.80 | 0.00 | 1.00 |"), std::string::npos) << table;
+}
+
 TEST(Timeline, DrawsEveryPauseAndTransferWithinTheRun) {
     RunRecord run = SampleRun();
     run.events.push_back(Step(9950, 96, "Function: WindowsDownload <odd> & \"quoted\""));
+    // Polls back to back are one bar; a pause a few pixels later is its own.
+    for (double at : {7300.0, 7311.0, 7322.0, 7400.0}) run.events.push_back(Pause(at, 10));
     const std::string svg = TimelineSvg(run, "a < b");
     EXPECT_EQ(svg.rfind("<svg", 0), 0u);
     EXPECT_NE(svg.find("</svg>"), std::string::npos);
@@ -171,7 +180,8 @@ TEST(Timeline, DrawsEveryPauseAndTransferWithinTheRun) {
         else if (fill == "#3f7fbf") ++transfers;
         else ++phases;
     }
-    EXPECT_EQ(pauses, 2u);
+    EXPECT_EQ(pauses, 4u);
+    EXPECT_NE(svg.find("3 pauses, 30 ms in all from 7.3 s"), std::string::npos);
     EXPECT_EQ(transfers, 3u);
     EXPECT_EQ(phases, 6u);
 }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <sstream>
+#include <vector>
 
 namespace runbench {
 
@@ -87,12 +88,37 @@ void TransferRow(std::ostringstream& svg, const Axis& axis, const RunRecord& rec
     }
 }
 
-void PauseRow(std::ostringstream& svg, const Axis& axis, const RunRecord& record, double y) {
-    Label(svg, 8, y + kRowHeight / 2 + 4, "pauses");
+// Pauses that follow each other closer than half a pixel, drawn as one bar.
+struct PauseBar {
+    double startMs = 0;
+    double endMs = 0;
+    double askedMs = 0;
+    int count = 0;
+};
+
+std::vector<PauseBar> PauseBars(const Axis& axis, const RunRecord& record) {
+    const double joinMs = axis.totalMs / (kWidth - kLeft - kRight) / 2;
+    std::vector<PauseBar> bars;
     for (const RunEvent& e : record.events) {
         if (e.kind != EventKind::Pause) continue;
-        Rect(svg, axis.X(e.atMs), y, axis.W(e.lengthMs), kRowHeight, kPauseColour,
-             "pause of " + std::to_string(static_cast<int>(e.lengthMs)) + " ms at " + Seconds(e.atMs));
+        if (!bars.empty() && e.atMs - bars.back().endMs < joinMs) {
+            bars.back().endMs = std::max(bars.back().endMs, e.atMs + e.lengthMs);
+        } else {
+            bars.push_back({e.atMs, e.atMs + e.lengthMs, 0, 0});
+        }
+        bars.back().askedMs += e.lengthMs;
+        ++bars.back().count;
+    }
+    return bars;
+}
+
+void PauseRow(std::ostringstream& svg, const Axis& axis, const RunRecord& record, double y) {
+    Label(svg, 8, y + kRowHeight / 2 + 4, "pauses");
+    for (const PauseBar& bar : PauseBars(axis, record)) {
+        const std::string asked = std::to_string(static_cast<long>(bar.askedMs)) + " ms";
+        Rect(svg, axis.X(bar.startMs), y, axis.W(bar.endMs - bar.startMs), kRowHeight, kPauseColour,
+             (bar.count == 1 ? "pause of " + asked : std::to_string(bar.count) + " pauses, " + asked + " in all") +
+                 " from " + Seconds(bar.startMs));
     }
 }
 

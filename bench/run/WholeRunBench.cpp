@@ -242,6 +242,7 @@ int main(int argc, char** argv) {
     if (!batches.empty() && !batches.front().runs.empty()) {
         context.systemBytes = batches.front().runs.front().systemBytes;
         context.packageBytes = batches.front().runs.front().imageBytes;
+        context.timelineRun = &batches.front().runs.front();
         const std::string title = "One whole upgrade run (" + std::to_string(batches.front().cards) + " card(s) at once)";
         ok = WriteFile(options.docs + "/" + kTimelineFile, TimelineSvg(batches.front().runs.front(), title)) && ok;
     }
