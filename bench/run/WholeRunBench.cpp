@@ -4,6 +4,8 @@
 //
 //   fw_whole_run_bench [--cards 1,8,32] [--system-mb 16] [--docs DIR] [--work DIR]
 //
+// A --work folder is kept with each run's record (card*/run.txt); without
+// one, a temporary folder is used and removed unless something failed.
 // Each run is this program again (--worker), one process per card, started
 // in the card's own folder with a view of the package.
 #include <sys/wait.h>
@@ -210,7 +212,8 @@ int main(int argc, char** argv) {
         std::cerr << "usage: fw_whole_run_bench [--cards 1,8,32] [--system-mb 16] [--docs DIR] [--work DIR]\n";
         return 2;
     }
-    if (options.work.empty()) {
+    const bool ownWork = options.work.empty();
+    if (ownWork) {
         std::string pattern = (fs::temp_directory_path() / "fwup-run-bench-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr) return 1;
         options.work = pattern;
@@ -248,7 +251,7 @@ int main(int argc, char** argv) {
     }
     ok = WriteFile(options.docs + "/performance.md", PerformanceDocument(batches, context)) && ok;
     std::error_code ec;
-    if (ok) fs::remove_all(options.work, ec);
-    else std::cerr << "the benchmark's files are kept in " << options.work << "\n";
+    if (ok && ownWork) fs::remove_all(options.work, ec);
+    else if (!ok) std::cerr << "the benchmark's files are kept in " << options.work << "\n";
     return ok ? 0 : 1;
 }
