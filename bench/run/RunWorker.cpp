@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <limits>
 #include <mutex>
 
 #include "host/kit/HostKit.h"
@@ -73,10 +75,20 @@ double CpuMs() {
     return ms(usage.ru_utime) + ms(usage.ru_stime);
 }
 
+// VmHWM, the peak of this program's own memory: getrusage's maximum would
+// also count the parent's pages held between its fork and this program's start.
 uint64_t PeakResidentKiB() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return static_cast<uint64_t>(usage.ru_maxrss);
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    uint64_t kib = 0;
+    while (status >> key) {
+        if (key == "VmHWM:") {
+            status >> kib;
+            return kib;
+        }
+        status.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+    }
+    return 0;
 }
 
 void MeasurePackage(const std::string& package, RunRecord& record) {
