@@ -1,8 +1,9 @@
 // Many upgrades in one host process, as a host application that stays open
 // all day runs them: the plug-in is loaded once, every run talks to a fresh
-// virtual card on a pseudo-terminal, runs that fail (a card that never comes
-// back, a block the card keeps refusing, a package that is not there) are
-// mixed with runs that succeed, and after every run the process's resident
+// virtual card on a pseudo-terminal, runs that fail (no card on the port, an
+// NV item the card refuses, a card that never comes back, a block the card
+// keeps refusing, a package that is not there) are mixed with runs that
+// succeed, and after every run the process's resident
 // memory and open descriptors are read. After a warm-up both must stay flat.
 #include <gtest/gtest.h>
 
