@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -103,10 +104,17 @@ public:
     std::vector<std::u16string> Messages() const;
     bool HasMessage(const std::u16string& message) const;
     void Clear();
+    // Called with each record as it arrives, on the delivering thread.
+    void SetObserver(std::function<void(const DecodedLogRecord&)> observer);
+    // Whether records are kept (the default); a long run that only observes
+    // them need not hold its whole trace in memory.
+    void KeepRecords(bool keep);
 
 private:
     mutable std::mutex mutex_;
     std::vector<DecodedLogRecord> records_;
+    std::function<void(const DecodedLogRecord&)> observer_;
+    bool keep_ = true;
 };
 
 // One progress report (message 1028): three int32, 3, 4 and the percentage.
@@ -127,10 +135,13 @@ public:
     void Clear();
     // The value left in the result buffer of every report (0: accepted).
     void SetAnswer(int32_t answer);
+    // Called with each report as it arrives, on the delivering thread.
+    void SetObserver(std::function<void(const ProgressReport&)> observer);
 
 private:
     mutable std::mutex mutex_;
     std::vector<ProgressReport> reports_;
+    std::function<void(const ProgressReport&)> observer_;
     int32_t answer_ = 0;
 };
 

@@ -44,7 +44,8 @@ int32_t RecordingLogModule::HandleMessage(int32_t message, int32_t inLength, voi
     DecodedLogRecord record = DecodeLogRecord(static_cast<const uint8_t*>(inBuffer));
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        records_.push_back(std::move(record));
+        if (observer_) observer_(record);
+        if (keep_) records_.push_back(std::move(record));
     }
     Answer(0, resultLength, resultBuffer);
     return module::kMessageHandled;
@@ -97,6 +98,7 @@ int32_t RecordingDisplayModule::HandleMessage(int32_t message, int32_t inLength,
     int32_t answer;
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (observer_) observer_(report);
         reports_.push_back(report);
         answer = answer_;
     }
@@ -118,6 +120,16 @@ std::vector<int32_t> RecordingDisplayModule::Percentages() const {
     return percentages;
 }
 
+void RecordingLogModule::SetObserver(std::function<void(const DecodedLogRecord&)> observer) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    observer_ = std::move(observer);
+}
+
+void RecordingLogModule::KeepRecords(bool keep) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    keep_ = keep;
+}
+
 void RecordingDisplayModule::Clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     reports_.clear();
@@ -126,6 +138,11 @@ void RecordingDisplayModule::Clear() {
 void RecordingDisplayModule::SetAnswer(int32_t answer) {
     std::lock_guard<std::mutex> lock(mutex_);
     answer_ = answer;
+}
+
+void RecordingDisplayModule::SetObserver(std::function<void(const ProgressReport&)> observer) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    observer_ = std::move(observer);
 }
 
 }  // namespace hostkit
