@@ -124,7 +124,11 @@ void Card::HandleProgrammer(const Bytes& body) {
                 return;
             }
             helloDone_ = true;
-            Bytes answer{0x02};
+            // Reserved first: GCC 12 at -O2 warns falsely of an out-of-bounds
+            // copy when a one-byte vector grows by the insert.
+            Bytes answer;
+            answer.reserve(64);
+            answer.push_back(0x02);
             answer.insert(answer.end(), kTargetMagic, kTargetMagic + 32);
             answer.push_back(0x02);
             answer.push_back(0x02);
