@@ -75,9 +75,11 @@ std::filesystem::path CompletePackage() {
 
 // The package folder text: inside the sandbox whatever the input says.
 std::u16string FolderText(fuzz::FuzzInput& in) {
-    static const std::filesystem::path complete = CompletePackage();
-    if (in.Bit()) return platform::Utf8ToWide(complete.string());
-    std::u16string text = platform::Utf8ToWide((fuzz::Sandbox::Get().Root() / "packages").string() + "/");
+    static const std::u16string complete = platform::Utf8ToWide(CompletePackage().string());
+    static const std::u16string packages =
+        platform::Utf8ToWide((fuzz::Sandbox::Get().Root() / "packages").string() + "/");
+    if (in.Bit()) return complete;
+    std::u16string text = packages;
     for (size_t n = in.U8() % 40; n > 0; --n) {
         char16_t unit = static_cast<char16_t>(in.Le16());
         if (unit == u'/' || unit == u'\\' || unit == u'.') unit = u'_';

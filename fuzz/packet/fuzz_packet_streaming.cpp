@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <vector>
 
 #include "packet/Codec.h"
 #include "packet/Packet.h"
@@ -40,17 +39,19 @@ void CheckReadAhead(std::span<const uint8_t> bytes) {
         const size_t chunk = std::min(bytes.size() - at, packet::codec::ReadAhead::kCapacity);
         std::copy_n(bytes.data() + at, chunk, ahead.FillTarget());
         ahead.Filled(static_cast<uint32_t>(chunk));
-        std::vector<uint8_t> handed;
+        // The steps hand on the read's bytes in order, no more and no fewer.
+        const uint8_t* const read = bytes.data() + at;
+        size_t handed = 0;
         while (!ahead.Empty()) {
             const size_t n = ahead.Step(step);
-            Require(n != 0 && n <= chunk);
-            handed.insert(handed.end(), step, step + n);
+            Require(n != 0 && n <= chunk - handed);
+            Require(std::equal(step, step + n, read + handed));
+            handed += n;
             // A step ends at a closing flag unless the read ran out; a flag
             // that opens a frame is never handed on alone.
             Require(ahead.Empty() || (n > 1 && step[n - 1] == packet::codec::kFlag));
         }
-        Require(std::equal(handed.begin(), handed.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                           bytes.begin() + static_cast<std::ptrdiff_t>(at + chunk)));
+        Require(handed == chunk);
         at += chunk;
     }
 }

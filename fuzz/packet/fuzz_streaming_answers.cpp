@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <set>
+#include <vector>
 
 #include "fuzz/common/FuzzInput.h"
 #include "fuzz/packet/AnswerCommands.h"
@@ -37,12 +39,12 @@ bool CarriesError(std::span<const uint8_t> answer) {
 // of bytes) that checks as a frame: whichever way a receive path cuts the
 // answer into frames, an address it reports must be one of these.
 void AddAddresses(std::span<const uint8_t> bytes, std::set<uint32_t>& out) {
+    std::vector<uint8_t> plain(bytes.size());
     size_t start = 0;
     for (size_t i = 0; i <= bytes.size(); ++i) {
         if (i < bytes.size() && bytes[i] != packet::codec::kFlag) continue;
         const auto run = bytes.subspan(start, i - start);
         start = i + 1;
-        std::vector<uint8_t> plain(run.size());
         const size_t n = packet::codec::Unescape(run, plain).length;
         if (n >= 1 && packet::codec::CheckFcs(std::span<const uint8_t>(plain.data(), n)) && plain[0] == kBlockWritten) {
             uint32_t address = 0;
@@ -65,20 +67,22 @@ std::set<uint32_t> CarriedAddresses(std::span<const uint8_t> answer) {
     return out;
 }
 
-void CheckBlockList(packet::CPacket& p, std::span<const uint8_t> answer) {
-    Require(p.BlockWrittenCount() <= packet::CPacket::kBlockWrittenCapacity);
-    if (p.BlockWrittenCount() == 0) return;
-    const std::set<uint32_t> carried = CarriedAddresses(answer);
-    for (uint8_t i = 0; i < p.BlockWrittenCount(); ++i) {
-        Require(carried.count(p.BlockWrittenAddress(i)) == 1);
-    }
-}
-
 struct Run {
     packet::CPacket& p;
     std::span<const uint8_t> answer;
     const std::vector<uint8_t>& body;   // the answer as one framed transaction decodes it
+    // The answer's block-written addresses, found on first need.
+    mutable std::optional<std::set<uint32_t>> carried = std::nullopt;
 };
+
+void CheckBlockList(const Run& r) {
+    Require(r.p.BlockWrittenCount() <= packet::CPacket::kBlockWrittenCapacity);
+    if (r.p.BlockWrittenCount() == 0) return;
+    if (!r.carried) r.carried = CarriedAddresses(r.answer);
+    for (uint8_t i = 0; i < r.p.BlockWrittenCount(); ++i) {
+        Require(r.carried->count(r.p.BlockWrittenAddress(i)) == 1);
+    }
+}
 
 void NotAnError(const Run& r) { Require(r.body.empty() || r.body[0] != kError); }
 
@@ -87,7 +91,7 @@ void Nop(const Run& r) { if (r.p.Nop()) NotAnError(r); }
 void Reset(const Run& r) { if (r.p.Reset()) NotAnError(r); }
 void Security(const Run& r) {
     if (r.p.SecurityMode()) Require(!CarriesError(r.answer));
-    CheckBlockList(r.p, r.answer);
+    CheckBlockList(r);
 }
 // A table that is not confirmed counts as sent, but never one the card
 // asked to override (and is asked again, since every answer is the same).
@@ -107,11 +111,11 @@ void StreamWrite(const Run& r) {
     uint8_t data[1024];
     std::memset(data, 0x7E, sizeof data);
     if (r.p.StreamWrite(data, 0x2000, sizeof data)) Require(!CarriesError(r.answer));
-    CheckBlockList(r.p, r.answer);
+    CheckBlockList(r);
 }
 void Close(const Run& r) {
     if (r.p.CloseImage()) Require(!CarriesError(r.answer));
-    CheckBlockList(r.p, r.answer);
+    CheckBlockList(r);
 }
 // The announcement is not answered itself: its answers come with the
 // receive steps that follow while raw blocks go out.
@@ -120,7 +124,7 @@ void AnnounceAndReceive(const Run& r) {
     for (int step = 0; step < 8; ++step) {
         r.p.ReceiveStreamingStep();
         Require(r.p.LastStepLength() <= packet::codec::ReadAhead::kCapacity);
-        CheckBlockList(r.p, r.answer);
+        CheckBlockList(r);
     }
 }
 

@@ -35,6 +35,10 @@ sim::CardData SmallCard() {
     return data;
 }
 
+// The names are plain ASCII, so they widen and narrow unit by unit.
+std::u16string Wide(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+std::string Narrow(const std::u16string& ascii) { return std::string(ascii.begin(), ascii.end()); }
+
 std::string NameOf(fuzz::FuzzInput& in) {
     std::string name;
     for (uint8_t c : in.Bytes(in.U8() % 6)) {
@@ -54,12 +58,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<upgrade::LockFileEntry> list(in.U8() % 5);
     uint64_t listed = 0;
     for (upgrade::LockFileEntry& entry : list) {
-        entry.path = platform::Utf8ToWide("/vek/lock/" + NameOf(in));
+        entry.path = Wide("/vek/lock/" + NameOf(in));
         entry.size = static_cast<int16_t>(in.Le16());
         listed += static_cast<uint64_t>(std::max(entry.size, 0));
     }
     const auto content = in.Rest();
-    const std::filesystem::path backup = fuzz::Sandbox::Get().Root() / "work" / "VEKLock_1";
+    static const std::filesystem::path backup = fuzz::Sandbox::Get().Root() / "work" / "VEKLock_1";
+    static const std::u16string backupPath = platform::Utf8ToWide(backup.string());
     std::ofstream(backup, std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
 
@@ -69,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool restored = false;
     {
         upgrade::UpgradeModule module;
-        module.m_strLockBackupPath = platform::Utf8ToWide(backup.string());
+        module.m_strLockBackupPath = backupPath;
         packet::CPacket packet;
         if (!packet.Open(kPort)) std::abort();
         restored = module.RestoreLockFile(packet, list);
@@ -84,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         size_t at = 0;
         for (const upgrade::LockFileEntry& entry : list) {
             const size_t n = static_cast<size_t>(std::max(entry.size, 0));
-            expected[sim::NormaliseEfsPath(platform::WideToUtf8(entry.path))] =
+            expected[sim::NormaliseEfsPath(Narrow(entry.path))] =
                 sim::Bytes(content.begin() + static_cast<std::ptrdiff_t>(at), content.begin() + static_cast<std::ptrdiff_t>(at + n));
             at += n;
         }

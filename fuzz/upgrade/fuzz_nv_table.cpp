@@ -3,6 +3,7 @@
 // item, data and status bytes, and decoding that again gives the same records.
 #include <algorithm>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "fuzz/common/FuzzInput.h"
@@ -24,6 +25,39 @@ bool SameRecords(const std::vector<nv::NvRecord>& a, const std::vector<nv::NvRec
 
 uint16_t U16At(const std::vector<uint8_t>& t, size_t at) { return static_cast<uint16_t>(t[at] | t[at + 1] << 8); }
 
+// One full-size table for the whole run: a fresh one per input would cost
+// more than everything else the target does. Only the bytes an input wrote
+// are set back to zero afterwards.
+class SharedTable {
+public:
+    SharedTable() = default;
+    ~SharedTable() { std::fill_n(table_.begin(), written_, uint8_t{0}); }
+    SharedTable(const SharedTable&) = delete;
+    SharedTable& operator=(const SharedTable&) = delete;
+
+    // The first records of a full-size table, then the end marker and zeros,
+    // as the encoder leaves a table.
+    const std::vector<uint8_t>& Fill(std::span<const uint8_t> records) {
+        written_ = std::min(records.size(), table_.size());
+        std::copy_n(records.begin(), written_, table_.begin());
+        const size_t marker = (records.size() + nv::kRecordSize - 1) / nv::kRecordSize;
+        if (marker < nv::kRecordCount) {
+            table_[marker * nv::kRecordSize] = static_cast<uint8_t>(nv::kEndMarker & 0xFF);
+            table_[marker * nv::kRecordSize + 1] = static_cast<uint8_t>(nv::kEndMarker >> 8);
+            written_ = std::max(written_, marker * nv::kRecordSize + 2);
+        }
+        return table_;
+    }
+
+private:
+    static std::vector<uint8_t>& Storage() {
+        static std::vector<uint8_t>* const storage = new std::vector<uint8_t>(nv::kTableSize, 0);
+        return *storage;
+    }
+    std::vector<uint8_t>& table_ = Storage();
+    size_t written_ = 0;
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -36,15 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Require(nv::DecodeTable(rest, records) == (rest.size() == nv::kTableSize));
         return 0;
     }
-    // The first records of a full-size table, then the end marker and zeros,
-    // as the encoder leaves a table.
-    std::vector<uint8_t> table(nv::kTableSize, 0);
-    std::copy_n(rest.begin(), std::min(rest.size(), table.size()), table.begin());
-    const size_t marker = (rest.size() + nv::kRecordSize - 1) / nv::kRecordSize;
-    if (marker < nv::kRecordCount) {
-        table[marker * nv::kRecordSize] = static_cast<uint8_t>(nv::kEndMarker & 0xFF);
-        table[marker * nv::kRecordSize + 1] = static_cast<uint8_t>(nv::kEndMarker >> 8);
-    }
+    SharedTable shared;
+    const std::vector<uint8_t>& table = shared.Fill(rest);
     Require(nv::DecodeTable(table, records));
     Require(records.size() <= nv::kRecordCount);
     for (size_t i = 0; i < records.size(); ++i) {
