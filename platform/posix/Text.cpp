@@ -7,7 +7,9 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <mutex>
+#include <utility>
 
 #include "platform/Platform.h"
 
@@ -31,12 +33,44 @@ std::string LocaleCodeSet() {
     return name;
 }
 
+// Opening a converter costs more than most conversions (every trace line and
+// path goes through here), so the ones opened are kept. A converter carries
+// state, so one conversion at a time uses them.
+class Converters {
+public:
+    Converters() = default;
+    Converters(const Converters&) = delete;
+    Converters& operator=(const Converters&) = delete;
+    ~Converters() {
+        for (auto& [names, cd] : open_) iconv_close(cd);
+    }
+    // The converter from one set to another in its initial shift state;
+    // (iconv_t)-1 when iconv does not know the pair (not kept, so a set
+    // installed later is found).
+    iconv_t Get(const char* from, const char* to) {
+        auto found = open_.find({from, to});
+        if (found == open_.end()) {
+            const iconv_t cd = iconv_open(to, from);
+            if (cd == reinterpret_cast<iconv_t>(-1)) return cd;
+            found = open_.emplace(std::make_pair(std::string(from), std::string(to)), cd).first;
+        }
+        iconv(found->second, nullptr, nullptr, nullptr, nullptr);
+        return found->second;
+    }
+
+private:
+    std::map<std::pair<std::string, std::string>, iconv_t> open_;
+};
+
 // Converts with iconv; an input sequence that does not convert is skipped by
 // skipBytes and replaced by the given output bytes.
 std::string Convert(const char* from, const char* to, const char* input, size_t inputBytes, size_t skipBytes,
                     const std::string& replacement) {
+    static std::mutex mutex;
+    static Converters converters;
+    std::lock_guard<std::mutex> lock(mutex);
     std::string output;
-    iconv_t cd = iconv_open(to, from);
+    const iconv_t cd = converters.Get(from, to);
     if (cd == reinterpret_cast<iconv_t>(-1)) {
         return output;
     }
@@ -64,7 +98,6 @@ std::string Convert(const char* from, const char* to, const char* input, size_t 
     size_t outLeft = sizeof chunk;
     iconv(cd, nullptr, nullptr, &out, &outLeft);
     output.append(chunk, sizeof chunk - outLeft);
-    iconv_close(cd);
     return output;
 }
 
