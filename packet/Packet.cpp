@@ -13,9 +13,6 @@ namespace packet {
 
 namespace {
 
-constexpr uint8_t kNvItemRead = 0x26;
-constexpr uint8_t kNvItemWrite = 0x27;
-constexpr uint8_t kFileSystemOperation = 0x59;
 constexpr uint32_t kPollPauseMs = 10;
 constexpr uint32_t kNvPollPauseMs = 30;
 
@@ -62,17 +59,6 @@ uint32_t CPacket::AppendFcs(uint8_t* bytes, uint32_t n) {
 
 bool CPacket::CheckFcs(const uint8_t* bytes, uint16_t n) {
     return n != 0 && codec::CheckFcs(std::span<const uint8_t>(bytes, n));
-}
-
-void CPacket::ComposeError(const std::string& prefix) {
-    State& s = *state_;
-    s.composedText = prefix + s.errorText;
-    s.errorText = s.composedText;
-}
-
-void CPacket::RefuseRequest(const std::string& prefix) {
-    state_->errorText = kTextRequestTooLarge;
-    ComposeError(prefix);
 }
 
 uint32_t CPacket::BuildFrame() {

@@ -44,6 +44,8 @@ struct ParamRecord {
 
 // Buffers and records behind a CPacket; defined in packet/PacketState.h.
 struct PacketState;
+// How one command goes out; defined in packet/Command.h.
+struct CommandSpec;
 
 // The decoded answer: byte 0 is the response code; the streaming status
 // report keeps its two bytes as record bytes 1 and 2.
@@ -156,9 +158,17 @@ public:
     using State = PacketState;
 
 private:
-    bool SendEfs(bool clearTextOnTransportFailure, size_t bodySize);
+    template <class Fill>
+    bool RunCommand(const CommandSpec& spec, Fill&& fill);
+    bool RunCommand(const CommandSpec& spec);
+    void BeginCommand(const CommandSpec& spec);
+    bool FinishCommand(const CommandSpec& spec);
+    bool RunExchange(const CommandSpec& spec);
+    bool SendFrameOnly();
+    bool SendEfs(const CommandSpec& spec);
+    // Refuses a request whose data exceeds the payload: true when refused.
+    bool RefuseOversized(uint32_t length, const char* failurePrefix);
     void ComposeError(const std::string& prefix);
-    void RefuseRequest(const std::string& prefix);
 
     std::unique_ptr<State> state_;
 };
