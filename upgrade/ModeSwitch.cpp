@@ -8,6 +8,7 @@
 #include "platform/Platform.h"
 #include "platform/Trace.h"
 #include "upgrade/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/NvItems.h"
 #include "upgrade/PhoneType.h"
 
 namespace upgrade {
@@ -15,7 +16,6 @@ namespace {
 
 constexpr const char16_t* kSwitch = u"CFWUpgradeDataCDMA7627Module::SwitchToDownload";
 constexpr const char16_t* kPhoneType = u"CFWUpgradeDataCDMA7627Module::SelectPhoneType";
-constexpr uint16_t kNvFtmModeItem = 453;
 // The boot downloader answers a parameter request with its parameters.
 constexpr uint8_t kParamsAnswer = 0x08;
 

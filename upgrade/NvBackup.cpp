@@ -7,6 +7,7 @@
 #include "upgrade/BackupSafeFile.h"
 #include "upgrade/FWUpgradeDataCDMAW326Module.h"
 #include "upgrade/NvBackupTable.h"
+#include "upgrade/NvItems.h"
 
 namespace upgrade {
 
@@ -15,7 +16,6 @@ namespace {
 constexpr const char16_t* kBackupFunction = u"CFWUpgradeDataCDMA7627Module::BackupNVMOP";
 constexpr const char16_t* kRestoreFunction = u"CFWUpgradeDataCDMA7627Module::RestoreNVMOP";
 
-constexpr uint16_t kNvFtmModeItem = 453;
 constexpr uint16_t kStatusNotActive = 5;
 constexpr uint16_t kStatusBadParameter = 6;
 constexpr uint16_t kStatusReadOnly = 7;
