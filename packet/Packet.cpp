@@ -25,7 +25,7 @@ CPacket::~CPacket() = default;
 const std::string& CPacket::ErrorText() const { return state_->errorText; }
 bool CPacket::PartitionOverride() const { return state_->partitionOverride; }
 void CPacket::SetPartitionOverride(bool value) { state_->partitionOverride = value; }
-ResponseRecord& CPacket::Response() { return state_->response; }
+const ResponseRecord& CPacket::Response() const { return state_->response; }
 uint8_t CPacket::BlockWrittenCount() const { return state_->blockWrittenCount; }
 
 uint32_t CPacket::BlockWrittenAddress(uint8_t index) const {

@@ -30,6 +30,8 @@ constexpr uint8_t kPartitionStatus = 0x1A;
 constexpr uint8_t kOpenMultiImage = 0x1B;
 constexpr uint8_t kAnnounceImageSize = 0x1D;
 constexpr uint8_t kStatusReport = 0x1E;
+constexpr size_t kStatusStageAt = 1;
+constexpr size_t kStatusOutcomeAt = 2;
 
 constexpr char kHelloMagic[] = "QCOM fast download protocol host";
 static_assert(sizeof kHelloMagic - 1 == 32);
@@ -225,6 +227,16 @@ bool CPacket::ParseStreamingFrame(const uint8_t* bytes, uint32_t n) {
             return true;
     }
 }
+
+std::optional<StatusReport> CPacket::PendingStatusReport() const {
+    const ResponseRecord& record = state_->response;
+    if (record.code() != kStatusReport) {
+        return std::nullopt;
+    }
+    return StatusReport{.stage = record.bytes[kStatusStageAt], .outcome = record.bytes[kStatusOutcomeAt]};
+}
+
+void CPacket::TakeStatusReport() { state_->response = ResponseRecord{}; }
 
 bool CPacket::ReceiveStreamingStep() {
     State& s = *state_;

@@ -131,12 +131,12 @@ bool UpgradeModule::RestoreNVMOP(CPacket& packet, const std::u16string& path) {
     }
 
     platform::Sleep(5000);
-    packet.EnterOfflineMode();
+    (void)packet.EnterOfflineMode();   // the service code below decides whether the restore goes on
 
     uint8_t ftmMode[nvtable::kItemDataSize] = {};
     ftmMode[0] = 1;
     uint16_t status = 0;
-    packet.NvItemWrite(kNvFtmModeItem, ftmMode, status);
+    (void)packet.NvItemWrite(kNvFtmModeItem, ftmMode, status);   // as above
 
     platform::Sleep(500);
     if (!packet.SendSpc()) {

@@ -87,7 +87,7 @@ int32_t UpgradeModule::PrepareAndIdentify(UpgradeRun& run) {
         if (!packet.NvItemRead(kNvFtmModeItem, ftm, status)) continue;
         m_byFtmMode = ftm[0];
         if (!packet.NvItemRead(kNv22Item, run.nv22, status)) {
-            packet.TouchPort();
+            (void)packet.TouchPort();   // only wakes the port before the next try
             continue;
         }
         FW_TRACE(kRun, u"Function: pPacket->NvItemRead(22, item_data, status)");
