@@ -94,20 +94,7 @@ bool CPacket::SendPacket(uint8_t attempts, uint32_t timeoutMs) {
             s.errorText = kTextCannotSend;
             continue;
         }
-        // Wait until the answer has stopped growing over one polling pause.
-        const uint32_t start = platform::TickCount();
-        uint32_t count = 0;
-        while (true) {
-            count = QueuedInput();
-            platform::Sleep(pause);
-            const uint32_t again = QueuedInput();
-            if (count >= 1 && again == count) {
-                break;
-            }
-            if (platform::TickCount() - start > timeoutMs) {
-                break;
-            }
-        }
+        const uint32_t count = AwaitAnswer(pause, timeoutMs);
         if (count == 0) {
             s.errorText = kTextCannotReceive;
             continue;
@@ -145,6 +132,22 @@ bool CPacket::SendPacket(uint8_t attempts, uint32_t timeoutMs) {
         }
     }
     return false;
+}
+
+uint32_t CPacket::AwaitAnswer(uint32_t pauseMs, uint32_t timeoutMs) {
+    // Wait until the answer has stopped growing over one polling pause.
+    const uint32_t start = platform::TickCount();
+    while (true) {
+        const uint32_t count = QueuedInput();
+        platform::Sleep(pauseMs);
+        const uint32_t again = QueuedInput();
+        if (count >= 1 && again == count) {
+            return count;
+        }
+        if (platform::TickCount() - start > timeoutMs) {
+            return count;
+        }
+    }
 }
 
 bool CPacket::ParseFrame() {

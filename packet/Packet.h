@@ -176,6 +176,8 @@ private:
     [[nodiscard]] bool FinishCommand(const CommandSpec& spec);
     [[nodiscard]] bool RunExchange(const CommandSpec& spec);
     [[nodiscard]] bool SendFrameOnly();
+    // Bytes queued once the answer stopped growing over one pause, or when the time ran out.
+    [[nodiscard]] uint32_t AwaitAnswer(uint32_t pauseMs, uint32_t timeoutMs);
     [[nodiscard]] bool SendEfs(const CommandSpec& spec);
     // Refuses a request whose data exceeds the payload: true when refused.
     [[nodiscard]] bool RefuseOversized(uint32_t length, const char* failurePrefix);
