@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "packet/AnswerDecoders.h"
+#include "packet/Command.h"
 #include "packet/Packet.h"
 #include "packet/PacketState.h"
 #include "platform/Platform.h"
@@ -15,20 +17,20 @@ namespace packet {
 namespace {
 
 constexpr uint8_t kEsn = 0x01;
-constexpr uint8_t kNvRead = 0x26;
-constexpr uint8_t kNvWrite = 0x27;
+constexpr uint8_t kNvRead = kNvItemRead;
+constexpr uint8_t kNvWrite = kNvItemWrite;
 constexpr uint8_t kModeChange = 0x29;
 constexpr uint8_t kSoftwareVersion = 0x38;
 constexpr uint8_t kSwitchDownloader = 0x3A;
 constexpr uint8_t kServiceProgrammingCode = 0x41;
-constexpr uint8_t kSubsystemCommand = 0x4B;
-constexpr uint8_t kFileSystemOperation = 0x59;
 constexpr uint8_t kWiFiSubsystem = 0xD3;
 constexpr uint16_t kModeOffline = 1;
-constexpr size_t kNvDataSize = 128;
-constexpr size_t kWiFiAnswerSize = 11;
-constexpr size_t kEsnAnswerSize = 5;
-constexpr size_t kNvAnswerSize = 3 + kNvDataSize + 2;   // code, item, data, status
+constexpr uint16_t kWiFiRead = 0;
+constexpr uint16_t kWiFiWrite = 1;
+constexpr size_t kNvDataSize = answer::kNvDataSize;
+constexpr size_t kWiFiAnswerSize = answer::kWiFiStatusAt + 1;
+constexpr size_t kEsnAnswerSize = answer::kEsnAt + 4;
+constexpr size_t kNvAnswerSize = answer::kNvStatusAt + 2;   // code, item, data, status
 
 // The AT command that switches the port to diagnostic mode, and its reply.
 constexpr char kDiagModeCommand[] = "AT$QCDMG\r";
@@ -53,9 +55,7 @@ size_t CopyText(const PacketState& s, size_t at, char* text, size_t width) {
 
 // The request of an NV item read or write: the item and its 128 data bytes,
 // status 0.
-void PrepareNvRequest(PacketState& s, uint8_t command, uint16_t item, const uint8_t* data) {
-    s.mode = PacketMode::Diag;
-    s.request.command = command;
+void FillNvRequest(PacketState& s, uint16_t item, const uint8_t* data) {
     s.request.value16 = item;
     std::memcpy(s.request.nvData, data, kNvDataSize);
     s.request.nvStatus = 0;
@@ -70,16 +70,7 @@ std::string WithItem(const char* format, uint16_t item) {
 // An answer that names another item is a late answer to an earlier NV
 // request: taken for this one it would put one item's data under another's
 // number. The request goes out again.
-constexpr int kNvAnswerRounds = 3;
-
-bool SendNvRequest(CPacket& packet, PacketState& s, uint16_t item) {
-    for (int round = 0; round < kNvAnswerRounds; ++round) {
-        if (!packet.SendPacket(3, 5000)) return false;
-        if (s.AnswerLe16(1) == item) return true;
-        s.errorText = "the answer is for another NV item";
-    }
-    return false;
-}
+bool AnswersRequestedItem(const PacketState& s) { return answer::NvItem(s.AnswerBytes()) == s.request.value16; }
 
 }  // namespace
 
@@ -183,27 +174,45 @@ const char* CPacket::GetNvStatusText(uint16_t status) {
     }
 }
 
+namespace {
+
+bool ServiceCodeTaken(const PacketState& s) { return s.Answer(1) == 1; }
+
+constexpr CommandSpec kEsnCommand{.mode = PacketMode::Diag, .code = kEsn, .attempts = 1, .timeoutMs = 300,
+                                  .failurePrefix = "Cannot Get the ESN Number of the Phone, Since "};
+constexpr CommandSpec kVersionCommand{.mode = PacketMode::Diag, .code = kSoftwareVersion, .attempts = 1,
+                                      .timeoutMs = 300,
+                                      .failurePrefix = "Cannot get software version from the mobile"};
+// The error texts of NV requests name the item: the commands put them together.
+constexpr CommandSpec kNvReadCommand{.mode = PacketMode::Diag, .code = kNvRead, .attempts = 3, .timeoutMs = 5000,
+                                     .accepted = AnswersRequestedItem, .rounds = 3,
+                                     .refusedText = "the answer is for another NV item"};
+constexpr CommandSpec kNvWriteCommand{.mode = PacketMode::Diag, .code = kNvWrite, .attempts = 3,
+                                      .timeoutMs = 5000, .accepted = AnswersRequestedItem, .rounds = 3,
+                                      .refusedText = "the answer is for another NV item"};
+constexpr CommandSpec kSpcCommand{.mode = PacketMode::Diag, .code = kServiceProgrammingCode, .attempts = 3,
+                                  .timeoutMs = 15000, .accepted = ServiceCodeTaken};
+constexpr CommandSpec kOfflineCommand{.mode = PacketMode::Diag, .code = kModeChange, .attempts = 1,
+                                      .timeoutMs = 5000, .failurePrefix = "Cannot Put the Phone Offline, Since "};
+constexpr CommandSpec kSwitchDownloaderCommand{.mode = PacketMode::Diag, .code = kSwitchDownloader, .attempts = 1,
+                                               .timeoutMs = 5000,
+                                               .failurePrefix = "Cannot Switch to Downloader, Since "};
+constexpr CommandSpec kWiFiCommand{.mode = PacketMode::Diag, .code = kSubsystemCommand, .attempts = 1,
+                                   .timeoutMs = 5000};
+
+}  // namespace
+
 bool CPacket::GetEsn(uint32_t& esn) {
-    ResetCommand();
-    state_->mode = PacketMode::Diag;
-    state_->request.command = kEsn;
-    if (!SendPacket(1, 300)) {
-        ComposeError("Cannot Get the ESN Number of the Phone, Since ");
+    if (!RunCommand(kEsnCommand)) {
         esn = 0xFFFFFFFF;
         return false;
     }
-    const uint8_t* b = state_->response.bytes;
-    esn = static_cast<uint32_t>(b[1]) | static_cast<uint32_t>(b[2]) << 8 | static_cast<uint32_t>(b[3]) << 16 |
-          static_cast<uint32_t>(b[4]) << 24;
+    esn = answer::Esn(std::span<const uint8_t>(state_->response.bytes, ResponseRecord::kSize));
     return true;
 }
 
 bool CPacket::GetSoftwareVersion(SoftwareVersionRecord& record) {
-    ResetCommand();
-    state_->mode = PacketMode::Diag;
-    state_->request.command = kSoftwareVersion;
-    if (!SendPacket(1, 300)) {
-        ComposeError("Cannot get software version from the mobile");
+    if (!RunCommand(kVersionCommand)) {
         std::memset(&record, 0, sizeof record);
         return false;
     }
@@ -213,18 +222,16 @@ bool CPacket::GetSoftwareVersion(SoftwareVersionRecord& record) {
 
 bool CPacket::NvItemRead(uint16_t item, uint8_t data[128], uint16_t& status) {
     State& s = *state_;
-    ResetCommand();
-    PrepareNvRequest(s, kNvRead, item, data);
-    if (!SendNvRequest(*this, s, item)) {
+    if (!RunCommand(kNvReadCommand, [&](PacketState& state) { FillNvRequest(state, item, data); })) {
         ComposeError(WithItem("cannot read #%d NVItem, since ", item));
         status = 0xFFFF;
         std::memset(data, 0, kNvDataSize);
         return false;
     }
-    const uint16_t answerStatus = s.AnswerLe16(3 + kNvDataSize);
+    const uint16_t answerStatus = answer::NvStatus(s.AnswerBytes());
     if (answerStatus == 0) {
         status = 0;
-        std::memcpy(data, s.response.bytes + 3, kNvDataSize);
+        std::memcpy(data, s.response.bytes + answer::kNvDataAt, kNvDataSize);
         return true;
     }
     s.errorText = WithItem("cannot read #%d NV Item, since ", item) + GetNvStatusText(answerStatus);
@@ -236,14 +243,12 @@ bool CPacket::NvItemRead(uint16_t item, uint8_t data[128], uint16_t& status) {
 bool CPacket::NvItemWrite(uint16_t item, const uint8_t data[128], uint16_t& status) {
     State& s = *state_;
     status = 0;
-    ResetCommand();
-    PrepareNvRequest(s, kNvWrite, item, data);
-    if (!SendNvRequest(*this, s, item)) {
+    if (!RunCommand(kNvWriteCommand, [&](PacketState& state) { FillNvRequest(state, item, data); })) {
         ComposeError(WithItem("Cannot write #%d NVItem, Since ", item));
         status = 0xFFFF;
         return false;
     }
-    const uint16_t answerStatus = s.AnswerLe16(3 + kNvDataSize);
+    const uint16_t answerStatus = answer::NvStatus(s.AnswerBytes());
     if (answerStatus == 0) {
         return true;
     }
@@ -252,55 +257,34 @@ bool CPacket::NvItemWrite(uint16_t item, const uint8_t data[128], uint16_t& stat
     return false;
 }
 
-bool CPacket::SendSpc() {
-    ResetCommand();
-    state_->mode = PacketMode::Diag;
-    state_->request.command = kServiceProgrammingCode;
-    return SendPacket(3, 15000) && state_->Answer(1) == 1;
-}
+bool CPacket::SendSpc() { return RunCommand(kSpcCommand); }
 
 bool CPacket::EnterOfflineMode() {
-    ResetCommand();
-    state_->mode = PacketMode::Diag;
-    state_->request.command = kModeChange;
-    state_->request.value16 = kModeOffline;
-    if (!SendPacket(1, 5000)) {
-        ComposeError("Cannot Put the Phone Offline, Since ");
-        return false;
-    }
-    return true;
+    return RunCommand(kOfflineCommand, [](PacketState& s) { s.request.value16 = kModeOffline; });
 }
 
-bool CPacket::SwitchDownloader() {
-    ResetCommand();
-    state_->mode = PacketMode::Diag;
-    state_->request.command = kSwitchDownloader;
-    if (!SendPacket(1, 5000)) {
-        ComposeError("Cannot Switch to Downloader, Since ");
-        return false;
-    }
-    return true;
-}
+bool CPacket::SwitchDownloader() { return RunCommand(kSwitchDownloaderCommand); }
 
 namespace {
 
-void PrepareWiFi(PacketState& s, uint16_t subsystemCommand, const uint8_t* mac) {
-    s.mode = PacketMode::Diag;
-    s.request.command = kSubsystemCommand;
-    s.request.subsystem = kWiFiSubsystem;
-    s.request.value16 = subsystemCommand;
-    if (mac != nullptr) {
-        std::memcpy(s.request.mac, mac, sizeof s.request.mac);
-    } else {
-        std::memset(s.request.mac, 0, sizeof s.request.mac);
-    }
-    s.request.subsystemStatus = 0;
+auto WiFiRequest(uint16_t subsystemCommand, const uint8_t* mac) {
+    return [subsystemCommand, mac](PacketState& s) {
+        s.request.subsystem = kWiFiSubsystem;
+        s.request.value16 = subsystemCommand;
+        if (mac != nullptr) {
+            std::memcpy(s.request.mac, mac, sizeof s.request.mac);
+        } else {
+            std::memset(s.request.mac, 0, sizeof s.request.mac);
+        }
+        s.request.subsystemStatus = 0;
+    };
 }
 
 // The checks read this answer itself, so a record left by an earlier answer
 // is never taken for this one.
 bool WiFiAccepted(const PacketState& s) {
-    return s.Answer(0) == kSubsystemCommand && s.Answer(1) == kWiFiSubsystem && s.Answer(10) == 0;
+    return s.Answer(0) == kSubsystemCommand && s.Answer(answer::kSubsystemAt) == kWiFiSubsystem &&
+           s.Answer(answer::kWiFiStatusAt) == 0;
 }
 
 }  // namespace
@@ -311,24 +295,20 @@ bool CPacket::AnsweredUnknownCommand() const {
 }
 
 int CPacket::ReadWiFiAddress(uint8_t mac[6]) {
-    ResetCommand();
-    PrepareWiFi(*state_, 0, nullptr);
-    if (!SendPacket(1, 5000)) {
+    if (!RunCommand(kWiFiCommand, WiFiRequest(kWiFiRead, nullptr))) {
         return -1;
     }
     if (!WiFiAccepted(*state_)) {
         return 0;
     }
-    for (size_t i = 0; i < 6; ++i) {
-        mac[i] = state_->Answer(4 + i);
+    for (size_t i = 0; i < answer::kWiFiAddressSize; ++i) {
+        mac[i] = state_->Answer(answer::kWiFiAddressAt + i);
     }
     return 1;
 }
 
 int CPacket::WriteWiFiAddress(const uint8_t mac[6]) {
-    ResetCommand();
-    PrepareWiFi(*state_, 1, mac);
-    if (!SendPacket(1, 5000)) {
+    if (!RunCommand(kWiFiCommand, WiFiRequest(kWiFiWrite, mac))) {
         return -1;
     }
     return WiFiAccepted(*state_) ? 1 : 0;

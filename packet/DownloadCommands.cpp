@@ -3,6 +3,8 @@
 // status probe that tells whether anything answers on the port.
 #include <cstring>
 
+#include "packet/AnswerDecoders.h"
+#include "packet/Command.h"
 #include "packet/Packet.h"
 #include "packet/PacketState.h"
 
@@ -22,22 +24,21 @@ constexpr uint8_t kWrite32 = 0x0F;
 constexpr uint8_t kSixByteAnswer = 0x13;
 // Start address of Go: segment 0x0050, offset 0x0000.
 constexpr uint32_t kGoAddress = 0x00000050;
-constexpr uint8_t kDeviceTypeLimit = 35;
-constexpr uint8_t kFlashSizeCodeLimit = 7;
+constexpr const char* kWriteFailed = "Write a Block of Data to Memory Failed, Since ";
 
-uint32_t FlashSizeOfCode(uint8_t code) {
-    switch (code) {
-        case 1: return 0x80000;
-        case 2:
-        case 3: return 0x100000;
-        case 4: return 0x200000;
-        case 5: return 0x400000;
-        case 6: return 0x800000;
-        default: return 0;
-    }
-}
+bool Acknowledged(const PacketState& s) { return s.response.code() == kAck; }
 
-void SetUnknown(char* text) { std::memcpy(text, "Unknown", sizeof "Unknown"); }
+constexpr CommandSpec kNoopCommand{.mode = PacketMode::Download, .code = kNoop, .attempts = 1, .timeoutMs = 5000,
+                                   .failurePrefix = "Cannot Do No Operation, Since ", .accepted = Acknowledged};
+constexpr CommandSpec kParamCommand{.mode = PacketMode::Download, .code = kParamRequest, .attempts = 3,
+                                    .timeoutMs = 5000, .failurePrefix = "Cannot Get flash Information, Since "};
+constexpr CommandSpec kGoCommand{.mode = PacketMode::Download, .code = kGo, .attempts = 1, .timeoutMs = 5000,
+                                 .failurePrefix = "Cannot begin execution at an address, Since "};
+constexpr CommandSpec kWrite32Command{.mode = PacketMode::Download, .code = kWrite32, .attempts = 3,
+                                      .timeoutMs = 5000, .failurePrefix = kWriteFailed};
+// Any answer counts.
+constexpr CommandSpec kStatusProbeCommand{.mode = PacketMode::Raw, .code = kStatusProbe, .attempts = 3,
+                                          .timeoutMs = 5000};
 
 }  // namespace
 
@@ -65,24 +66,9 @@ bool ParseDownloadResponse(PacketState& s) {
         case kNak:
             rec.bytes[1] = s.Answer(1);
             rec.bytes[2] = s.Answer(2);
-            s.errorText = CPacket::NakReasonText(s.AnswerBe16(1));
+            s.errorText = CPacket::NakReasonText(answer::NakReason(s.AnswerBytes()));
             return false;
-        case kParams: {
-            ParamRecord& p = s.param;
-            p = ParamRecord{};
-            p.responseCode = s.Answer(0);
-            p.protocolVersion = s.Answer(1);
-            p.minimumVersion = s.Answer(2);
-            p.maximumWriteSize = s.AnswerLe32(3);
-            p.model = s.Answer(7);
-            p.flashSizeCodeReceived = s.Answer(8);
-            p.flashSizeCode = s.Answer(8) < kFlashSizeCodeLimit ? s.Answer(8) : 0;
-            p.flashSizeBytes = FlashSizeOfCode(p.flashSizeCode);
-            p.deviceType = s.Answer(9) < kDeviceTypeLimit ? s.Answer(9) : 0;
-            SetUnknown(p.modelName);
-            SetUnknown(p.deviceName);
-            break;
-        }
+        case kParams: s.param = answer::Params(s.AnswerBytes()); break;
         case kVersionText: {
             const uint8_t n = s.Answer(1);
             rec.bytes[1] = n;
@@ -119,24 +105,10 @@ const char* CPacket::NakReasonText(uint16_t reason) {
     }
 }
 
-bool CPacket::DoNoop() {
-    ResetCommand();
-    state_->mode = PacketMode::Download;
-    state_->request.command = kNoop;
-    if (SendPacket(1, 5000) && state_->response.code() == kAck) {
-        return true;
-    }
-    ComposeError("Cannot Do No Operation, Since ");
-    return false;
-}
+bool CPacket::DoNoop() { return RunCommand(kNoopCommand); }
 
 bool CPacket::ParamRequest(ParamRecord& record) {
-    ResetCommand();
-    state_->mode = PacketMode::Download;
-    state_->request.command = kParamRequest;
-    state_->param = ParamRecord{};
-    if (!SendPacket(3, 5000)) {
-        ComposeError("Cannot Get flash Information, Since ");
+    if (!RunCommand(kParamCommand, [](PacketState& s) { s.param = ParamRecord{}; })) {
         record = ParamRecord{};
         return false;
     }
@@ -146,52 +118,22 @@ bool CPacket::ParamRequest(ParamRecord& record) {
 }
 
 bool CPacket::Go() {
-    ResetCommand();
-    state_->mode = PacketMode::Download;
-    state_->request.command = kGo;
-    state_->request.address = kGoAddress;
-    if (!SendPacket(1, 5000)) {
-        ComposeError("Cannot begin execution at an address, Since ");
-        return false;
-    }
-    return true;
+    return RunCommand(kGoCommand, [](PacketState& s) { s.request.address = kGoAddress; });
 }
 
 bool CPacket::Write32(const uint8_t* data, uint32_t address, uint16_t length) {
-    static const std::string prefix = "Write a Block of Data to Memory Failed, Since ";
-    ResetCommand();
-    if (length > kPayloadSize) {
-        RefuseRequest(prefix);
+    if (RefuseOversized(length, kWriteFailed)) {
         return false;
     }
-    State& s = *state_;
-    s.mode = PacketMode::Download;
-    s.request.command = kWrite32;
-    s.request.address = address;
-    s.request.length = length;
-    if (length != 0) {
-        std::memcpy(s.request.data, data, length);
-    }
-    if (!SendPacket(3, 5000)) {
-        ComposeError(prefix);
-        return false;
-    }
-    return true;
+    return RunCommand(kWrite32Command, [&](PacketState& s) {
+        s.request.address = address;
+        s.request.length = length;
+        if (length != 0) {
+            std::memcpy(s.request.data, data, length);
+        }
+    });
 }
 
-bool CPacket::TouchPort() {
-    State& s = *state_;
-    s.mode = PacketMode::Raw;
-    ResetCommand();
-    s.requestBuffer[0] = kStatusProbe;
-    s.requestLength = 1;
-    // Any answer counts; the same one-byte body is framed again for each try.
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        if (SendPacket(1, 5000)) {
-            return true;
-        }
-    }
-    return false;
-}
+bool CPacket::TouchPort() { return RunCommand(kStatusProbeCommand); }
 
 }  // namespace packet

@@ -4,7 +4,9 @@
 // EFS2 requests go out as raw bodies and their answers are checked here.
 #include <cstring>
 
+#include "packet/AnswerDecoders.h"
 #include "packet/Codec.h"
+#include "packet/Command.h"
 #include "packet/Packet.h"
 #include "packet/PacketState.h"
 #include "platform/Platform.h"
@@ -13,7 +15,6 @@ namespace packet {
 
 namespace {
 
-constexpr uint8_t kSubsystemCommand = 0x4B;
 constexpr uint8_t kEfs2Subsystem = 0x13;
 constexpr uint16_t kEfsOpen = 0x0002;
 constexpr uint16_t kEfsClose = 0x0003;
@@ -28,25 +29,51 @@ constexpr uint32_t kOpenForReadFlags = 0x000;
 constexpr uint32_t kOpenForReadMode = 0x124;    // octal 444
 constexpr uint32_t kOpenForWriteFlags = 0x241;  // create, truncate, write only
 constexpr uint32_t kOpenForWriteMode = 0x1B6;   // octal 666
-constexpr size_t kReadDataOffset = 20;
-constexpr size_t kDirNameOffset = 40;
+constexpr size_t kReadDataOffset = answer::EfsReadAnswer::kDataAt;
+constexpr size_t kDirNameOffset = answer::EfsReadDirAnswer::kNameAt;
+constexpr size_t kFieldSize = 4;
 // The fields each answer must carry (header included): the last one read ends there.
-constexpr size_t kOpenDirAnswerSize = 8;    // header, directory handle
-constexpr size_t kCloseAnswerSize = 8;      // header, error number (close and closedir)
-constexpr size_t kOpenAnswerSize = 12;      // header, descriptor, error number
-constexpr size_t kFstatAnswerSize = 16;     // header, error number, mode, size
-constexpr size_t kWriteAnswerSize = 20;     // header, descriptor, offset, count, error number
-constexpr uint8_t kFileSystemOperation = 0x59;
+constexpr size_t kOpenDirAnswerSize = answer::EfsHandleAnswer::kHandleAt + kFieldSize;
+constexpr size_t kCloseAnswerSize = answer::EfsStatusAnswer::kErrorAt + kFieldSize;
+constexpr size_t kOpenAnswerSize = answer::EfsOpenAnswer::kErrorAt + kFieldSize;
+constexpr size_t kFstatAnswerSize = answer::EfsFstatAnswer::kSizeAt + kFieldSize;
+constexpr size_t kWriteAnswerSize = answer::EfsWriteAnswer::kErrorAt + kFieldSize;
+// The directory's entry name ends with a NUL inside the answer.
+constexpr size_t kReadDirAnswerSize = kDirNameOffset + 1;
 constexpr uint8_t kLockFileAccess = 0x0E;
 
+// The subsystem and EFS2 command behind the subsystem command code.
 BodyWriter EfsHeader(PacketState& s, uint16_t command) {
-    s.mode = PacketMode::Raw;
     BodyWriter body(s);
-    body.U8(kSubsystemCommand);
     body.U8(kEfs2Subsystem);
     body.Le16(command);
     return body;
 }
+
+// EFS2 commands of a directory listing leave an empty text when the transport fails.
+constexpr CommandSpec EfsSpec(size_t answerSize, bool listing) {
+    return {.mode = PacketMode::Raw, .code = kSubsystemCommand, .exchange = Exchange::Efs, .attempts = 1,
+            .timeoutMs = 5000, .answerSize = answerSize, .emptyTextOnTransportFailure = listing};
+}
+
+constexpr CommandSpec kOpenDirCommand = EfsSpec(kOpenDirAnswerSize, true);
+constexpr CommandSpec kReadDirCommand = EfsSpec(kReadDirAnswerSize, true);
+constexpr CommandSpec kCloseDirCommand = EfsSpec(kCloseAnswerSize, true);
+constexpr CommandSpec kOpenCommand = EfsSpec(kOpenAnswerSize, false);
+constexpr CommandSpec kFstatCommand = EfsSpec(kFstatAnswerSize, false);
+constexpr CommandSpec kReadCommand = EfsSpec(kReadDataOffset, false);
+constexpr CommandSpec kWriteCommand = EfsSpec(kWriteAnswerSize, false);
+constexpr CommandSpec kCloseCommand = EfsSpec(kCloseAnswerSize, false);
+
+bool LockFileAccessSwitched(const PacketState& s) {
+    const uint8_t* r = s.response.bytes;
+    return r[0] == kFileSystemOperation && r[answer::kFileSystemOperationAt] == kLockFileAccess &&
+           r[answer::kFileSystemStatusAt] == 0;
+}
+
+constexpr CommandSpec kLockFileAccessCommand{.mode = PacketMode::Diag, .code = kFileSystemOperation,
+                                             .attempts = 1, .timeoutMs = 5000,
+                                             .accepted = LockFileAccessSwitched};
 
 void WritePath(BodyWriter& body, const std::u16string& path) {
     const std::string utf8 = platform::WideToUtf8(path);
@@ -54,13 +81,8 @@ void WritePath(BodyWriter& body, const std::u16string& path) {
     body.U8(0);
 }
 
-uint32_t WorkLe32(const PacketState& s, size_t at) {
-    uint32_t value = 0;
-    for (size_t i = 0; i < 4 && at + i < sizeof s.efsWork; ++i) {
-        value |= static_cast<uint32_t>(s.efsWork[at + i]) << (8 * i);
-    }
-    return value;
-}
+// The unescaped EFS2 answer; zero past its end.
+std::span<const uint8_t> EfsAnswer(const PacketState& s) { return s.efsWork; }
 
 // Bytes of the unescaped answer before its FCS and closing flag.
 size_t EfsBodyLength(const PacketState& s) { return s.efsLength >= 3 ? s.efsLength - 3 : 0; }
@@ -110,9 +132,10 @@ const char* CPacket::FileSystemStatusText(uint8_t status) {
 
 // Runs the raw request placed in the request buffer and unescapes its answer
 // into the work buffer. True when the answer's FCS checks and its body holds
-// at least bodySize bytes: a field the answer did not carry is never read as
-// zero, which would pass for a success code, a handle or a file's length.
-bool CPacket::SendEfs(bool clearTextOnTransportFailure, size_t bodySize) {
+// at least the command's answer size: a field the answer did not carry is
+// never read as zero, which would pass for a success code, a handle or a
+// file's length.
+bool CPacket::SendEfs(const CommandSpec& spec) {
     State& s = *state_;
     std::memset(s.efsWork, 0, sizeof s.efsWork);
     s.efsLength = 0;
@@ -120,8 +143,8 @@ bool CPacket::SendEfs(bool clearTextOnTransportFailure, size_t bodySize) {
         s.errorText = kTextRequestTooLarge;
         return false;
     }
-    if (!SendPacket(1, 5000)) {
-        if (clearTextOnTransportFailure) {
+    if (!SendPacket(spec.attempts, spec.timeoutMs)) {
+        if (spec.emptyTextOnTransportFailure) {
             s.errorText = s.composedText;
         }
         return false;
@@ -133,7 +156,7 @@ bool CPacket::SendEfs(bool clearTextOnTransportFailure, size_t bodySize) {
     if (plain.length < 1 || !CheckFcs(s.efsWork, static_cast<uint16_t>(plain.length - 1))) {
         return false;
     }
-    if (EfsBodyLength(s) < bodySize) {
+    if (EfsBodyLength(s) < spec.answerSize) {
         s.errorText = kTextTooShort;
         return false;
     }
@@ -141,30 +164,38 @@ bool CPacket::SendEfs(bool clearTextOnTransportFailure, size_t bodySize) {
 }
 
 bool CPacket::EfsOpenDir(const std::u16string& path, uint32_t& handle) {
-    ResetCommand();
-    BodyWriter body = EfsHeader(*state_, kEfsOpenDir);
-    WritePath(body, path);
-    if (!SendEfs(true, kOpenDirAnswerSize)) {
+    const auto request = [&](PacketState& s) {
+        BodyWriter body = EfsHeader(s, kEfsOpenDir);
+        WritePath(body, path);
+    };
+    if (!RunCommand(kOpenDirCommand, request)) {
         return false;
     }
-    handle = WorkLe32(*state_, 4);
+    handle = answer::EfsHandle(EfsAnswer(*state_)).handle;
     return handle != 0;
 }
 
 bool CPacket::EfsDirectoryMissing() const {
     const State& s = *state_;
-    return s.efsLength >= 12 && (s.efsWork[2] | s.efsWork[3] << 8) == kEfsOpenDir && WorkLe32(s, 8) == kEfsNoSuchEntry;
+    constexpr size_t kAnswerWithError = answer::EfsHandleAnswer::kErrorAt + kFieldSize;
+    return s.efsLength >= kAnswerWithError && answer::EfsCommand(EfsAnswer(s)) == kEfsOpenDir &&
+           answer::EfsHandle(EfsAnswer(s)).error == kEfsNoSuchEntry;
 }
 
 bool CPacket::EfsReadDir(uint32_t handle, uint32_t sequence, uint32_t& type, std::u16string& name) {
-    ResetCommand();
-    BodyWriter body = EfsHeader(*state_, kEfsReadDir);
-    body.Le32(handle);
-    body.Le32(sequence);
-    if (!SendEfs(true, kDirNameOffset + 1) || WorkLe32(*state_, 12) != 0) {
+    const auto request = [&](PacketState& s) {
+        BodyWriter body = EfsHeader(s, kEfsReadDir);
+        body.Le32(handle);
+        body.Le32(sequence);
+    };
+    if (!RunCommand(kReadDirCommand, request)) {
         return false;
     }
     State& s = *state_;
+    const answer::EfsReadDirAnswer entry = answer::EfsReadDir(EfsAnswer(s));
+    if (entry.error != 0) {
+        return false;
+    }
     // The name ends with a NUL inside the answer; one cut short could make
     // the listing end early and leave lock files out of the backup.
     const char* text = reinterpret_cast<const char*>(s.efsWork + kDirNameOffset);
@@ -174,59 +205,59 @@ bool CPacket::EfsReadDir(uint32_t handle, uint32_t sequence, uint32_t& type, std
         s.errorText = kTextTooShort;
         return false;
     }
-    type = WorkLe32(s, 16);
+    type = entry.type;
     name = platform::AnsiToWide(std::string(text, length));
     return true;
 }
 
 bool CPacket::EfsCloseDir(uint32_t handle) {
-    ResetCommand();
-    BodyWriter body = EfsHeader(*state_, kEfsCloseDir);
-    body.Le32(handle);
-    return SendEfs(true, kCloseAnswerSize) && WorkLe32(*state_, 4) == 0;
+    const auto request = [&](PacketState& s) { EfsHeader(s, kEfsCloseDir).Le32(handle); };
+    return RunCommand(kCloseDirCommand, request) && answer::EfsStatus(EfsAnswer(*state_)).error == 0;
 }
 
 bool CPacket::EfsOpen(const std::u16string& path, bool forReading, uint32_t& descriptor) {
-    ResetCommand();
-    BodyWriter body = EfsHeader(*state_, kEfsOpen);
-    body.Le32(forReading ? kOpenForReadFlags : kOpenForWriteFlags);
-    body.Le32(forReading ? kOpenForReadMode : kOpenForWriteMode);
-    WritePath(body, path);
-    if (!SendEfs(false, kOpenAnswerSize)) {
+    const auto request = [&](PacketState& s) {
+        BodyWriter body = EfsHeader(s, kEfsOpen);
+        body.Le32(forReading ? kOpenForReadFlags : kOpenForWriteFlags);
+        body.Le32(forReading ? kOpenForReadMode : kOpenForWriteMode);
+        WritePath(body, path);
+    };
+    if (!RunCommand(kOpenCommand, request)) {
         return false;
     }
-    descriptor = WorkLe32(*state_, 4);
-    return WorkLe32(*state_, 8) == 0;
+    const answer::EfsOpenAnswer opened = answer::EfsOpen(EfsAnswer(*state_));
+    descriptor = opened.descriptor;
+    return opened.error == 0;
 }
 
 bool CPacket::EfsFstat(uint32_t descriptor, uint32_t& size) {
-    ResetCommand();
-    BodyWriter body = EfsHeader(*state_, kEfsFstat);
-    body.Le32(descriptor);
-    if (!SendEfs(false, kFstatAnswerSize)) {
+    const auto request = [&](PacketState& s) { EfsHeader(s, kEfsFstat).Le32(descriptor); };
+    if (!RunCommand(kFstatCommand, request)) {
         return false;
     }
-    size = WorkLe32(*state_, 12);
-    return WorkLe32(*state_, 4) == 0;
+    const answer::EfsFstatAnswer stat = answer::EfsFstat(EfsAnswer(*state_));
+    size = stat.size;
+    return stat.error == 0;
 }
 
 bool CPacket::EfsRead(uint32_t descriptor, uint32_t count, uint32_t offset, uint8_t* buffer, uint32_t bufferSize,
                       uint32_t& bytesRead) {
-    ResetCommand();
-    if (count > kPayloadSize) {
-        state_->errorText = kTextRequestTooLarge;
+    if (RefuseOversized(count, nullptr)) {
         return false;
     }
-    BodyWriter body = EfsHeader(*state_, kEfsRead);
-    body.Le32(descriptor);
-    body.Le32(count);
-    body.Le32(offset);
-    if (!SendEfs(false, kReadDataOffset)) {
+    const auto request = [&](PacketState& s) {
+        BodyWriter body = EfsHeader(s, kEfsRead);
+        body.Le32(descriptor);
+        body.Le32(count);
+        body.Le32(offset);
+    };
+    if (!RunCommand(kReadCommand, request)) {
         return false;
     }
     State& s = *state_;
-    bytesRead = WorkLe32(s, 12);
-    if (WorkLe32(s, 16) != 0) {
+    const answer::EfsReadAnswer read = answer::EfsRead(EfsAnswer(s));
+    bytesRead = read.count;
+    if (read.error != 0) {
         return false;
     }
     // A count above the data carried would fill the backup with zeros.
@@ -245,37 +276,28 @@ bool CPacket::EfsRead(uint32_t descriptor, uint32_t count, uint32_t offset, uint
 }
 
 bool CPacket::EfsWrite(uint32_t descriptor, uint32_t offset, const uint8_t* data, uint32_t length) {
-    ResetCommand();
-    if (length > kPayloadSize) {
-        state_->errorText = kTextRequestTooLarge;
+    if (RefuseOversized(length, nullptr)) {
         return false;
     }
-    BodyWriter body = EfsHeader(*state_, kEfsWrite);
-    body.Le32(descriptor);
-    body.Le32(offset);
-    body.Bytes(data, length);
-    return SendEfs(false, kWriteAnswerSize) && WorkLe32(*state_, 16) == 0;
+    const auto request = [&](PacketState& s) {
+        BodyWriter body = EfsHeader(s, kEfsWrite);
+        body.Le32(descriptor);
+        body.Le32(offset);
+        body.Bytes(data, length);
+    };
+    return RunCommand(kWriteCommand, request) && answer::EfsWrite(EfsAnswer(*state_)).error == 0;
 }
 
 bool CPacket::EfsClose(uint32_t descriptor) {
-    ResetCommand();
-    BodyWriter body = EfsHeader(*state_, kEfsClose);
-    body.Le32(descriptor);
-    return SendEfs(false, kCloseAnswerSize) && WorkLe32(*state_, 4) == 0;
+    const auto request = [&](PacketState& s) { EfsHeader(s, kEfsClose).Le32(descriptor); };
+    return RunCommand(kCloseCommand, request) && answer::EfsStatus(EfsAnswer(*state_)).error == 0;
 }
 
 bool CPacket::EnableDisableLockFileRW(uint8_t value) {
-    ResetCommand();
-    State& s = *state_;
-    s.mode = PacketMode::Diag;
-    s.request.command = kFileSystemOperation;
-    s.request.fsOperation = kLockFileAccess;
-    s.request.fsValue = value;
-    if (!SendPacket(1, 5000)) {
-        return false;
-    }
-    const uint8_t* r = s.response.bytes;
-    return r[0] == kFileSystemOperation && r[1] == kLockFileAccess && r[2] == 0;
+    return RunCommand(kLockFileAccessCommand, [value](PacketState& s) {
+        s.request.fsOperation = kLockFileAccess;
+        s.request.fsValue = value;
+    });
 }
 
 }  // namespace packet

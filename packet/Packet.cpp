@@ -13,9 +13,6 @@ namespace packet {
 
 namespace {
 
-constexpr uint8_t kNvItemRead = 0x26;
-constexpr uint8_t kNvItemWrite = 0x27;
-constexpr uint8_t kFileSystemOperation = 0x59;
 constexpr uint32_t kPollPauseMs = 10;
 constexpr uint32_t kNvPollPauseMs = 30;
 
@@ -28,7 +25,7 @@ CPacket::~CPacket() = default;
 const std::string& CPacket::ErrorText() const { return state_->errorText; }
 bool CPacket::PartitionOverride() const { return state_->partitionOverride; }
 void CPacket::SetPartitionOverride(bool value) { state_->partitionOverride = value; }
-ResponseRecord& CPacket::Response() { return state_->response; }
+const ResponseRecord& CPacket::Response() const { return state_->response; }
 uint8_t CPacket::BlockWrittenCount() const { return state_->blockWrittenCount; }
 
 uint32_t CPacket::BlockWrittenAddress(uint8_t index) const {
@@ -64,17 +61,6 @@ bool CPacket::CheckFcs(const uint8_t* bytes, uint16_t n) {
     return n != 0 && codec::CheckFcs(std::span<const uint8_t>(bytes, n));
 }
 
-void CPacket::ComposeError(const std::string& prefix) {
-    State& s = *state_;
-    s.composedText = prefix + s.errorText;
-    s.errorText = s.composedText;
-}
-
-void CPacket::RefuseRequest(const std::string& prefix) {
-    state_->errorText = kTextRequestTooLarge;
-    ComposeError(prefix);
-}
-
 uint32_t CPacket::BuildFrame() {
     State& s = *state_;
     switch (s.mode) {
@@ -108,20 +94,7 @@ bool CPacket::SendPacket(uint8_t attempts, uint32_t timeoutMs) {
             s.errorText = kTextCannotSend;
             continue;
         }
-        // Wait until the answer has stopped growing over one polling pause.
-        const uint32_t start = platform::TickCount();
-        uint32_t count = 0;
-        while (true) {
-            count = QueuedInput();
-            platform::Sleep(pause);
-            const uint32_t again = QueuedInput();
-            if (count >= 1 && again == count) {
-                break;
-            }
-            if (platform::TickCount() - start > timeoutMs) {
-                break;
-            }
-        }
+        const uint32_t count = AwaitAnswer(pause, timeoutMs);
         if (count == 0) {
             s.errorText = kTextCannotReceive;
             continue;
@@ -159,6 +132,22 @@ bool CPacket::SendPacket(uint8_t attempts, uint32_t timeoutMs) {
         }
     }
     return false;
+}
+
+uint32_t CPacket::AwaitAnswer(uint32_t pauseMs, uint32_t timeoutMs) {
+    // Wait until the answer has stopped growing over one polling pause.
+    const uint32_t start = platform::TickCount();
+    while (true) {
+        const uint32_t count = QueuedInput();
+        platform::Sleep(pauseMs);
+        const uint32_t again = QueuedInput();
+        if (count >= 1 && again == count) {
+            return count;
+        }
+        if (platform::TickCount() - start > timeoutMs) {
+            return count;
+        }
+    }
 }
 
 bool CPacket::ParseFrame() {

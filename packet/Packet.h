@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "packet/Serial.h"
@@ -44,6 +45,8 @@ struct ParamRecord {
 
 // Buffers and records behind a CPacket; defined in packet/PacketState.h.
 struct PacketState;
+// How one command goes out; defined in packet/Command.h.
+struct CommandSpec;
 
 // The decoded answer: byte 0 is the response code; the streaming status
 // report keeps its two bytes as record bytes 1 and 2.
@@ -52,6 +55,12 @@ struct ResponseRecord {
     uint8_t bytes[kSize] = {};
     uint8_t& code() { return bytes[0]; }
     uint8_t code() const { return bytes[0]; }
+};
+
+// A streaming status report: the stage it reports and its outcome.
+struct StatusReport {
+    uint8_t stage = 0;
+    uint8_t outcome = 0;
 };
 
 class CPacket : public CSerial {
@@ -70,80 +79,84 @@ public:
 
     // ---- state the module reads
     const std::string& ErrorText() const;
-    bool PartitionOverride() const;
+    [[nodiscard]] bool PartitionOverride() const;
     void SetPartitionOverride(bool value);
-    ResponseRecord& Response();
+    const ResponseRecord& Response() const;
+    // The status report the streaming receive steps keep until a wait takes it.
+    [[nodiscard]] std::optional<StatusReport> PendingStatusReport() const;
+    // Takes the pending status report: nothing of it stays in the answer record.
+    void TakeStatusReport();
     // Block-written addresses decoded by the last receive step.
     uint8_t BlockWrittenCount() const;
-    uint32_t BlockWrittenAddress(uint8_t index) const;
+    [[nodiscard]] uint32_t BlockWrittenAddress(uint8_t index) const;
     // Bytes the last ReceiveStreamingStep moved (0 when the port had none).
-    uint32_t LastStepLength() const;
+    [[nodiscard]] uint32_t LastStepLength() const;
 
     // ---- diagnostic commands
-    bool GetEsn(uint32_t& esn);
-    bool GetSoftwareVersion(SoftwareVersionRecord& record);
-    bool NvItemRead(uint16_t item, uint8_t data[128], uint16_t& status);
-    bool NvItemWrite(uint16_t item, const uint8_t data[128], uint16_t& status);
-    bool SendSpc();
-    bool EnterOfflineMode();
-    bool SwitchDownloader();
+    [[nodiscard]] bool GetEsn(uint32_t& esn);
+    [[nodiscard]] bool GetSoftwareVersion(SoftwareVersionRecord& record);
+    [[nodiscard]] bool NvItemRead(uint16_t item, uint8_t data[128], uint16_t& status);
+    [[nodiscard]] bool NvItemWrite(uint16_t item, const uint8_t data[128], uint16_t& status);
+    [[nodiscard]] bool SendSpc();
+    [[nodiscard]] bool EnterOfflineMode();
+    [[nodiscard]] bool SwitchDownloader();
     // The card answered the last request with the error of a command it does not know.
-    bool AnsweredUnknownCommand() const;
-    int ReadWiFiAddress(uint8_t mac[6]);          // 1 read, 0 refused, -1 no answer
-    int WriteWiFiAddress(const uint8_t mac[6]);   // 1 written, 0 refused, -1 no answer
-    bool SwitchToDiagMode();
-    bool CommunicateWithMobile();
+    [[nodiscard]] bool AnsweredUnknownCommand() const;
+    [[nodiscard]] int ReadWiFiAddress(uint8_t mac[6]);          // 1 read, 0 refused, -1 no answer
+    [[nodiscard]] int WriteWiFiAddress(const uint8_t mac[6]);   // 1 written, 0 refused, -1 no answer
+    [[nodiscard]] bool SwitchToDiagMode();
+    [[nodiscard]] bool CommunicateWithMobile();
 
     // ---- download-mode commands
-    bool DoNoop();
-    bool ParamRequest(ParamRecord& record);
-    bool Go();
-    bool Write32(const uint8_t* data, uint32_t address, uint16_t length);
-    bool TouchPort();
+    [[nodiscard]] bool DoNoop();
+    [[nodiscard]] bool ParamRequest(ParamRecord& record);
+    [[nodiscard]] bool Go();
+    [[nodiscard]] bool Write32(const uint8_t* data, uint32_t address, uint16_t length);
+    [[nodiscard]] bool TouchPort();
 
     // ---- streaming download commands
-    bool Hello();
-    bool Nop();
-    bool Reset();
-    bool SecurityMode();
-    bool PartitionTable(const uint8_t* table, uint32_t length);
-    bool OpenMultiImage(uint8_t imageType, const uint8_t* payload, uint32_t length);
-    bool StreamWrite(const uint8_t* data, uint32_t address, uint32_t length);
-    bool CloseImage();
-    bool AnnounceImageSize(uint32_t imageSize, uint8_t mode);
-    bool ReceiveStreamingStep();
+    [[nodiscard]] bool Hello();
+    [[nodiscard]] bool Nop();
+    [[nodiscard]] bool Reset();
+    [[nodiscard]] bool SecurityMode();
+    [[nodiscard]] bool PartitionTable(const uint8_t* table, uint32_t length);
+    [[nodiscard]] bool OpenMultiImage(uint8_t imageType, const uint8_t* payload, uint32_t length);
+    [[nodiscard]] bool StreamWrite(const uint8_t* data, uint32_t address, uint32_t length);
+    [[nodiscard]] bool CloseImage();
+    [[nodiscard]] bool AnnounceImageSize(uint32_t imageSize, uint8_t mode);
+    [[nodiscard]] bool ReceiveStreamingStep();
 
     // ---- EFS2 commands and the lock-file access switch
-    bool EfsOpenDir(const std::u16string& path, uint32_t& handle);
+    [[nodiscard]] bool EfsOpenDir(const std::u16string& path, uint32_t& handle);
     // The last EFS answer refused a directory open because there is no such directory.
-    bool EfsDirectoryMissing() const;
-    bool EfsReadDir(uint32_t handle, uint32_t sequence, uint32_t& type, std::u16string& name);
-    bool EfsCloseDir(uint32_t handle);
-    bool EfsOpen(const std::u16string& path, bool forReading, uint32_t& descriptor);
-    bool EfsFstat(uint32_t descriptor, uint32_t& size);
+    [[nodiscard]] bool EfsDirectoryMissing() const;
+    [[nodiscard]] bool EfsReadDir(uint32_t handle, uint32_t sequence, uint32_t& type, std::u16string& name);
+    [[nodiscard]] bool EfsCloseDir(uint32_t handle);
+    [[nodiscard]] bool EfsOpen(const std::u16string& path, bool forReading, uint32_t& descriptor);
+    [[nodiscard]] bool EfsFstat(uint32_t descriptor, uint32_t& size);
     // Never copies more than bufferSize bytes into buffer.
-    bool EfsRead(uint32_t descriptor, uint32_t count, uint32_t offset, uint8_t* buffer, uint32_t bufferSize,
+    [[nodiscard]] bool EfsRead(uint32_t descriptor, uint32_t count, uint32_t offset, uint8_t* buffer, uint32_t bufferSize,
                  uint32_t& bytesRead);
-    bool EfsWrite(uint32_t descriptor, uint32_t offset, const uint8_t* data, uint32_t length);
-    bool EfsClose(uint32_t descriptor);
-    bool EnableDisableLockFileRW(uint8_t value);
+    [[nodiscard]] bool EfsWrite(uint32_t descriptor, uint32_t offset, const uint8_t* data, uint32_t length);
+    [[nodiscard]] bool EfsClose(uint32_t descriptor);
+    [[nodiscard]] bool EnableDisableLockFileRW(uint8_t value);
 
     // ---- the transport (public for the operations of this folder and tests)
     void ResetCommand();
-    uint32_t BuildFrame();
-    bool SendPacket(uint8_t attempts, uint32_t timeoutMs);
-    bool ParseFrame();
+    [[nodiscard]] uint32_t BuildFrame();
+    [[nodiscard]] bool SendPacket(uint8_t attempts, uint32_t timeoutMs);
+    [[nodiscard]] bool ParseFrame();
     PacketMode Mode() const;
     void SetMode(PacketMode mode);
     // FCS of n bytes stored behind them, low byte first; returns n + 2.
-    static uint32_t AppendFcs(uint8_t* bytes, uint32_t n);
+    [[nodiscard]] static uint32_t AppendFcs(uint8_t* bytes, uint32_t n);
     // True when n is not 0 and the n bytes (ending in their FCS) check.
-    static bool CheckFcs(const uint8_t* bytes, uint16_t n);
+    [[nodiscard]] static bool CheckFcs(const uint8_t* bytes, uint16_t n);
 
     // ---- the streaming download receive path of its own
-    bool SendStreamingPacket(uint32_t timeoutMs);
-    bool ParseStreamingFrames();
-    bool ParseStreamingFrame(const uint8_t* bytes, uint32_t n);
+    [[nodiscard]] bool SendStreamingPacket(uint32_t timeoutMs);
+    [[nodiscard]] bool ParseStreamingFrames();
+    [[nodiscard]] bool ParseStreamingFrame(const uint8_t* bytes, uint32_t n);
 
     // ---- texts of the device's status codes and error responses
     static const char* DiagErrorText(uint8_t code);
@@ -156,9 +169,19 @@ public:
     using State = PacketState;
 
 private:
-    bool SendEfs(bool clearTextOnTransportFailure, size_t bodySize);
+    template <class Fill>
+    [[nodiscard]] bool RunCommand(const CommandSpec& spec, Fill&& fill);
+    [[nodiscard]] bool RunCommand(const CommandSpec& spec);
+    void BeginCommand(const CommandSpec& spec);
+    [[nodiscard]] bool FinishCommand(const CommandSpec& spec);
+    [[nodiscard]] bool RunExchange(const CommandSpec& spec);
+    [[nodiscard]] bool SendFrameOnly();
+    // Bytes queued once the answer stopped growing over one pause, or when the time ran out.
+    [[nodiscard]] uint32_t AwaitAnswer(uint32_t pauseMs, uint32_t timeoutMs);
+    [[nodiscard]] bool SendEfs(const CommandSpec& spec);
+    // Refuses a request whose data exceeds the payload: true when refused.
+    [[nodiscard]] bool RefuseOversized(uint32_t length, const char* failurePrefix);
     void ComposeError(const std::string& prefix);
-    void RefuseRequest(const std::string& prefix);
 
     std::unique_ptr<State> state_;
 };

@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 
+#include "packet/ByteOrder.h"
 #include "packet/Codec.h"
 #include "packet/Packet.h"
 
@@ -77,14 +78,13 @@ struct PacketState {
 
     // Length of the decoded answer without its two FCS bytes.
     size_t BodyLength() const { return decodedLength >= 2 ? decodedLength - 2 : 0; }
-    // Byte i of the decoded answer; 0 beyond its end.
-    uint8_t Answer(size_t i) const { return i < decodedLength && i < CPacket::kResponseBufferSize ? responseBuffer[i] : 0; }
-    uint16_t AnswerLe16(size_t i) const { return static_cast<uint16_t>(Answer(i) | Answer(i + 1) << 8); }
-    uint16_t AnswerBe16(size_t i) const { return static_cast<uint16_t>(Answer(i) << 8 | Answer(i + 1)); }
-    uint32_t AnswerLe32(size_t i) const {
-        return static_cast<uint32_t>(Answer(i)) | static_cast<uint32_t>(Answer(i + 1)) << 8 |
-               static_cast<uint32_t>(Answer(i + 2)) << 16 | static_cast<uint32_t>(Answer(i + 3)) << 24;
+    // The decoded answer with its FCS.
+    std::span<const uint8_t> AnswerBytes() const {
+        return {responseBuffer, decodedLength < CPacket::kResponseBufferSize ? decodedLength
+                                                                             : CPacket::kResponseBufferSize};
     }
+    // Byte i of the decoded answer; 0 beyond its end.
+    uint8_t Answer(size_t i) const { return bytes::ReadU8(AnswerBytes(), i); }
 };
 
 // Appends fields to the request body; a body that would not fit the request
@@ -93,24 +93,10 @@ class BodyWriter {
 public:
     explicit BodyWriter(PacketState& s) : s_(s) {}
     void U8(uint8_t v) { Bytes(&v, 1); }
-    void Le16(uint16_t v) {
-        const uint8_t b[2] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
-        Bytes(b, 2);
-    }
-    void Be16(uint16_t v) {
-        const uint8_t b[2] = {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
-        Bytes(b, 2);
-    }
-    void Le32(uint32_t v) {
-        const uint8_t b[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
-                              static_cast<uint8_t>(v >> 24)};
-        Bytes(b, 4);
-    }
-    void Be32(uint32_t v) {
-        const uint8_t b[4] = {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16),
-                              static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
-        Bytes(b, 4);
-    }
+    void Le16(uint16_t v) { Field<2>(bytes::StoreLe16, v); }
+    void Be16(uint16_t v) { Field<2>(bytes::StoreBe16, v); }
+    void Le32(uint32_t v) { Field<4>(bytes::StoreLe32, v); }
+    void Be32(uint32_t v) { Field<4>(bytes::StoreBe32, v); }
     void Bytes(const uint8_t* data, size_t n) {
         if (n > CPacket::kRequestBufferSize - s_.requestLength) {
             s_.requestOverflow = true;
@@ -123,6 +109,13 @@ public:
     }
 
 private:
+    template <size_t width, class Value>
+    void Field(void (*store)(uint8_t*, Value), Value v) {
+        uint8_t b[width];
+        store(b, v);
+        Bytes(b, width);
+    }
+
     PacketState& s_;
 };
 
@@ -133,6 +126,12 @@ void BuildStreamingRequest(PacketState& s);
 bool ParseDiagResponse(PacketState& s);
 bool ParseDownloadResponse(PacketState& s);
 bool ParseStreamingResponse(PacketState& s);
+
+// Diagnostic command codes more than one file of this folder sends or checks.
+inline constexpr uint8_t kNvItemRead = 0x26;
+inline constexpr uint8_t kNvItemWrite = 0x27;
+inline constexpr uint8_t kSubsystemCommand = 0x4B;
+inline constexpr uint8_t kFileSystemOperation = 0x59;
 
 // Texts shared between the files of this folder.
 inline constexpr const char* kTextCannotSend = "Port Cannot Send desired data to the Phone";

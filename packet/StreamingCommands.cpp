@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "packet/AnswerDecoders.h"
 #include "packet/Codec.h"
+#include "packet/Command.h"
 #include "packet/Packet.h"
 #include "packet/PacketState.h"
 #include "platform/Platform.h"
@@ -28,6 +30,8 @@ constexpr uint8_t kPartitionStatus = 0x1A;
 constexpr uint8_t kOpenMultiImage = 0x1B;
 constexpr uint8_t kAnnounceImageSize = 0x1D;
 constexpr uint8_t kStatusReport = 0x1E;
+constexpr size_t kStatusStageAt = 1;
+constexpr size_t kStatusOutcomeAt = 2;
 
 constexpr char kHelloMagic[] = "QCOM fast download protocol host";
 static_assert(sizeof kHelloMagic - 1 == 32);
@@ -57,15 +61,6 @@ ImagePayload PayloadOfImageType(uint8_t type) {
         default:
             return ImagePayload::TypeLeftOut;
     }
-}
-
-uint32_t Le32At(const uint8_t* bytes, size_t length, size_t at) {
-    uint32_t value = 0;
-    for (size_t i = 0; i < 4; ++i) {
-        const uint8_t b = at + i < length ? bytes[at + i] : 0;
-        value |= static_cast<uint32_t>(b) << (8 * i);
-    }
-    return value;
 }
 
 }  // namespace
@@ -211,15 +206,16 @@ bool CPacket::ParseStreamingFrame(const uint8_t* bytes, uint32_t n) {
         s.errorText = kTextStreamingCrc;
         return false;
     }
+    const std::span<const uint8_t> answerBytes(plain.data(), length);
     switch (plain[0]) {
         case kBlockWritten:
             // Further answers of one read are dropped once the list is full.
             if (s.blockWrittenCount < kBlockWrittenCapacity) {
-                s.blockWritten[s.blockWrittenCount++] = Le32At(plain.data(), length, 1);
+                s.blockWritten[s.blockWrittenCount++] = answer::BlockWrittenAddress(answerBytes);
             }
             return true;
         case kError:
-            s.errorText = StreamErrorText(Le32At(plain.data(), length, 1));
+            s.errorText = StreamErrorText(answer::StreamErrorReason(answerBytes));
             return false;
         case kStatusReport:
             s.response.code() = kStatusReport;
@@ -231,6 +227,16 @@ bool CPacket::ParseStreamingFrame(const uint8_t* bytes, uint32_t n) {
             return true;
     }
 }
+
+std::optional<StatusReport> CPacket::PendingStatusReport() const {
+    const ResponseRecord& record = state_->response;
+    if (record.code() != kStatusReport) {
+        return std::nullopt;
+    }
+    return StatusReport{.stage = record.bytes[kStatusStageAt], .outcome = record.bytes[kStatusOutcomeAt]};
+}
+
+void CPacket::TakeStatusReport() { state_->response = ResponseRecord{}; }
 
 bool CPacket::ReceiveStreamingStep() {
     State& s = *state_;
@@ -252,11 +258,6 @@ bool CPacket::ReceiveStreamingStep() {
 
 namespace {
 
-void PrepareStreaming(PacketState& s, uint8_t command) {
-    s.mode = PacketMode::Streaming;
-    s.request.command = command;
-}
-
 void SetPayload(PacketState& s, const uint8_t* payload, uint32_t length) {
     if (length != 0) {
         std::memcpy(s.payload, payload, length);
@@ -264,56 +265,59 @@ void SetPayload(PacketState& s, const uint8_t* payload, uint32_t length) {
     s.payloadLength = length;
 }
 
+constexpr const char* kPartitionFailed = "Cannot download partition, Since ";
+constexpr const char* kOpenImageFailed = "Cannot open multi-image, Since ";
+constexpr const char* kWriteFailed = "Write a Block of Data to Memory Failed, Since ";
+constexpr int kStreamWriteTries = 5;
+constexpr uint32_t kStreamWriteRetryPauseMs = 1000;
+
+constexpr CommandSpec kHelloCommand{.mode = PacketMode::Streaming, .code = kHello, .attempts = 1,
+                                    .timeoutMs = 1000};
+constexpr CommandSpec kNopCommand{.mode = PacketMode::Streaming, .code = kNop, .attempts = 1, .timeoutMs = 5000};
+constexpr CommandSpec kResetCommand{.mode = PacketMode::Streaming, .code = kReset, .attempts = 1,
+                                    .timeoutMs = 5000};
+constexpr CommandSpec kSecurityModeCommand{.mode = PacketMode::Streaming, .code = kSecurityMode,
+                                           .exchange = Exchange::Streaming, .timeoutMs = 15000,
+                                           .failurePrefix = "Cannot go into security, Since "};
+// A failed table is judged by PartitionTable itself.
+constexpr CommandSpec kPartitionTableCommand{.mode = PacketMode::Streaming, .code = kPartitionTable,
+                                             .attempts = 3, .timeoutMs = 20000};
+constexpr CommandSpec kOpenMultiImageCommand{.mode = PacketMode::Streaming, .code = kOpenMultiImage,
+                                             .attempts = 3, .timeoutMs = 20000,
+                                             .failurePrefix = kOpenImageFailed};
+constexpr CommandSpec kStreamWriteCommand{.mode = PacketMode::Streaming, .code = kStreamWrite,
+                                          .exchange = Exchange::Streaming, .timeoutMs = 8000,
+                                          .failurePrefix = kWriteFailed};
+constexpr CommandSpec kCloseImageCommand{.mode = PacketMode::Streaming, .code = kCloseImage,
+                                         .exchange = Exchange::Streaming, .timeoutMs = 10000};
+constexpr CommandSpec kAnnounceImageSizeCommand{.mode = PacketMode::Streaming, .code = kAnnounceImageSize,
+                                                .exchange = Exchange::SendOnly};
+
 }  // namespace
 
-bool CPacket::Hello() {
-    ResetCommand();
-    PrepareStreaming(*state_, kHello);
-    return SendPacket(1, 1000);
-}
+bool CPacket::Hello() { return RunCommand(kHelloCommand); }
 
-bool CPacket::Nop() {
-    ResetCommand();
-    PrepareStreaming(*state_, kNop);
-    return SendPacket(1, 5000);
-}
+bool CPacket::Nop() { return RunCommand(kNopCommand); }
 
-bool CPacket::Reset() {
-    ResetCommand();
-    PrepareStreaming(*state_, kReset);
-    return SendPacket(1, 5000);
-}
+bool CPacket::Reset() { return RunCommand(kResetCommand); }
 
 bool CPacket::SecurityMode() {
-    ResetCommand();
-    PrepareStreaming(*state_, kSecurityMode);
-    state_->request.parameter = kSecureMode;
-    if (!SendStreamingPacket(15000)) {
-        ComposeError("Cannot go into security, Since ");
-        return false;
-    }
-    return true;
+    return RunCommand(kSecurityModeCommand, [](PacketState& s) { s.request.parameter = kSecureMode; });
 }
 
 bool CPacket::PartitionTable(const uint8_t* table, uint32_t length) {
-    static const std::string prefix = "Cannot download partition, Since ";
-    if (length > kPayloadSize) {
-        ResetCommand();
-        RefuseRequest(prefix);
+    if (RefuseOversized(length, kPartitionFailed)) {
         return false;
     }
     auto send = [&] {
-        ResetCommand();
-        PrepareStreaming(*state_, kPartitionTable);
-        SetPayload(*state_, table, length);
-        return SendPacket(3, 20000);
+        return RunCommand(kPartitionTableCommand, [&](PacketState& s) { SetPayload(s, table, length); });
     };
     if (send()) {
         return true;
     }
     // A table whose frame did not fit was never sent: it cannot count as sent.
     if (state_->frameLength == 0) {
-        ComposeError(prefix);
+        ComposeError(kPartitionFailed);
         return false;
     }
     // An unconfirmed table counts as sent unless the card asked for an override.
@@ -323,76 +327,50 @@ bool CPacket::PartitionTable(const uint8_t* table, uint32_t length) {
     if (send()) {
         return true;
     }
-    ComposeError(prefix);
+    ComposeError(kPartitionFailed);
     return false;
 }
 
 bool CPacket::OpenMultiImage(uint8_t imageType, const uint8_t* payload, uint32_t length) {
-    static const std::string prefix = "Cannot open multi-image, Since ";
-    ResetCommand();
-    if (length > kPayloadSize) {
-        RefuseRequest(prefix);
+    if (RefuseOversized(length, kOpenImageFailed)) {
         return false;
     }
-    PrepareStreaming(*state_, kOpenMultiImage);
-    state_->request.parameter = imageType;
-    SetPayload(*state_, payload, length);
-    if (!SendPacket(3, 20000)) {
-        ComposeError(prefix);
-        return false;
-    }
-    return true;
+    return RunCommand(kOpenMultiImageCommand, [&](PacketState& s) {
+        s.request.parameter = imageType;
+        SetPayload(s, payload, length);
+    });
 }
 
 bool CPacket::StreamWrite(const uint8_t* data, uint32_t address, uint32_t length) {
-    static const std::string prefix = "Write a Block of Data to Memory Failed, Since ";
-    if (length > kPayloadSize) {
-        ResetCommand();
-        RefuseRequest(prefix);
+    if (RefuseOversized(length, kWriteFailed)) {
         return false;
     }
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        ResetCommand();
-        State& s = *state_;
-        PrepareStreaming(s, kStreamWrite);
-        s.request.address = address;
-        s.request.length = length;
-        if (length != 0) {
-            std::memcpy(s.request.data, data, length);
-        }
-        if (SendStreamingPacket(8000)) {
+    for (int attempt = 0; attempt < kStreamWriteTries; ++attempt) {
+        const bool written = RunCommand(kStreamWriteCommand, [&](PacketState& s) {
+            s.request.address = address;
+            s.request.length = length;
+            if (length != 0) {
+                std::memcpy(s.request.data, data, length);
+            }
+        });
+        if (written) {
             return true;
         }
-        ComposeError(prefix);
-        if (s.frameLength == 0) {
+        if (state_->frameLength == 0) {
             return false;   // refused before sending: a repeat cannot fit either
         }
-        platform::Sleep(1000);
+        platform::Sleep(kStreamWriteRetryPauseMs);
     }
     return false;
 }
 
-bool CPacket::CloseImage() {
-    ResetCommand();
-    PrepareStreaming(*state_, kCloseImage);
-    return SendStreamingPacket(10000);
-}
+bool CPacket::CloseImage() { return RunCommand(kCloseImageCommand); }
 
 bool CPacket::AnnounceImageSize(uint32_t imageSize, uint8_t mode) {
-    ResetCommand();
-    State& s = *state_;
-    PrepareStreaming(s, kAnnounceImageSize);
-    s.announceSize = imageSize;
-    s.announceMode = mode;
-    if (BuildFrame() == 0) {
-        return false;
-    }
-    Purge(platform::kPurgeAll);
-    if (Write(s.frame, s.frameLength) < s.frameLength) {
-        s.errorText = kTextCannotSend;
-        return false;
-    }
-    return true;
+    return RunCommand(kAnnounceImageSizeCommand, [&](PacketState& s) {
+        s.announceSize = imageSize;
+        s.announceMode = mode;
+    });
 }
 
 }  // namespace packet

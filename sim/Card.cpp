@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "packet/ByteOrder.h"
 #include "platform/Platform.h"
 
 namespace sim {
@@ -147,7 +148,7 @@ void Card::Receive(std::span<const uint8_t> bytes) {
             // Bulk copy of a raw block in progress up to the end of the unit.
             size_t unit = kPartitionHeaderBlockSize;
             if (rawStage_ == RawStage::DataBlocks && rawIn_.size() >= 4) {
-                const uint32_t offset = rawIn_[0] | rawIn_[1] << 8 | rawIn_[2] << 16 | static_cast<uint32_t>(rawIn_[3]) << 24;
+                const uint32_t offset = packet::bytes::LoadLe32(rawIn_.data());
                 unit = offset < rawSize_ ? std::min<uint32_t>(kRawBlockSize, rawSize_ - offset) + 8 : 4;
             } else if (rawStage_ == RawStage::DataBlocks) {
                 unit = 4;

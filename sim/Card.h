@@ -25,6 +25,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include "packet/RawBlocks.h"
 #include "sim/CardData.h"
 #include "sim/Faults.h"
 #include "sim/Hdlc.h"
@@ -51,8 +52,8 @@ constexpr uint32_t kRamBase = 0x00500000;
 constexpr uint32_t kRamSize = 0x00100000;
 constexpr uint32_t kProgrammerEntry = 0x00500028;
 // Raw transfer sizes.
-constexpr uint32_t kRawBlockSize = 135168;
-constexpr uint32_t kPartitionHeaderBlockSize = 135172;
+using packet::kPartitionHeaderBlockSize;
+using packet::kRawBlockSize;
 // Capacities: the NAND behind the programmer and the largest EFS file.
 constexpr uint32_t kFlashCapacity = 256u * 1024 * 1024;
 constexpr uint32_t kMaxEfsFileSize = 4u * 1024 * 1024;

@@ -5,10 +5,12 @@
 #include <cstring>
 
 #include "sim/Card.h"
-#include "sim/WireBytes.h"
+#include "packet/ByteOrder.h"
 
 namespace sim {
 namespace {
+
+using namespace packet::bytes;
 
 constexpr uint8_t kBadCommand = 0x13;
 constexpr uint8_t kBadParameters = 0x14;
@@ -55,14 +57,14 @@ void Card::HandleDiag(const Bytes& body) {
         case 0x01: {
             if (!lengthIs(1)) return;
             Bytes answer{0x01};
-            PutLe32(answer, data_.esn);
+            AppendLe32(answer, data_.esn);
             SendFrame(answer, false);
             return;
         }
         case 0x0C: {
             // Status probe: any body is answered with the status record.
             Bytes answer{0x0C};
-            PutLe32(answer, data_.esn);
+            AppendLe32(answer, data_.esn);
             answer.resize(answer.size() + 8, 0);
             SendFrame(answer, false);
             return;
@@ -71,7 +73,7 @@ void Card::HandleDiag(const Bytes& body) {
         case 0x27: HandleNv(body); return;
         case 0x29: {
             if (!lengthIs(3)) return;
-            const uint16_t mode = GetLe16(body, 1);
+            const uint16_t mode = ReadLe16(body, 1);
             if (mode == 1) offline_ = true;
             SendFrame(body, false);
             return;
@@ -134,8 +136,8 @@ void Card::HandleNv(const Bytes& body) {
         return;
     }
     const bool write = body[0] == 0x27;
-    const uint16_t item = GetLe16(body, 1);
-    if (GetLe16(body, 131) != 0) Violate("NV request with a non-zero status field");
+    const uint16_t item = ReadLe16(body, 1);
+    if (ReadLe16(body, 131) != 0) Violate("NV request with a non-zero status field");
     Bytes answer(body.begin(), body.end());
     uint16_t status = 0;
     for (FaultRule* rule : MatchFaults(FaultKind::NvRefuse, body[0])) {
@@ -155,8 +157,7 @@ void Card::HandleNv(const Bytes& body) {
             std::copy(body.begin() + 3, body.begin() + 131, found->second.data.begin());
         }
     }
-    answer[131] = static_cast<uint8_t>(status);
-    answer[132] = static_cast<uint8_t>(status >> 8);
+    packet::bytes::StoreLe16(answer.data() + 131, status);
     SendFrame(answer, false);
 }
 
@@ -177,7 +178,7 @@ void Card::HandleWifi(const Bytes& body) {
         if (FaultHits(*rule)) status = static_cast<uint8_t>(rule->valueGiven ? rule->value : 1);
     }
     if (body[10] != 0) Violate("Wi-Fi request with a non-zero status field");
-    const uint16_t command = GetLe16(body, 2);
+    const uint16_t command = ReadLe16(body, 2);
     Bytes answer(body.begin(), body.end());
     if (command == 0) {
         if (status == 0) {
@@ -224,7 +225,7 @@ void Card::HandleFsOperation(const Bytes& body) {
 }
 
 void Card::HandleEfs(const Bytes& body) {
-    const uint16_t command = GetLe16(body, 2);
+    const uint16_t command = ReadLe16(body, 2);
     Bytes answer(body.begin(), body.begin() + 4);
     uint32_t failErrno = 0;
     for (FaultRule* rule : MatchFaults(FaultKind::EfsFail, command)) {
@@ -256,7 +257,7 @@ void Card::HandleEfs(const Bytes& body) {
                 lengthIs(13);
                 return;
             }
-            const uint32_t flags = GetLe32(body, 4);
+            const uint32_t flags = ReadLe32(body, 4);
             uint32_t error = 0;
             if (!pathAt(12, path)) {
                 error = kEinval;
@@ -280,22 +281,22 @@ void Card::HandleEfs(const Bytes& body) {
                 fd = nextFd_++;
                 files_[fd] = OpenFile{path, (flags & 3) != 0};
             }
-            PutLe32(answer, fd);
-            PutLe32(answer, error);
+            AppendLe32(answer, fd);
+            AppendLe32(answer, error);
             break;
         }
         case 0x0003: {   // close
             if (!lengthIs(8)) return;
             uint32_t error = failErrno;
-            if (error == 0 && files_.erase(GetLe32(body, 4)) == 0) error = kEbadf;
-            PutLe32(answer, error);
+            if (error == 0 && files_.erase(ReadLe32(body, 4)) == 0) error = kEbadf;
+            AppendLe32(answer, error);
             break;
         }
         case 0x0004: {   // read
             if (!lengthIs(16)) return;
-            const uint32_t fd = GetLe32(body, 4);
-            const uint32_t count = GetLe32(body, 8);
-            const uint32_t offset = GetLe32(body, 12);
+            const uint32_t fd = ReadLe32(body, 4);
+            const uint32_t count = ReadLe32(body, 8);
+            const uint32_t offset = ReadLe32(body, 12);
             uint32_t error = failErrno;
             auto file = files_.find(fd);
             if (error == 0 && file == files_.end()) error = kEbadf;
@@ -311,10 +312,10 @@ void Card::HandleEfs(const Bytes& body) {
                     data.assign(content.begin() + offset, content.begin() + static_cast<std::ptrdiff_t>(offset + n));
                 }
             }
-            PutLe32(answer, fd);
-            PutLe32(answer, offset);
-            PutLe32(answer, error == 0 ? static_cast<uint32_t>(data.size()) : 0xFFFFFFFF);
-            PutLe32(answer, error);
+            AppendLe32(answer, fd);
+            AppendLe32(answer, offset);
+            AppendLe32(answer, error == 0 ? static_cast<uint32_t>(data.size()) : 0xFFFFFFFF);
+            AppendLe32(answer, error);
             answer.insert(answer.end(), data.begin(), data.end());
             break;
         }
@@ -323,8 +324,8 @@ void Card::HandleEfs(const Bytes& body) {
                 lengthIs(12);
                 return;
             }
-            const uint32_t fd = GetLe32(body, 4);
-            const uint32_t offset = GetLe32(body, 8);
+            const uint32_t fd = ReadLe32(body, 4);
+            const uint32_t offset = ReadLe32(body, 8);
             const size_t count = body.size() - 12;
             uint32_t error = failErrno;
             auto file = files_.find(fd);
@@ -339,10 +340,10 @@ void Card::HandleEfs(const Bytes& body) {
                 if (content.size() < offset + count) content.resize(offset + count, 0);
                 std::copy(body.begin() + 12, body.end(), content.begin() + offset);
             }
-            PutLe32(answer, fd);
-            PutLe32(answer, offset);
-            PutLe32(answer, error == 0 ? static_cast<uint32_t>(count) : 0xFFFFFFFF);
-            PutLe32(answer, error);
+            AppendLe32(answer, fd);
+            AppendLe32(answer, offset);
+            AppendLe32(answer, error == 0 ? static_cast<uint32_t>(count) : 0xFFFFFFFF);
+            AppendLe32(answer, error);
             break;
         }
         case 0x000B: {   // opendir
@@ -377,14 +378,14 @@ void Card::HandleEfs(const Bytes& body) {
                 handle = nextDir_++;
                 dirs_[handle] = std::move(dir);
             }
-            PutLe32(answer, handle);
-            PutLe32(answer, error);
+            AppendLe32(answer, handle);
+            AppendLe32(answer, error);
             break;
         }
         case 0x000C: {   // readdir
             if (!lengthIs(12)) return;
-            const uint32_t handle = GetLe32(body, 4);
-            const uint32_t sequence = GetLe32(body, 8);
+            const uint32_t handle = ReadLe32(body, 4);
+            const uint32_t sequence = ReadLe32(body, 8);
             uint32_t error = failErrno;
             auto dir = dirs_.find(handle);
             if (error == 0 && dir == dirs_.end()) error = kEbadf;
@@ -401,13 +402,13 @@ void Card::HandleEfs(const Bytes& body) {
                 type = entry.directory ? 1 : 0;
                 size = entry.size;
             }
-            PutLe32(answer, handle);
-            PutLe32(answer, sequence);
-            PutLe32(answer, error);
-            PutLe32(answer, type);
-            PutLe32(answer, type == 1 ? 0040755 : 0100644);
-            PutLe32(answer, size);
-            for (int i = 0; i < 3; ++i) PutLe32(answer, 1325376000);
+            AppendLe32(answer, handle);
+            AppendLe32(answer, sequence);
+            AppendLe32(answer, error);
+            AppendLe32(answer, type);
+            AppendLe32(answer, type == 1 ? 0040755 : 0100644);
+            AppendLe32(answer, size);
+            for (int i = 0; i < 3; ++i) AppendLe32(answer, 1325376000);
             answer.insert(answer.end(), name.begin(), name.end());
             answer.push_back(0);
             break;
@@ -415,21 +416,21 @@ void Card::HandleEfs(const Bytes& body) {
         case 0x000D: {   // closedir
             if (!lengthIs(8)) return;
             uint32_t error = failErrno;
-            if (error == 0 && dirs_.erase(GetLe32(body, 4)) == 0) error = kEbadf;
-            PutLe32(answer, error);
+            if (error == 0 && dirs_.erase(ReadLe32(body, 4)) == 0) error = kEbadf;
+            AppendLe32(answer, error);
             break;
         }
         case 0x0011: {   // fstat
             if (!lengthIs(8)) return;
             uint32_t error = failErrno;
-            auto file = files_.find(GetLe32(body, 4));
+            auto file = files_.find(ReadLe32(body, 4));
             if (error == 0 && file == files_.end()) error = kEbadf;
             const uint32_t size = error == 0 ? static_cast<uint32_t>(data_.efsFiles[file->second.path].size()) : 0;
-            PutLe32(answer, error);
-            PutLe32(answer, 0100644);
-            PutLe32(answer, size);
-            PutLe32(answer, 1);
-            for (int i = 0; i < 3; ++i) PutLe32(answer, 1325376000);
+            AppendLe32(answer, error);
+            AppendLe32(answer, 0100644);
+            AppendLe32(answer, size);
+            AppendLe32(answer, 1);
+            for (int i = 0; i < 3; ++i) AppendLe32(answer, 1325376000);
             break;
         }
         default:

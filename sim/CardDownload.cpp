@@ -1,10 +1,12 @@
 // The boot downloader: no-op, parameters, memory writes into the RAM window
 // and the jump into the flash programmer.
 #include "sim/Card.h"
-#include "sim/WireBytes.h"
+#include "packet/ByteOrder.h"
 
 namespace sim {
 namespace {
+
+using namespace packet::bytes;
 
 constexpr uint16_t kNakBadAddress = 2;
 constexpr uint16_t kNakBadLength = 3;
@@ -18,7 +20,7 @@ constexpr uint32_t kMaxWrite = 1024;
 
 void Card::Nak(uint16_t reason) {
     Bytes answer{0x03};
-    PutBe16(answer, reason);
+    AppendBe16(answer, reason);
     SendFrame(answer, true);
 }
 
@@ -27,7 +29,7 @@ bool Card::ProgrammerInRam() const {
     for (size_t i = 0; i < 40; ++i) {
         if (!ramWritten_[i]) return false;
     }
-    return GetLe32(ram_, 8) == kProgrammerEntry && GetLe32(ram_, 12) == kProgrammerEntry;
+    return ReadLe32(ram_, 8) == kProgrammerEntry && ReadLe32(ram_, 12) == kProgrammerEntry;
 }
 
 bool Card::ProgrammerHasHoles() const {
@@ -59,7 +61,7 @@ void Card::HandleDownload(const Bytes& body, bool leadingFlag) {
         case 0x07: {
             if (!lengthIs(1)) return;
             Bytes answer{0x08, 0x08, 0x02};
-            PutLe32(answer, kMaxWrite);
+            AppendLe32(answer, kMaxWrite);
             answer.push_back(0x4F);   // model
             answer.push_back(0x06);   // flash size code: 8 MiB
             answer.push_back(0x0B);   // device type
@@ -71,8 +73,8 @@ void Card::HandleDownload(const Bytes& body, bool leadingFlag) {
                 lengthIs(7);
                 return;
             }
-            const uint32_t address = GetBe32(body, 1);
-            const uint16_t length = GetBe16(body, 5);
+            const uint32_t address = ReadBe32(body, 1);
+            const uint16_t length = ReadBe16(body, 5);
             if (!lengthIs(7u + length)) return;
             if (length > kMaxWrite) {
                 Violate("memory write longer than the downloader's maximum");
@@ -95,7 +97,7 @@ void Card::HandleDownload(const Bytes& body, bool leadingFlag) {
         }
         case 0x05: {
             if (!lengthIs(5)) return;
-            const uint32_t target = GetBe32(body, 1);
+            const uint32_t target = ReadBe32(body, 1);
             if (target != kRamBase) {
                 Violate("execution started at an address other than the programmer's");
                 Nak(kNakBadAddress);

@@ -5,10 +5,12 @@
 #include <cstring>
 
 #include "sim/Card.h"
-#include "sim/WireBytes.h"
+#include "packet/ByteOrder.h"
 
 namespace sim {
 namespace {
+
+using namespace packet::bytes;
 
 constexpr char kHostMagic[] = "QCOM fast download protocol host";
 constexpr char kTargetMagic[] = "QCOM fast download protocol targ";
@@ -67,7 +69,7 @@ const char* PartitionName(uint8_t code) {
 uint32_t BlockSum(const Bytes& bytes, size_t at, size_t n) {
     uint32_t sum = 0;
     size_t i = 0;
-    for (; i + 4 <= n; i += 4) sum += GetLe32(bytes, at + i);
+    for (; i + 4 <= n; i += 4) sum += ReadLe32(bytes, at + i);
     const size_t rest = n - i;
     if (rest != 0) {
         uint32_t value = 0;
@@ -82,7 +84,7 @@ uint32_t BlockSum(const Bytes& bytes, size_t at, size_t n) {
 
 void Card::ProgrammerError(uint32_t reason, const std::string& text) {
     Bytes answer{0x0D};
-    PutLe32(answer, reason);
+    AppendLe32(answer, reason);
     answer.insert(answer.end(), text.begin(), text.end());
     SendFrame(answer, true);
 }
@@ -132,13 +134,13 @@ void Card::HandleProgrammer(const Bytes& body) {
             answer.insert(answer.end(), kTargetMagic, kTargetMagic + 32);
             answer.push_back(0x02);
             answer.push_back(0x02);
-            PutLe32(answer, kMaxBlock);
-            PutLe32(answer, 0);
+            AppendLe32(answer, kMaxBlock);
+            AppendLe32(answer, 0);
             const char flashId[] = "MSM7627N";
             answer.push_back(8);
             answer.insert(answer.end(), flashId, flashId + 8);
-            PutLe16(answer, 1);
-            PutLe16(answer, 0);
+            AppendLe16(answer, 1);
+            AppendLe16(answer, 0);
             answer.push_back(body[35]);
             SendFrame(answer, true);
             return;
@@ -216,7 +218,7 @@ void Card::HandleProgrammer(const Bytes& body) {
                 lengthIs(6);
                 return;
             }
-            const uint32_t address = GetLe32(body, 1);
+            const uint32_t address = ReadLe32(body, 1);
             const size_t length = body.size() - 5;
             if (length > kMaxBlock) {
                 Violate("stream write longer than the programmer's block");
@@ -239,7 +241,7 @@ void Card::HandleProgrammer(const Bytes& body) {
             std::copy(body.begin() + 5, body.end(), streamImage_.begin() + address);
             streamWritten_ = true;
             Bytes answer{0x08};
-            PutLe32(answer, address);
+            AppendLe32(answer, address);
             SendFrame(answer, true);
             return;
         }
@@ -301,12 +303,12 @@ void Card::HandleAnnounce(const Bytes& body) {
         Violate("size announcement without its fixed bytes 00 60 00 00");
     }
     if (body[9] != 2) Violate("size announcement with a mode other than 2");
-    if (GetBe32(body, 5) > kFlashCapacity) {
+    if (ReadBe32(body, 5) > kFlashCapacity) {
         Violate("size announcement larger than the flash");
         ProgrammerError(kErrOutOfSpace, "Out of space");
         return;
     }
-    rawSize_ = GetBe32(body, 5);
+    rawSize_ = ReadBe32(body, 5);
     rawStage_ = RawStage::HeaderBlock;
     rawIn_.clear();
     StatusReport(1, 0);
@@ -327,7 +329,7 @@ void Card::ReceiveRawByte(uint8_t byte) {
         return;
     }
     if (rawIn_.size() < 4) return;
-    const uint32_t offset = GetLe32(rawIn_, 0);
+    const uint32_t offset = ReadLe32(rawIn_, 0);
     if (offset >= rawSize_ || offset % kRawBlockSize != 0) {
         Violate("raw data block with offset " + std::to_string(offset) + " outside the announced image");
         rawIn_.clear();
@@ -342,7 +344,7 @@ void Card::FinishHeaderBlock() {
     Log('<', rawIn_.data(), rawIn_.size());
     shaping_.clear();
     const uint32_t sum = BlockSum(rawIn_, 0, kRawBlockSize);
-    const uint32_t received = GetLe32(rawIn_, kRawBlockSize);
+    const uint32_t received = ReadLe32(rawIn_, kRawBlockSize);
     const char* name = PartitionName(rawIn_[0]);
     if (sum != received || name == nullptr) {
         Violate(sum != received ? "partition header block with a bad checksum"
@@ -382,10 +384,10 @@ void Card::FinishHeaderBlock() {
 void Card::FinishDataBlock() {
     Log('<', rawIn_.data(), rawIn_.size());
     shaping_.clear();
-    const uint32_t offset = GetLe32(rawIn_, 0);
+    const uint32_t offset = ReadLe32(rawIn_, 0);
     const size_t n = rawIn_.size() - 8;
     const uint32_t sum = BlockSum(rawIn_, 4, n);
-    bool good = sum == GetLe32(rawIn_, 4 + n);
+    bool good = sum == ReadLe32(rawIn_, 4 + n);
     if (!good) Violate("raw data block at offset " + std::to_string(offset) + " with a bad checksum");
     const uint32_t index = offset / kRawBlockSize;
     bool answered = true;
@@ -413,7 +415,7 @@ void Card::FinishDataBlock() {
     ++rawBlocksAccepted_;
     rawIn_.clear();
     Bytes answer{0x08};
-    PutLe32(answer, offset);
+    AppendLe32(answer, offset);
     SendFrame(answer, true);
     const size_t blocks = (rawSize_ + kRawBlockSize - 1) / kRawBlockSize;
     if (rawBlocksDone_.size() == blocks) {

@@ -3,9 +3,11 @@
 // writing a kept backup back, and rescuing a card a run left behind.
 #include <vector>
 
+#include "packet/Codec.h"
 #include "platform/Trace.h"
 #include "upgrade/BackupStore.h"
 #include "upgrade/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/StreamFormat.h"
 #include "upgrade/UpgradeInternal.h"
 
 namespace upgrade {
@@ -21,8 +23,7 @@ constexpr uint8_t kHelloAnswer = 0x02;
 // towards it and answers nothing until the block is complete. Flag bytes
 // complete it (its checksum fails, so nothing is kept), and a flag that
 // arrives between blocks ends the raw transfer.
-constexpr uint32_t kRawFlushBytes = 135168 + 8 + 64;
-constexpr uint8_t kFlag = 0x7E;
+constexpr uint32_t kRawFlushBytes = kRawBlockFrameSize + 64;
 
 std::u16string Wide(const std::string& text) { return platform::Utf8ToWide(text); }
 
@@ -65,7 +66,7 @@ CardState UpgradeModule::ProbeCardState(CPacket& packet, int32_t port) {
         m_LastCardState = StateFromAnswers(packet);
         if (m_LastCardState == CardState::Silent) {
             FW_TRACE(kProbe, u"No answer: complete a raw data block the card may still wait for");
-            const std::vector<uint8_t> flags(kRawFlushBytes, kFlag);
+            const std::vector<uint8_t> flags(kRawFlushBytes, packet::codec::kFlag);
             packet.Purge(platform::kPurgeAll);
             packet.Write(flags.data(), static_cast<uint32_t>(flags.size()));
             platform::Sleep(500);

@@ -4,6 +4,7 @@
 // fails.
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -19,7 +20,9 @@ namespace {
 
 constexpr const char16_t* kStream = u"CFWUpgradeDataCDMA7627Module::StreamImageFile";
 constexpr const char16_t* kWithHeader = u"CFWUpgradeDataCDMA7627Module::WindowsDownloadwithHeaderHS";
-constexpr uint8_t kStatusReportCode = 0x1E;
+// Stages of a status report: the card is ready for the image, or it checked a block.
+constexpr uint8_t kReadyStage = 1;
+constexpr uint8_t kCheckStage = 0;
 constexpr uint8_t kCefsImageType = 0x09;
 
 bool OpenMultiImageWithRetries(CPacket& packet, uint8_t imageType, const uint8_t* payload, uint32_t length) {
@@ -69,18 +72,15 @@ bool SendBlockUntilTaken(UpgradeModule& module, CPacket& packet, const StreamPro
 
 StatusWait WaitStatusReport(CPacket& packet) {
     for (int poll = 0; poll < kStatusReportPolls; ++poll) {
-        packet.ReceiveStreamingStep();
-        packet::ResponseRecord& record = packet.Response();
-        if (record.code() == kStatusReportCode) {
-            const uint8_t a = record.bytes[1];
-            const uint8_t b = record.bytes[2];
-            if (a == 1) {
-                std::memset(record.bytes, 0, sizeof(record.bytes));
+        (void)packet.ReceiveStreamingStep();   // a bad frame is no report; the polls go on
+        if (const std::optional<packet::StatusReport> report = packet.PendingStatusReport()) {
+            if (report->stage == kReadyStage) {
+                packet.TakeStatusReport();
                 return StatusWait::Ready;
             }
-            if (a == 0) {
-                record.code() = 0;
-                return b != 0 ? StatusWait::CheckPassed : StatusWait::CheckFailed;
+            if (report->stage == kCheckStage) {
+                packet.TakeStatusReport();
+                return report->outcome != 0 ? StatusWait::CheckPassed : StatusWait::CheckFailed;
             }
             return StatusWait::None;
         }
@@ -91,16 +91,16 @@ StatusWait WaitStatusReport(CPacket& packet) {
 
 AckWait WaitBlockAck(UpgradeModule& module, CPacket& packet, int low) {
     for (int poll = 0; poll < kBlockAckPolls; ++poll) {
-        packet.ReceiveStreamingStep();
+        (void)packet.ReceiveStreamingStep();   // a bad frame is no acknowledgement; the polls go on
         if (packet.LastStepLength() == 0) {
             platform::Sleep(kPollPauseMs);
             continue;
         }
-        packet::ResponseRecord& record = packet.Response();
-        if (record.code() == kStatusReportCode) {
-            if (record.bytes[1] != 0) return AckWait::EndedByReport;
-            record.code() = 0;
-            if (record.bytes[2] == 0) return AckWait::Resend;
+        if (const std::optional<packet::StatusReport> report = packet.PendingStatusReport()) {
+            // A report of another stage ends the wait and stays for the next one.
+            if (report->stage != kCheckStage) return AckWait::EndedByReport;
+            packet.TakeStatusReport();
+            if (report->outcome == 0) return AckWait::Resend;
             platform::Sleep(kPollPauseMs);
             continue;
         }

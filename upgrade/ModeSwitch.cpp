@@ -8,6 +8,7 @@
 #include "platform/Platform.h"
 #include "platform/Trace.h"
 #include "upgrade/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/NvItems.h"
 #include "upgrade/PhoneType.h"
 
 namespace upgrade {
@@ -15,7 +16,6 @@ namespace {
 
 constexpr const char16_t* kSwitch = u"CFWUpgradeDataCDMA7627Module::SwitchToDownload";
 constexpr const char16_t* kPhoneType = u"CFWUpgradeDataCDMA7627Module::SelectPhoneType";
-constexpr uint16_t kNvFtmModeItem = 453;
 // The boot downloader answers a parameter request with its parameters.
 constexpr uint8_t kParamsAnswer = 0x08;
 
@@ -50,7 +50,7 @@ bool UpgradeModule::SwitchToDownload(CPacket& packet, int32_t port) {
     uint8_t ftm[128] = {};
     ftm[0] = m_byFtmMode;
     uint16_t status = 0;
-    packet.NvItemWrite(kNvFtmModeItem, ftm, status);
+    (void)packet.NvItemWrite(kNvFtmModeItem, ftm, status);   // the switch that follows shows whether it took
     platform::Sleep(2000);
     platform::Sleep(50);
 
@@ -78,7 +78,7 @@ bool UpgradeModule::SwitchToDownload(CPacket& packet, int32_t port) {
         // The card came back on the bus as a new device: the old port is dead.
         InitPort(packet, port);
         FW_TRACE(kSwitch, u"Function: TouchPort fail");
-        packet.TouchPort();
+        (void)packet.TouchPort();   // only wakes the port: the no-operation decides
         FW_TRACE(kSwitch, u"Function: DoNoop fail");
         return packet.DoNoop();
     }

@@ -7,6 +7,7 @@
 #include "upgrade/BackupSafeFile.h"
 #include "upgrade/FWUpgradeDataCDMAW326Module.h"
 #include "upgrade/NvBackupTable.h"
+#include "upgrade/NvItems.h"
 
 namespace upgrade {
 
@@ -15,7 +16,6 @@ namespace {
 constexpr const char16_t* kBackupFunction = u"CFWUpgradeDataCDMA7627Module::BackupNVMOP";
 constexpr const char16_t* kRestoreFunction = u"CFWUpgradeDataCDMA7627Module::RestoreNVMOP";
 
-constexpr uint16_t kNvFtmModeItem = 453;
 constexpr uint16_t kStatusNotActive = 5;
 constexpr uint16_t kStatusBadParameter = 6;
 constexpr uint16_t kStatusReadOnly = 7;
@@ -131,12 +131,12 @@ bool UpgradeModule::RestoreNVMOP(CPacket& packet, const std::u16string& path) {
     }
 
     platform::Sleep(5000);
-    packet.EnterOfflineMode();
+    (void)packet.EnterOfflineMode();   // the service code below decides whether the restore goes on
 
     uint8_t ftmMode[nvtable::kItemDataSize] = {};
     ftmMode[0] = 1;
     uint16_t status = 0;
-    packet.NvItemWrite(kNvFtmModeItem, ftmMode, status);
+    (void)packet.NvItemWrite(kNvFtmModeItem, ftmMode, status);   // as above
 
     platform::Sleep(500);
     if (!packet.SendSpc()) {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "packet/ByteOrder.h"
+
 namespace upgrade::nvtable {
 
 const std::array<uint16_t, kItemListSize> kItemList = {
@@ -15,12 +17,8 @@ const std::array<uint16_t, kItemListSize> kItemList = {
 
 namespace {
 
-void PutU16(uint8_t* at, uint16_t value) {
-    at[0] = static_cast<uint8_t>(value & 0xFF);
-    at[1] = static_cast<uint8_t>(value >> 8);
-}
-
-uint16_t GetU16(const uint8_t* at) { return static_cast<uint16_t>(at[0] | (at[1] << 8)); }
+using packet::bytes::LoadLe16;
+using packet::bytes::StoreLe16;
 
 }  // namespace
 
@@ -37,11 +35,11 @@ std::vector<uint8_t> EncodeTable(std::span<const NvRecord> records) {
     const size_t stored = std::min(records.size(), kRecordCount - 1);
     for (size_t i = 0; i < stored; ++i) {
         uint8_t* record = table.data() + i * kRecordSize;
-        PutU16(record + kItemOffset, records[i].item);
+        StoreLe16(record + kItemOffset, records[i].item);
         std::copy(records[i].data.begin(), records[i].data.end(), record + kDataOffset);
-        PutU16(record + kStatusOffset, records[i].status);
+        StoreLe16(record + kStatusOffset, records[i].status);
     }
-    PutU16(table.data() + stored * kRecordSize + kItemOffset, kEndMarker);
+    StoreLe16(table.data() + stored * kRecordSize + kItemOffset, kEndMarker);
     return table;
 }
 
@@ -53,12 +51,12 @@ bool DecodeTable(std::span<const uint8_t> table, std::vector<NvRecord>& records)
     for (size_t i = 0; i < kRecordCount; ++i) {
         const uint8_t* record = table.data() + i * kRecordSize;
         NvRecord decoded;
-        decoded.item = GetU16(record + kItemOffset);
+        decoded.item = LoadLe16(record + kItemOffset);
         if (decoded.item > kEndMarker - 1) {
             break;
         }
         std::copy(record + kDataOffset, record + kDataOffset + kItemDataSize, decoded.data.begin());
-        decoded.status = GetU16(record + kStatusOffset);
+        decoded.status = LoadLe16(record + kStatusOffset);
         records.push_back(decoded);
     }
     return true;

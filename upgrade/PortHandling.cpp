@@ -60,7 +60,7 @@ bool UpgradeModule::CheckPhoneInfo(CPacket& packet) {
     platform::Sleep(100);
     uint8_t item[128] = {};
     uint16_t status = 0;
-    packet.NvItemRead(kNvItem1943, item, status);
+    (void)packet.NvItemRead(kNvItem1943, item, status);   // only asked: its content and outcome are not used
     platform::Sleep(100);
     packet::SoftwareVersionRecord version{};
     if (!packet.GetSoftwareVersion(version)) return false;
@@ -70,7 +70,7 @@ bool UpgradeModule::CheckPhoneInfo(CPacket& packet) {
 
 bool UpgradeModule::ResetMobileSDP(CPacket& packet, int32_t port) {
     FW_TRACE(kReset, u"Execute ResetSDP function");
-    packet.Reset();
+    (void)packet.Reset();   // the card may reset before it answers; the port reopens below
     platform::Sleep(2000);
 
     auto openTwice = [&]() {

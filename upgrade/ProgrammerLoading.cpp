@@ -63,7 +63,7 @@ bool UpgradeModule::GoToFlashPrg(CPacket& packet, int32_t port) {
             // The programmer opens the port anew: the old one is dead.
             InitPort(packet, port);
             FW_TRACE(kGo, u"Execute pPacket->TouchPort function");
-            packet.TouchPort();
+            (void)packet.TouchPort();   // only wakes the port: Hello decides
             FW_TRACE(kGo, u"Execute pPacket->Hello function");
             if (!packet.Hello()) return false;
         } else {

@@ -7,14 +7,13 @@
 #include "upgrade/BackupStore.h"
 #include "upgrade/FWUpgradeDataCDMAW326Module.h"
 #include "upgrade/NvBackupTable.h"
+#include "upgrade/NvItems.h"
 #include "upgrade/Sha256.h"
 
 namespace upgrade {
 namespace {
 
 constexpr const char16_t* kRecord = u"CFWUpgradeDataCDMA7627Module::BackupRecord";
-constexpr uint16_t kNv22Item = 22;
-constexpr size_t kNv22KeptBytes = 22;
 
 std::u16string Wide(const std::string& text) { return platform::Utf8ToWide(text); }
 

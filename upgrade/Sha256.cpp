@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "packet/ByteOrder.h"
 #include "platform/Platform.h"
 
 namespace upgrade {
@@ -21,10 +22,6 @@ constexpr std::array<uint32_t, 64> kRound = {
 
 constexpr uint32_t Rotr(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
 
-uint32_t BigEndian32(const uint8_t* p) {
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
-}
-
 constexpr uint32_t kFileChunk = 1u << 20;
 
 }  // namespace
@@ -34,7 +31,7 @@ Sha256::Sha256()
 
 void Sha256::Block(const uint8_t* block) {
     uint32_t w[64];
-    for (int i = 0; i < 16; ++i) w[i] = BigEndian32(block + 4 * i);
+    for (int i = 0; i < 16; ++i) w[i] = packet::bytes::LoadBe32(block + 4 * i);
     for (int i = 16; i < 64; ++i) {
         const uint32_t s0 = Rotr(w[i - 15], 7) ^ Rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
         const uint32_t s1 = Rotr(w[i - 2], 17) ^ Rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);

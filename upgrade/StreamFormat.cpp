@@ -3,19 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "packet/ByteOrder.h"
+
 namespace upgrade {
 namespace {
 
-uint32_t LoadLe32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-
-void StoreLe32(uint8_t* p, uint32_t value) {
-    p[0] = uint8_t(value);
-    p[1] = uint8_t(value >> 8);
-    p[2] = uint8_t(value >> 16);
-    p[3] = uint8_t(value >> 24);
-}
+using packet::bytes::LoadLe32;
+using packet::bytes::StoreLe32;
 
 }  // namespace
 

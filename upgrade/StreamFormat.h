@@ -8,14 +8,13 @@
 #include <string>
 #include <string_view>
 
+#include "packet/RawBlocks.h"
+
 namespace upgrade {
 
-// Payload of one raw data block.
-constexpr uint32_t kRawBlockSize = 135168;   // 0x21000
-// A raw data block on the wire: offset, data, checksum.
-constexpr uint32_t kRawBlockFrameSize = 4 + kRawBlockSize + 4;
-// Partition header block: code byte, 135,167 file bytes, checksum.
-constexpr uint32_t kPartitionHeaderBlockSize = 135172;   // 0x21004
+using packet::kPartitionHeaderBlockSize;
+using packet::kRawBlockFrameSize;
+using packet::kRawBlockSize;
 constexpr uint32_t kPartitionHeaderFileBytes = kRawBlockSize - 1;
 // Mode byte of every image-size announcement.
 constexpr uint8_t kAnnounceMode = 2;

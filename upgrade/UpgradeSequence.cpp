@@ -7,18 +7,16 @@
 #include "platform/Platform.h"
 #include "platform/Trace.h"
 #include "upgrade/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/NvItems.h"
 
 namespace upgrade {
 namespace {
 
 constexpr const char16_t* kRun = u"CFWUpgradeDataCDMA7627Module::FirmWareUpgrade";
 
-constexpr uint16_t kNvFtmModeItem = 453;   // NV_FTM_MODE_I
-constexpr uint16_t kNv22Item = 22;
 constexpr uint16_t kNvQ7kItem = 96;
 constexpr size_t kNvItemSize = 128;
 constexpr size_t kNv22SaveSize = 50;
-constexpr size_t kNv22KeptBytes = 22;
 
 }  // namespace
 
@@ -89,7 +87,7 @@ int32_t UpgradeModule::PrepareAndIdentify(UpgradeRun& run) {
         if (!packet.NvItemRead(kNvFtmModeItem, ftm, status)) continue;
         m_byFtmMode = ftm[0];
         if (!packet.NvItemRead(kNv22Item, run.nv22, status)) {
-            packet.TouchPort();
+            (void)packet.TouchPort();   // only wakes the port before the next try
             continue;
         }
         FW_TRACE(kRun, u"Function: pPacket->NvItemRead(22, item_data, status)");

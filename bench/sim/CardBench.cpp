@@ -2,11 +2,11 @@
 
 #include <string>
 
+#include "packet/ByteOrder.h"
 #include "platform/TestClocks.h"
 #include "sim/Card.h"
 #include "sim/Hdlc.h"
 #include "sim/ProgrammerStandIn.h"
-#include "sim/WireBytes.h"
 
 namespace {
 
@@ -31,8 +31,8 @@ void ToProgrammer(sim::Card& card, platform::RecordingClock& clock) {
     for (size_t offset = 0; offset < image.size(); offset += 1017) {
         const size_t n = std::min<size_t>(1017, image.size() - offset);
         Bytes body{0x0F};
-        sim::PutBe32(body, static_cast<uint32_t>(0x00500000 + offset));
-        sim::PutBe16(body, static_cast<uint16_t>(n));
+        packet::bytes::AppendBe32(body, static_cast<uint32_t>(0x00500000 + offset));
+        packet::bytes::AppendBe16(body, static_cast<uint16_t>(n));
         body.insert(body.end(), image.begin() + offset, image.begin() + offset + n);
         Send(card, body, true);
     }
@@ -60,20 +60,20 @@ void BM_RawImageIntake(benchmark::State& state) {
     header[0] = 0x14;
     uint32_t headerSum = 0x14;
     sim::Bytes sumBytes;
-    sim::PutLe32(sumBytes, headerSum);
+    packet::bytes::AppendLe32(sumBytes, headerSum);
     std::copy(sumBytes.begin(), sumBytes.end(), header.begin() + sim::kRawBlockSize);
     std::vector<Bytes> blocks;
     for (uint32_t i = 0; i < kBlocks; ++i) {
         Bytes block;
-        sim::PutLe32(block, i * sim::kRawBlockSize);
+        packet::bytes::AppendLe32(block, i * sim::kRawBlockSize);
         block.resize(4 + sim::kRawBlockSize, static_cast<uint8_t>(i));
         uint32_t sum = 0;
-        for (size_t k = 4; k < block.size(); k += 4) sum += sim::GetLe32(block, k);
-        sim::PutLe32(block, sum);
+        for (size_t k = 4; k < block.size(); k += 4) sum += packet::bytes::ReadLe32(block, k);
+        packet::bytes::AppendLe32(block, sum);
         blocks.push_back(std::move(block));
     }
     Bytes announce{0x1D, 0x00, 0x60, 0x00, 0x00};
-    sim::PutBe32(announce, size);
+    packet::bytes::AppendBe32(announce, size);
     announce.push_back(0x02);
     for (auto _ : state) {
         Send(card, announce, true);

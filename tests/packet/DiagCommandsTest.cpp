@@ -31,7 +31,7 @@ TEST_F(Diag, RequestBodiesAreByteExact) {
     }
     uint16_t status;
     uint8_t mac[6] = {0x00, 0x1A, 0x7E, 0x33, 0x44, 0x55};
-    packet.NvItemRead(0x1C5, data, status);
+    EXPECT_FALSE(packet.NvItemRead(0x1C5, data, status));
     Bytes nv = {0x26, 0xC5, 0x01};
     for (int i = 0; i < 128; ++i) {
         nv.push_back(static_cast<uint8_t>(i));
@@ -40,19 +40,19 @@ TEST_F(Diag, RequestBodiesAreByteExact) {
     nv.push_back(0);
     EXPECT_EQ(LastWrite(), Frame(nv, false));
     EXPECT_EQ(LastWrite().size(), 133u + 2 + 2 + 1) << "data bytes 0x7D and 0x7E escaped";
-    packet.SendSpc();
+    EXPECT_FALSE(packet.SendSpc());
     EXPECT_EQ(LastWrite(), Frame({0x41, '0', '0', '0', '0', '0', '0'}, false));
-    packet.EnterOfflineMode();
+    EXPECT_FALSE(packet.EnterOfflineMode());
     EXPECT_EQ(LastWrite(), Frame({0x29, 0x01, 0x00}, false));
-    packet.SwitchDownloader();
+    EXPECT_FALSE(packet.SwitchDownloader());
     EXPECT_EQ(LastWrite(), Frame({0x3A}, false));
-    packet.ReadWiFiAddress(mac);
+    EXPECT_EQ(packet.ReadWiFiAddress(mac), -1);
     EXPECT_EQ(LastWrite(), Frame({0x4B, 0xD3, 0, 0, 0, 0, 0, 0, 0, 0, 0}, false));
-    packet.WriteWiFiAddress(mac);
+    EXPECT_EQ(packet.WriteWiFiAddress(mac), -1);
     EXPECT_EQ(LastWrite(), Frame({0x4B, 0xD3, 0x01, 0x00, 0x00, 0x1A, 0x7E, 0x33, 0x44, 0x55, 0x00}, false));
-    packet.EnableDisableLockFileRW(1);
+    EXPECT_FALSE(packet.EnableDisableLockFileRW(1));
     EXPECT_EQ(LastWrite(), Frame({0x59, 0x0E, 0x01}, false));
-    packet.GetEsn(esn);
+    EXPECT_FALSE(packet.GetEsn(esn));
     EXPECT_EQ(LastWrite(), Frame({0x01}, false));
 }
 

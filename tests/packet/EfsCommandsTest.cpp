@@ -22,26 +22,26 @@ Bytes Answer(uint16_t command, const Bytes& fields) {
 
 TEST_F(Efs, RequestBodiesAreByteExact) {
     uint32_t handle = 0;
-    packet.EfsOpenDir(u"/", handle);
+    EXPECT_FALSE(packet.EfsOpenDir(u"/", handle));
     EXPECT_EQ(LastWrite(), Frame({0x4B, 0x13, 0x0B, 0x00, 0x2F, 0x00}, false));
     uint32_t fd = 0;
-    packet.EfsOpen(u"/vek/lock1", true, fd);
+    EXPECT_FALSE(packet.EfsOpen(u"/vek/lock1", true, fd));
     const std::string path = "/vek/lock1";
     Bytes open = {0x4B, 0x13, 0x02, 0x00, 0, 0, 0, 0, 0x24, 0x01, 0, 0};
     open.insert(open.end(), path.begin(), path.end());
     open.push_back(0);
     EXPECT_EQ(open.size(), 23u);
     EXPECT_EQ(LastWrite(), Frame(open, false));
-    packet.EfsOpen(u"/\u00e9", false, fd);
+    EXPECT_FALSE(packet.EfsOpen(u"/\u00e9", false, fd));
     EXPECT_EQ(LastWrite(), Frame({0x4B, 0x13, 0x02, 0x00, 0x41, 0x02, 0, 0, 0xB6, 0x01, 0, 0, '/', 0xC3, 0xA9, 0}, false));
     uint8_t buffer[1024];
     uint32_t got = 0;
-    packet.EfsRead(0, 1024, 2048, buffer, sizeof buffer, got);
+    EXPECT_FALSE(packet.EfsRead(0, 1024, 2048, buffer, sizeof buffer, got));
     EXPECT_EQ(LastWrite(), Frame({0x4B, 0x13, 0x04, 0x00, 0, 0, 0, 0, 0x00, 0x04, 0, 0, 0x00, 0x08, 0, 0}, false));
-    packet.EfsWrite(3, 1024, buffer, 2);
+    EXPECT_FALSE(packet.EfsWrite(3, 1024, buffer, 2));
     EXPECT_EQ(LastWrite(), Frame(Concat({0x4B, 0x13, 0x05, 0x00, 3, 0, 0, 0, 0x00, 0x04, 0, 0}, {buffer[0], buffer[1]}), false));
     std::u16string name;
-    packet.EfsReadDir(7, 1, fd, name);
+    EXPECT_FALSE(packet.EfsReadDir(7, 1, fd, name));
     EXPECT_EQ(LastWrite(), Frame({0x4B, 0x13, 0x0C, 0x00, 7, 0, 0, 0, 1, 0, 0, 0}, false));
 }
 

@@ -129,15 +129,18 @@ TEST_F(Streaming, StreamWriteTriesFiveTimesWithPauses) {
 }
 
 TEST_F(Streaming, ReceiveStepsHandOnOneFrameAtATime) {
-    peer->Send(Concat(BlockWritten(0x20000), Frame({0x1E, 0x01, 0x00, 0x00, 0x00}, true)));
+    peer->Send(Concat(BlockWritten(0x20000), Frame({0x1E, 0x01, 0x07, 0x00, 0x00}, true)));
     EXPECT_TRUE(packet.ReceiveStreamingStep());
     EXPECT_EQ(packet.BlockWrittenCount(), 1);
     EXPECT_EQ(packet.BlockWrittenAddress(0), 0x20000u);
-    EXPECT_NE(packet.Response().code(), 0x1E);
+    EXPECT_FALSE(packet.PendingStatusReport());
     EXPECT_TRUE(packet.ReceiveStreamingStep());
     EXPECT_EQ(packet.BlockWrittenCount(), 0);
-    EXPECT_EQ(packet.Response().code(), 0x1E);
-    EXPECT_EQ(packet.Response().bytes[1], 0x01);
+    ASSERT_TRUE(packet.PendingStatusReport());
+    EXPECT_EQ(packet.PendingStatusReport()->stage, 0x01);
+    EXPECT_EQ(packet.PendingStatusReport()->outcome, 0x07);
+    packet.TakeStatusReport();
+    EXPECT_FALSE(packet.PendingStatusReport());
     EXPECT_TRUE(packet.ReceiveStreamingStep());
     EXPECT_EQ(packet.LastStepLength(), 0u) << "nothing left on the port";
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "SimTestSupport.h"
-#include "sim/WireBytes.h"
+#include "packet/ByteOrder.h"
 
 using simtest::Bytes;
 using simtest::Cat;
@@ -19,7 +19,7 @@ Bytes Path(const std::string& path) {
 class CardEfs : public simtest::ClockedTest {
 protected:
     Bytes Efs(const Bytes& body) { return simtest::Ask(card_, body, false); }
-    uint32_t Field(const Bytes& answer, size_t at) { return sim::GetLe32(answer, at); }
+    uint32_t Field(const Bytes& answer, size_t at) { return packet::bytes::ReadLe32(answer, at); }
 
     // Lists a directory the way the lock-file walk does.
     std::vector<std::pair<std::string, uint32_t>> List(const std::string& dir) {

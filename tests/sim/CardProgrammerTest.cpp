@@ -8,7 +8,7 @@
 #include "SimTestSupport.h"
 #include "sim/PackageMaker.h"
 #include "sim/ProgrammerStandIn.h"
-#include "sim/WireBytes.h"
+#include "packet/ByteOrder.h"
 
 using simtest::Ask;
 using simtest::Bytes;
@@ -31,7 +31,7 @@ Bytes Announce(uint32_t size) {
 uint32_t Sum(const Bytes& data, size_t at, size_t n) {
     uint32_t sum = 0;
     size_t i = 0;
-    for (; i + 4 <= n; i += 4) sum += sim::GetLe32(data, at + i);
+    for (; i + 4 <= n; i += 4) sum += packet::bytes::ReadLe32(data, at + i);
     if (i < n) {
         int32_t tail = 0;
         const size_t r = n - i;
