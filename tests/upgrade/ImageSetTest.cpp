@@ -116,12 +116,12 @@ TEST(Initialize, HeaderFileLongerThanOneCommandIsRefused) {
 TEST(Initialize, ImageOfTwoGibibytesIsRefused) {
     TempFolder folder;
     WriteSmallPackage(folder);
-    std::filesystem::resize_file((folder / "system.img"), 0x80000000ull);
+    std::filesystem::resize_file(folder / "system.img", 0x80000000ull);
     TraceCapture trace;
     UpgradeModule module;
     EXPECT_FALSE(module.Initialize(folder.Wide()));
     EXPECT_TRUE(trace.ContainsPart("system.img: 2147483648 bytes"));
-    std::filesystem::resize_file((folder / "system.img"), 0x7FFFFFFFull);
+    std::filesystem::resize_file(folder / "system.img", 0x7FFFFFFFull);
     EXPECT_TRUE(module.Initialize(folder.Wide()));
 }
 

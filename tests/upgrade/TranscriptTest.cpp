@@ -64,7 +64,7 @@ protected:
     void SetUp() override {
         previous_ = fs::current_path();
         fs::current_path(work_.path());
-        ASSERT_EQ(setenv("XDG_DATA_HOME", ((work_ / "data")).c_str(), 1), 0);
+        ASSERT_EQ(setenv("XDG_DATA_HOME", (work_ / "data").c_str(), 1), 0);
         platform::SetClock(&clock_);
         platform::SetComPortOpener(&opener_);
         session_->Log().Clear();
@@ -96,7 +96,7 @@ protected:
         return lines;
     }
 
-    std::string PackagePath() const { return ((work_ / "package")).string(); }
+    std::string PackagePath() const { return work_ / "package"; }
     void Package(sim::PackageOptions options = {}) {
         std::string error;
         ASSERT_TRUE(sim::MakePackage(PackagePath(), options, error)) << error;
