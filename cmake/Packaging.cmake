@@ -12,32 +12,31 @@ else()
   set(fwup_private_dir ${FWUP_INSTALL_PKGLIBDIR})
 endif()
 
-foreach(library FWUpgradeDataCDMAW326 fw_hostmanager)
-  if(TARGET ${library})
-    install(TARGETS ${library}
-      LIBRARY DESTINATION ${fwup_private_dir}
-      RUNTIME DESTINATION ${fwup_private_dir}
-      COMPONENT fwupgrade)
-  endif()
-endforeach()
+install(TARGETS FWUpgradeDataCDMAW326 fw_hostmanager
+  LIBRARY DESTINATION ${fwup_private_dir}
+  RUNTIME DESTINATION ${fwup_private_dir}
+  COMPONENT fwupgrade)
+
+# The program and the virtual card are POSIX tools (cardsim runs on a
+# pseudo-terminal); fwupgrade is built with the tools.
+set(fwup_has_program OFF)
+if(FWUP_BUILD_TOOLS AND NOT WIN32)
+  set(fwup_has_program ON)
+endif()
 
 # The plug-in writes the programmer it carries next to its host when the file
 # there does not already hold the same bytes. Shipping it means an installed
 # run writes nothing, whoever runs it.
-if(TARGET fwupgrade AND FWUP_PROGRAMMER_BIN)
+if(fwup_has_program)
   install(FILES ${FWUP_PROGRAMMER_BIN} DESTINATION ${fwup_private_dir} COMPONENT fwupgrade)
 endif()
 
-if(TARGET cardsim)
+if(NOT WIN32)
   install(TARGETS cardsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT cardsim)
-  # The demo of fwupgrade starts the virtual card; build it along.
-  if(TARGET fwupgrade)
-    add_dependencies(fwupgrade cardsim)
-  endif()
 endif()
 
 # The program's own files, with the program.
-if(TARGET fwupgrade)
+if(fwup_has_program)
   set(fwup_packaging ${PROJECT_SOURCE_DIR}/packaging)
   set(fwup_docdir ${CMAKE_INSTALL_DATAROOTDIR}/doc/fwupgrade)
   install(FILES ${fwup_packaging}/70-fwupgrade.rules DESTINATION ${FWUP_INSTALL_UDEVRULESDIR} COMPONENT fwupgrade)

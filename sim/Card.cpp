@@ -11,6 +11,7 @@
 
 #include "packet/ByteOrder.h"
 #include "platform/Platform.h"
+#include "sim/WireBytes.h"
 
 namespace sim {
 namespace {
@@ -90,6 +91,11 @@ uint32_t Card::Generation() {
 CardMode Card::Mode() {
     Poll();
     return mode_;
+}
+
+void Card::AddFault(FaultRule rule) {
+    shaping_.clear();
+    faults_.rules.push_back(std::move(rule));
 }
 
 void Card::ClearFaults() {
@@ -280,8 +286,12 @@ void Card::HandleFrame(const RawFrame& frame) {
 void Card::Dispatch(const Bytes& body, bool leadingFlag) {
     const int command = body[0];
     shaping_.clear();
+    if (mode_ == CardMode::Diagnostic) requests_.push_back(DescribeRequest(body));
     if (silenced_) return;
+    const bool nvRequest = (command == 0x26 || command == 0x27) && body.size() >= 3;
+    const int nvItem = nvRequest ? GetLe16(body, 1) : -1;
     for (FaultRule* rule : MatchFaults(FaultKind::Silence, command)) {
+        if (rule->item != -1 && rule->item != nvItem) continue;
         if (FaultHits(*rule)) return;
     }
     for (FaultKind kind : {FaultKind::Late, FaultKind::Corrupt, FaultKind::NoEndFlag, FaultKind::Split, FaultKind::ExtraFlags}) {

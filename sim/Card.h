@@ -82,11 +82,18 @@ public:
     const std::vector<Violation>& Violations() const { return violations_; }
     // The faults stop: the cause was found and removed.
     void ClearFaults();
+    // One more fault from the next request on.
+    void AddFault(FaultRule rule);
     // A card rebuilt from a saved state takes up the mode it was in (at a
     // moment between two requests), on the bus.
     void ResumeIn(CardMode mode, bool newFirmware);
     // Full state: mode, card data, partition digests, violations, counters.
     nlohmann::json StateJson();
+
+    // Every request the firmware heard, answered or not, in order:
+    // "nvread 77", "spc", "lock on", "efsopen vek/a r", "efsread vek/a 0 1024", ...
+    const std::vector<std::string>& Requests() const { return requests_; }
+    void ClearRequests() { requests_.clear(); }
 
     // One line per frame both ways: "<tick> <mode> <</> <hex>".
     void SetTranscript(std::function<void(const std::string&)> sink) { transcript_ = std::move(sink); }
@@ -109,6 +116,7 @@ private:
         uint32_t size = 0;
     };
     struct OpenDir {
+        std::string path;
         std::vector<DirEntry> entries;   // sorted by name when the directory is opened
     };
     enum class RawStage { None, HeaderBlock, DataBlocks };
@@ -133,6 +141,10 @@ private:
     void Violate(const std::string& text);
     void Log(char direction, const uint8_t* data, size_t size);
     std::vector<FaultRule*> MatchFaults(FaultKind kind, int command);
+    std::vector<FaultRule*> MatchEfsFaults(FaultKind kind, int command, const std::string& path);
+    bool EfsFaultHits(FaultKind kind, int command, const std::string& path, int64_t& value);
+    std::string DescribeRequest(const Bytes& body) const;
+    std::string EfsPathOf(const Bytes& body) const;
 
     // Diagnostic firmware.
     void HandleDiag(const Bytes& body);
@@ -164,6 +176,7 @@ private:
     FaultPlan faults_;
     std::function<void(const std::string&)> transcript_;
     std::vector<Violation> violations_;
+    std::vector<std::string> requests_;
 
     CardMode mode_ = CardMode::Diagnostic;
     bool newFirmware_ = false;

@@ -96,7 +96,9 @@ void Card::HandleDiag(const Bytes& body) {
                 DiagError(kBadParameters, body);
                 return;
             }
-            spcUnlocked_ = code == data_.spc;
+            bool refused = false;
+            for (FaultRule* rule : MatchFaults(FaultKind::SpcRefused, 0x41)) refused = FaultHits(*rule) || refused;
+            spcUnlocked_ = code == data_.spc && !refused;
             SendFrame(Bytes{0x41, static_cast<uint8_t>(spcUnlocked_ ? 1 : 0)}, false);
             return;
         }
@@ -220,6 +222,11 @@ void Card::HandleFsOperation(const Bytes& body) {
         SendFrame(Bytes{0x59, 0x0E, 12}, false);
         return;
     }
+    for (FaultRule* rule : MatchFaults(FaultKind::LockSwitchRefused, 0x59)) {
+        if (!FaultHits(*rule)) continue;
+        SendFrame(Bytes{0x59, 0x0E, static_cast<uint8_t>(rule->valueGiven ? rule->value : 1)}, false);
+        return;
+    }
     lockAccess_ = body[2] == 1;
     SendFrame(Bytes{0x59, 0x0E, 0}, false);
 }
@@ -227,10 +234,10 @@ void Card::HandleFsOperation(const Bytes& body) {
 void Card::HandleEfs(const Bytes& body) {
     const uint16_t command = ReadLe16(body, 2);
     Bytes answer(body.begin(), body.begin() + 4);
-    uint32_t failErrno = 0;
-    for (FaultRule* rule : MatchFaults(FaultKind::EfsFail, command)) {
-        if (FaultHits(*rule)) failErrno = static_cast<uint32_t>(rule->valueGiven ? rule->value : 5);
-    }
+    const std::string subject = EfsPathOf(body);
+    int64_t failValue = 5;
+    const uint32_t failErrno =
+        EfsFaultHits(FaultKind::EfsFail, command, subject, failValue) ? static_cast<uint32_t>(failValue) : 0;
     auto lengthIs = [&](size_t expected) {
         if (body.size() == expected) return true;
         Violate("EFS2 command " + std::to_string(command) + " with length " + std::to_string(body.size()) +
@@ -307,8 +314,11 @@ void Card::HandleEfs(const Bytes& body) {
             Bytes data;
             if (error == 0) {
                 const Bytes& content = data_.efsFiles[file->second.path];
+                int64_t most = 0;
+                const bool shortRead = EfsFaultHits(FaultKind::EfsShortRead, command, subject, most);
                 if (offset < content.size()) {
-                    const size_t n = std::min<size_t>(count, content.size() - offset);
+                    size_t n = std::min<size_t>(count, content.size() - offset);
+                    if (shortRead) n = std::min<size_t>(n, static_cast<size_t>(most));
                     data.assign(content.begin() + offset, content.begin() + static_cast<std::ptrdiff_t>(offset + n));
                 }
             }
@@ -375,6 +385,11 @@ void Card::HandleEfs(const Bytes& body) {
                 }
                 std::sort(dir.entries.begin(), dir.entries.end(),
                           [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
+                int64_t unused = 0;
+                if (EfsFaultHits(FaultKind::EfsDotEntries, command, path, unused)) {
+                    dir.entries.insert(dir.entries.begin(), {DirEntry{".", true, 0}, DirEntry{"..", true, 0}});
+                }
+                dir.path = path;
                 handle = nextDir_++;
                 dirs_[handle] = std::move(dir);
             }
@@ -396,11 +411,14 @@ void Card::HandleEfs(const Bytes& body) {
             std::string name;
             uint32_t type = 0;
             uint32_t size = 0;
+            int64_t unused = 0;
             if (error == 0 && sequence <= dir->second.entries.size()) {
                 const DirEntry& entry = dir->second.entries[sequence - 1];
                 name = entry.name;
                 type = entry.directory ? 1 : 0;
                 size = entry.size;
+            } else if (error == 0 && EfsFaultHits(FaultKind::EfsEndlessListing, command, subject, unused)) {
+                name = "f" + std::to_string(sequence);
             }
             AppendLe32(answer, handle);
             AppendLe32(answer, sequence);

@@ -22,6 +22,9 @@ constexpr KindName kKinds[] = {
     {FaultKind::ExtraFlags, "extra_flags"},
     {FaultKind::NvRefuse, "nv_refuse"},
     {FaultKind::EfsFail, "efs_fail"},
+    {FaultKind::EfsShortRead, "efs_short_read"},
+    {FaultKind::EfsEndlessListing, "efs_endless_listing"},
+    {FaultKind::EfsDotEntries, "efs_dot_entries"},
     {FaultKind::BadBlock, "bad_block"},
     {FaultKind::BlockUnanswered, "block_unanswered"},
     {FaultKind::SlowReenumeration, "reenum_slow"},
@@ -29,6 +32,8 @@ constexpr KindName kKinds[] = {
     {FaultKind::AnswerOnceAfterReset, "answer_once_after_reset"},
     {FaultKind::WifiRefused, "wifi_refused"},
     {FaultKind::WifiUnsupported, "wifi_unsupported"},
+    {FaultKind::SpcRefused, "spc_refused"},
+    {FaultKind::LockSwitchRefused, "lock_switch_refused"},
 };
 
 FaultKind KindFromName(const std::string& name) {
@@ -62,6 +67,8 @@ void SetField(FaultRule& rule, const std::string& key, const std::string& text) 
         rule.item = static_cast<int>(ParseNumber(key, text));
     } else if (key == "image") {
         rule.image = text;
+    } else if (key == "path") {
+        rule.path = text;
     } else if (key == "occurrence") {
         const int64_t n = ParseNumber(key, text);
         if (n < 1) throw std::runtime_error("fault occurrence counts from 1");

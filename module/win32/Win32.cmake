@@ -9,11 +9,6 @@ option(FWUP_WINDOWS_TESTS "Build the Windows test program (run under Wine by scr
 set(FWUP_WIN32_DIR ${CMAKE_CURRENT_LIST_DIR})
 
 function(fwup_win32_plugin)
-  if(NOT TARGET FWUpgradeDataCDMAW326)
-    message(WARNING "Win32.cmake: the plug-in target FWUpgradeDataCDMAW326 is not defined; nothing to add")
-    return()
-  endif()
-
   get_property(programmer_bin GLOBAL PROPERTY FWUP_PROGRAMMER_BIN)
   if(NOT programmer_bin)
     message(FATAL_ERROR "Win32.cmake: the programmer image path (global property FWUP_PROGRAMMER_BIN) is not set")
@@ -23,9 +18,7 @@ function(fwup_win32_plugin)
   configure_file(${FWUP_WIN32_DIR}/Programmer.rc.in ${rc_file} @ONLY)
   # The image is generated during the build: compile the script after it.
   set_source_files_properties(${rc_file} PROPERTIES OBJECT_DEPENDS ${programmer_bin})
-  if(TARGET fw_programmer_image)
-    add_dependencies(FWUpgradeDataCDMAW326 fw_programmer_image)
-  endif()
+  add_dependencies(FWUpgradeDataCDMAW326 fw_programmer_image)
 
   target_sources(FWUpgradeDataCDMAW326 PRIVATE
     ${FWUP_WIN32_DIR}/DllMain.cpp

@@ -2,20 +2,11 @@
 
 #include <algorithm>
 
+#include "tests/support/ReferenceFcs.h"
+
 namespace backup_test {
 
 namespace {
-
-uint16_t Fcs(const uint8_t* data, size_t size) {
-    uint16_t reg = 0xFFFF;
-    for (size_t i = 0; i < size; ++i) {
-        reg ^= data[i];
-        for (int bit = 0; bit < 8; ++bit) {
-            reg = (reg & 1) ? static_cast<uint16_t>((reg >> 1) ^ 0x8408) : static_cast<uint16_t>(reg >> 1);
-        }
-    }
-    return static_cast<uint16_t>(~reg);
-}
 
 uint32_t U32(const Bytes& b, size_t at) {
     return at + 4 <= b.size() ? static_cast<uint32_t>(b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (b[at + 3] << 24))
@@ -122,26 +113,15 @@ void ScriptedCard::Receive(const uint8_t* data, uint32_t count) {
         }
         const uint16_t fcs = static_cast<uint16_t>(frame[frame.size() - 2] | (frame.back() << 8));
         frame.resize(frame.size() - 2);
-        if (Fcs(frame.data(), frame.size()) == fcs) {
+        if (test_support::ReferenceFcs(frame) == fcs) {
             Handle(frame);
         }
     }
 }
 
 void ScriptedCard::Answer(const Bytes& body) {
-    Bytes raw = body;
-    const uint16_t fcs = Fcs(body.data(), body.size());
-    raw.push_back(static_cast<uint8_t>(fcs & 0xFF));
-    raw.push_back(static_cast<uint8_t>(fcs >> 8));
-    for (uint8_t b : raw) {
-        if (b == 0x7E || b == 0x7D) {
-            out_.push_back(0x7D);
-            out_.push_back(b ^ 0x20);
-        } else {
-            out_.push_back(b);
-        }
-    }
-    out_.push_back(0x7E);
+    const Bytes wire = test_support::Frame(body, false);
+    out_.insert(out_.end(), wire.begin(), wire.end());
 }
 
 void ScriptedCard::Handle(const Bytes& body) {

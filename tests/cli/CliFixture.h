@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "ProcessRunner.h"
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 #include "host/fwupgrade/CardProcess.h"
 #include "sim/PackageMaker.h"
 
@@ -21,7 +21,7 @@ namespace fwupgrade {
 using testing::Lines;
 using testing::ProcessOutcome;
 using testing::RunProcess;
-using testing::TempFolder;
+using test_support::TempFolder;
 namespace fs = std::filesystem;
 
 constexpr int kTimeout = 120;

@@ -14,7 +14,7 @@
 #include <cerrno>
 #include <fstream>
 
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 #include "host/fwupgrade/DeviceAccess.h"
 #include "host/fwupgrade/FailureReport.h"
 
@@ -83,13 +83,13 @@ TEST(DeviceAccess, ADeviceLockedByAnotherProcessIsBusyAndTheHolderIsNamed) {
     ::close(ready[1]);
     ::close(master);
 
-    testing::TempFolder temp;
+    test_support::TempFolder temp;
     EXPECT_EQ(CheckDeviceAccess(temp / "ttyUSB9").exitStatus, kExitNoDevice);
 }
 
 TEST(DeviceAccess, ADeviceThisUserMayNotOpenIsRefusedWithItsGroup) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to hand a file to another user";
-    testing::TempFolder temp;
+    test_support::TempFolder temp;
     const std::string node = temp / "ttyUSB0";
     { std::ofstream(node) << ""; }
     ASSERT_EQ(::chmod(node.c_str(), 0660), 0);

@@ -7,14 +7,14 @@
 #include <fstream>
 #include <optional>
 
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 #include "host/fwupgrade/History.h"
 #include "host/fwupgrade/RunRecord.h"
 
 namespace fwupgrade {
 namespace {
 
-using testing::TempFolder;
+using test_support::TempFolder;
 namespace fs = std::filesystem;
 
 // Sets an environment variable for one test and puts the old value back.
@@ -89,8 +89,8 @@ TEST(History, ARowShowsCommandResultStepVersionsCardBackupAndLog) {
 
 TEST(RunRecord, TheStableDevicePathIsTheByIdLinkToTheSameDevice) {
     TempFolder temp;
-    temp.Write("ttyUSB3", 1);
-    temp.Write("ttyUSB4", 1);
+    temp.Fill("ttyUSB3", 1);
+    temp.Fill("ttyUSB4", 1);
     fs::create_directories(temp / "by-id");
     fs::create_symlink(temp / "ttyUSB4", temp / "by-id/usb-other-if00");
     fs::create_symlink(temp / "ttyUSB3", temp / "by-id/usb-vek_W326-if00");

@@ -3,15 +3,15 @@
 #include <algorithm>
 
 #include "host/fwupgrade/PackageCheck.h"
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace fwupgrade {
 namespace {
 
-using testing::TempFolder;
+using test_support::TempFolder;
 
 void WriteFullPackage(const TempFolder& folder) {
-    for (const auto& file : PackageFiles()) folder.Write(file.name, 64);
+    for (const auto& file : PackageFiles()) folder.Fill(file.name, 64);
 }
 
 const PackageProblem* ProblemFor(const PackageReport& report, const std::string& file) {
@@ -35,8 +35,8 @@ TEST(PackageCheck, ListsEveryMissingOrShortRequiredFile) {
     TempFolder folder;
     WriteFullPackage(folder);
     std::filesystem::remove(folder / "partition_vek.mbn");
-    folder.Write("cefs.mbn", 1);
-    folder.Write("system.img", 0);
+    folder.Fill("cefs.mbn", 1);
+    folder.Fill("system.img", 0);
     const PackageReport report = CheckPackage(folder.path());
     EXPECT_FALSE(report.Accepted());
     ASSERT_NE(ProblemFor(report, "partition_vek.mbn"), nullptr);
@@ -63,9 +63,9 @@ TEST(PackageCheck, OptionalImagesAreNotedButAccepted) {
 TEST(PackageCheck, HeadersAndThePartitionTableFitOnePayload) {
     TempFolder folder;
     WriteFullPackage(folder);
-    folder.Write("partition.mbn", 1024);
-    folder.Write("amsshd.mbn", 1025);
-    folder.Write("qcsblhd_cfgdata.mbn", 5000);   // streamed in chunks: no limit
+    folder.Fill("partition.mbn", 1024);
+    folder.Fill("amsshd.mbn", 1025);
+    folder.Fill("qcsblhd_cfgdata.mbn", 5000);   // streamed in chunks: no limit
     const PackageReport report = CheckPackage(folder.path());
     EXPECT_FALSE(report.Accepted());
     EXPECT_EQ(ProblemFor(report, "partition.mbn"), nullptr);

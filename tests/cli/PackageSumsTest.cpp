@@ -6,14 +6,14 @@
 #include <filesystem>
 #include <fstream>
 
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 #include "host/fwupgrade/PackageCheck.h"
 #include "host/fwupgrade/PackageSums.h"
 
 namespace fwupgrade {
 namespace {
 
-using testing::TempFolder;
+using test_support::TempFolder;
 
 const std::string kDigestA(64, 'a');
 const std::string kDigestB = std::string(63, '0') + "F";
@@ -51,7 +51,7 @@ TEST(PackageSums, ReadsWhatSha256sumWritesAndRefusesTheRest) {
 class PackageWithSums : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const auto& file : PackageFiles()) folder_.Write(file.name, 64, file.name[0]);
+        for (const auto& file : PackageFiles()) folder_.Fill(file.name, 64, file.name[0]);
         std::string error;
         ASSERT_TRUE(WriteSums(folder_.path(), CheckPackage(folder_.path(), {.digestAll = true}).files, error)) << error;
     }

@@ -4,19 +4,19 @@
 
 #include "host/fwupgrade/PackageCheck.h"
 #include "host/fwupgrade/PackageView.h"
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace fwupgrade {
 namespace {
 
-using testing::TempFolder;
+using test_support::TempFolder;
 namespace fs = std::filesystem;
 
 TEST(PackageView, EachCardGetsItsOwnFolderWithLinksToTheImages) {
     TempFolder package;
-    for (const auto& file : PackageFiles()) package.Write(file.name, 8);
+    for (const auto& file : PackageFiles()) package.Fill(file.name, 8);
     std::filesystem::remove(package / "splash.img");
-    package.Write("channel.nvm", 16);   // a backup of an earlier run is not shared
+    package.Fill("channel.nvm", 16);   // a backup of an earlier run is not shared
     TempFolder work;
 
     CardFolder first, second;
@@ -34,7 +34,7 @@ TEST(PackageView, EachCardGetsItsOwnFolderWithLinksToTheImages) {
 
 TEST(PackageView, RefreshingAFolderFollowsThePackage) {
     TempFolder package;
-    for (const auto& file : PackageFiles()) package.Write(file.name, 8);
+    for (const auto& file : PackageFiles()) package.Fill(file.name, 8);
     TempFolder work;
     CardFolder card;
     std::string error;
@@ -46,10 +46,10 @@ TEST(PackageView, RefreshingAFolderFollowsThePackage) {
 
 TEST(PackageView, AFileInPlaceOfALinkIsNotOverwritten) {
     TempFolder package;
-    for (const auto& file : PackageFiles()) package.Write(file.name, 8);
+    for (const auto& file : PackageFiles()) package.Fill(file.name, 8);
     TempFolder work;
     fs::create_directories(work / "card0/package");
-    work.Write("card0/package/boot.img", 3);
+    work.Fill("card0/package/boot.img", 3);
     CardFolder card;
     std::string error;
     EXPECT_FALSE(MakeCardFolder(work.path(), 0, package.path(), card, error));
@@ -59,7 +59,7 @@ TEST(PackageView, AFileInPlaceOfALinkIsNotOverwritten) {
 
 TEST(PackageView, PathsOfOneDeviceShareOneKey) {
     TempFolder folder;
-    folder.Write("ttyUSB0", 0);
+    folder.Fill("ttyUSB0", 0);
     fs::create_symlink(folder / "ttyUSB0", folder / "by-id");
     EXPECT_EQ(SameDeviceKey(folder / "by-id"), SameDeviceKey(folder / "ttyUSB0"));
     EXPECT_NE(SameDeviceKey(folder / "ttyUSB1"), SameDeviceKey(folder / "ttyUSB0"));

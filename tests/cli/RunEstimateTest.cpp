@@ -10,7 +10,7 @@
 #include <cmath>
 #include <filesystem>
 
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 #include "host/fwupgrade/LinkedModule.h"
 #include "host/fwupgrade/PhaseTimes.h"
 #include "host/fwupgrade/RunEstimate.h"
@@ -40,7 +40,7 @@ private:
 };
 
 TEST(RunEstimate, ThePauseTableIsWhatTheModuleAsksForInAWholeUpgrade) {
-    testing::TempFolder work;
+    test_support::TempFolder work;
     const fs::path previous = fs::current_path();
     fs::current_path(work.path());
     ASSERT_EQ(::setenv("XDG_DATA_HOME", (work / "data").c_str(), 1), 0);

@@ -3,12 +3,12 @@
 #include <filesystem>
 
 #include "host/fwupgrade/RunLock.h"
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace fwupgrade {
 namespace {
 
-using testing::TempFolder;
+using test_support::TempFolder;
 
 TEST(RunLock, ASecondRunInTheSameFolderIsRefusedUntilTheFirstEnds) {
     TempFolder run, package, other;

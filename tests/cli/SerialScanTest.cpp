@@ -4,12 +4,12 @@
 #include <fstream>
 
 #include "host/fwupgrade/SerialScan.h"
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace fwupgrade {
 namespace {
 
-using testing::TempFolder;
+using test_support::TempFolder;
 namespace fs = std::filesystem;
 
 void WriteText(const std::string& path, const std::string& text) {

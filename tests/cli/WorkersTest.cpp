@@ -8,12 +8,12 @@
 
 #include "host/fwupgrade/PackageCheck.h"
 #include "host/fwupgrade/Workers.h"
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace fwupgrade {
 namespace {
 
-using testing::TempFolder;
+using test_support::TempFolder;
 namespace fs = std::filesystem;
 
 // A stand-in worker: a script that behaves per device name and records the
@@ -52,7 +52,7 @@ esac
 TEST(Workers, EachCardRunsInItsOwnFolderAndReportsThroughEvents) {
     TempFolder temp;
     fs::create_directories(temp / "package");
-    for (const auto& file : PackageFiles()) temp.Write("package/" + std::string(file.name), 4);
+    for (const auto& file : PackageFiles()) temp.Fill("package/" + std::string(file.name), 4);
     WorkerPlan plan;
     plan.executable = WriteWorker(temp);
     plan.devices = {temp / "good-card", temp / "failing-card", temp / "crashing-card"};

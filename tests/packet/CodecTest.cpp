@@ -6,9 +6,10 @@
 #include <vector>
 
 #include "packet/Packet.h"
-#include "tests/packet/ScriptedPort.h"
+#include "tests/support/ScriptedPort.h"
 
 namespace packet_test {
+using namespace test_support;
 namespace {
 
 using namespace packet::codec;

@@ -7,9 +7,10 @@
 
 #include "packet/Packet.h"
 #include "platform/TestClocks.h"
-#include "tests/packet/ScriptedPort.h"
+#include "tests/support/ScriptedPort.h"
 
 namespace packet_test {
+using namespace test_support;
 
 class PacketFixture : public ::testing::Test {
 protected:

@@ -18,9 +18,10 @@
 #include "packet/Packet.h"
 #include "platform/TestClocks.h"
 #include "platform/posix/SerialPort.h"
-#include "tests/packet/ScriptedPort.h"
+#include "tests/support/ScriptedPort.h"
 
 namespace packet_test {
+using namespace test_support;
 namespace {
 
 // Twice as fast in general: timeouts stay long enough for a card thread on a

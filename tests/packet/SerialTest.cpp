@@ -7,9 +7,10 @@
 
 #include "platform/TestClocks.h"
 #include "platform/Trace.h"
-#include "tests/packet/ScriptedPort.h"
+#include "tests/support/ScriptedPort.h"
 
 namespace packet_test {
+using namespace test_support;
 namespace {
 
 struct TraceLine {

@@ -7,7 +7,9 @@
 #include <thread>
 
 #include "platform/Platform.h"
-#include "tests/platform/TempFolder.h"
+#include "tests/support/TempFolder.h"
+
+using test_support::TempFolder;
 
 namespace {
 

@@ -6,7 +6,9 @@
 #include <iterator>
 
 #include "platform/Platform.h"
-#include "tests/platform/TempFolder.h"
+#include "tests/support/TempFolder.h"
+
+using test_support::TempFolder;
 
 namespace {
 

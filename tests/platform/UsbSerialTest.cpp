@@ -9,9 +9,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 #include "platform/Platform.h"
 #include "platform/posix/UsbSerial.h"
+
+using test_support::TempFolder;
 
 namespace {
 

@@ -28,7 +28,8 @@ protected:
         const uint32_t handle = Field(open, 4);
         EXPECT_NE(handle, 0u);
         std::vector<std::pair<std::string, uint32_t>> entries;
-        for (uint32_t seq = 1;; ++seq) {
+        // Bounded: a listing that never ends fails the test instead of hanging it.
+        for (uint32_t seq = 1; seq <= 64; ++seq) {
             const Bytes entry = Efs(Cat({Header(0x0C), Le32(handle), Le32(seq)}));
             EXPECT_GE(entry.size(), 41u);
             if (entry.size() < 41) break;
@@ -118,4 +119,59 @@ TEST_F(CardEfs, MalformedPathsAndInjectedFailures) {
     EXPECT_EQ(Field(simtest::Ask(card, Cat({Header(0x0C), Le32(handle), Le32(1)}), false), 12), 0u);
     EXPECT_EQ(Field(simtest::Ask(card, Cat({Header(0x0C), Le32(handle), Le32(2)}), false), 12), 5u);
     EXPECT_EQ(Field(simtest::Ask(card, Cat({Header(0x0C), Le32(handle), Le32(2)}), false), 12), 0u);
+}
+
+TEST_F(CardEfs, FaultsOnOnePathLeaveTheOthersAlone) {
+    card_.AddFault(sim::ParseFaultOption("efs_fail:command=0x11,path=vek/lock/lock_a,count=0"));
+    card_.AddFault(sim::ParseFaultOption("efs_short_read:path=vek/lock/sub/lock_b,value=1000,count=0"));
+    simtest::Ask(card_, {0x59, 0x0E, 0x01}, false);
+    auto open = [&](const std::string& path) {
+        return Field(Efs(Cat({Header(0x02), Le32(0), Le32(0x124), Path(path)})), 4);
+    };
+    const uint32_t a = open("vek/lock/lock_a");
+    const uint32_t b = open("vek/lock/sub/lock_b");
+    EXPECT_EQ(Field(Efs(Cat({Header(0x11), Le32(a)})), 4), 5u);
+    EXPECT_EQ(Field(Efs(Cat({Header(0x11), Le32(b)})), 4), 0u);
+    EXPECT_EQ(Field(Efs(Cat({Header(0x04), Le32(b), Le32(1024), Le32(0)})), 12), 1000u);
+    EXPECT_EQ(Field(Efs(Cat({Header(0x04), Le32(a), Le32(1024), Le32(0)})), 12),
+              card_.Data().efsFiles.at("vek/lock/lock_a").size());
+    EXPECT_TRUE(card_.Violations().empty());
+}
+
+TEST_F(CardEfs, ListingsWithDotEntriesOrWithoutEnd) {
+    card_.AddFault(sim::ParseFaultOption("efs_dot_entries:path=vek/lock"));
+    using Entries = std::vector<std::pair<std::string, uint32_t>>;
+    EXPECT_EQ(List("vek/lock"), (Entries{{".", 1}, {"..", 1}, {"lock_a", 0}, {"sub", 1}}));
+    EXPECT_EQ(List("vek/lock"), (Entries{{"lock_a", 0}, {"sub", 1}}));
+
+    card_.AddFault(sim::ParseFaultOption("efs_endless_listing:path=vek/lock/sub,count=0"));
+    const uint32_t handle = Field(Efs(Cat({Header(0x0B), Path("vek/lock/sub")})), 4);
+    for (uint32_t seq = 2; seq < 50; ++seq) {
+        const Bytes entry = Efs(Cat({Header(0x0C), Le32(handle), Le32(seq)}));
+        ASSERT_GE(entry.size(), 41u);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(entry.data() + 40)), "f" + std::to_string(seq));
+    }
+    EXPECT_EQ(List("vek"), (Entries{{"lock", 1}, {"state", 1}}));
+}
+
+TEST_F(CardEfs, EveryRequestIsLoggedWithThePathItConcerns) {
+    card_.AddFault(sim::ParseFaultOption("silence:command=0x4B"));
+    simtest::Send(card_, simtest::Frame(Cat({Header(0x0B), Path("vek")}), false));
+    Bytes nv(133, 0);
+    nv[0] = 0x27;
+    nv[1] = 77;
+    simtest::Ask(card_, nv, false);
+    simtest::Ask(card_, {0x59, 0x0E, 0x01}, false);
+    simtest::Ask(card_, simtest::Cat({{0x41}, simtest::Text("000000")}), false);
+    const uint32_t fd = Field(Efs(Cat({Header(0x02), Le32(0x241), Le32(0x1B6), Path("/vek/lock/lock_a")})), 4);
+    Efs(Cat({Header(0x05), Le32(fd), Le32(8), {1, 2, 3}}));
+    Efs(Cat({Header(0x04), Le32(fd), Le32(1024), Le32(0)}));
+    Efs(Cat({Header(0x03), Le32(fd)}));
+    const std::vector<std::string> expected{"efsopendir vek",      "nvwrite 77",          "lock on",
+                                            "spc",                 "efsopen vek/lock/lock_a w",
+                                            "efswrite vek/lock/lock_a 8 3", "efsread vek/lock/lock_a 0 1024",
+                                            "efsclose vek/lock/lock_a"};
+    EXPECT_EQ(card_.Requests(), expected);
+    card_.ClearRequests();
+    EXPECT_TRUE(card_.Requests().empty());
 }

@@ -37,6 +37,7 @@ TEST(FaultParsing, OptionsAndScenarios) {
     ASSERT_EQ(plan.rules.size(), 2u);
     EXPECT_EQ(plan.rules[0].command, 0x38);
     EXPECT_EQ(plan.rules[1].image, "system.img");
+    EXPECT_EQ(sim::ParseFaultOption("efs_short_read:path=vek/a,value=100").path, "vek/a");
 }
 
 TEST_F(Faults, SilenceAndLateAnswers) {
@@ -87,4 +88,32 @@ TEST_F(Faults, NakAndRefusedNvItem) {
     EXPECT_EQ(simtest::Ask(refuse, nv, false).at(131), 4);
     EXPECT_EQ(simtest::Ask(refuse, nv, false).at(131), 4);
     EXPECT_EQ(simtest::Ask(refuse, nv, false).at(131), 0);
+}
+
+TEST_F(Faults, SilenceOfOneNvItemLeavesTheOthersAnswered) {
+    sim::Card card = CardWith("silence:command=0x26,item=447,count=2");
+    Bytes other{0x26, 22, 0};
+    other.resize(133, 0);
+    Bytes silenced{0x26, 0xBF, 0x01};
+    silenced.resize(133, 0);
+    EXPECT_FALSE(simtest::Ask(card, other, false).empty());
+    EXPECT_TRUE(simtest::Send(card, Frame(silenced, false)).empty());
+    EXPECT_FALSE(simtest::Ask(card, other, false).empty());
+    EXPECT_TRUE(simtest::Send(card, Frame(silenced, false)).empty());
+    EXPECT_FALSE(simtest::Ask(card, silenced, false).empty());
+}
+
+TEST_F(Faults, RefusedServiceCodeAndLockSwitch) {
+    sim::Card card = CardWith("spc_refused");
+    card.AddFault(sim::ParseFaultOption("lock_switch_refused:count=2,value=3"));
+    const Bytes code = simtest::Cat({{0x41}, simtest::Text("000000")});
+    EXPECT_EQ(simtest::Ask(card, code, false), (Bytes{0x41, 0x00}));
+    EXPECT_EQ(simtest::Ask(card, code, false), (Bytes{0x41, 0x01}));
+
+    EXPECT_EQ(simtest::Ask(card, {0x59, 0x0E, 0x01}, false), (Bytes{0x59, 0x0E, 0x03}));
+    EXPECT_EQ(simtest::Ask(card, {0x59, 0x0E, 0x01}, false), (Bytes{0x59, 0x0E, 0x03}));
+    EXPECT_FALSE(card.LockAccessEnabled());
+    EXPECT_EQ(simtest::Ask(card, {0x59, 0x0E, 0x01}, false), (Bytes{0x59, 0x0E, 0x00}));
+    EXPECT_TRUE(card.LockAccessEnabled());
+    EXPECT_TRUE(card.Violations().empty());
 }

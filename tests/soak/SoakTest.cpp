@@ -24,10 +24,12 @@
 #include "host/kit/ProcessFootprint.h"
 #include "platform/Platform.h"
 #include "sim/PackageMaker.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using test_support::TempFolder;
 
 constexpr int32_t kPort = 3;
 constexpr int32_t kSucceeded = 0;
@@ -77,23 +79,6 @@ const RunKind kKinds[] = {
     kNoCard,  kNv22,   kNoPackage, kNoCard, kNv22,
 };
 constexpr size_t kKindCount = sizeof kKinds / sizeof kKinds[0];
-
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "fwup-soak-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-        path_ = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
 
 class Soak : public ::testing::Test {
 protected:

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 #include "TraceCapture.h"
 #include "packet/Packet.h"
 #include "platform/Platform.h"
@@ -20,6 +20,8 @@
 #include "upgrade/FWUpgradeDataCDMAW326Module.h"
 
 namespace upgrade_test {
+
+using test_support::TempFolder;
 
 constexpr int32_t kCardPort = 7;
 
@@ -55,7 +57,7 @@ protected:
     }
     void MakePackage(sim::PackageOptions options = {}) {
         std::string error;
-        ASSERT_TRUE(sim::MakePackage(package_.path().string(), options, error)) << error;
+        ASSERT_TRUE(sim::MakePackage(package_.path(), options, error)) << error;
         ASSERT_TRUE(module_.Initialize(package_.Wide()));
         ASSERT_TRUE(module_.SelectArmprgAccordingToPidVid(package_.Wide()));
     }

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 #include "packet/Codec.h"
 #include "host/kit/HostKit.h"
 #include "module/Application.h"
@@ -19,7 +19,7 @@
 #include "sim/InProcessPort.h"
 #include "sim/PackageMaker.h"
 
-using namespace upgrade_test;
+using test_support::TempFolder;
 
 namespace {
 
@@ -44,7 +44,7 @@ protected:
     void SetUp() override {
         previous_ = std::filesystem::current_path();
         std::filesystem::current_path(work_.path());   // the lock backup file lands here
-        ASSERT_EQ(setenv("XDG_DATA_HOME", (work_.path() / "data").c_str(), 1), 0);   // and the kept backups
+        ASSERT_EQ(setenv("XDG_DATA_HOME", (work_ / "data").c_str(), 1), 0);   // and the kept backups
         platform::SetClock(&clock_);
         platform::SetComPortOpener(&opener_);
         session_->Log().Clear();
@@ -60,7 +60,7 @@ protected:
         std::string error;
         ASSERT_TRUE(sim::MakePackage(PackagePath(), options, error)) << error;
     }
-    std::string PackagePath() const { return (work_.path() / "package").string(); }
+    std::string PackagePath() const { return work_ / "package"; }
     std::shared_ptr<sim::Card> Plug(sim::CardData data = sim::DefaultCardData(), sim::FaultPlan faults = {}) {
         card_ = sim::MakeCard(std::move(data), sim::CardTiming{}, std::move(faults));
         opener_.Attach(kPort, card_);

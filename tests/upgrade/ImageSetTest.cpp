@@ -4,13 +4,14 @@
 #include <fstream>
 
 #include "PackageFiles.h"
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 #include "TraceCapture.h"
 #include "platform/Platform.h"
 #include "upgrade/FWUpgradeDataCDMAW326Module.h"
 
 using namespace upgrade;
 using namespace upgrade_test;
+using test_support::TempFolder;
 
 namespace {
 
@@ -64,7 +65,7 @@ TEST(Initialize, OptionalImagesMayBeMissing) {
 TEST(Initialize, StopsAtTheFirstMissingRequiredFile) {
     TempFolder folder;
     WriteSmallPackage(folder);
-    folder.Write("partition_vek.mbn", {});
+    folder.WriteBytes("partition_vek.mbn", {});
     TraceCapture trace;
     UpgradeModule module;
     EXPECT_FALSE(module.Initialize(folder.Wide()));
@@ -79,7 +80,7 @@ TEST(Initialize, StopsAtTheFirstMissingRequiredFile) {
 TEST(Initialize, OneByteFileIsRefused) {
     TempFolder folder;
     WriteSmallPackage(folder);
-    folder.Write("cefs.mbn", {0x42});
+    folder.WriteBytes("cefs.mbn", {0x42});
     TraceCapture trace;
     UpgradeModule module;
     EXPECT_FALSE(module.Initialize(folder.Wide()));
@@ -102,10 +103,10 @@ TEST(Initialize, HeaderFileLongerThanOneCommandIsRefused) {
     for (const char* header : {"partition.mbn", "oemsblhd.mbn", "amsshd.mbn", "appsboothd.mbn"}) {
         TempFolder folder;
         WriteSmallPackage(folder);
-        folder.WriteSize(header, 1024);
+        folder.WritePattern(header, 1024);
         UpgradeModule module;
         EXPECT_TRUE(module.Initialize(folder.Wide())) << header << " of 1024 bytes still fits";
-        folder.WriteSize(header, 1025);
+        folder.WritePattern(header, 1025);
         TraceCapture trace;
         EXPECT_FALSE(module.Initialize(folder.Wide())) << header;
         EXPECT_TRUE(trace.ContainsPart(std::string(header) + ": 1025 bytes")) << header;
@@ -115,12 +116,12 @@ TEST(Initialize, HeaderFileLongerThanOneCommandIsRefused) {
 TEST(Initialize, ImageOfTwoGibibytesIsRefused) {
     TempFolder folder;
     WriteSmallPackage(folder);
-    std::filesystem::resize_file(folder.path() / "system.img", 0x80000000ull);
+    std::filesystem::resize_file(folder / "system.img", 0x80000000ull);
     TraceCapture trace;
     UpgradeModule module;
     EXPECT_FALSE(module.Initialize(folder.Wide()));
     EXPECT_TRUE(trace.ContainsPart("system.img: 2147483648 bytes"));
-    std::filesystem::resize_file(folder.path() / "system.img", 0x7FFFFFFFull);
+    std::filesystem::resize_file(folder / "system.img", 0x7FFFFFFFull);
     EXPECT_TRUE(module.Initialize(folder.Wide()));
 }
 
@@ -128,7 +129,7 @@ TEST(Initialize, PathBeyondTheCapacityIsRefusedNotCut) {
     TempFolder folder;
     // 259 units is the longest path; "qcsblhd_cfgdata.mbn" is the longest name.
     const size_t room = kPathCapacity - 1 - 1 - std::string("qcsblhd_cfgdata.mbn").size();
-    std::string sub = folder.path().string();
+    std::string sub = folder.path();
     std::filesystem::path deep = folder.path();
     while (sub.size() < room) {
         const size_t add = std::min<size_t>(room - sub.size() - 1, 60);
@@ -157,8 +158,8 @@ TEST(Initialize, PathBeyondTheCapacityIsRefusedNotCut) {
 TEST(CheckFile, NeedsTwoBytes) {
     TempFolder folder;
     UpgradeModule module;
-    folder.Write("a", {1, 2});
-    folder.Write("b", {1});
+    folder.WriteBytes("a", {1, 2});
+    folder.WriteBytes("b", {1});
     EXPECT_TRUE(module.CheckFile(folder.WideFile("a")));
     EXPECT_FALSE(module.CheckFile(folder.WideFile("b")));
     EXPECT_FALSE(module.CheckFile(folder.WideFile("missing")));

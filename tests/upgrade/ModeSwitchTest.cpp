@@ -150,7 +150,7 @@ TEST_F(ModeSwitchTest, MissingProgrammerFileFailsAtOnce) {
 
 TEST_F(ModeSwitchTest, ProgrammerWritesAreCutAt1017Bytes) {
     StartCard();
-    package_.WriteSize("prg.bin", 1018);
+    package_.WritePattern("prg.bin", 1018);
     module_.m_strArmprgPath = package_.WideFile("prg.bin");
     ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
     ASSERT_TRUE(module_.SwitchToDownload(*packet_, kCardPort));

@@ -4,9 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace upgrade_test {
+
+using test_support::TempFolder;
 
 inline const std::vector<std::string>& RequiredPackageFiles() {
     static const std::vector<std::string> names = {
@@ -19,10 +21,10 @@ inline const std::vector<std::string>& RequiredPackageFiles() {
 
 inline void WriteSmallPackage(const TempFolder& folder, bool withOptional = true) {
     uint8_t seed = 1;
-    for (const std::string& name : RequiredPackageFiles()) folder.WriteSize(name, 64, seed++);
+    for (const std::string& name : RequiredPackageFiles()) folder.WritePattern(name, 64, seed++);
     if (withOptional) {
-        folder.WriteSize("userdata.img", 64, seed++);
-        folder.WriteSize("splash.img", 64, seed++);
+        folder.WritePattern("userdata.img", 64, seed++);
+        folder.WritePattern("splash.img", 64, seed++);
     }
 }
 

@@ -6,7 +6,7 @@
 #include <iterator>
 #include <vector>
 
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 #include "TraceCapture.h"
 #include "platform/Platform.h"
 #include "upgrade/FWUpgradeDataCDMAW326Module.h"
@@ -15,6 +15,7 @@
 
 using namespace upgrade;
 using namespace upgrade_test;
+using test_support::TempFolder;
 
 namespace {
 
@@ -57,7 +58,7 @@ TEST(ProgrammerImage, ExtractionFallsBackToTheNextFolder) {
     EXPECT_EQ(written, fallback + platform::PathSeparator() + u"armprgVEKMSM7627.bin");
     EXPECT_TRUE(trace.ContainsPart("Cannot write the programmer to"));
 
-    const std::vector<uint8_t> onDisk = ReadAll(folder.path() / "user" / "armprgVEKMSM7627.bin");
+    const std::vector<uint8_t> onDisk = ReadAll(folder / "user/armprgVEKMSM7627.bin");
     const uint8_t* data = nullptr;
     uint32_t size = 0;
     ASSERT_TRUE(platform::LoadOwnResource(u"BIN", 102, data, size));
@@ -88,10 +89,10 @@ TEST(ProgrammerImage, TheRunLoadsTheFileExtractionWrote) {
 
 TEST(ProgrammerImage, ExtractionReplacesAStaleFileWholeAndKeepsAnIdenticalOne) {
     TempFolder folder;
-    folder.WriteSize("armprgVEKMSM7627.bin", 1000);
+    folder.WritePattern("armprgVEKMSM7627.bin", 1000);
     std::u16string written;
     ASSERT_TRUE(ExtractProgrammerTo({folder.Wide()}, written));
-    const std::filesystem::path file = folder.path() / "armprgVEKMSM7627.bin";
+    const std::filesystem::path file = folder / "armprgVEKMSM7627.bin";
     EXPECT_EQ(std::filesystem::file_size(file), 177376u);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1) << "no temporary file left";
 

@@ -47,7 +47,7 @@ TEST_F(ResetAndTableTest, NewLayoutIsAcceptedOnlyWithTheOverride) {
     packet_->SetPartitionOverride(false);
     EXPECT_TRUE(module_.DownloadPartitionTable(*packet_));
     EXPECT_TRUE(packet_->PartitionOverride());
-    EXPECT_TRUE(sim::CheckFlashAgainstPackage(card_->Data(), package_.path().string(), false).problems.size() > 0)
+    EXPECT_TRUE(sim::CheckFlashAgainstPackage(card_->Data(), package_.path(), false).problems.size() > 0)
         << "only the table is written so far";
 }
 
@@ -89,7 +89,7 @@ TEST_F(ResetAndTableTest, BootLoadersAndImagesLandInTheFlash) {
     ASSERT_TRUE(module_.EraseSector(*packet_, "cache.img"));
     ASSERT_TRUE(module_.WindowsDownloadHS(*packet_, files.strSplashFilePath, 0x18, 94, 95));
     ASSERT_TRUE(module_.WindowsDownloadHS(*packet_, files.strRecoveryFilePath, 0x17, 95, 96));
-    const sim::FlashCheck check = sim::CheckFlashAgainstPackage(card_->Data(), package_.path().string(), false);
+    const sim::FlashCheck check = sim::CheckFlashAgainstPackage(card_->Data(), package_.path(), false);
     EXPECT_TRUE(check.ok) << ::testing::PrintToString(check.problems);
     EXPECT_TRUE(Violations().empty()) << ::testing::PrintToString(Violations());
     // Default package: system.img of three blocks reports 35, 55 and 76.

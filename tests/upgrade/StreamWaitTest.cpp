@@ -5,19 +5,25 @@
 
 #include <algorithm>
 
-#include "ScriptedPort.h"
-#include "TempFolder.h"
 #include "TraceCapture.h"
 #include "packet/Packet.h"
 #include "platform/TestClocks.h"
+#include "tests/support/ScriptedPort.h"
+#include "tests/support/TempFolder.h"
 #include "upgrade/FWUpgradeDataCDMAW326Module.h"
 #include "upgrade/StreamFormat.h"
 #include "upgrade/UpgradeInternal.h"
 
 using namespace upgrade;
 using namespace upgrade_test;
+using namespace test_support;
 
 namespace {
+
+inline Bytes StatusReport(uint8_t a, uint8_t b) { return Frame({0x1E, a, b, 0, 0}, true); }
+inline Bytes BlockWritten(uint32_t address) {
+    return Frame({0x08, uint8_t(address), uint8_t(address >> 8), uint8_t(address >> 16), uint8_t(address >> 24)}, true);
+}
 
 class StreamWaitTest : public ::testing::Test {
 protected:
@@ -25,9 +31,9 @@ protected:
         platform::SetClock(&clock_);
         platform::SetComPortOpener(&opener_);
         ASSERT_TRUE(packet_.Open(3));
-        folder_.WriteSize("partition_vek.mbn", 300, 9);
+        folder_.WritePattern("partition_vek.mbn", 300, 9);
         module_.m_DownloadFileList.strVendorPartitionFilePath = folder_.WideFile("partition_vek.mbn");
-        script().writes.clear();
+        peer_->writes.clear();
         clock_.ClearPauses();
     }
     void TearDown() override {
@@ -35,12 +41,11 @@ protected:
         platform::SetComPortOpener(nullptr);
         platform::SetClock(nullptr);
     }
-    PortScript& script() { return *opener_.script; }
-    void Inbound(const Bytes& bytes) { script().inbound.insert(script().inbound.end(), bytes.begin(), bytes.end()); }
+    void Inbound(const Bytes& bytes) { peer_->Send(bytes); }
     // Answers for the announcement and the partition header block.
     void ScriptImageStart() {
-        script().answers.push_back(StatusReport(1, 0));
-        script().answers.push_back(StatusReport(0, 1) + StatusReport(1, 0));
+        peer_->Answer(StatusReport(1, 0));
+        peer_->Answer(Concat(StatusReport(0, 1), StatusReport(1, 0)));
     }
     size_t CountPauses(uint32_t ms) {
         const auto pauses = clock_.Pauses();
@@ -48,7 +53,8 @@ protected:
     }
 
     platform::RecordingClock clock_;
-    ScriptedOpener opener_;
+    std::shared_ptr<ScriptedPeer> peer_ = std::make_shared<ScriptedPeer>(clock_);
+    ScriptedOpener opener_{peer_};
     TempFolder folder_;
     TraceCapture trace_;
     std::vector<int> progress_;
@@ -85,7 +91,7 @@ TEST_F(StreamWaitTest, SilentCardEndsTheWaitsAfterTheirPolls) {
 }
 
 TEST_F(StreamWaitTest, BlockAcknowledgementReportsTheProgressAboveLow) {
-    Inbound(StatusReport(0, 1) + BlockWritten(0x21000));
+    Inbound(Concat(StatusReport(0, 1), BlockWritten(0x21000)));
     EXPECT_EQ(WaitBlockAck(module_, packet_, 40), AckWait::Acknowledged);
     EXPECT_EQ(progress_, (std::vector<int>{41}));
 
@@ -106,13 +112,13 @@ TEST_F(StreamWaitTest, BlocksGoOutWithOffsetDataAndChecksum) {
     // One full block and one of a single 0xFF byte.
     std::vector<uint8_t> image(kRawBlockSize + 1, 0x11);
     image.back() = 0xFF;
-    folder_.Write("system.img", image);
+    folder_.WriteBytes("system.img", image);
     ScriptImageStart();
-    script().answers.push_back(BlockWritten(0));
-    script().answers.push_back(BlockWritten(kRawBlockSize));
+    peer_->Answer(BlockWritten(0));
+    peer_->Answer(BlockWritten(kRawBlockSize));
     ASSERT_TRUE(module_.WindowsDownloadHS(packet_, folder_.WideFile("system.img"), 0x15, 28, 90));
 
-    const std::vector<Bytes>& writes = script().writes;
+    const std::vector<Bytes>& writes = peer_->writes;
     ASSERT_EQ(writes.size(), 4u) << "announcement, header block, two data blocks and no close";
     ASSERT_EQ(writes[1].size(), kPartitionHeaderBlockSize);
     EXPECT_EQ(writes[1][0], 0x14);
@@ -122,62 +128,62 @@ TEST_F(StreamWaitTest, BlocksGoOutWithOffsetDataAndChecksum) {
 }
 
 TEST_F(StreamWaitTest, BlockNeitherAcknowledgedNorReportedFailsTheImage) {
-    folder_.WriteSize("boot.img", 2 * kRawBlockSize);
+    folder_.WritePattern("boot.img", 2 * kRawBlockSize);
     ScriptImageStart();
     EXPECT_FALSE(module_.WindowsDownloadHS(packet_, folder_.WideFile("boot.img"), 0x14, 26, 28));
-    EXPECT_EQ(script().writes.size(), 3u) << "the second block is never sent";
+    EXPECT_EQ(peer_->writes.size(), 3u) << "the second block is never sent";
     EXPECT_TRUE(trace_.ContainsPart("boot.img: the block at offset 0 was neither acknowledged nor reported"));
 }
 
 TEST_F(StreamWaitTest, ReportThatEndsABlockWaitMovesOn) {
-    folder_.WriteSize("boot.img", 2 * kRawBlockSize);
+    folder_.WritePattern("boot.img", 2 * kRawBlockSize);
     ScriptImageStart();
-    script().answers.push_back(StatusReport(1, 0));
-    script().answers.push_back(BlockWritten(kRawBlockSize));
+    peer_->Answer(StatusReport(1, 0));
+    peer_->Answer(BlockWritten(kRawBlockSize));
     EXPECT_TRUE(module_.WindowsDownloadHS(packet_, folder_.WideFile("boot.img"), 0x14, 26, 28));
-    EXPECT_EQ(script().writes.size(), 4u);
+    EXPECT_EQ(peer_->writes.size(), 4u);
 }
 
 TEST_F(StreamWaitTest, BlockRefusedAgainAndAgainIsBounded) {
-    folder_.WriteSize("recovery.img", 1000);
+    folder_.WritePattern("recovery.img", 1000);
     ScriptImageStart();
-    for (int i = 0; i < 30; ++i) script().answers.push_back(StatusReport(0, 0));
+    for (int i = 0; i < 30; ++i) peer_->Answer(StatusReport(0, 0));
     EXPECT_FALSE(module_.WindowsDownloadHS(packet_, folder_.WideFile("recovery.img"), 0x17, 95, 96));
-    EXPECT_EQ(script().writes.size(), 2u + 1u + size_t(kMaxBlockResends));
+    EXPECT_EQ(peer_->writes.size(), 2u + 1u + size_t(kMaxBlockResends));
     EXPECT_TRUE(trace_.ContainsPart("recovery.img: the block at offset 0 was refused 11 times"));
     // Every resend carries the same bytes.
-    for (size_t i = 3; i < script().writes.size(); ++i) EXPECT_EQ(script().writes[i], script().writes[2]);
+    for (size_t i = 3; i < peer_->writes.size(); ++i) EXPECT_EQ(peer_->writes[i], peer_->writes[2]);
 }
 
 TEST_F(StreamWaitTest, ResentBlockIsThenFlashed) {
-    folder_.WriteSize("oemsbl.mbn", 500);
-    folder_.WriteSize("oemsblhd.mbn", 40);
-    script().answers.push_back(StreamingFrame({0x1C}));   // open acknowledged
+    folder_.WritePattern("oemsbl.mbn", 500);
+    folder_.WritePattern("oemsblhd.mbn", 40);
+    peer_->Answer(Frame({0x1C}, true));   // open acknowledged
     ScriptImageStart();
-    script().answers.push_back(StatusReport(0, 0));
-    script().answers.push_back(BlockWritten(0));
-    script().answers.push_back(StreamingFrame({0x16}));   // close acknowledged
+    peer_->Answer(StatusReport(0, 0));
+    peer_->Answer(BlockWritten(0));
+    peer_->Answer(Frame({0x16}, true));   // close acknowledged
     EXPECT_TRUE(module_.WindowsDownloadwithHeaderHS(packet_, folder_.WideFile("oemsblhd.mbn"),
                                                     folder_.WideFile("oemsbl.mbn"), 0x04, 13, 14));
-    ASSERT_EQ(script().writes.size(), 6u);
-    EXPECT_EQ(script().writes[3], script().writes[4]);
+    ASSERT_EQ(peer_->writes.size(), 6u);
+    EXPECT_EQ(peer_->writes[3], peer_->writes[4]);
     EXPECT_EQ(progress_, (std::vector<int>{14}));
 }
 
 TEST_F(StreamWaitTest, OversizeHeaderIsRefusedBeforeAnythingIsSent) {
-    folder_.WriteSize("amsshd.mbn", kCommandPayloadCapacity + 1);
-    folder_.WriteSize("amss.mbn", 500);
+    folder_.WritePattern("amsshd.mbn", kCommandPayloadCapacity + 1);
+    folder_.WritePattern("amss.mbn", 500);
     EXPECT_FALSE(module_.WindowsDownloadwithHeaderHS(packet_, folder_.WideFile("amsshd.mbn"),
                                                      folder_.WideFile("amss.mbn"), 0x05, 14, 25));
-    EXPECT_TRUE(script().writes.empty());
+    EXPECT_TRUE(peer_->writes.empty());
     EXPECT_TRUE(trace_.ContainsPart("1025 bytes, more than the 1024-byte command payload"));
 }
 
 TEST_F(StreamWaitTest, EraseSendsOnlyTheEmptyAnnouncementAndTheHeaderBlock) {
     ScriptImageStart();
     EXPECT_TRUE(module_.EraseSector(packet_, "misc.img"));
-    ASSERT_EQ(script().writes.size(), 2u);
-    EXPECT_EQ(script().writes[1][0], 0x17);
+    ASSERT_EQ(peer_->writes.size(), 2u);
+    EXPECT_EQ(peer_->writes[1][0], 0x17);
 }
 
 }  // namespace

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "RunTranscript.h"
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 #include "host/kit/HostKit.h"
 #include "module/Application.h"
 #include "module/UpgradeModuleObject.h"
@@ -25,6 +25,7 @@
 #include "sim/PackageMaker.h"
 
 using namespace upgrade_test;
+using test_support::TempFolder;
 
 namespace {
 
@@ -63,7 +64,7 @@ protected:
     void SetUp() override {
         previous_ = fs::current_path();
         fs::current_path(work_.path());
-        ASSERT_EQ(setenv("XDG_DATA_HOME", (work_.path() / "data").c_str(), 1), 0);
+        ASSERT_EQ(setenv("XDG_DATA_HOME", (work_ / "data").c_str(), 1), 0);
         platform::SetClock(&clock_);
         platform::SetComPortOpener(&opener_);
         session_->Log().Clear();
@@ -95,7 +96,7 @@ protected:
         return lines;
     }
 
-    std::string PackagePath() const { return (work_.path() / "package").string(); }
+    std::string PackagePath() const { return work_ / "package"; }
     void Package(sim::PackageOptions options = {}) {
         std::string error;
         ASSERT_TRUE(sim::MakePackage(PackagePath(), options, error)) << error;
@@ -116,7 +117,7 @@ protected:
     // the wall-clock time a backup is named by.
     void ExpectTranscript(const std::string& name) {
         const fs::path programFolder = fs::read_symlink("/proc/self/exe").parent_path();
-        std::string actual = Replaced(transcript_.Text(), work_.path().string(), "<work>");
+        std::string actual = Replaced(transcript_.Text(), work_.path(), "<work>");
         actual = Replaced(actual, programFolder.string(), "<bin>");
         actual = std::regex_replace(actual, std::regex("[0-9]{8}T[0-9]{6}Z"), "<backup time>");
         const fs::path kept = fs::path(FWUP_TRANSCRIPT_DIR) / (name + ".txt");

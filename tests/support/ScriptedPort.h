@@ -13,49 +13,9 @@
 
 #include "platform/Platform.h"
 #include "platform/TestClocks.h"
+#include "tests/support/ReferenceFcs.h"
 
-namespace packet_test {
-
-using Bytes = std::vector<uint8_t>;
-
-// Bit-wise CRC-16/X-25, independent of the table-driven codec under test.
-inline uint16_t ReferenceFcs(const Bytes& data) {
-    uint16_t reg = 0xFFFF;
-    for (uint8_t b : data) {
-        reg ^= b;
-        for (int i = 0; i < 8; ++i) {
-            reg = (reg & 1) != 0 ? static_cast<uint16_t>((reg >> 1) ^ 0x8408) : static_cast<uint16_t>(reg >> 1);
-        }
-    }
-    return static_cast<uint16_t>(~reg);
-}
-
-// A frame as the card or the host puts it on the wire.
-inline Bytes Frame(const Bytes& body, bool leadingFlag) {
-    Bytes plain = body;
-    const uint16_t fcs = ReferenceFcs(body);
-    plain.push_back(static_cast<uint8_t>(fcs & 0xFF));
-    plain.push_back(static_cast<uint8_t>(fcs >> 8));
-    Bytes out;
-    if (leadingFlag) {
-        out.push_back(0x7E);
-    }
-    for (uint8_t b : plain) {
-        if (b == 0x7E || b == 0x7D) {
-            out.push_back(0x7D);
-            out.push_back(static_cast<uint8_t>(b ^ 0x20));
-        } else {
-            out.push_back(b);
-        }
-    }
-    out.push_back(0x7E);
-    return out;
-}
-
-inline Bytes Concat(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
+namespace test_support {
 
 class ScriptedPeer {
 public:
@@ -189,4 +149,4 @@ private:
     std::shared_ptr<ScriptedPeer> peer_;
 };
 
-}  // namespace packet_test
+}  // namespace test_support
