@@ -11,7 +11,6 @@
 
 #include "packet/ByteOrder.h"
 #include "platform/Platform.h"
-#include "sim/WireBytes.h"
 
 namespace sim {
 namespace {
@@ -289,7 +288,7 @@ void Card::Dispatch(const Bytes& body, bool leadingFlag) {
     if (mode_ == CardMode::Diagnostic) requests_.push_back(DescribeRequest(body));
     if (silenced_) return;
     const bool nvRequest = (command == 0x26 || command == 0x27) && body.size() >= 3;
-    const int nvItem = nvRequest ? GetLe16(body, 1) : -1;
+    const int nvItem = nvRequest ? packet::bytes::ReadLe16(body, 1) : -1;
     for (FaultRule* rule : MatchFaults(FaultKind::Silence, command)) {
         if (rule->item != -1 && rule->item != nvItem) continue;
         if (FaultHits(*rule)) return;

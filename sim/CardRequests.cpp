@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "sim/Card.h"
-#include "sim/WireBytes.h"
+#include "packet/ByteOrder.h"
 
 namespace sim {
 namespace {
@@ -31,7 +31,7 @@ std::string TextAt(const Bytes& body, size_t at) {
     return NormaliseEfsPath(text);
 }
 
-uint32_t FieldAt(const Bytes& body, size_t at) { return body.size() >= at + 4 ? GetLe32(body, at) : 0; }
+uint32_t FieldAt(const Bytes& body, size_t at) { return body.size() >= at + 4 ? packet::bytes::ReadLe32(body, at) : 0; }
 
 std::string Hex(uint8_t code) {
     char text[8];
@@ -52,7 +52,7 @@ constexpr Named kPlainRequests[] = {
 
 std::string Card::EfsPathOf(const Bytes& body) const {
     if (body.size() < kEfsFirstField) return {};
-    const uint16_t command = GetLe16(body, kEfsCommand);
+    const uint16_t command = packet::bytes::ReadLe16(body, kEfsCommand);
     const uint32_t handle = FieldAt(body, kEfsFirstField);
     switch (command) {
         case kEfsOpen: return TextAt(body, kOpenPath);
@@ -79,14 +79,14 @@ std::string Card::DescribeRequest(const Bytes& body) const {
         if (plain.code == code) return plain.name;
     }
     if ((code == 0x26 || code == 0x27) && body.size() >= 3) {
-        return (code == 0x27 ? "nvwrite " : "nvread ") + std::to_string(GetLe16(body, 1));
+        return (code == 0x27 ? "nvwrite " : "nvread ") + std::to_string(packet::bytes::ReadLe16(body, 1));
     }
     if (code == 0x59 && body.size() >= 3) return body[2] == 0 ? "lock off" : "lock on";
-    if (code == 0x4B && body.size() >= 4 && body[1] == 0xD3) return GetLe16(body, 2) == 1 ? "wifi write" : "wifi read";
+    if (code == 0x4B && body.size() >= 4 && body[1] == 0xD3) return packet::bytes::ReadLe16(body, 2) == 1 ? "wifi write" : "wifi read";
     if (code != 0x4B || body.size() < 4 || body[1] != 0x13) return Hex(code);
 
     const std::string path = EfsPathOf(body);
-    switch (GetLe16(body, kEfsCommand)) {
+    switch (packet::bytes::ReadLe16(body, kEfsCommand)) {
         case kEfsOpen: return "efsopen " + path + ((FieldAt(body, kEfsFirstField) & 3) == 0 ? " r" : " w");
         case kEfsClose: return "efsclose " + path;
         case kEfsFstat: return "efsfstat " + path;
@@ -99,7 +99,7 @@ std::string Card::DescribeRequest(const Bytes& body) const {
         case kEfsOpenDir: return "efsopendir " + path;
         case kEfsReadDir: return "efsreaddir " + path + " " + std::to_string(FieldAt(body, kEfsSecondField));
         case kEfsCloseDir: return "efsclosedir " + path;
-        default: return "efs " + std::to_string(GetLe16(body, kEfsCommand));
+        default: return "efs " + std::to_string(packet::bytes::ReadLe16(body, kEfsCommand));
     }
 }
 
