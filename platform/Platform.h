@@ -26,6 +26,8 @@ struct LocalTime {
     int second = 0;
 };
 
+class ComPort;
+
 // Tick count, sleeps and the calendar. The real clock is the default and the
 // only one a real device ever sees; tests install their own.
 class Clock {
@@ -33,7 +35,10 @@ public:
     virtual ~Clock() = default;
     virtual uint32_t TickCount() = 0;                 // GetTickCount: milliseconds, wraps
     virtual void Sleep(uint32_t milliseconds) = 0;    // Sleep
-    virtual bool Now(LocalTime& out) = 0;             // local calendar time; false when unavailable
+    [[nodiscard]] virtual bool Now(LocalTime& out) = 0;   // local calendar time; false when unavailable
+    // Told of every port OpenComPort opens; a clock that may run faster asks
+    // the port whether it is a virtual card's.
+    virtual void PortOpened(const ComPort& port) {}
 };
 
 Clock& GetClock();
@@ -97,20 +102,24 @@ enum PurgeFlags : uint32_t {
 class ComPort {
 public:
     virtual ~ComPort() = default;
-    virtual bool GetCommState(LineSettings& out) = 0;
-    // Parses a mode text such as "COM3: 115200, n, 8, 1" into the settings.
-    virtual bool BuildCommDCB(const std::u16string& text, LineSettings& inOut) = 0;
-    virtual bool SetCommState(const LineSettings& settings) = 0;
-    virtual bool SetupComm(uint32_t inQueue, uint32_t outQueue) = 0;
-    virtual bool SetCommMask(uint32_t mask) = 0;
-    virtual bool SetCommTimeouts(const PortTimeouts& timeouts) = 0;
-    virtual bool PurgeComm(uint32_t flags) = 0;
+    // Sets baud rate, byte size, parity and stop bits; the driver's other
+    // line settings (flow control, ...) stay as the device has them.
+    [[nodiscard]] virtual bool SetLine(const LineSettings& settings) = 0;
+    [[nodiscard]] virtual bool SetupComm(uint32_t inQueue, uint32_t outQueue) = 0;
+    [[nodiscard]] virtual bool SetCommMask(uint32_t mask) = 0;
+    [[nodiscard]] virtual bool SetCommTimeouts(const PortTimeouts& timeouts) = 0;
+    [[nodiscard]] virtual bool PurgeComm(uint32_t flags) = 0;
     // ClearCommError's cbInQue: bytes waiting in the receive queue.
-    virtual uint32_t QueuedInput() = 0;
+    [[nodiscard]] virtual uint32_t QueuedInput() = 0;
     // ReadFile / WriteFile: returns the count transferred. A read returns
     // after the read timeout with whatever has arrived.
-    virtual uint32_t Read(uint8_t* buffer, uint32_t count) = 0;
-    virtual uint32_t Write(const uint8_t* data, uint32_t count) = 0;
+    [[nodiscard]] virtual uint32_t Read(uint8_t* buffer, uint32_t count) = 0;
+    [[nodiscard]] virtual uint32_t Write(const uint8_t* data, uint32_t count) = 0;
+    // A virtual card's port: a pseudo-terminal on POSIX, any port when the
+    // Windows build runs under Wine, an in-process card. Only such a port
+    // lets a sped-up clock shorten the device pauses; a port that does not
+    // say otherwise is a real device's.
+    virtual bool IsVirtualCard() const { return false; }
 };
 
 // Opens COM port n ("//./COM%d" on Windows; a device path from a pattern on
@@ -119,17 +128,14 @@ class ComPortOpener {
 public:
     virtual ~ComPortOpener() = default;
     // CreateFileW on the device name; nullptr when the port does not open.
-    virtual std::unique_ptr<ComPort> Open(const std::u16string& deviceName, int32_t portNumber) = 0;
+    [[nodiscard]] virtual std::unique_ptr<ComPort> Open(const std::u16string& deviceName, int32_t portNumber) = 0;
 };
 
 ComPortOpener& GetComPortOpener();
 void SetComPortOpener(ComPortOpener* opener);   // not owned; nullptr restores the real one
 
-// Whether the port the default opener opened last belongs to a virtual card
-// (a pseudo-terminal on POSIX; any port when the Windows build runs under
-// Wine). Only such a port lets a sped-up clock shorten the device pauses.
-bool PortIsVirtual();
-void SetPortIsVirtual(bool isVirtual);
+// Opens a port through the installed opener and tells the clock about it.
+[[nodiscard]] std::unique_ptr<ComPort> OpenComPort(const std::u16string& deviceName, int32_t portNumber);
 
 // The backend's own opener, created once by GetComPortOpener on first use.
 // Each backend defines it next to its ComPort (posix/, win32/).
@@ -236,8 +242,8 @@ void ShowMessageBox(const std::u16string& text);
 
 // ---------------------------------------------------------------- backends ----
 //
-// Shared code (platform/*.cpp) defines GetClock, SetClock, the test clocks,
-// GetComPortOpener, SetComPortOpener and the trace calls of Trace.h. A backend
+// Shared code (platform/*.cpp) defines GetClock, SetClock,
+// GetComPortOpener, SetComPortOpener, OpenComPort and the trace calls of Trace.h. A backend
 // (platform/posix/ or platform/win32/) defines every other function above,
 // RealClock and MakeDefaultComPortOpener.
 

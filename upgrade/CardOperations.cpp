@@ -217,7 +217,7 @@ int32_t UpgradeModule::RescueCard(int32_t port, const std::u16string& packageFol
         ShowRatio(8);
         platform::Sleep(2000);
         FW_TRACE(kRescue, u"Function: GoToFlashPrg");
-        if (!GoToFlashPrg(*run.packet, port)) return fail();
+        if (!GoToFlashPrg(*run.packet)) return fail();
     } else if (!run.packet->Nop()) {
         return fail();
     }

@@ -146,16 +146,20 @@ public:
     static const std::u16string& ExtractedProgrammerPath();
 
     // ---- port handling and mode switching
+    // Opens COM port (closing the packet's port first when it is open).
     bool InitPort(CPacket& packet, int32_t port);
-    bool ReOpenCOMPort(CPacket& packet, int32_t port);
-    bool SwitchToDownload(CPacket& packet, int32_t port);
+    // The same by the number of the packet's last open: after each restart
+    // the card comes back under it.
+    bool InitPort(CPacket& packet);
+    bool ReOpenCOMPort(CPacket& packet);
+    bool SwitchToDownload(CPacket& packet);
     bool SelectPhoneType(CPacket& packet);
     bool CheckPhoneInfo(CPacket& packet);
-    bool ResetMobileSDP(CPacket& packet, int32_t port);
+    bool ResetMobileSDP(CPacket& packet);
 
     // ---- flash programmer loading
     bool DownloadArmPrg(CPacket& packet);
-    bool GoToFlashPrg(CPacket& packet, int32_t port);
+    bool GoToFlashPrg(CPacket& packet);
 
     // ---- image streaming
     bool DownloadPartitionTable(CPacket& packet);
@@ -254,6 +258,9 @@ public:
     RescueOptions m_Rescue;
 
 private:
+    // Traces the close of an open port and the open that follows.
+    void CloseForInitPort(CPacket& packet);
+
     ProgressReporter reporter_;
 };
 

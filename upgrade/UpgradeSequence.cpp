@@ -112,7 +112,7 @@ bool UpgradeModule::SwitchAndStartProgrammer(UpgradeRun& run) {
 
     ShowRatio(6);
     FW_TRACE(kRun, u"Function: SwitchToDownload");
-    if (!SwitchToDownload(*run.packet, run.port)) return false;
+    if (!SwitchToDownload(*run.packet)) return false;
 
     ShowRatio(7);
     FW_TRACE(kRun, u"Function: DownloadArmPrg");
@@ -123,7 +123,7 @@ bool UpgradeModule::SwitchAndStartProgrammer(UpgradeRun& run) {
     platform::Sleep(2000);
 
     FW_TRACE(kRun, u"Function: GoToFlashPrg");
-    if (!GoToFlashPrg(*run.packet, run.port)) return false;
+    if (!GoToFlashPrg(*run.packet)) return false;
     ShowRatio(10);
     FW_TRACE(kRun, u"Function: ShowRatio 10");
     return true;
@@ -134,7 +134,7 @@ bool UpgradeModule::ResetAndRestore(UpgradeRun& run) {
     ShowRatio(98);
     FW_TRACE(kRun, u"Function: ShowRatio 98");
     FW_TRACE(kRun, u"Function: ResetMobileSDP");
-    if (!ResetMobileSDP(packet, run.port)) return false;
+    if (!ResetMobileSDP(packet)) return false;
     ShowRatio(99);
     FW_TRACE(kRun, u"Function: ShowRatio 99");
     m_Record.versionAfter = m_strIdentifiedVersion;

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/TestClocks.h"
+#include "tests/clocks/TestClocks.h"
 #include "sim/Card.h"
 #include "sim/Hdlc.h"
 #include "sim/ProgrammerStandIn.h"

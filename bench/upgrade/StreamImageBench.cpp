@@ -12,7 +12,7 @@
 
 #include "packet/Packet.h"
 #include "platform/Platform.h"
-#include "platform/TestClocks.h"
+#include "tests/clocks/TestClocks.h"
 #include "sim/InProcessPort.h"
 #include "sim/PackageMaker.h"
 #include "upgrade/FWUpgradeDataCDMAW326Module.h"
@@ -53,8 +53,8 @@ struct Bench {
         card = sim::MakeCard();
         opener.Attach(kPort, card);
         packet = std::make_unique<packet::CPacket>();
-        return module.InitPort(*packet, kPort) && module.SwitchToDownload(*packet, kPort) &&
-               module.DownloadArmPrg(*packet) && module.GoToFlashPrg(*packet, kPort) && packet->SecurityMode() &&
+        return module.InitPort(*packet, kPort) && module.SwitchToDownload(*packet) &&
+               module.DownloadArmPrg(*packet) && module.GoToFlashPrg(*packet) && packet->SecurityMode() &&
                module.DownloadPartitionTable(*packet);
     }
 };

@@ -14,7 +14,7 @@
 #include "host/fwupgrade/LinkedModule.h"
 #include "host/fwupgrade/PhaseTimes.h"
 #include "host/fwupgrade/RunEstimate.h"
-#include "platform/TestClocks.h"
+#include "tests/clocks/TestClocks.h"
 #include "sim/InProcessPort.h"
 #include "sim/PackageMaker.h"
 

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "packet/Packet.h"
-#include "platform/TestClocks.h"
+#include "tests/clocks/TestClocks.h"
 #include "tests/packet/ScriptedPort.h"
 
 namespace packet_test {

@@ -13,7 +13,7 @@ TEST_F(ModeSwitchTest, SwitchToDownloadPausesAsTheCardNeedsAndReachesTheBootDown
     ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
     clock_.ClearPauses();
     trace_.Clear();
-    EXPECT_TRUE(module_.SwitchToDownload(*packet_, kCardPort));
+    EXPECT_TRUE(module_.SwitchToDownload(*packet_));
     EXPECT_TRUE(ContainsInOrder(clock_.Pauses(), {50, 50, 2000, 50, 5000}));
     EXPECT_EQ(card_->Mode(), sim::CardMode::BootDownloader);
     EXPECT_TRUE(trace_.Contains("Function: ParamRequest"));
@@ -28,7 +28,7 @@ TEST_F(ModeSwitchTest, ParamRequestFailingWhileDiagnosticsAnswerSendsTheSwitchAg
     StartCard(sim::DefaultCardData(), Faults({"silence:command=0x3A,mode=diag"}));
     ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
     clock_.ClearPauses();
-    EXPECT_TRUE(module_.SwitchToDownload(*packet_, kCardPort));
+    EXPECT_TRUE(module_.SwitchToDownload(*packet_));
     EXPECT_TRUE(trace_.Contains("Function: ParamRequest fail")) << trace_.Dump();
     EXPECT_TRUE(trace_.Contains("Function: CommunicateWithMobile"));
     EXPECT_TRUE(trace_.Contains("Function: DoNoop fail"));
@@ -39,17 +39,18 @@ TEST_F(ModeSwitchTest, ParamRequestFailingWhileDiagnosticsAnswerSendsTheSwitchAg
 TEST_F(ModeSwitchTest, CardAlreadyInTheBootDownloaderIsAccepted) {
     StartCard();
     ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
-    ASSERT_TRUE(module_.SwitchToDownload(*packet_, kCardPort));
+    ASSERT_TRUE(module_.SwitchToDownload(*packet_));
     trace_.Clear();
-    EXPECT_TRUE(module_.SwitchToDownload(*packet_, kCardPort));
+    EXPECT_TRUE(module_.SwitchToDownload(*packet_));
     EXPECT_TRUE(trace_.Contains("Execute SendSpc function fail"));
     EXPECT_FALSE(trace_.Contains("Function: ParamRequest fail"));
 }
 
 TEST_F(ModeSwitchTest, ReOpenGivesUpAfterFivePassesOnASilentCard) {
     StartCard(sim::DefaultCardData(), Faults({"silence:count=0"}));
+    ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
     clock_.ClearPauses();
-    EXPECT_FALSE(module_.ReOpenCOMPort(*packet_, kCardPort));
+    EXPECT_FALSE(module_.ReOpenCOMPort(*packet_));
     int initLines = 0;
     int touchLines = 0;
     for (const TraceLine& line : trace_.lines()) {
@@ -101,12 +102,12 @@ TEST_F(ModeSwitchTest, ProgrammerIsLoadedWholeAndGreeted) {
     StartCard();
     MakePackage();
     ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
-    ASSERT_TRUE(module_.SwitchToDownload(*packet_, kCardPort));
+    ASSERT_TRUE(module_.SwitchToDownload(*packet_));
     ASSERT_TRUE(module_.DownloadArmPrg(*packet_));
     EXPECT_EQ(card_->ProgrammerBytesLoaded(), 177376u);
     clock_.ClearPauses();
     trace_.Clear();
-    EXPECT_TRUE(module_.GoToFlashPrg(*packet_, kCardPort));
+    EXPECT_TRUE(module_.GoToFlashPrg(*packet_));
     EXPECT_EQ(card_->Mode(), sim::CardMode::FlashProgrammer);
     EXPECT_TRUE(ContainsInOrder(clock_.Pauses(), {5000}));
     EXPECT_FALSE(ContainsInOrder(clock_.Pauses(), {2000})) << "no recovery pass";
@@ -119,10 +120,10 @@ TEST_F(ModeSwitchTest, SilentFirstHelloIsRecovered) {
     StartCard(sim::DefaultCardData(), Faults({"silence:command=0x01,mode=programmer"}));
     MakePackage();
     ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
-    ASSERT_TRUE(module_.SwitchToDownload(*packet_, kCardPort));
+    ASSERT_TRUE(module_.SwitchToDownload(*packet_));
     ASSERT_TRUE(module_.DownloadArmPrg(*packet_));
     trace_.Clear();
-    EXPECT_TRUE(module_.GoToFlashPrg(*packet_, kCardPort));
+    EXPECT_TRUE(module_.GoToFlashPrg(*packet_));
     EXPECT_TRUE(trace_.Contains("Execute pPacket->DoNoop function"));
     EXPECT_EQ(card_->Mode(), sim::CardMode::FlashProgrammer);
 }
@@ -131,11 +132,11 @@ TEST_F(ModeSwitchTest, LostStartCommandIsSentAgain) {
     StartCard(sim::DefaultCardData(), Faults({"silence:command=0x05,mode=download"}));
     MakePackage();
     ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
-    ASSERT_TRUE(module_.SwitchToDownload(*packet_, kCardPort));
+    ASSERT_TRUE(module_.SwitchToDownload(*packet_));
     ASSERT_TRUE(module_.DownloadArmPrg(*packet_));
     trace_.Clear();
     clock_.ClearPauses();
-    EXPECT_TRUE(module_.GoToFlashPrg(*packet_, kCardPort)) << trace_.Dump();
+    EXPECT_TRUE(module_.GoToFlashPrg(*packet_)) << trace_.Dump();
     EXPECT_TRUE(trace_.Contains("Execute pPacket->Go2 function"));
     EXPECT_TRUE(ContainsInOrder(clock_.Pauses(), {5000, 2000, 5000}));
     EXPECT_EQ(card_->Mode(), sim::CardMode::FlashProgrammer);
@@ -153,7 +154,7 @@ TEST_F(ModeSwitchTest, ProgrammerWritesAreCutAt1017Bytes) {
     package_.WriteSize("prg.bin", 1018);
     module_.m_strArmprgPath = package_.WideFile("prg.bin");
     ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
-    ASSERT_TRUE(module_.SwitchToDownload(*packet_, kCardPort));
+    ASSERT_TRUE(module_.SwitchToDownload(*packet_));
     EXPECT_TRUE(module_.DownloadArmPrg(*packet_));
     EXPECT_EQ(card_->ProgrammerBytesLoaded(), 1018u);
 }

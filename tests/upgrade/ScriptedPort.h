@@ -42,9 +42,7 @@ struct PortScript {
 class ScriptedPort : public platform::ComPort {
 public:
     explicit ScriptedPort(std::shared_ptr<PortScript> script) : script_(std::move(script)) {}
-    bool GetCommState(platform::LineSettings&) override { return true; }
-    bool BuildCommDCB(const std::u16string&, platform::LineSettings&) override { return true; }
-    bool SetCommState(const platform::LineSettings&) override { return true; }
+    bool SetLine(const platform::LineSettings&) override { return true; }
     bool SetupComm(uint32_t, uint32_t) override { return true; }
     bool SetCommMask(uint32_t) override { return true; }
     bool SetCommTimeouts(const platform::PortTimeouts&) override { return true; }

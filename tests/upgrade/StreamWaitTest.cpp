@@ -9,7 +9,7 @@
 #include "TempFolder.h"
 #include "TraceCapture.h"
 #include "packet/Packet.h"
-#include "platform/TestClocks.h"
+#include "tests/clocks/TestClocks.h"
 #include "upgrade/FWUpgradeDataCDMAW326Module.h"
 #include "upgrade/StreamFormat.h"
 #include "upgrade/UpgradeInternal.h"
