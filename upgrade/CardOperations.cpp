@@ -33,18 +33,17 @@ bool ReachFirmware(UpgradeModule& module, CPacket& packet, int32_t port) {
     return packet.CommunicateWithMobile();
 }
 
-// The card's data the module holds in memory, from a record.
-void TakeDataOf(const BackupRecord& record, UpgradeModule& module) {
-    module.m_strChannelNvPath = record.nvFile;
-    module.m_strLockBackupPath = record.lockFile;
-    module.m_Backup.wifiSaved = record.wifiSaved;
-    std::copy(record.wifi.begin(), record.wifi.end(), module.m_Backup.wifiAddress);
-    module.m_Backup.lockFilesSaved = record.lockFilesSaved;
-    module.m_Backup.lockFiles.clear();
-    for (const RecordedLockFile& entry : record.lockFiles) module.m_Backup.lockFiles.push_back({entry.path, entry.size});
-}
-
 }  // namespace
+
+void UpgradeModule::TakeDataOf(const BackupRecord& record) {
+    m_strChannelNvPath = record.nvFile;
+    m_strLockBackupPath = record.lockFile;
+    m_Backup.wifiSaved = record.wifiSaved;
+    std::copy(record.wifi.begin(), record.wifi.end(), m_Backup.wifiAddress);
+    m_Backup.lockFilesSaved = record.lockFilesSaved;
+    m_Backup.lockFiles.clear();
+    for (const RecordedLockFile& entry : record.lockFiles) m_Backup.lockFiles.push_back({entry.path, entry.size});
+}
 
 const char* CardStateText(CardState state) {
     switch (state) {
@@ -130,7 +129,7 @@ bool UpgradeModule::RestoreCard(int32_t port, const std::u16string& keptFolder, 
     m_Record = record;
     m_bRecordActive = record.RestorePending();
     m_strRecordPath = JoinPath(keptFolder, kBackupRecordName);
-    TakeDataOf(record, *this);
+    TakeDataOf(record);
     const bool restored = RunRestorePhase(packet);
     if (packet.IsOpen()) packet.Close();
     return restored;
@@ -159,7 +158,7 @@ bool UpgradeModule::TakeRescueBackup() {
     if (m_Record.fullDownload == FullDownloadReason::None) m_Record.fullDownload = FullDownloadReason::Rescue;
     m_bRecordActive = true;
     m_bRestoringPending = true;
-    TakeDataOf(record, *this);
+    TakeDataOf(record);
     return SaveRecord();
 }
 

@@ -219,7 +219,48 @@ public:
     // Forgets what an earlier run of this module saved and decided.
     void ClearRunState();
 
-    // ---- members
+    // ---- what the operations found, for the host and for tests
+    const DownloadFileList& DownloadFiles() const { return m_DownloadFileList; }
+    bool HasUserdata() const { return m_bHasUserdata != 0; }
+    bool HasSplash() const { return m_bHasSplash != 0; }
+    bool HasVendorPartition() const { return m_bHasVendorPartition != 0; }
+    // The run writes every image with cefs, then resets and restores.
+    bool FullDownload() const { return bFullDownload != 0; }
+    bool IsQ7() const { return bIsQ7 != 0; }
+    // Status word of the last NV backup or restore item.
+    uint16_t NvStatus() const { return m_wNvStatus; }
+    const BackupPhaseState& BackupState() const { return m_Backup; }
+    // The software version text SelectPhoneType read ("" when unread).
+    const std::string& SoftwareVersion() const { return m_strSoftwareVersion; }
+    const BackupRecord& Record() const { return m_Record; }
+    // The run restores a backup an earlier run left pending.
+    bool RestoringPending() const { return m_bRestoringPending; }
+    // The kept backup folder of the data this run restores ("" when none).
+    const std::u16string& KeptBackup() const { return m_strKeptBackup; }
+    // The kept backup of what a retry read from the wiped card ("" when none).
+    const std::u16string& KeptReadNow() const { return m_strKeptReadNow; }
+    // The state the last probe found, and the card's ESN when it was read.
+    CardState LastCardState() const { return m_LastCardState; }
+    uint32_t CardEsn() const { return m_dwCardEsn; }
+
+    // ---- files an operation uses without a run's Initialize
+    void SetVendorPartitionPath(const std::u16string& path) { m_DownloadFileList.strVendorPartitionFilePath = path; }
+    const std::u16string& ArmprgPath() const { return m_strArmprgPath; }
+    void SetArmprgPath(const std::u16string& path) { m_strArmprgPath = path; }
+    const std::u16string& ChannelNvPath() const { return m_strChannelNvPath; }
+    void SetChannelNvPath(const std::u16string& path) { m_strChannelNvPath = path; }
+    // Where the lock backup file is written and read.
+    const std::u16string& LockBackupPath() const { return m_strLockBackupPath; }
+    void SetLockBackupPath(const std::u16string& path) { m_strLockBackupPath = path; }
+
+private:
+    // Traces the close of an open port and the open that follows.
+    void CloseForInitPort(CPacket& packet);
+    // Takes the card's data to restore (NV file, lock files, Wi-Fi address)
+    // from a backup record.
+    void TakeDataOf(const BackupRecord& record);
+
+    // ---- the state of a run and of the operations beside it
     uint8_t m_byFtmMode = 0;
     DownloadFileList m_DownloadFileList;
     uint8_t m_bHasUserdata = 0;
@@ -230,12 +271,10 @@ public:
     int32_t bFullDownload = 0;
     std::u16string m_strChannelNvPath;
     int32_t bIsQ7 = 0;
-    // Status word of the last NV backup or restore item.
     uint16_t m_wNvStatus = 0;
     BackupPhaseState m_Backup;
     NvRestoreOutcome m_NvRestore;
     std::vector<RestoreResult> m_LockRestore;   // per entry of m_Backup.lockFiles
-    // The software version text SelectPhoneType read ("" when unread).
     std::string m_strSoftwareVersion;
     // The version the card reported when CheckPhoneInfo last identified it.
     std::string m_strIdentifiedVersion;
@@ -246,20 +285,12 @@ public:
     std::u16string m_strRecordPath;
     BackupRecord m_Record;
     bool m_bRecordActive = false;
-    // The run restores a backup an earlier run left pending.
     bool m_bRestoringPending = false;
-    // The kept backup folder of the data this run restores ("" when none).
     std::u16string m_strKeptBackup;
-    // The kept backup of what a retry read from the wiped card ("" when none).
     std::u16string m_strKeptReadNow;
-    // The state the last probe found, and the card's ESN when it was read.
     CardState m_LastCardState = CardState::Absent;
     uint32_t m_dwCardEsn = 0;
     RescueOptions m_Rescue;
-
-private:
-    // Traces the close of an open port and the open that follows.
-    void CloseForInitPort(CPacket& packet);
 
     ProgressReporter reporter_;
 };

@@ -69,7 +69,7 @@ void BM_StreamSystemImage(benchmark::State& state) {
             break;
         }
         state.ResumeTiming();
-        if (!bench.module.WindowsDownloadHS(*bench.packet, bench.module.m_DownloadFileList.strSystemPath, 0x15, 28,
+        if (!bench.module.WindowsDownloadHS(*bench.packet, bench.module.DownloadFiles().strSystemPath, 0x15, 28,
                                             90)) {
             state.SkipWithError("system.img was not written");
             break;

@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool restored = false;
     {
         upgrade::UpgradeModule module;
-        module.m_strLockBackupPath = platform::Utf8ToWide(backup.string());
+        module.SetLockBackupPath(platform::Utf8ToWide(backup.string()));
         packet::CPacket packet;
         if (!packet.Open(kPort)) std::abort();
         restored = module.RestoreLockFile(packet, list);

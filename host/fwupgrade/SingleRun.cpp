@@ -88,7 +88,7 @@ int32_t RescueWithLinkedModule(RunSession& session, const SingleRunRequest& requ
     upgrade::UpgradeModule& module = linked.Module();
     const int32_t code = module.RescueCard(request.port, platform::Utf8ToWide(package),
                                            platform::Utf8ToWide(request.rescueFrom.empty() ? "" : AbsolutePath(request.rescueFrom)));
-    result.keptBackup = platform::WideToUtf8(module.m_strKeptBackup);
+    result.keptBackup = platform::WideToUtf8(module.KeptBackup());
     return code;
 }
 

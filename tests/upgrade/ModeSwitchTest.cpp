@@ -67,9 +67,8 @@ TEST_F(ModeSwitchTest, SelectPhoneTypeFindsTheQ7kMarker) {
     data.version = "LUM_Q7KV1.0.0B05";
     StartCard(data);
     ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
-    module_.bIsQ7 = 0;
     EXPECT_TRUE(module_.SelectPhoneType(*packet_));
-    EXPECT_EQ(module_.bIsQ7, 1);
+    EXPECT_TRUE(module_.IsQ7());
     int markerLines = 0;
     for (const TraceLine& line : trace_.lines()) markerLines += line.message == "Execute  bIsQ7 = true;";
     EXPECT_EQ(markerLines, 1);
@@ -82,9 +81,8 @@ TEST_F(ModeSwitchTest, SelectPhoneTypeTracesDeviceTextAsAnArgument) {
     data.version = "W326%s%n%dQ7kV1.0.0B04";
     StartCard(data);
     ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
-    module_.bIsQ7 = 0;
     EXPECT_TRUE(module_.SelectPhoneType(*packet_));
-    EXPECT_EQ(module_.bIsQ7, 0) << "Q7 family, but no listed build";
+    EXPECT_FALSE(module_.IsQ7()) << "Q7 family, but no listed build";
     EXPECT_TRUE(trace_.Contains("W326%s%n%dQ7kV1.0.0B04"));
 }
 
@@ -92,9 +90,8 @@ TEST_F(ModeSwitchTest, SelectPhoneTypeGivesUpAfterThreeSilentAttempts) {
     StartCard(sim::DefaultCardData(), Faults({"silence:command=0x38,count=0"}));
     ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
     clock_.ClearPauses();
-    module_.bIsQ7 = 0;
     EXPECT_FALSE(module_.SelectPhoneType(*packet_));
-    EXPECT_EQ(module_.bIsQ7, 0);
+    EXPECT_FALSE(module_.IsQ7());
     EXPECT_TRUE(ContainsInOrder(clock_.Pauses(), {500, 500, 500}));
 }
 
@@ -144,7 +141,7 @@ TEST_F(ModeSwitchTest, LostStartCommandIsSentAgain) {
 
 TEST_F(ModeSwitchTest, MissingProgrammerFileFailsAtOnce) {
     StartCard();
-    module_.m_strArmprgPath = package_.WideFile("absent.bin");
+    module_.SetArmprgPath(package_.WideFile("absent.bin"));
     EXPECT_FALSE(module_.DownloadArmPrg(*packet_));
     EXPECT_TRUE(trace_.Contains("Execute hReadFile.Open function fail"));
 }
@@ -152,7 +149,7 @@ TEST_F(ModeSwitchTest, MissingProgrammerFileFailsAtOnce) {
 TEST_F(ModeSwitchTest, ProgrammerWritesAreCutAt1017Bytes) {
     StartCard();
     package_.WriteSize("prg.bin", 1018);
-    module_.m_strArmprgPath = package_.WideFile("prg.bin");
+    module_.SetArmprgPath(package_.WideFile("prg.bin"));
     ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
     ASSERT_TRUE(module_.SwitchToDownload(*packet_));
     EXPECT_TRUE(module_.DownloadArmPrg(*packet_));

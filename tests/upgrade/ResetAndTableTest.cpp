@@ -72,7 +72,7 @@ TEST_F(ResetAndTableTest, BootLoadersAndImagesLandInTheFlash) {
     StartCard();
     MakePackage();
     ReachProgrammer();
-    const upgrade::DownloadFileList& files = module_.m_DownloadFileList;
+    const upgrade::DownloadFileList& files = module_.DownloadFiles();
     packet_->SetPartitionOverride(false);
     ASSERT_TRUE(module_.DownloadPartitionTable(*packet_));
     ASSERT_TRUE(module_.DownloadSecondbootloaderheader(*packet_));

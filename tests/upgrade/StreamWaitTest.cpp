@@ -26,7 +26,7 @@ protected:
         platform::SetComPortOpener(&opener_);
         ASSERT_TRUE(packet_.Open(3));
         folder_.WriteSize("partition_vek.mbn", 300, 9);
-        module_.m_DownloadFileList.strVendorPartitionFilePath = folder_.WideFile("partition_vek.mbn");
+        module_.SetVendorPartitionPath(folder_.WideFile("partition_vek.mbn"));
         script().writes.clear();
         clock_.ClearPauses();
     }
