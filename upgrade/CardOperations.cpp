@@ -93,7 +93,7 @@ bool UpgradeModule::BackupCard(int32_t port, const std::u16string& folder) {
     bool saved = ReachFirmware(*this, packet, port);
     if (!saved) FW_TRACE(kBackup, u"The card does not answer in its firmware");
     if (saved) {
-        SelectPhoneType(packet);
+        (void)SelectPhoneType(packet);   // only for the version the record names ("" when unread)
         saved = RunBackupPhase(packet, folder);
         // The listing switched lock-file access on; a backup never leaves it so.
         if (!packet.EnableDisableLockFileRW(0)) FW_TRACE(kBackup, u"Lock-file access could not be switched off");

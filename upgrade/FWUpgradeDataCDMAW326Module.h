@@ -102,120 +102,120 @@ public:
     explicit UpgradeModule(ProgressReporter reporter = {});
 
     // ---- upgrade sequence
-    int32_t FirmWareUpgrade(int32_t port, const std::u16string& packageFolder);
+    [[nodiscard]] int32_t FirmWareUpgrade(int32_t port, const std::u16string& packageFolder);
     // The phases of a run, in order. Preparation answers a result code
     // (kPackageRejected before the card is touched); the others a success flag.
-    int32_t PrepareAndIdentify(UpgradeRun& run);
-    bool SwitchAndStartProgrammer(UpgradeRun& run);
-    bool FlashImages(UpgradeRun& run);
-    bool ResetAndRestore(UpgradeRun& run);
+    [[nodiscard]] int32_t PrepareAndIdentify(UpgradeRun& run);
+    [[nodiscard]] bool SwitchAndStartProgrammer(UpgradeRun& run);
+    [[nodiscard]] bool FlashImages(UpgradeRun& run);
+    [[nodiscard]] bool ResetAndRestore(UpgradeRun& run);
     // The partition table; on the card's request once more with the
     // override, which makes the run a full download.
-    bool WritePartitionTable(CPacket& packet);
+    [[nodiscard]] bool WritePartitionTable(CPacket& packet);
     void ShowRatio(int percent);
     // Traces, closes the port and destroys the packet.
     void DealError(std::unique_ptr<CPacket>& packet);
-    bool DealQ7K(CPacket& packet);
+    [[nodiscard]] bool DealQ7K(CPacket& packet);
 
     // ---- operations beside the run: a card's backup, restore and rescue
     // Tells the card's state from its answers: the boot downloader's
     // no-operation, the programmer's hello, the firmware's ESN, in that order
     // (each is harmless to the other states). Leaves the port open.
-    CardState ProbeCardState(CPacket& packet, int32_t port);
+    [[nodiscard]] CardState ProbeCardState(CPacket& packet, int32_t port);
     // One round of the three probes on the open port.
-    CardState StateFromAnswers(CPacket& packet);
+    [[nodiscard]] CardState StateFromAnswers(CPacket& packet);
     // Saves the card's NV items, Wi-Fi address and lock files into folder and
     // keeps them; the card stays in its firmware with lock access off.
-    bool BackupCard(int32_t port, const std::u16string& folder);
+    [[nodiscard]] bool BackupCard(int32_t port, const std::u16string& folder);
     // Writes a kept backup back to a card in its firmware: the NV items, the
     // Wi-Fi address, the lock files. A backup of another ESN needs force.
-    bool RestoreCard(int32_t port, const std::u16string& keptFolder, bool force);
+    [[nodiscard]] bool RestoreCard(int32_t port, const std::u16string& keptFolder, bool force);
     // Brings back a card an interrupted or failed run left behind, from
     // whatever state it is in: every image with cefs, the reset, the restore
     // of the package folder's backup (or of fromFolder). Answers as a run.
-    int32_t RescueCard(int32_t port, const std::u16string& packageFolder, const std::u16string& fromFolder);
+    [[nodiscard]] int32_t RescueCard(int32_t port, const std::u16string& packageFolder, const std::u16string& fromFolder);
 
     // ---- image set and initialisation
-    bool Initialize(const std::u16string& packageFolder);
-    bool CheckFile(const std::u16string& path);
-    bool SelectArmprgAccordingToPidVid(const std::u16string& packageFolder);
+    [[nodiscard]] bool Initialize(const std::u16string& packageFolder);
+    [[nodiscard]] bool CheckFile(const std::u16string& path);
+    [[nodiscard]] bool SelectArmprgAccordingToPidVid(const std::u16string& packageFolder);
     // Writes the embedded flash programmer next to the host executable (or,
     // when that folder is not writable, to a per-user folder). Runs once when
     // the library loads; remembers the file actually written.
-    static bool ExtractProgrammer();
+    [[nodiscard]] static bool ExtractProgrammer();
     static const std::u16string& ExtractedProgrammerPath();
 
     // ---- port handling and mode switching
     // Opens COM port (closing the packet's port first when it is open).
-    bool InitPort(CPacket& packet, int32_t port);
+    [[nodiscard]] bool InitPort(CPacket& packet, int32_t port);
     // The same by the number of the packet's last open: after each restart
     // the card comes back under it.
-    bool InitPort(CPacket& packet);
-    bool ReOpenCOMPort(CPacket& packet);
-    bool SwitchToDownload(CPacket& packet);
-    bool SelectPhoneType(CPacket& packet);
-    bool CheckPhoneInfo(CPacket& packet);
-    bool ResetMobileSDP(CPacket& packet);
+    [[nodiscard]] bool InitPort(CPacket& packet);
+    [[nodiscard]] bool ReOpenCOMPort(CPacket& packet);
+    [[nodiscard]] bool SwitchToDownload(CPacket& packet);
+    [[nodiscard]] bool SelectPhoneType(CPacket& packet);
+    [[nodiscard]] bool CheckPhoneInfo(CPacket& packet);
+    [[nodiscard]] bool ResetMobileSDP(CPacket& packet);
 
     // ---- flash programmer loading
-    bool DownloadArmPrg(CPacket& packet);
-    bool GoToFlashPrg(CPacket& packet);
+    [[nodiscard]] bool DownloadArmPrg(CPacket& packet);
+    [[nodiscard]] bool GoToFlashPrg(CPacket& packet);
 
     // ---- image streaming
-    bool DownloadPartitionTable(CPacket& packet);
-    bool DownloadSecondbootloaderheader(CPacket& packet);
-    bool DownloadSecondbootloader(CPacket& packet);
-    bool DownloadAppsbootloader(CPacket& packet);
-    bool WindowsDownloadwithHeaderHS(CPacket& packet, const std::u16string& headerPath, const std::u16string& imagePath,
+    [[nodiscard]] bool DownloadPartitionTable(CPacket& packet);
+    [[nodiscard]] bool DownloadSecondbootloaderheader(CPacket& packet);
+    [[nodiscard]] bool DownloadSecondbootloader(CPacket& packet);
+    [[nodiscard]] bool DownloadAppsbootloader(CPacket& packet);
+    [[nodiscard]] bool WindowsDownloadwithHeaderHS(CPacket& packet, const std::u16string& headerPath, const std::u16string& imagePath,
                                      uint8_t imageType, int fromPercent, int toPercent);
-    bool WindowsDownloadHS(CPacket& packet, const std::u16string& imagePath, uint8_t imageType, int fromPercent,
+    [[nodiscard]] bool WindowsDownloadHS(CPacket& packet, const std::u16string& imagePath, uint8_t imageType, int fromPercent,
                            int toPercent);
-    bool EraseSector(CPacket& packet, const std::string& partitionName);
+    [[nodiscard]] bool EraseSector(CPacket& packet, const std::string& partitionName);
 
     // ---- NV item backup and restore
-    static bool CreateNVBackupDirectory(const std::u16string& folder);
-    bool BackupNVMOP(CPacket& packet, const std::u16string& path);
-    bool RestoreNVMOP(CPacket& packet, const std::u16string& path);
+    [[nodiscard]] static bool CreateNVBackupDirectory(const std::u16string& folder);
+    [[nodiscard]] bool BackupNVMOP(CPacket& packet, const std::u16string& path);
+    [[nodiscard]] bool RestoreNVMOP(CPacket& packet, const std::u16string& path);
 
     // ---- EFS lock-file backup and restore
-    bool EnumAllAbsoluteFilePathInEfsDir(CPacket& packet, const std::u16string& root,
+    [[nodiscard]] bool EnumAllAbsoluteFilePathInEfsDir(CPacket& packet, const std::u16string& root,
                                          std::vector<LockFileEntry>& list);
-    bool BackupLockFile(std::vector<LockFileEntry>& list, CPacket& packet);
-    bool RestoreLockFile(CPacket& packet, const std::vector<LockFileEntry>& list);
-    bool CopyNVFileFromEFS(CPacket& packet, platform::File& local, const std::u16string& path, int32_t& size);
-    bool CopyNVFileToEFS(CPacket& packet, platform::File& local, const std::u16string& path, int32_t size);
+    [[nodiscard]] bool BackupLockFile(std::vector<LockFileEntry>& list, CPacket& packet);
+    [[nodiscard]] bool RestoreLockFile(CPacket& packet, const std::vector<LockFileEntry>& list);
+    [[nodiscard]] bool CopyNVFileFromEFS(CPacket& packet, platform::File& local, const std::u16string& path, int32_t& size);
+    [[nodiscard]] bool CopyNVFileToEFS(CPacket& packet, platform::File& local, const std::u16string& path, int32_t size);
 
     // ---- backup and restore phases (before the card leaves its firmware, after its reset)
-    bool RunBackupPhase(CPacket& packet, const std::u16string& packageFolder);
-    bool RunRestorePhase(CPacket& packet);
+    [[nodiscard]] bool RunBackupPhase(CPacket& packet, const std::u16string& packageFolder);
+    [[nodiscard]] bool RunRestorePhase(CPacket& packet);
 
     // ---- the backup record of the run
     // Rewrites the record after a change of m_Record; false when it could
     // not be written (traced).
-    bool SaveRecord();
+    [[nodiscard]] bool SaveRecord();
     // Takes NV item 22 for the write-back after the reset from the backup
     // being restored (a retry restores what the card held before the wipe).
-    bool LoadNv22FromBackup(UpgradeRun& run);
+    [[nodiscard]] bool LoadNv22FromBackup(UpgradeRun& run);
     // The record an earlier run left beside channel.nvm when it names this
     // card, has a restore pending and its files match their digests;
     // otherwise false, with the reason traced.
-    bool FindPendingBackup(bool esnRead, uint32_t esn, BackupRecord& pending);
+    [[nodiscard]] bool FindPendingBackup(bool esnRead, uint32_t esn, BackupRecord& pending);
     // The record of what the backup phase just saved to nvPath and the lock
     // backup file; false when a file cannot be digested.
-    bool DescribeBackup(uint32_t esn, const std::u16string& nvPath, BackupRecord& out);
+    [[nodiscard]] bool DescribeBackup(uint32_t esn, const std::u16string& nvPath, BackupRecord& out);
     // A first backup: the record is written and the backup kept.
-    bool RecordFreshBackup(const BackupRecord& fresh);
+    [[nodiscard]] bool RecordFreshBackup(const BackupRecord& fresh);
     // A retry: what the card holds now is kept aside, and the run takes the
     // pending backup's data for its own restore.
-    bool AdoptPendingBackup(const BackupRecord& pending, BackupRecord readNow);
+    [[nodiscard]] bool AdoptPendingBackup(const BackupRecord& pending, BackupRecord readNow);
     // Notes in the record why the run writes cefs, resets and restores.
     void RecordFullDownload(FullDownloadReason reason);
     // The backup a rescue restores: --from, else the package folder's record
     // if its files match; it becomes the run's record, pending.
-    bool TakeRescueBackup();
+    [[nodiscard]] bool TakeRescueBackup();
     // A rescue that found the card outside its firmware checks, once the
     // card runs its new firmware, that it is the card of the backup.
-    bool RestoresOntoTheRightCard(CPacket& packet);
+    [[nodiscard]] bool RestoresOntoTheRightCard(CPacket& packet);
     // Forgets what an earlier run of this module saved and decided.
     void ClearRunState();
 

@@ -103,7 +103,7 @@ bool UpgradeModule::FlashImages(UpgradeRun& run) {
         if (!Applies(write.when, *this)) continue;
         if (write.when == When::FullDownload) {
             m_Record.cefsWriting = true;
-            SaveRecord();
+            (void)SaveRecord();   // traced; the record already says the card left its firmware
         }
         FW_TRACE(kRun, write.trace);
         if (!RunImageWrite(*this, packet, write)) return false;

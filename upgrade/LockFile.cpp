@@ -140,7 +140,7 @@ bool UpgradeModule::CopyNVFileFromEFS(CPacket& packet, platform::File& local, co
     // would truncate it on the card.
     if (!packet.EfsFstat(descriptor, reported) ||
         reported > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) {
-        packet.EfsClose(descriptor);
+        (void)packet.EfsClose(descriptor);   // the copy fails already
         return false;
     }
     size = static_cast<int32_t>(reported);

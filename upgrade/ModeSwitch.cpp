@@ -51,7 +51,7 @@ bool UpgradeModule::SwitchToDownload(CPacket& packet) {
     uint8_t ftm[128] = {};
     ftm[0] = m_byFtmMode;
     uint16_t status = 0;
-    packet.NvItemWrite(kNvFtmModeItem, ftm, status);
+    (void)packet.NvItemWrite(kNvFtmModeItem, ftm, status);   // the parameter request after the reopen decides
     platform::Sleep(2000);
     platform::Sleep(50);
 
@@ -77,9 +77,9 @@ bool UpgradeModule::SwitchToDownload(CPacket& packet) {
         if (!packet.SwitchDownloader()) FW_TRACE(kSwitch, u"Function: SwitchDownloader fail");
         platform::Sleep(5000);
         // The card came back on the bus as a new device: the old port is dead.
-        InitPort(packet);
+        (void)InitPort(packet);   // the no-operation below tells whether the card is reached
         FW_TRACE(kSwitch, u"Function: TouchPort fail");
-        packet.TouchPort();
+        (void)packet.TouchPort();   // the no-operation below decides
         FW_TRACE(kSwitch, u"Function: DoNoop fail");
         return packet.DoNoop();
     }

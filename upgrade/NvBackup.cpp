@@ -131,12 +131,12 @@ bool UpgradeModule::RestoreNVMOP(CPacket& packet, const std::u16string& path) {
     }
 
     platform::Sleep(5000);
-    packet.EnterOfflineMode();
+    (void)packet.EnterOfflineMode();   // an offline card refuses it; the service code below decides
 
     uint8_t ftmMode[nvtable::kItemDataSize] = {};
     ftmMode[0] = 1;
     uint16_t status = 0;
-    packet.NvItemWrite(kNvFtmModeItem, ftmMode, status);
+    (void)packet.NvItemWrite(kNvFtmModeItem, ftmMode, status);   // each item's own answer shows whether it was taken
 
     platform::Sleep(500);
     if (!packet.SendSpc()) {

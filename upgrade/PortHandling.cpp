@@ -69,7 +69,7 @@ bool UpgradeModule::CheckPhoneInfo(CPacket& packet) {
     platform::Sleep(100);
     uint8_t item[128] = {};
     uint16_t status = 0;
-    packet.NvItemRead(kNvItem1943, item, status);
+    (void)packet.NvItemRead(kNvItem1943, item, status);   // part of the identification sequence; not used
     platform::Sleep(100);
     packet::SoftwareVersionRecord version{};
     if (!packet.GetSoftwareVersion(version)) return false;
@@ -79,7 +79,7 @@ bool UpgradeModule::CheckPhoneInfo(CPacket& packet) {
 
 bool UpgradeModule::ResetMobileSDP(CPacket& packet) {
     FW_TRACE(kReset, u"Execute ResetSDP function");
-    packet.Reset();
+    (void)packet.Reset();   // the card may restart before it answers; finding it again below decides
     platform::Sleep(2000);
 
     auto openTwice = [&]() {

@@ -61,9 +61,9 @@ bool UpgradeModule::GoToFlashPrg(CPacket& packet) {
             if (!packet.Go()) FW_TRACE(kGo, u"Execute pPacket->Go2 function fail");
             platform::Sleep(5000);
             // The programmer opens the port anew: the old one is dead.
-            InitPort(packet);
+            (void)InitPort(packet);   // the hello below tells whether the programmer is reached
             FW_TRACE(kGo, u"Execute pPacket->TouchPort function");
-            packet.TouchPort();
+            (void)packet.TouchPort();   // the hello below decides
             FW_TRACE(kGo, u"Execute pPacket->Hello function");
             if (!packet.Hello()) return false;
         } else {

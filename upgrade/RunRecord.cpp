@@ -42,7 +42,7 @@ bool UpgradeModule::SaveRecord() {
 void UpgradeModule::RecordFullDownload(FullDownloadReason reason) {
     if (m_Record.fullDownload != FullDownloadReason::None) return;
     m_Record.fullDownload = reason;
-    SaveRecord();
+    (void)SaveRecord();   // traced; the reason is a note, the run does not depend on it
 }
 
 bool UpgradeModule::FindPendingBackup(bool esnRead, uint32_t esn, BackupRecord& pending) {

@@ -89,7 +89,7 @@ int32_t UpgradeModule::PrepareAndIdentify(UpgradeRun& run) {
         if (!packet.NvItemRead(kNvFtmModeItem, ftm, status)) continue;
         m_byFtmMode = ftm[0];
         if (!packet.NvItemRead(kNv22Item, run.nv22, status)) {
-            packet.TouchPort();
+            (void)packet.TouchPort();   // only resynchronises; the next attempt's reads decide
             continue;
         }
         FW_TRACE(kRun, u"Function: pPacket->NvItemRead(22, item_data, status)");
@@ -175,7 +175,8 @@ int32_t UpgradeModule::FirmWareUpgrade(int32_t port, const std::u16string& packa
     if (prepared != kUpgradeOk) return fail();
 
     if (!RunBackupPhase(*run.packet, packageFolder)) return fail();
-    if (m_bRestoringPending) LoadNv22FromBackup(run);
+    // Without item 22 in the pending backup, the item the card holds now goes back.
+    if (m_bRestoringPending) (void)LoadNv22FromBackup(run);
     if (m_Rescue.active && !bFullDownload) {
         // A rescue writes every image with cefs and restores the data saved.
         bFullDownload = 1;

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <memory>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -37,9 +38,10 @@ struct Bench {
         sim::MakePackage(folder.string(), options, error);
         platform::SetClock(&clock);
         platform::SetComPortOpener(&opener);
-        upgrade::UpgradeModule::ExtractProgrammer();
-        module.Initialize(platform::Utf8ToWide(folder.string()));
-        module.SelectArmprgAccordingToPidVid(u"");
+        if (!upgrade::UpgradeModule::ExtractProgrammer() || !module.Initialize(platform::Utf8ToWide(folder.string())) ||
+            !module.SelectArmprgAccordingToPidVid(u"")) {
+            throw std::runtime_error("the bench package does not load: " + error);
+        }
     }
     ~Bench() {
         packet.reset();

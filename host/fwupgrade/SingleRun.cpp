@@ -82,7 +82,7 @@ void DescribeCardAfterFailure(const RunSession& session, const std::string& pack
 // The rescue composes the module's own phases, linked into this program.
 int32_t RescueWithLinkedModule(RunSession& session, const SingleRunRequest& request, const std::string& package,
                                RunResult& result) {
-    upgrade::UpgradeModule::ExtractProgrammer();
+    (void)upgrade::UpgradeModule::ExtractProgrammer();   // the rescue reports a missing programmer
     LinkedModule linked([&](const TraceEntry& entry) { session.OnTrace(entry); },
                         [&](int percent) { session.OnProgress(percent); });
     upgrade::UpgradeModule& module = linked.Module();
