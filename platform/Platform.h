@@ -55,7 +55,7 @@ uint32_t CurrentThreadId();
 
 // The calendar time in UTC, from the operating system (not the replaceable
 // clock): it stamps files that outlive the run. False when unavailable.
-bool UtcNow(LocalTime& out);
+[[nodiscard]] bool UtcNow(LocalTime& out);
 
 // ---------------------------------------------------------------- text ----
 
@@ -149,27 +149,27 @@ using RegistryKey = RegistryKeyImpl*;
 
 // Creates (or opens) a key below HKEY_CURRENT_USER (parent nullptr) or below
 // an open key; path parts are separated by '\\'. nullptr on failure.
-RegistryKey RegCreateKey(RegistryKey parent, const std::u16string& path);
+[[nodiscard]] RegistryKey RegCreateKey(RegistryKey parent, const std::u16string& path);
 // Opens an existing key; nullptr when it does not exist.
-RegistryKey RegOpenKey(RegistryKey parent, const std::u16string& path);
+[[nodiscard]] RegistryKey RegOpenKey(RegistryKey parent, const std::u16string& path);
 void RegCloseKey(RegistryKey key);
 // REG_SZ written with exactly the given bytes (the caller decides on a NUL).
-bool RegSetString(RegistryKey key, const std::u16string& valueName, const char16_t* data, uint32_t byteCount);
+[[nodiscard]] bool RegSetString(RegistryKey key, const std::u16string& valueName, const char16_t* data, uint32_t byteCount);
 // Size in bytes of a value; false when it does not exist.
-bool RegQueryValueSize(RegistryKey key, const std::u16string& valueName, uint32_t& byteCount);
+[[nodiscard]] bool RegQueryValueSize(RegistryKey key, const std::u16string& valueName, uint32_t& byteCount);
 // Reads at most byteCount bytes of the value; byteCount becomes the count read.
-bool RegQueryString(RegistryKey key, const std::u16string& valueName, char16_t* buffer, uint32_t& byteCount);
+[[nodiscard]] bool RegQueryString(RegistryKey key, const std::u16string& valueName, char16_t* buffer, uint32_t& byteCount);
 // Deletes a subkey that has no subkeys of its own.
-bool RegDeleteKey(RegistryKey parent, const std::u16string& subKey);
+[[nodiscard]] bool RegDeleteKey(RegistryKey parent, const std::u16string& subKey);
 // Name of the index-th subkey; false when there is none.
-bool RegEnumKey(RegistryKey key, uint32_t index, std::u16string& name);
+[[nodiscard]] bool RegEnumKey(RegistryKey key, uint32_t index, std::u16string& name);
 
 // ---------------------------------------------------------------- libraries ----
 
 using LibraryHandle = void*;
 
-LibraryHandle LoadLibrary(const std::u16string& path);   // nullptr on failure
-void* GetProcAddress(LibraryHandle library, const char* name);
+[[nodiscard]] LibraryHandle LoadLibrary(const std::u16string& path);   // nullptr on failure
+[[nodiscard]] void* GetProcAddress(LibraryHandle library, const char* name);
 // Full file name of a loaded library; nullptr names the host executable.
 std::u16string GetModuleFileName(LibraryHandle library);
 // The handle of the library that contains this code (the module's own).
@@ -177,7 +177,7 @@ LibraryHandle OwnLibraryHandle();
 
 // The library's own resources (FindResourceW / LoadResource / SizeofResource).
 // Returns false when the resource is not there.
-bool LoadOwnResource(const std::u16string& type, uint32_t id, const uint8_t*& data, uint32_t& size);
+[[nodiscard]] bool LoadOwnResource(const std::u16string& type, uint32_t id, const uint8_t*& data, uint32_t& size);
 // POSIX has no resource section: data linked into the library registers
 // itself here (from a static initialiser or before first use). The Win32
 // backend finds resources in the DLL's resource section and ignores this.
@@ -195,30 +195,30 @@ public:
     File& operator=(File&& other) noexcept;
 
     // Opens an existing file for reading; others may read but not write.
-    bool OpenRead(const std::u16string& path);
+    [[nodiscard]] bool OpenRead(const std::u16string& path);
     // Creates or truncates a file for writing.
-    bool CreateWrite(const std::u16string& path);
+    [[nodiscard]] bool CreateWrite(const std::u16string& path);
     bool IsOpen() const;
     void Close();
 
     uint64_t Length();
-    bool Seek(uint64_t offset);
+    [[nodiscard]] bool Seek(uint64_t offset);
     // Returns the count actually transferred.
-    uint32_t Read(uint8_t* buffer, uint32_t count);
-    uint32_t Write(const uint8_t* data, uint32_t count);
+    [[nodiscard]] uint32_t Read(uint8_t* buffer, uint32_t count);
+    [[nodiscard]] uint32_t Write(const uint8_t* data, uint32_t count);
     // Forces written data to the disk.
-    bool Flush();
+    [[nodiscard]] bool Flush();
 
 private:
     intptr_t handle_ = -1;
 };
 
-bool CreateDirectory(const std::u16string& path);
+[[nodiscard]] bool CreateDirectory(const std::u16string& path);
 // FindFirstFileW: true when something exists under that name.
-bool PathExists(const std::u16string& path);
-bool RemoveFile(const std::u16string& path);
+[[nodiscard]] bool PathExists(const std::u16string& path);
+[[nodiscard]] bool RemoveFile(const std::u16string& path);
 // Replaces target with source in one step (rename over).
-bool ReplaceFile(const std::u16string& source, const std::u16string& target);
+[[nodiscard]] bool ReplaceFile(const std::u16string& source, const std::u16string& target);
 // Everything up to (not including) the last path separator.
 std::u16string RemoveFileSpec(const std::u16string& path);
 // The separator this build writes between folder and file name.
@@ -230,7 +230,7 @@ std::u16string CurrentFolder();
 std::vector<std::u16string> ListFolder(const std::u16string& folder);
 // Makes a rename inside the folder durable (fsync of the folder on POSIX;
 // Windows renames write through already).
-bool SyncFolder(const std::u16string& folder);
+[[nodiscard]] bool SyncFolder(const std::u16string& folder);
 // A per-user folder for data the module writes when the executable's folder
 // is not writable.
 std::u16string UserDataFolder();

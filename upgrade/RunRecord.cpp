@@ -114,8 +114,9 @@ bool UpgradeModule::AdoptPendingBackup(const BackupRecord& pending, BackupRecord
     readNow.readWhilePending = pending.time;
     std::string error;
     if (KeepBackup(readNow, m_strKeptReadNow, error)) {
-        platform::RemoveFile(readNow.nvFile);
-        if (readNow.lockFilesSaved) platform::RemoveFile(readNow.lockFile);
+        // Verified copies are kept; a file left here is replaced by the next backup.
+        (void)platform::RemoveFile(readNow.nvFile);
+        if (readNow.lockFilesSaved) (void)platform::RemoveFile(readNow.lockFile);
     } else {
         FW_TRACE(kRecord, u"What the card holds now could not be kept (left in %s): %s", readNow.nvFile.c_str(),
                  Wide(error).c_str());

@@ -198,7 +198,7 @@ int RunBackupCommand(const CardDataOptions& options) {
     }
     if (staged) {
         for (const char16_t* name : {u"channel.nvm", u"VEKLock_1", upgrade::kBackupRecordName})
-            platform::RemoveFile(upgrade::JoinPath(Wide(folder), name));
+            (void)platform::RemoveFile(upgrade::JoinPath(Wide(folder), name));   // whatever the staging left
         ::rmdir(folder.c_str());
     }
     run.Result().headline = "The card's data is backed up (ESN " + run.Facts().esn + ", software " +
