@@ -161,7 +161,7 @@ TEST(Files_ReadersDenyWritersButNotOtherReaders) {
     platform::File writer;
     REQUIRE(writer.CreateWrite(path));
     const uint8_t byte = 0x5A;
-    writer.Write(&byte, 1);
+    REQUIRE_EQ(writer.Write(&byte, 1), uint32_t{1});
     writer.Close();
 
     platform::File reader;
