@@ -14,7 +14,7 @@ bool CFWUpgradePhoneWCDMAMSM7627App::InitInstance(platform::LibraryHandle ownLib
     GetRegister().SetModuleInstance(ownLibrary);
     InstallTraceSink();
     // Success whatever the extraction gave: the run reports a missing programmer.
-    upgrade::UpgradeModule::ExtractProgrammer();
+    (void)upgrade::UpgradeModule::ExtractProgrammer();
     return true;
 }
 

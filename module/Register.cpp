@@ -120,7 +120,7 @@ int32_t CWin32Register::UnregisterModuleEntry(int32_t id, int32_t instance) {
             return kKeyFailed;
         }
         // A missing instance key is not an error: the aim is that it is gone.
-        platform::RegDeleteKey(idKey.get(), KeyName(instance));
+        (void)platform::RegDeleteKey(idKey.get(), KeyName(instance));
         if (platform::RegEnumKey(idKey.get(), 0, remaining)) {
             return kRegistryOk;
         }

@@ -15,9 +15,7 @@ constexpr const char16_t* kOpenFunction = u"CSerial::Open";
 constexpr const char16_t* kCloseFunction = u"CSerial::Close";
 constexpr int kOpenTries = 20;
 constexpr uint32_t kOpenRetryPauseMs = 100;
-constexpr uint32_t kBaudRate = 115200;
-constexpr int kDataBits = 8;
-constexpr int kStopBits = 1;
+constexpr platform::LineSettings kLine{115200, 8, 'n', 1};
 constexpr uint32_t kQueueSize = 4096;
 // EV_CTS | EV_DSR | EV_RLSD | EV_BREAK
 constexpr uint32_t kEventMask = 0x78;
@@ -36,55 +34,58 @@ bool CSerial::Open(int32_t portNumber) {
     if (open_ != 0) {
         return true;
     }
+    portNumber_ = portNumber;
     SERIAL_TRACE(kOpenFunction, u"Function: CSerial::Open");
-    const std::u16string deviceName = platform::FormatWide(u"//./COM%d", portNumber);
-    SERIAL_TRACE(kOpenFunction, u"Function: CSerial::CreateFile");
-    SERIAL_TRACE(kOpenFunction, u"Current Port is %d.......", portNumber);
-    std::unique_ptr<platform::ComPort> port;
-    for (int attempt = 0; attempt < kOpenTries; ++attempt) {
-        port = platform::GetComPortOpener().Open(deviceName, portNumber);
-        if (port != nullptr) {
-            SERIAL_TRACE(kOpenFunction, u"Function: CSerial::break");
-            break;
-        }
-        SERIAL_TRACE(kOpenFunction, u"Function: CSerial::CreateFile fail");
-        if (attempt + 1 < kOpenTries) {
-            platform::Sleep(kOpenRetryPauseMs);
-        }
-    }
+    std::unique_ptr<platform::ComPort> port = OpenWithRetries(portNumber);
     if (port == nullptr) {
         return false;
     }
-
+    // The line is traced in the steps the Windows port takes to set it.
     SERIAL_TRACE(kOpenFunction, u"Function: CSerial::CommTimeOuts");
-    const platform::PortTimeouts timeouts = kTimeouts;
-
     SERIAL_TRACE(kOpenFunction, u"Function: CSerial::GetCommState");
-    const std::u16string mode = platform::FormatWide(u"COM%d: %d, n, %d, %d", portNumber, static_cast<int>(kBaudRate),
-                                                     kDataBits, kStopBits);
-    platform::LineSettings settings;
-    port->GetCommState(settings);   // its result does not matter: the mode text sets the line
-
     SERIAL_TRACE(kOpenFunction, u"Function: CSerial::BuildCommDCB");
-    port->BuildCommDCB(mode, settings);   // a rejected text leaves the current settings
-
     SERIAL_TRACE(kOpenFunction, u"Function: CSerial::SetCommState");
-    if (!port->SetCommState(settings) || !port->SetupComm(kQueueSize, kQueueSize) || !port->SetCommMask(kEventMask) ||
-        !port->SetCommTimeouts(timeouts)) {
+    if (!port->SetLine(kLine) || !port->SetupComm(kQueueSize, kQueueSize) || !port->SetCommMask(kEventMask) ||
+        !port->SetCommTimeouts(kTimeouts)) {
         return false;   // the port object closes the device
     }
 
     port_ = std::move(port);
     open_ = 1;
     SERIAL_TRACE(kOpenFunction, u"Function: CSerial::PurgeComm");
-    port_->PurgeComm(platform::kPurgeAll);
+    (void)port_->PurgeComm(platform::kPurgeAll);   // a fresh port: nothing to lose if the purge fails
     return true;
+}
+
+bool CSerial::Reopen() {
+    Close();
+    return Open(portNumber_);
+}
+
+int32_t CSerial::PortNumber() const { return portNumber_; }
+
+std::unique_ptr<platform::ComPort> CSerial::OpenWithRetries(int32_t portNumber) {
+    const std::u16string deviceName = platform::FormatWide(u"//./COM%d", portNumber);
+    SERIAL_TRACE(kOpenFunction, u"Function: CSerial::CreateFile");
+    SERIAL_TRACE(kOpenFunction, u"Current Port is %d.......", portNumber);
+    for (int attempt = 0; attempt < kOpenTries; ++attempt) {
+        std::unique_ptr<platform::ComPort> port = platform::OpenComPort(deviceName, portNumber);
+        if (port != nullptr) {
+            SERIAL_TRACE(kOpenFunction, u"Function: CSerial::break");
+            return port;
+        }
+        SERIAL_TRACE(kOpenFunction, u"Function: CSerial::CreateFile fail");
+        if (attempt + 1 < kOpenTries) {
+            platform::Sleep(kOpenRetryPauseMs);
+        }
+    }
+    return nullptr;
 }
 
 bool CSerial::Close() {
     if (open_ != 0 && port_ != nullptr) {
         SERIAL_TRACE(kCloseFunction, u"Function: CSerial::PurgeComm close");
-        port_->PurgeComm(platform::kPurgeAll);
+        (void)port_->PurgeComm(platform::kPurgeAll);   // the port closes whatever the purge gave
         port_.reset();
         open_ = 0;
     }

@@ -17,9 +17,15 @@ public:
     CSerial(const CSerial&) = delete;
     CSerial& operator=(const CSerial&) = delete;
 
-    // Opens COM n (up to 20 tries 100 ms apart) and configures it. An object
-    // that is already open answers true at once, whatever number is asked.
-    bool Open(int32_t portNumber);
+    // Opens COM n (up to 20 tries 100 ms apart) and configures it; the number
+    // is kept for Reopen. An object that is already open answers true at
+    // once, whatever number is asked.
+    [[nodiscard]] bool Open(int32_t portNumber);
+    // Closes the port if open and opens the port number of the last Open
+    // again: the card comes back under it after each restart.
+    [[nodiscard]] bool Reopen();
+    // The number of the last Open (0 before any).
+    int32_t PortNumber() const;
     // Purges and closes the port when it is open; always true.
     bool Close();
     bool IsOpen() const;
@@ -31,8 +37,11 @@ public:
     uint32_t Write(const uint8_t* data, uint32_t count);
 
 private:
+    std::unique_ptr<platform::ComPort> OpenWithRetries(int32_t portNumber);
+
     std::unique_ptr<platform::ComPort> port_;
     uint32_t open_ = 0;
+    int32_t portNumber_ = 0;
 };
 
 }  // namespace packet

@@ -1,5 +1,4 @@
 #include <atomic>
-#include <mutex>
 
 #include "platform/Platform.h"
 
@@ -8,7 +7,6 @@ namespace platform {
 namespace {
 
 std::atomic<ComPortOpener*> g_installedOpener{nullptr};
-std::atomic<bool> g_portIsVirtual{false};
 
 ComPortOpener& DefaultOpener() {
     // Created on first use and kept for the life of the process.
@@ -25,8 +23,10 @@ ComPortOpener& GetComPortOpener() {
 
 void SetComPortOpener(ComPortOpener* opener) { g_installedOpener.store(opener, std::memory_order_release); }
 
-bool PortIsVirtual() { return g_portIsVirtual.load(std::memory_order_acquire); }
-
-void SetPortIsVirtual(bool isVirtual) { g_portIsVirtual.store(isVirtual, std::memory_order_release); }
+std::unique_ptr<ComPort> OpenComPort(const std::u16string& deviceName, int32_t portNumber) {
+    std::unique_ptr<ComPort> port = GetComPortOpener().Open(deviceName, portNumber);
+    if (port != nullptr) GetClock().PortOpened(*port);
+    return port;
+}
 
 }  // namespace platform

@@ -26,6 +26,8 @@ struct LocalTime {
     int second = 0;
 };
 
+class ComPort;
+
 // Tick count, sleeps and the calendar. The real clock is the default and the
 // only one a real device ever sees; tests install their own.
 class Clock {
@@ -33,7 +35,10 @@ public:
     virtual ~Clock() = default;
     virtual uint32_t TickCount() = 0;                 // GetTickCount: milliseconds, wraps
     virtual void Sleep(uint32_t milliseconds) = 0;    // Sleep
-    virtual bool Now(LocalTime& out) = 0;             // local calendar time; false when unavailable
+    [[nodiscard]] virtual bool Now(LocalTime& out) = 0;   // local calendar time; false when unavailable
+    // Told of every port OpenComPort opens; a clock that may run faster asks
+    // the port whether it is a virtual card's.
+    virtual void PortOpened(const ComPort& port) {}
 };
 
 Clock& GetClock();
@@ -50,7 +55,7 @@ uint32_t CurrentThreadId();
 
 // The calendar time in UTC, from the operating system (not the replaceable
 // clock): it stamps files that outlive the run. False when unavailable.
-bool UtcNow(LocalTime& out);
+[[nodiscard]] bool UtcNow(LocalTime& out);
 
 // ---------------------------------------------------------------- text ----
 
@@ -97,20 +102,24 @@ enum PurgeFlags : uint32_t {
 class ComPort {
 public:
     virtual ~ComPort() = default;
-    virtual bool GetCommState(LineSettings& out) = 0;
-    // Parses a mode text such as "COM3: 115200, n, 8, 1" into the settings.
-    virtual bool BuildCommDCB(const std::u16string& text, LineSettings& inOut) = 0;
-    virtual bool SetCommState(const LineSettings& settings) = 0;
-    virtual bool SetupComm(uint32_t inQueue, uint32_t outQueue) = 0;
-    virtual bool SetCommMask(uint32_t mask) = 0;
-    virtual bool SetCommTimeouts(const PortTimeouts& timeouts) = 0;
-    virtual bool PurgeComm(uint32_t flags) = 0;
+    // Sets baud rate, byte size, parity and stop bits; the driver's other
+    // line settings (flow control, ...) stay as the device has them.
+    [[nodiscard]] virtual bool SetLine(const LineSettings& settings) = 0;
+    [[nodiscard]] virtual bool SetupComm(uint32_t inQueue, uint32_t outQueue) = 0;
+    [[nodiscard]] virtual bool SetCommMask(uint32_t mask) = 0;
+    [[nodiscard]] virtual bool SetCommTimeouts(const PortTimeouts& timeouts) = 0;
+    [[nodiscard]] virtual bool PurgeComm(uint32_t flags) = 0;
     // ClearCommError's cbInQue: bytes waiting in the receive queue.
-    virtual uint32_t QueuedInput() = 0;
+    [[nodiscard]] virtual uint32_t QueuedInput() = 0;
     // ReadFile / WriteFile: returns the count transferred. A read returns
     // after the read timeout with whatever has arrived.
-    virtual uint32_t Read(uint8_t* buffer, uint32_t count) = 0;
-    virtual uint32_t Write(const uint8_t* data, uint32_t count) = 0;
+    [[nodiscard]] virtual uint32_t Read(uint8_t* buffer, uint32_t count) = 0;
+    [[nodiscard]] virtual uint32_t Write(const uint8_t* data, uint32_t count) = 0;
+    // A virtual card's port: a pseudo-terminal on POSIX, any port when the
+    // Windows build runs under Wine, an in-process card. Only such a port
+    // lets a sped-up clock shorten the device pauses; a port that does not
+    // say otherwise is a real device's.
+    virtual bool IsVirtualCard() const { return false; }
 };
 
 // Opens COM port n ("//./COM%d" on Windows; a device path from a pattern on
@@ -119,17 +128,14 @@ class ComPortOpener {
 public:
     virtual ~ComPortOpener() = default;
     // CreateFileW on the device name; nullptr when the port does not open.
-    virtual std::unique_ptr<ComPort> Open(const std::u16string& deviceName, int32_t portNumber) = 0;
+    [[nodiscard]] virtual std::unique_ptr<ComPort> Open(const std::u16string& deviceName, int32_t portNumber) = 0;
 };
 
 ComPortOpener& GetComPortOpener();
 void SetComPortOpener(ComPortOpener* opener);   // not owned; nullptr restores the real one
 
-// Whether the port the default opener opened last belongs to a virtual card
-// (a pseudo-terminal on POSIX; any port when the Windows build runs under
-// Wine). Only such a port lets a sped-up clock shorten the device pauses.
-bool PortIsVirtual();
-void SetPortIsVirtual(bool isVirtual);
+// Opens a port through the installed opener and tells the clock about it.
+[[nodiscard]] std::unique_ptr<ComPort> OpenComPort(const std::u16string& deviceName, int32_t portNumber);
 
 // The backend's own opener, created once by GetComPortOpener on first use.
 // Each backend defines it next to its ComPort (posix/, win32/).
@@ -143,27 +149,27 @@ using RegistryKey = RegistryKeyImpl*;
 
 // Creates (or opens) a key below HKEY_CURRENT_USER (parent nullptr) or below
 // an open key; path parts are separated by '\\'. nullptr on failure.
-RegistryKey RegCreateKey(RegistryKey parent, const std::u16string& path);
+[[nodiscard]] RegistryKey RegCreateKey(RegistryKey parent, const std::u16string& path);
 // Opens an existing key; nullptr when it does not exist.
-RegistryKey RegOpenKey(RegistryKey parent, const std::u16string& path);
+[[nodiscard]] RegistryKey RegOpenKey(RegistryKey parent, const std::u16string& path);
 void RegCloseKey(RegistryKey key);
 // REG_SZ written with exactly the given bytes (the caller decides on a NUL).
-bool RegSetString(RegistryKey key, const std::u16string& valueName, const char16_t* data, uint32_t byteCount);
+[[nodiscard]] bool RegSetString(RegistryKey key, const std::u16string& valueName, const char16_t* data, uint32_t byteCount);
 // Size in bytes of a value; false when it does not exist.
-bool RegQueryValueSize(RegistryKey key, const std::u16string& valueName, uint32_t& byteCount);
+[[nodiscard]] bool RegQueryValueSize(RegistryKey key, const std::u16string& valueName, uint32_t& byteCount);
 // Reads at most byteCount bytes of the value; byteCount becomes the count read.
-bool RegQueryString(RegistryKey key, const std::u16string& valueName, char16_t* buffer, uint32_t& byteCount);
+[[nodiscard]] bool RegQueryString(RegistryKey key, const std::u16string& valueName, char16_t* buffer, uint32_t& byteCount);
 // Deletes a subkey that has no subkeys of its own.
-bool RegDeleteKey(RegistryKey parent, const std::u16string& subKey);
+[[nodiscard]] bool RegDeleteKey(RegistryKey parent, const std::u16string& subKey);
 // Name of the index-th subkey; false when there is none.
-bool RegEnumKey(RegistryKey key, uint32_t index, std::u16string& name);
+[[nodiscard]] bool RegEnumKey(RegistryKey key, uint32_t index, std::u16string& name);
 
 // ---------------------------------------------------------------- libraries ----
 
 using LibraryHandle = void*;
 
-LibraryHandle LoadLibrary(const std::u16string& path);   // nullptr on failure
-void* GetProcAddress(LibraryHandle library, const char* name);
+[[nodiscard]] LibraryHandle LoadLibrary(const std::u16string& path);   // nullptr on failure
+[[nodiscard]] void* GetProcAddress(LibraryHandle library, const char* name);
 // Full file name of a loaded library; nullptr names the host executable.
 std::u16string GetModuleFileName(LibraryHandle library);
 // The handle of the library that contains this code (the module's own).
@@ -171,7 +177,7 @@ LibraryHandle OwnLibraryHandle();
 
 // The library's own resources (FindResourceW / LoadResource / SizeofResource).
 // Returns false when the resource is not there.
-bool LoadOwnResource(const std::u16string& type, uint32_t id, const uint8_t*& data, uint32_t& size);
+[[nodiscard]] bool LoadOwnResource(const std::u16string& type, uint32_t id, const uint8_t*& data, uint32_t& size);
 // POSIX has no resource section: data linked into the library registers
 // itself here (from a static initialiser or before first use). The Win32
 // backend finds resources in the DLL's resource section and ignores this.
@@ -189,30 +195,30 @@ public:
     File& operator=(File&& other) noexcept;
 
     // Opens an existing file for reading; others may read but not write.
-    bool OpenRead(const std::u16string& path);
+    [[nodiscard]] bool OpenRead(const std::u16string& path);
     // Creates or truncates a file for writing.
-    bool CreateWrite(const std::u16string& path);
+    [[nodiscard]] bool CreateWrite(const std::u16string& path);
     bool IsOpen() const;
     void Close();
 
     uint64_t Length();
-    bool Seek(uint64_t offset);
+    [[nodiscard]] bool Seek(uint64_t offset);
     // Returns the count actually transferred.
-    uint32_t Read(uint8_t* buffer, uint32_t count);
-    uint32_t Write(const uint8_t* data, uint32_t count);
+    [[nodiscard]] uint32_t Read(uint8_t* buffer, uint32_t count);
+    [[nodiscard]] uint32_t Write(const uint8_t* data, uint32_t count);
     // Forces written data to the disk.
-    bool Flush();
+    [[nodiscard]] bool Flush();
 
 private:
     intptr_t handle_ = -1;
 };
 
-bool CreateDirectory(const std::u16string& path);
+[[nodiscard]] bool CreateDirectory(const std::u16string& path);
 // FindFirstFileW: true when something exists under that name.
-bool PathExists(const std::u16string& path);
-bool RemoveFile(const std::u16string& path);
+[[nodiscard]] bool PathExists(const std::u16string& path);
+[[nodiscard]] bool RemoveFile(const std::u16string& path);
 // Replaces target with source in one step (rename over).
-bool ReplaceFile(const std::u16string& source, const std::u16string& target);
+[[nodiscard]] bool ReplaceFile(const std::u16string& source, const std::u16string& target);
 // Everything up to (not including) the last path separator.
 std::u16string RemoveFileSpec(const std::u16string& path);
 // The separator this build writes between folder and file name.
@@ -224,7 +230,7 @@ std::u16string CurrentFolder();
 std::vector<std::u16string> ListFolder(const std::u16string& folder);
 // Makes a rename inside the folder durable (fsync of the folder on POSIX;
 // Windows renames write through already).
-bool SyncFolder(const std::u16string& folder);
+[[nodiscard]] bool SyncFolder(const std::u16string& folder);
 // A per-user folder for data the module writes when the executable's folder
 // is not writable.
 std::u16string UserDataFolder();
@@ -236,8 +242,8 @@ void ShowMessageBox(const std::u16string& text);
 
 // ---------------------------------------------------------------- backends ----
 //
-// Shared code (platform/*.cpp) defines GetClock, SetClock, the test clocks,
-// GetComPortOpener, SetComPortOpener and the trace calls of Trace.h. A backend
+// Shared code (platform/*.cpp) defines GetClock, SetClock,
+// GetComPortOpener, SetComPortOpener, OpenComPort and the trace calls of Trace.h. A backend
 // (platform/posix/ or platform/win32/) defines every other function above,
 // RealClock and MakeDefaultComPortOpener.
 

@@ -16,7 +16,7 @@ uint64_t VirtualCardClock::AdvanceMicros() {
     const uint64_t now = SteadyMicros();
     const uint64_t elapsed = now - lastRealMicros_;
     lastRealMicros_ = now;
-    tickMicros_ += PortIsVirtual() ? elapsed * divisor_ : elapsed;
+    tickMicros_ += virtualCard_ ? elapsed * divisor_ : elapsed;
     return tickMicros_;
 }
 
@@ -25,11 +25,16 @@ uint32_t VirtualCardClock::TickCount() { return static_cast<uint32_t>(AdvanceMic
 void VirtualCardClock::Sleep(uint32_t milliseconds) {
     AdvanceMicros();
     const uint64_t asked = static_cast<uint64_t>(milliseconds) * 1000;
-    const uint64_t real = PortIsVirtual() ? std::max<uint64_t>(asked / divisor_, minimumRealMicros_) : asked;
+    const uint64_t real = virtualCard_ ? std::max<uint64_t>(asked / divisor_, minimumRealMicros_) : asked;
     std::this_thread::sleep_for(std::chrono::microseconds(real));
     AdvanceMicros();
 }
 
 bool VirtualCardClock::Now(LocalTime& out) { return RealClock().Now(out); }
+
+void VirtualCardClock::PortOpened(const ComPort& port) {
+    AdvanceMicros();   // the time so far runs at the pace of the port before
+    virtualCard_ = port.IsVirtualCard();
+}
 
 }  // namespace platform

@@ -16,39 +16,11 @@ public:
         if (*openGeneration_ == generation_) *openGeneration_ = 0;
     }
 
-    bool GetCommState(platform::LineSettings& out) override {
-        out = settings_;
-        return Alive();
-    }
-    bool BuildCommDCB(const std::u16string& text, platform::LineSettings& inOut) override {
-        // "COMn: baud, parity, bits, stop"
-        std::string narrow(text.begin(), text.end());
-        const size_t colon = narrow.find(':');
-        std::string rest = colon == std::string::npos ? narrow : narrow.substr(colon + 1);
-        rest.erase(std::remove(rest.begin(), rest.end(), ' '), rest.end());
-        std::vector<std::string> parts;
-        size_t start = 0;
-        while (start <= rest.size()) {
-            size_t comma = rest.find(',', start);
-            if (comma == std::string::npos) comma = rest.size();
-            parts.push_back(rest.substr(start, comma - start));
-            start = comma + 1;
-        }
-        if (parts.size() != 4) return false;
-        try {
-            inOut.baudRate = static_cast<uint32_t>(std::stoul(parts[0]));
-            inOut.parity = static_cast<char>(std::tolower(static_cast<unsigned char>(parts[1].empty() ? 'n' : parts[1][0])));
-            inOut.byteSize = static_cast<uint8_t>(std::stoul(parts[2]));
-            inOut.stopBits = static_cast<uint8_t>(std::stoul(parts[3]));
-        } catch (const std::exception&) {
-            return false;
-        }
-        return true;
-    }
-    bool SetCommState(const platform::LineSettings& settings) override {
+    bool SetLine(const platform::LineSettings& settings) override {
         settings_ = settings;
         return Alive();
     }
+    bool IsVirtualCard() const override { return true; }
     bool SetupComm(uint32_t, uint32_t) override { return Alive(); }
     bool SetCommMask(uint32_t) override { return Alive(); }
     bool SetCommTimeouts(const platform::PortTimeouts&) override { return Alive(); }

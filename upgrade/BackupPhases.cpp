@@ -107,7 +107,7 @@ bool UpgradeModule::RunRestorePhase(CPacket& packet) {
     m_Record.nvRestore = nvRestored ? RestoreResult::Done : RestoreResult::Failed;
     m_Record.nvRestored = m_NvRestore.restored;
     m_Record.nvNotRestored = m_NvRestore.notRestored;
-    SaveRecord();
+    (void)SaveRecord();   // traced; the restore goes on whatever its notes say
     if (!nvRestored) {
         return false;
     }
@@ -123,7 +123,7 @@ bool UpgradeModule::RunRestorePhase(CPacket& packet) {
             }
         }
         m_Record.wifiRestore = written ? RestoreResult::Done : RestoreResult::Failed;
-        SaveRecord();
+        (void)SaveRecord();   // traced; the restore goes on whatever its notes say
     }
 
     if (m_Backup.lockFilesSaved) {
@@ -134,7 +134,7 @@ bool UpgradeModule::RunRestorePhase(CPacket& packet) {
         for (size_t i = 0; i < known; ++i) m_Record.lockFiles[i].restore = m_LockRestore[i];
     }
     m_Record.restored = true;
-    SaveRecord();
+    (void)SaveRecord();   // traced; the data is back on the card, a record that says otherwise only repeats it
     return true;
 }
 

@@ -70,9 +70,9 @@ struct BackupRecord {
 
     // The card left its firmware on a run that wipes it, and its data has
     // not all gone back yet.
-    bool RestorePending() const { return leftFirmware && fullDownload != FullDownloadReason::None && !restored; }
+    [[nodiscard]] bool RestorePending() const { return leftFirmware && fullDownload != FullDownloadReason::None && !restored; }
     // The same saved data: the files, the Wi-Fi address and the lock-file list.
-    bool SameDataAs(const BackupRecord& other) const;
+    [[nodiscard]] bool SameDataAs(const BackupRecord& other) const;
 };
 
 // Upper limits a record never reaches when written by a run.
@@ -83,7 +83,7 @@ constexpr size_t kMaxRecordedNvItems = 6000;
 std::string EncodeBackupRecord(const BackupRecord& record);
 // Fills out and returns true for a whole, well-formed record; otherwise
 // returns false with the reason in error ("line 4: ...").
-bool ParseBackupRecord(std::span<const uint8_t> bytes, BackupRecord& out, std::string& error);
+[[nodiscard]] bool ParseBackupRecord(std::span<const uint8_t> bytes, BackupRecord& out, std::string& error);
 
 // "8012A5C3"
 std::string EsnText(uint32_t esn);

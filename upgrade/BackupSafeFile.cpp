@@ -63,12 +63,12 @@ bool ReplacingFileWriter::Commit() {
     open_ = false;
     if (!platform::ReplaceFile(temporary_, target_)) {
         error_ = "cannot replace " + platform::WideToUtf8(target_);
-        platform::RemoveFile(temporary_);
+        (void)platform::RemoveFile(temporary_);   // a leftover is overwritten by the next write
         return false;
     }
     // The rename itself must survive a power cut too. A file system that
     // cannot sync a folder still has the new file in place, so that is no error.
-    platform::SyncFolder(platform::RemoveFileSpec(target_));
+    (void)platform::SyncFolder(platform::RemoveFileSpec(target_));
     return true;
 }
 
@@ -78,7 +78,7 @@ void ReplacingFileWriter::Abandon() {
     }
     file_.Close();
     open_ = false;
-    platform::RemoveFile(temporary_);
+    (void)platform::RemoveFile(temporary_);   // a leftover is overwritten by the next write
 }
 
 bool WriteFileReplacing(const std::u16string& target, std::span<const uint8_t> data, std::string& error) {

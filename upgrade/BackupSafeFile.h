@@ -26,13 +26,13 @@ public:
     ReplacingFileWriter& operator=(const ReplacingFileWriter&) = delete;
 
     // Creates the temporary file; false when it cannot be created.
-    bool Open();
+    [[nodiscard]] bool Open();
     platform::File& File() { return file_; }
     // Writes all bytes; false on a short write.
-    bool WriteAll(std::span<const uint8_t> data);
+    [[nodiscard]] bool WriteAll(std::span<const uint8_t> data);
     // Flushes, closes and renames over the target. On failure the temporary
     // file is removed and the target left as it was.
-    bool Commit();
+    [[nodiscard]] bool Commit();
     // Closes and removes the temporary file; the target is untouched.
     void Abandon();
 
@@ -48,6 +48,6 @@ private:
 };
 
 // The whole content at once; the error text is left in error on failure.
-bool WriteFileReplacing(const std::u16string& target, std::span<const uint8_t> data, std::string& error);
+[[nodiscard]] bool WriteFileReplacing(const std::u16string& target, std::span<const uint8_t> data, std::string& error);
 
 }  // namespace upgrade

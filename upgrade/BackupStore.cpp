@@ -155,9 +155,10 @@ void NotePendingRecord(uint32_t esn, const std::u16string& recordPath, bool pend
         MakeFolder(platform::RemoveFileSpec(note));
         const std::string text = platform::WideToUtf8(recordPath);
         std::string error;
-        WriteFileReplacing(note, {reinterpret_cast<const uint8_t*>(text.data()), text.size()}, error);
+        // Without the note a restore falls back to the card's last kept backup.
+        (void)WriteFileReplacing(note, {reinterpret_cast<const uint8_t*>(text.data()), text.size()}, error);
     } else if (PendingRecordOf(esn) == recordPath) {
-        platform::RemoveFile(note);
+        (void)platform::RemoveFile(note);   // a note left behind names a record with nothing pending, never taken
     }
 }
 
@@ -204,7 +205,7 @@ bool KeepBackup(const BackupRecord& record, std::u16string& folder, std::string&
         if (!CopyVerified(record.lockFile, record.lockSha256, copy.lockFile, error)) return false;
     }
     if (!WriteBackupRecord(JoinPath(target, kBackupRecordName), copy, error)) return false;
-    platform::SyncFolder(cardFolder);
+    (void)platform::SyncFolder(cardFolder);   // a folder that cannot sync still holds the verified copies
     folder = target;
     return true;
 }

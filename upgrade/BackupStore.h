@@ -24,14 +24,14 @@ std::u16string JoinPath(const std::u16string& folder, const std::u16string& name
 // A relative path made absolute against the current folder.
 std::u16string AbsolutePath(const std::u16string& path);
 
-bool WriteBackupRecord(const std::u16string& path, const BackupRecord& record, std::string& error);
+[[nodiscard]] bool WriteBackupRecord(const std::u16string& path, const BackupRecord& record, std::string& error);
 
 enum class RecordRead { Missing, Refused, Read };
-RecordRead ReadBackupRecord(const std::u16string& path, BackupRecord& out, std::string& error);
+[[nodiscard]] RecordRead ReadBackupRecord(const std::u16string& path, BackupRecord& out, std::string& error);
 
 // True when the files the record names hold exactly the bytes of its digests;
 // otherwise error says which one does not.
-bool BackupFilesMatch(const BackupRecord& record, std::string& error);
+[[nodiscard]] bool BackupFilesMatch(const BackupRecord& record, std::string& error);
 
 struct KeptBackup {
     std::u16string folder;
@@ -56,6 +56,6 @@ std::u16string PendingRecordOf(uint32_t esn);
 // copies) written last. A backup whose data one of the card's kept backups
 // already holds is not stored again; folder then names that one. The kept
 // record describes the data only: how far a run got is left out.
-bool KeepBackup(const BackupRecord& record, std::u16string& folder, std::string& error);
+[[nodiscard]] bool KeepBackup(const BackupRecord& record, std::u16string& folder, std::string& error);
 
 }  // namespace upgrade

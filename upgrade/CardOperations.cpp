@@ -34,18 +34,17 @@ bool ReachFirmware(UpgradeModule& module, CPacket& packet, int32_t port) {
     return packet.CommunicateWithMobile();
 }
 
-// The card's data the module holds in memory, from a record.
-void TakeDataOf(const BackupRecord& record, UpgradeModule& module) {
-    module.m_strChannelNvPath = record.nvFile;
-    module.m_strLockBackupPath = record.lockFile;
-    module.m_Backup.wifiSaved = record.wifiSaved;
-    std::copy(record.wifi.begin(), record.wifi.end(), module.m_Backup.wifiAddress);
-    module.m_Backup.lockFilesSaved = record.lockFilesSaved;
-    module.m_Backup.lockFiles.clear();
-    for (const RecordedLockFile& entry : record.lockFiles) module.m_Backup.lockFiles.push_back({entry.path, entry.size});
-}
-
 }  // namespace
+
+void UpgradeModule::TakeDataOf(const BackupRecord& record) {
+    m_strChannelNvPath = record.nvFile;
+    m_strLockBackupPath = record.lockFile;
+    m_Backup.wifiSaved = record.wifiSaved;
+    std::copy(record.wifi.begin(), record.wifi.end(), m_Backup.wifiAddress);
+    m_Backup.lockFilesSaved = record.lockFilesSaved;
+    m_Backup.lockFiles.clear();
+    for (const RecordedLockFile& entry : record.lockFiles) m_Backup.lockFiles.push_back({entry.path, entry.size});
+}
 
 const char* CardStateText(CardState state) {
     switch (state) {
@@ -95,7 +94,7 @@ bool UpgradeModule::BackupCard(int32_t port, const std::u16string& folder) {
     bool saved = ReachFirmware(*this, packet, port);
     if (!saved) FW_TRACE(kBackup, u"The card does not answer in its firmware");
     if (saved) {
-        SelectPhoneType(packet);
+        (void)SelectPhoneType(packet);   // only for the version the record names ("" when unread)
         saved = RunBackupPhase(packet, folder);
         // The listing switched lock-file access on; a backup never leaves it so.
         if (!packet.EnableDisableLockFileRW(0)) FW_TRACE(kBackup, u"Lock-file access could not be switched off");
@@ -131,7 +130,7 @@ bool UpgradeModule::RestoreCard(int32_t port, const std::u16string& keptFolder, 
     m_Record = record;
     m_bRecordActive = record.RestorePending();
     m_strRecordPath = JoinPath(keptFolder, kBackupRecordName);
-    TakeDataOf(record, *this);
+    TakeDataOf(record);
     const bool restored = RunRestorePhase(packet);
     if (packet.IsOpen()) packet.Close();
     return restored;
@@ -160,7 +159,7 @@ bool UpgradeModule::TakeRescueBackup() {
     if (m_Record.fullDownload == FullDownloadReason::None) m_Record.fullDownload = FullDownloadReason::Rescue;
     m_bRecordActive = true;
     m_bRestoringPending = true;
-    TakeDataOf(record, *this);
+    TakeDataOf(record);
     return SaveRecord();
 }
 
@@ -218,7 +217,7 @@ int32_t UpgradeModule::RescueCard(int32_t port, const std::u16string& packageFol
         ShowRatio(8);
         platform::Sleep(2000);
         FW_TRACE(kRescue, u"Function: GoToFlashPrg");
-        if (!GoToFlashPrg(*run.packet, port)) return fail();
+        if (!GoToFlashPrg(*run.packet)) return fail();
     } else if (!run.packet->Nop()) {
         return fail();
     }

@@ -102,120 +102,165 @@ public:
     explicit UpgradeModule(ProgressReporter reporter = {});
 
     // ---- upgrade sequence
-    int32_t FirmWareUpgrade(int32_t port, const std::u16string& packageFolder);
+    [[nodiscard]] int32_t FirmWareUpgrade(int32_t port, const std::u16string& packageFolder);
     // The phases of a run, in order. Preparation answers a result code
     // (kPackageRejected before the card is touched); the others a success flag.
-    int32_t PrepareAndIdentify(UpgradeRun& run);
-    bool SwitchAndStartProgrammer(UpgradeRun& run);
-    bool FlashImages(UpgradeRun& run);
-    bool ResetAndRestore(UpgradeRun& run);
+    [[nodiscard]] int32_t PrepareAndIdentify(UpgradeRun& run);
+    [[nodiscard]] bool SwitchAndStartProgrammer(UpgradeRun& run);
+    [[nodiscard]] bool FlashImages(UpgradeRun& run);
+    [[nodiscard]] bool ResetAndRestore(UpgradeRun& run);
     // The partition table; on the card's request once more with the
     // override, which makes the run a full download.
-    bool WritePartitionTable(CPacket& packet);
+    [[nodiscard]] bool WritePartitionTable(CPacket& packet);
     void ShowRatio(int percent);
     // Traces, closes the port and destroys the packet.
     void DealError(std::unique_ptr<CPacket>& packet);
-    bool DealQ7K(CPacket& packet);
+    [[nodiscard]] bool DealQ7K(CPacket& packet);
 
     // ---- operations beside the run: a card's backup, restore and rescue
     // Tells the card's state from its answers: the boot downloader's
     // no-operation, the programmer's hello, the firmware's ESN, in that order
     // (each is harmless to the other states). Leaves the port open.
-    CardState ProbeCardState(CPacket& packet, int32_t port);
+    [[nodiscard]] CardState ProbeCardState(CPacket& packet, int32_t port);
     // One round of the three probes on the open port.
-    CardState StateFromAnswers(CPacket& packet);
+    [[nodiscard]] CardState StateFromAnswers(CPacket& packet);
     // Saves the card's NV items, Wi-Fi address and lock files into folder and
     // keeps them; the card stays in its firmware with lock access off.
-    bool BackupCard(int32_t port, const std::u16string& folder);
+    [[nodiscard]] bool BackupCard(int32_t port, const std::u16string& folder);
     // Writes a kept backup back to a card in its firmware: the NV items, the
     // Wi-Fi address, the lock files. A backup of another ESN needs force.
-    bool RestoreCard(int32_t port, const std::u16string& keptFolder, bool force);
+    [[nodiscard]] bool RestoreCard(int32_t port, const std::u16string& keptFolder, bool force);
     // Brings back a card an interrupted or failed run left behind, from
     // whatever state it is in: every image with cefs, the reset, the restore
     // of the package folder's backup (or of fromFolder). Answers as a run.
-    int32_t RescueCard(int32_t port, const std::u16string& packageFolder, const std::u16string& fromFolder);
+    [[nodiscard]] int32_t RescueCard(int32_t port, const std::u16string& packageFolder, const std::u16string& fromFolder);
 
     // ---- image set and initialisation
-    bool Initialize(const std::u16string& packageFolder);
-    bool CheckFile(const std::u16string& path);
-    bool SelectArmprgAccordingToPidVid(const std::u16string& packageFolder);
+    [[nodiscard]] bool Initialize(const std::u16string& packageFolder);
+    [[nodiscard]] bool CheckFile(const std::u16string& path);
+    [[nodiscard]] bool SelectArmprgAccordingToPidVid(const std::u16string& packageFolder);
     // Writes the embedded flash programmer next to the host executable (or,
     // when that folder is not writable, to a per-user folder). Runs once when
     // the library loads; remembers the file actually written.
-    static bool ExtractProgrammer();
+    [[nodiscard]] static bool ExtractProgrammer();
     static const std::u16string& ExtractedProgrammerPath();
 
     // ---- port handling and mode switching
-    bool InitPort(CPacket& packet, int32_t port);
-    bool ReOpenCOMPort(CPacket& packet, int32_t port);
-    bool SwitchToDownload(CPacket& packet, int32_t port);
-    bool SelectPhoneType(CPacket& packet);
-    bool CheckPhoneInfo(CPacket& packet);
-    bool ResetMobileSDP(CPacket& packet, int32_t port);
+    // Opens COM port (closing the packet's port first when it is open).
+    [[nodiscard]] bool InitPort(CPacket& packet, int32_t port);
+    // The same by the number of the packet's last open: after each restart
+    // the card comes back under it.
+    [[nodiscard]] bool InitPort(CPacket& packet);
+    [[nodiscard]] bool ReOpenCOMPort(CPacket& packet);
+    [[nodiscard]] bool SwitchToDownload(CPacket& packet);
+    [[nodiscard]] bool SelectPhoneType(CPacket& packet);
+    [[nodiscard]] bool CheckPhoneInfo(CPacket& packet);
+    [[nodiscard]] bool ResetMobileSDP(CPacket& packet);
 
     // ---- flash programmer loading
-    bool DownloadArmPrg(CPacket& packet);
-    bool GoToFlashPrg(CPacket& packet, int32_t port);
+    [[nodiscard]] bool DownloadArmPrg(CPacket& packet);
+    [[nodiscard]] bool GoToFlashPrg(CPacket& packet);
 
     // ---- image streaming
-    bool DownloadPartitionTable(CPacket& packet);
-    bool DownloadSecondbootloaderheader(CPacket& packet);
-    bool DownloadSecondbootloader(CPacket& packet);
-    bool DownloadAppsbootloader(CPacket& packet);
-    bool WindowsDownloadwithHeaderHS(CPacket& packet, const std::u16string& headerPath, const std::u16string& imagePath,
+    [[nodiscard]] bool DownloadPartitionTable(CPacket& packet);
+    [[nodiscard]] bool DownloadSecondbootloaderheader(CPacket& packet);
+    [[nodiscard]] bool DownloadSecondbootloader(CPacket& packet);
+    [[nodiscard]] bool DownloadAppsbootloader(CPacket& packet);
+    [[nodiscard]] bool WindowsDownloadwithHeaderHS(CPacket& packet, const std::u16string& headerPath, const std::u16string& imagePath,
                                      uint8_t imageType, int fromPercent, int toPercent);
-    bool WindowsDownloadHS(CPacket& packet, const std::u16string& imagePath, uint8_t imageType, int fromPercent,
+    [[nodiscard]] bool WindowsDownloadHS(CPacket& packet, const std::u16string& imagePath, uint8_t imageType, int fromPercent,
                            int toPercent);
-    bool EraseSector(CPacket& packet, const std::string& partitionName);
+    [[nodiscard]] bool EraseSector(CPacket& packet, const std::string& partitionName);
 
     // ---- NV item backup and restore
-    static bool CreateNVBackupDirectory(const std::u16string& folder);
-    bool BackupNVMOP(CPacket& packet, const std::u16string& path);
-    bool RestoreNVMOP(CPacket& packet, const std::u16string& path);
+    [[nodiscard]] static bool CreateNVBackupDirectory(const std::u16string& folder);
+    [[nodiscard]] bool BackupNVMOP(CPacket& packet, const std::u16string& path);
+    [[nodiscard]] bool RestoreNVMOP(CPacket& packet, const std::u16string& path);
 
     // ---- EFS lock-file backup and restore
-    bool EnumAllAbsoluteFilePathInEfsDir(CPacket& packet, const std::u16string& root,
+    [[nodiscard]] bool EnumAllAbsoluteFilePathInEfsDir(CPacket& packet, const std::u16string& root,
                                          std::vector<LockFileEntry>& list);
-    bool BackupLockFile(std::vector<LockFileEntry>& list, CPacket& packet);
-    bool RestoreLockFile(CPacket& packet, const std::vector<LockFileEntry>& list);
-    bool CopyNVFileFromEFS(CPacket& packet, platform::File& local, const std::u16string& path, int32_t& size);
-    bool CopyNVFileToEFS(CPacket& packet, platform::File& local, const std::u16string& path, int32_t size);
+    [[nodiscard]] bool BackupLockFile(std::vector<LockFileEntry>& list, CPacket& packet);
+    [[nodiscard]] bool RestoreLockFile(CPacket& packet, const std::vector<LockFileEntry>& list);
+    [[nodiscard]] bool CopyNVFileFromEFS(CPacket& packet, platform::File& local, const std::u16string& path, int32_t& size);
+    [[nodiscard]] bool CopyNVFileToEFS(CPacket& packet, platform::File& local, const std::u16string& path, int32_t size);
 
     // ---- backup and restore phases (before the card leaves its firmware, after its reset)
-    bool RunBackupPhase(CPacket& packet, const std::u16string& packageFolder);
-    bool RunRestorePhase(CPacket& packet);
+    [[nodiscard]] bool RunBackupPhase(CPacket& packet, const std::u16string& packageFolder);
+    [[nodiscard]] bool RunRestorePhase(CPacket& packet);
 
     // ---- the backup record of the run
     // Rewrites the record after a change of m_Record; false when it could
     // not be written (traced).
-    bool SaveRecord();
+    [[nodiscard]] bool SaveRecord();
     // Takes NV item 22 for the write-back after the reset from the backup
     // being restored (a retry restores what the card held before the wipe).
-    bool LoadNv22FromBackup(UpgradeRun& run);
+    [[nodiscard]] bool LoadNv22FromBackup(UpgradeRun& run);
     // The record an earlier run left beside channel.nvm when it names this
     // card, has a restore pending and its files match their digests;
     // otherwise false, with the reason traced.
-    bool FindPendingBackup(bool esnRead, uint32_t esn, BackupRecord& pending);
+    [[nodiscard]] bool FindPendingBackup(bool esnRead, uint32_t esn, BackupRecord& pending);
     // The record of what the backup phase just saved to nvPath and the lock
     // backup file; false when a file cannot be digested.
-    bool DescribeBackup(uint32_t esn, const std::u16string& nvPath, BackupRecord& out);
+    [[nodiscard]] bool DescribeBackup(uint32_t esn, const std::u16string& nvPath, BackupRecord& out);
     // A first backup: the record is written and the backup kept.
-    bool RecordFreshBackup(const BackupRecord& fresh);
+    [[nodiscard]] bool RecordFreshBackup(const BackupRecord& fresh);
     // A retry: what the card holds now is kept aside, and the run takes the
     // pending backup's data for its own restore.
-    bool AdoptPendingBackup(const BackupRecord& pending, BackupRecord readNow);
+    [[nodiscard]] bool AdoptPendingBackup(const BackupRecord& pending, BackupRecord readNow);
     // Notes in the record why the run writes cefs, resets and restores.
     void RecordFullDownload(FullDownloadReason reason);
     // The backup a rescue restores: --from, else the package folder's record
     // if its files match; it becomes the run's record, pending.
-    bool TakeRescueBackup();
+    [[nodiscard]] bool TakeRescueBackup();
     // A rescue that found the card outside its firmware checks, once the
     // card runs its new firmware, that it is the card of the backup.
-    bool RestoresOntoTheRightCard(CPacket& packet);
+    [[nodiscard]] bool RestoresOntoTheRightCard(CPacket& packet);
     // Forgets what an earlier run of this module saved and decided.
     void ClearRunState();
 
-    // ---- members
+    // ---- what the operations found, for the host and for tests
+    const DownloadFileList& DownloadFiles() const { return m_DownloadFileList; }
+    bool HasUserdata() const { return m_bHasUserdata != 0; }
+    bool HasSplash() const { return m_bHasSplash != 0; }
+    bool HasVendorPartition() const { return m_bHasVendorPartition != 0; }
+    // The run writes every image with cefs, then resets and restores.
+    bool FullDownload() const { return bFullDownload != 0; }
+    bool IsQ7() const { return bIsQ7 != 0; }
+    // Status word of the last NV backup or restore item.
+    uint16_t NvStatus() const { return m_wNvStatus; }
+    const BackupPhaseState& BackupState() const { return m_Backup; }
+    // The software version text SelectPhoneType read ("" when unread).
+    const std::string& SoftwareVersion() const { return m_strSoftwareVersion; }
+    const BackupRecord& Record() const { return m_Record; }
+    // The run restores a backup an earlier run left pending.
+    bool RestoringPending() const { return m_bRestoringPending; }
+    // The kept backup folder of the data this run restores ("" when none).
+    const std::u16string& KeptBackup() const { return m_strKeptBackup; }
+    // The kept backup of what a retry read from the wiped card ("" when none).
+    const std::u16string& KeptReadNow() const { return m_strKeptReadNow; }
+    // The state the last probe found, and the card's ESN when it was read.
+    CardState LastCardState() const { return m_LastCardState; }
+    uint32_t CardEsn() const { return m_dwCardEsn; }
+
+    // ---- files an operation uses without a run's Initialize
+    void SetVendorPartitionPath(const std::u16string& path) { m_DownloadFileList.strVendorPartitionFilePath = path; }
+    const std::u16string& ArmprgPath() const { return m_strArmprgPath; }
+    void SetArmprgPath(const std::u16string& path) { m_strArmprgPath = path; }
+    const std::u16string& ChannelNvPath() const { return m_strChannelNvPath; }
+    void SetChannelNvPath(const std::u16string& path) { m_strChannelNvPath = path; }
+    // Where the lock backup file is written and read.
+    const std::u16string& LockBackupPath() const { return m_strLockBackupPath; }
+    void SetLockBackupPath(const std::u16string& path) { m_strLockBackupPath = path; }
+
+private:
+    // Traces the close of an open port and the open that follows.
+    void CloseForInitPort(CPacket& packet);
+    // Takes the card's data to restore (NV file, lock files, Wi-Fi address)
+    // from a backup record.
+    void TakeDataOf(const BackupRecord& record);
+
+    // ---- the state of a run and of the operations beside it
     uint8_t m_byFtmMode = 0;
     DownloadFileList m_DownloadFileList;
     uint8_t m_bHasUserdata = 0;
@@ -226,12 +271,10 @@ public:
     int32_t bFullDownload = 0;
     std::u16string m_strChannelNvPath;
     int32_t bIsQ7 = 0;
-    // Status word of the last NV backup or restore item.
     uint16_t m_wNvStatus = 0;
     BackupPhaseState m_Backup;
     NvRestoreOutcome m_NvRestore;
     std::vector<RestoreResult> m_LockRestore;   // per entry of m_Backup.lockFiles
-    // The software version text SelectPhoneType read ("" when unread).
     std::string m_strSoftwareVersion;
     // The version the card reported when CheckPhoneInfo last identified it.
     std::string m_strIdentifiedVersion;
@@ -242,18 +285,13 @@ public:
     std::u16string m_strRecordPath;
     BackupRecord m_Record;
     bool m_bRecordActive = false;
-    // The run restores a backup an earlier run left pending.
     bool m_bRestoringPending = false;
-    // The kept backup folder of the data this run restores ("" when none).
     std::u16string m_strKeptBackup;
-    // The kept backup of what a retry read from the wiped card ("" when none).
     std::u16string m_strKeptReadNow;
-    // The state the last probe found, and the card's ESN when it was read.
     CardState m_LastCardState = CardState::Absent;
     uint32_t m_dwCardEsn = 0;
     RescueOptions m_Rescue;
 
-private:
     ProgressReporter reporter_;
 };
 

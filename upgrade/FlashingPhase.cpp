@@ -68,16 +68,16 @@ constexpr ImageWrite kImageWrites[] = {
 bool Applies(When when, const UpgradeModule& module) {
     switch (when) {
         case When::Always: return true;
-        case When::WithUserdata: return module.m_bHasUserdata != 0;
-        case When::WithoutUserdata: return module.m_bHasUserdata == 0;
-        case When::WithSplash: return module.m_bHasSplash != 0;
-        case When::FullDownload: return module.bFullDownload != 0;
+        case When::WithUserdata: return module.HasUserdata();
+        case When::WithoutUserdata: return !module.HasUserdata();
+        case When::WithSplash: return module.HasSplash();
+        case When::FullDownload: return module.FullDownload();
     }
     return false;
 }
 
 bool RunImageWrite(UpgradeModule& module, CPacket& packet, const ImageWrite& write) {
-    const DownloadFileList& files = module.m_DownloadFileList;
+    const DownloadFileList& files = module.DownloadFiles();
     switch (write.how) {
         case How::SecondBootHeader: return module.DownloadSecondbootloaderheader(packet);
         case How::SecondBoot: return module.DownloadSecondbootloader(packet);
@@ -103,7 +103,7 @@ bool UpgradeModule::FlashImages(UpgradeRun& run) {
         if (!Applies(write.when, *this)) continue;
         if (write.when == When::FullDownload) {
             m_Record.cefsWriting = true;
-            SaveRecord();
+            (void)SaveRecord();   // traced; the record already says the card left its firmware
         }
         FW_TRACE(kRun, write.trace);
         if (!RunImageWrite(*this, packet, write)) return false;

@@ -123,7 +123,7 @@ bool SendDataBlock(CPacket& packet, const uint8_t* frame, uint32_t length) {
 
 bool SendPartitionHeaderBlock(UpgradeModule& module, std::string_view imageName, CPacket& packet) {
     platform::File vendor;
-    if (!vendor.OpenRead(module.m_DownloadFileList.strVendorPartitionFilePath)) return false;
+    if (!vendor.OpenRead(module.DownloadFiles().strVendorPartitionFilePath)) return false;
     std::vector<uint8_t> table(kPartitionHeaderFileBytes);
     const uint64_t length = vendor.Length();
     const uint32_t wanted = static_cast<uint32_t>(std::min<uint64_t>(length, kPartitionHeaderFileBytes));

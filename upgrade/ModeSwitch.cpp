@@ -28,12 +28,13 @@ std::string_view VersionText(const packet::SoftwareVersionRecord& record) {
 
 }  // namespace
 
-bool UpgradeModule::SwitchToDownload(CPacket& packet, int32_t port) {
+bool UpgradeModule::SwitchToDownload(CPacket& packet) {
+    const int32_t port = packet.PortNumber();
     FW_TRACE(kSwitch, u"Current Port is %d.......", port);
     FW_TRACE(kSwitch, u"Execute InitPort function");
-    if (!InitPort(packet, port)) {
+    if (!InitPort(packet)) {
         FW_TRACE(kSwitch, u"Execute InitPort2 function");
-        if (!InitPort(packet, port)) FW_TRACE(kSwitch, u"Execute InitPort2 function fail");
+        if (!InitPort(packet)) FW_TRACE(kSwitch, u"Execute InitPort2 function fail");
     }
     FW_TRACE(kSwitch, u"Execute TouchPort function");
     if (!packet.TouchPort()) {
@@ -59,7 +60,7 @@ bool UpgradeModule::SwitchToDownload(CPacket& packet, int32_t port) {
     platform::Sleep(5000);   // the card restarts into the boot downloader
 
     FW_TRACE(kSwitch, u"Current Port is %d.......", port);
-    if (!ReOpenCOMPort(packet, port)) FW_TRACE(kSwitch, u"Execute ReOpenCOMPort function fail");
+    if (!ReOpenCOMPort(packet)) FW_TRACE(kSwitch, u"Execute ReOpenCOMPort function fail");
 
     FW_TRACE(kSwitch, u"Current Port is %d.......", port);
     packet::ParamRecord params{};
@@ -76,7 +77,7 @@ bool UpgradeModule::SwitchToDownload(CPacket& packet, int32_t port) {
         if (!packet.SwitchDownloader()) FW_TRACE(kSwitch, u"Function: SwitchDownloader fail");
         platform::Sleep(5000);
         // The card came back on the bus as a new device: the old port is dead.
-        InitPort(packet, port);
+        (void)InitPort(packet);   // the no-operation below tells whether the card is reached
         FW_TRACE(kSwitch, u"Function: TouchPort fail");
         (void)packet.TouchPort();   // only wakes the port: the no-operation decides
         FW_TRACE(kSwitch, u"Function: DoNoop fail");

@@ -50,6 +50,6 @@ std::vector<uint8_t> EncodeTable(std::span<const NvRecord> records);
 // Reads the records of a table from the first one up to (not including) the
 // first item number above 5,999. False when the table is not exactly
 // kTableSize bytes long.
-bool DecodeTable(std::span<const uint8_t> table, std::vector<NvRecord>& records);
+[[nodiscard]] bool DecodeTable(std::span<const uint8_t> table, std::vector<NvRecord>& records);
 
 }  // namespace upgrade::nvtable

@@ -10,7 +10,7 @@ namespace upgrade {
 
 // Joins folder, separator and file name into out. False (out untouched) when
 // the result and its terminator would exceed the path capacity.
-bool JoinPackagePath(std::u16string_view folder, std::u16string_view fileName, std::u16string& out);
+[[nodiscard]] bool JoinPackagePath(std::u16string_view folder, std::u16string_view fileName, std::u16string& out);
 
 // Name of the programmer file written from the library's resource.
 inline constexpr std::u16string_view kProgrammerFileName = u"armprgVEKMSM7627.bin";

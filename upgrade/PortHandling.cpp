@@ -27,20 +27,29 @@ bool ReadCardEsn(CPacket& packet, uint32_t& esn) {
     return false;
 }
 
-bool UpgradeModule::InitPort(CPacket& packet, int32_t port) {
+void UpgradeModule::CloseForInitPort(CPacket& packet) {
     if (packet.IsOpen()) {
         FW_TRACE(kInitPort, u"Function: pPacket->Close()");
         packet.Close();
     }
     FW_TRACE(kInitPort, u"Function: pPacket->Open");
+}
+
+bool UpgradeModule::InitPort(CPacket& packet, int32_t port) {
+    CloseForInitPort(packet);
     return packet.Open(port);
 }
 
-bool UpgradeModule::ReOpenCOMPort(CPacket& packet, int32_t port) {
+bool UpgradeModule::InitPort(CPacket& packet) {
+    CloseForInitPort(packet);
+    return packet.Reopen();
+}
+
+bool UpgradeModule::ReOpenCOMPort(CPacket& packet) {
     FW_TRACE(kReOpen, u"Execute ReOpenCOMPort function");
     for (int pass = 0; pass < 5; ++pass) {
         FW_TRACE(kReOpen, u"Execute InitPort function fail");
-        if (InitPort(packet, port)) {
+        if (InitPort(packet)) {
             FW_TRACE(kReOpen, u"Execute TouchPort function fail");
             if (packet.TouchPort()) return true;
         }
@@ -68,16 +77,16 @@ bool UpgradeModule::CheckPhoneInfo(CPacket& packet) {
     return true;
 }
 
-bool UpgradeModule::ResetMobileSDP(CPacket& packet, int32_t port) {
+bool UpgradeModule::ResetMobileSDP(CPacket& packet) {
     FW_TRACE(kReset, u"Execute ResetSDP function");
     (void)packet.Reset();   // the card may reset before it answers; the port reopens below
     platform::Sleep(2000);
 
     auto openTwice = [&]() {
         FW_TRACE(kReset, u"Execute InitPort function");
-        if (InitPort(packet, port)) return true;
+        if (InitPort(packet)) return true;
         FW_TRACE(kReset, u"Execute InitPort2 function");
-        if (InitPort(packet, port)) return true;
+        if (InitPort(packet)) return true;
         FW_TRACE(kReset, u"Execute InitPort2 function fail");
         return false;
     };
@@ -95,7 +104,7 @@ bool UpgradeModule::ResetMobileSDP(CPacket& packet, int32_t port) {
 
     for (int pass = 0; pass < 60; ++pass) {
         platform::Sleep(1000);
-        if (InitPort(packet, port)) {
+        if (InitPort(packet)) {
             FW_TRACE(kReset, u"Execute CheckPhoneInfo function");
             if (CheckPhoneInfo(packet)) return true;
         }

@@ -45,7 +45,7 @@ bool WriteWhole(const std::u16string& path, const uint8_t* data, uint32_t size) 
     const bool complete = file.Write(data, size) == size && file.Flush();
     file.Close();
     if (complete && platform::ReplaceFile(temporary, path)) return true;
-    platform::RemoveFile(temporary);
+    (void)platform::RemoveFile(temporary);   // a leftover is overwritten by the next extraction
     return false;
 }
 
@@ -81,7 +81,7 @@ bool ExtractProgrammerTo(const std::vector<std::u16string>& folders, std::u16str
                      int(kPathCapacity - 1));
             continue;
         }
-        if (i > 0) platform::CreateDirectory(folders[i]);
+        if (i > 0) (void)platform::CreateDirectory(folders[i]);   // it may exist already; the write decides
         if (WriteWhole(path, data, size)) {
             written = path;
             return true;

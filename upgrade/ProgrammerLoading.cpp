@@ -42,14 +42,14 @@ bool UpgradeModule::DownloadArmPrg(CPacket& packet) {
     return true;
 }
 
-bool UpgradeModule::GoToFlashPrg(CPacket& packet, int32_t port) {
-    FW_TRACE(kGo, u"Current Port is %d.......", port);
+bool UpgradeModule::GoToFlashPrg(CPacket& packet) {
+    FW_TRACE(kGo, u"Current Port is %d.......", packet.PortNumber());
     FW_TRACE(kGo, u"Execute pPacket->Go function");
     if (!packet.Go()) FW_TRACE(kGo, u"Execute pPacket->Go function fail");
     platform::Sleep(5000);   // the card leaves the boot downloader; the programmer opens the port again
-    if (!ReOpenCOMPort(packet, port)) FW_TRACE(kGo, u"Execute ReOpenCOMPort function fail");
+    if (!ReOpenCOMPort(packet)) FW_TRACE(kGo, u"Execute ReOpenCOMPort function fail");
 
-    FW_TRACE(kGo, u"Current Port is %d.......", port);
+    FW_TRACE(kGo, u"Current Port is %d.......", packet.PortNumber());
     FW_TRACE(kGo, u"Execute pPacket->Hello function");
     bool greeted = packet.Hello();
     if (!greeted) {
@@ -61,7 +61,7 @@ bool UpgradeModule::GoToFlashPrg(CPacket& packet, int32_t port) {
             if (!packet.Go()) FW_TRACE(kGo, u"Execute pPacket->Go2 function fail");
             platform::Sleep(5000);
             // The programmer opens the port anew: the old one is dead.
-            InitPort(packet, port);
+            (void)InitPort(packet);   // the hello below tells whether the programmer is reached
             FW_TRACE(kGo, u"Execute pPacket->TouchPort function");
             (void)packet.TouchPort();   // only wakes the port: Hello decides
             FW_TRACE(kGo, u"Execute pPacket->Hello function");

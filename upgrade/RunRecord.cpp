@@ -41,7 +41,7 @@ bool UpgradeModule::SaveRecord() {
 void UpgradeModule::RecordFullDownload(FullDownloadReason reason) {
     if (m_Record.fullDownload != FullDownloadReason::None) return;
     m_Record.fullDownload = reason;
-    SaveRecord();
+    (void)SaveRecord();   // traced; the reason is a note, the run does not depend on it
 }
 
 bool UpgradeModule::FindPendingBackup(bool esnRead, uint32_t esn, BackupRecord& pending) {
@@ -113,8 +113,9 @@ bool UpgradeModule::AdoptPendingBackup(const BackupRecord& pending, BackupRecord
     readNow.readWhilePending = pending.time;
     std::string error;
     if (KeepBackup(readNow, m_strKeptReadNow, error)) {
-        platform::RemoveFile(readNow.nvFile);
-        if (readNow.lockFilesSaved) platform::RemoveFile(readNow.lockFile);
+        // Verified copies are kept; a file left here is replaced by the next backup.
+        (void)platform::RemoveFile(readNow.nvFile);
+        if (readNow.lockFilesSaved) (void)platform::RemoveFile(readNow.lockFile);
     } else {
         FW_TRACE(kRecord, u"What the card holds now could not be kept (left in %s): %s", readNow.nvFile.c_str(),
                  Wide(error).c_str());

@@ -15,18 +15,18 @@ class UpgradeModule;
 
 // ---- the card's identity
 // GetEsn with up to three attempts.
-bool ReadCardEsn(packet::CPacket& packet, uint32_t& esn);
+[[nodiscard]] bool ReadCardEsn(packet::CPacket& packet, uint32_t& esn);
 
 // ---- image set and programmer file
 // Opens the file for reading and takes its length; false (with the check's
 // trace lines) when it does not open or holds fewer than two bytes.
-bool ProbeFileSize(const std::u16string& path, uint64_t& size);
-std::u16string HostExecutableFolder();
+[[nodiscard]] bool ProbeFileSize(const std::u16string& path, uint64_t& size);
+[[nodiscard]] std::u16string HostExecutableFolder();
 // The programmer file of this load of the library: the one extraction wrote,
 // else the name next to the host executable; empty when that path is too long.
-std::u16string ProgrammerPathForRun();
+[[nodiscard]] std::u16string ProgrammerPathForRun();
 // Writes the programmer resource into the first folder that takes it.
-bool ExtractProgrammerTo(const std::vector<std::u16string>& folders, std::u16string& written);
+[[nodiscard]] bool ExtractProgrammerTo(const std::vector<std::u16string>& folders, std::u16string& written);
 
 // ---- image streaming
 enum class StatusWait { Ready, CheckPassed, CheckFailed, None };
@@ -44,13 +44,13 @@ constexpr uint32_t kPollPauseMs = 10;
 // times more before the image fails.
 constexpr int kMaxBlockResends = 10;
 
-StatusWait WaitStatusReport(packet::CPacket& packet);
-AckWait WaitBlockAck(UpgradeModule& module, packet::CPacket& packet, int low);
+[[nodiscard]] StatusWait WaitStatusReport(packet::CPacket& packet);
+[[nodiscard]] AckWait WaitBlockAck(UpgradeModule& module, packet::CPacket& packet, int low);
 // Writes one raw frame with a purge before; one more full write after 100 ms
 // when the first was short.
-bool SendDataBlock(packet::CPacket& packet, const uint8_t* frame, uint32_t length);
-bool SendPartitionHeaderBlock(UpgradeModule& module, std::string_view imageName, packet::CPacket& packet);
-bool StreamImageFile(UpgradeModule& module, packet::CPacket& packet, const std::u16string& path, int fromPercent,
+[[nodiscard]] bool SendDataBlock(packet::CPacket& packet, const uint8_t* frame, uint32_t length);
+[[nodiscard]] bool SendPartitionHeaderBlock(UpgradeModule& module, std::string_view imageName, packet::CPacket& packet);
+[[nodiscard]] bool StreamImageFile(UpgradeModule& module, packet::CPacket& packet, const std::u16string& path, int fromPercent,
                      int toPercent, std::string_view imageName);
 
 }  // namespace upgrade

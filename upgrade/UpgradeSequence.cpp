@@ -110,7 +110,7 @@ bool UpgradeModule::SwitchAndStartProgrammer(UpgradeRun& run) {
 
     ShowRatio(6);
     FW_TRACE(kRun, u"Function: SwitchToDownload");
-    if (!SwitchToDownload(*run.packet, run.port)) return false;
+    if (!SwitchToDownload(*run.packet)) return false;
 
     ShowRatio(7);
     FW_TRACE(kRun, u"Function: DownloadArmPrg");
@@ -121,7 +121,7 @@ bool UpgradeModule::SwitchAndStartProgrammer(UpgradeRun& run) {
     platform::Sleep(2000);
 
     FW_TRACE(kRun, u"Function: GoToFlashPrg");
-    if (!GoToFlashPrg(*run.packet, run.port)) return false;
+    if (!GoToFlashPrg(*run.packet)) return false;
     ShowRatio(10);
     FW_TRACE(kRun, u"Function: ShowRatio 10");
     return true;
@@ -132,7 +132,7 @@ bool UpgradeModule::ResetAndRestore(UpgradeRun& run) {
     ShowRatio(98);
     FW_TRACE(kRun, u"Function: ShowRatio 98");
     FW_TRACE(kRun, u"Function: ResetMobileSDP");
-    if (!ResetMobileSDP(packet, run.port)) return false;
+    if (!ResetMobileSDP(packet)) return false;
     ShowRatio(99);
     FW_TRACE(kRun, u"Function: ShowRatio 99");
     m_Record.versionAfter = m_strIdentifiedVersion;
@@ -173,7 +173,8 @@ int32_t UpgradeModule::FirmWareUpgrade(int32_t port, const std::u16string& packa
     if (prepared != kUpgradeOk) return fail();
 
     if (!RunBackupPhase(*run.packet, packageFolder)) return fail();
-    if (m_bRestoringPending) LoadNv22FromBackup(run);
+    // Without item 22 in the pending backup, the item the card holds now goes back.
+    if (m_bRestoringPending) (void)LoadNv22FromBackup(run);
     if (m_Rescue.active && !bFullDownload) {
         // A rescue writes every image with cefs and restores the data saved.
         bFullDownload = 1;

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "packet/ByteOrder.h"
-#include "platform/TestClocks.h"
+#include "tests/support/TestClocks.h"
 #include "sim/Card.h"
 #include "sim/Hdlc.h"
 #include "sim/ProgrammerStandIn.h"

@@ -7,12 +7,13 @@
 #include <fstream>
 #include <memory>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "packet/Packet.h"
 #include "platform/Platform.h"
-#include "platform/TestClocks.h"
+#include "tests/support/TestClocks.h"
 #include "sim/InProcessPort.h"
 #include "sim/PackageMaker.h"
 #include "upgrade/FWUpgradeDataCDMAW326Module.h"
@@ -37,9 +38,10 @@ struct Bench {
         sim::MakePackage(folder.string(), options, error);
         platform::SetClock(&clock);
         platform::SetComPortOpener(&opener);
-        upgrade::UpgradeModule::ExtractProgrammer();
-        module.Initialize(platform::Utf8ToWide(folder.string()));
-        module.SelectArmprgAccordingToPidVid(u"");
+        if (!upgrade::UpgradeModule::ExtractProgrammer() || !module.Initialize(platform::Utf8ToWide(folder.string())) ||
+            !module.SelectArmprgAccordingToPidVid(u"")) {
+            throw std::runtime_error("the bench package does not load: " + error);
+        }
     }
     ~Bench() {
         packet.reset();
@@ -53,8 +55,8 @@ struct Bench {
         card = sim::MakeCard();
         opener.Attach(kPort, card);
         packet = std::make_unique<packet::CPacket>();
-        return module.InitPort(*packet, kPort) && module.SwitchToDownload(*packet, kPort) &&
-               module.DownloadArmPrg(*packet) && module.GoToFlashPrg(*packet, kPort) && packet->SecurityMode() &&
+        return module.InitPort(*packet, kPort) && module.SwitchToDownload(*packet) &&
+               module.DownloadArmPrg(*packet) && module.GoToFlashPrg(*packet) && packet->SecurityMode() &&
                module.DownloadPartitionTable(*packet);
     }
 };
@@ -69,7 +71,7 @@ void BM_StreamSystemImage(benchmark::State& state) {
             break;
         }
         state.ResumeTiming();
-        if (!bench.module.WindowsDownloadHS(*bench.packet, bench.module.m_DownloadFileList.strSystemPath, 0x15, 28,
+        if (!bench.module.WindowsDownloadHS(*bench.packet, bench.module.DownloadFiles().strSystemPath, 0x15, 28,
                                             90)) {
             state.SkipWithError("system.img was not written");
             break;

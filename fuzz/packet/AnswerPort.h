@@ -25,12 +25,7 @@ struct AnswerPeer {
 class AnswerComPort : public platform::ComPort {
 public:
     explicit AnswerComPort(AnswerPeer& peer) : peer_(peer) {}
-    bool GetCommState(platform::LineSettings& out) override {
-        out = {};
-        return true;
-    }
-    bool BuildCommDCB(const std::u16string&, platform::LineSettings&) override { return true; }
-    bool SetCommState(const platform::LineSettings&) override { return true; }
+    bool SetLine(const platform::LineSettings&) override { return true; }
     bool SetupComm(uint32_t, uint32_t) override { return true; }
     bool SetCommMask(uint32_t) override { return true; }
     bool SetCommTimeouts(const platform::PortTimeouts&) override { return true; }

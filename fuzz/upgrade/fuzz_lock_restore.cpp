@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool restored = false;
     {
         upgrade::UpgradeModule module;
-        module.m_strLockBackupPath = backupPath;
+        module.SetLockBackupPath(backupPath);
         packet::CPacket packet;
         if (!packet.Open(kPort)) std::abort();
         restored = module.RestoreLockFile(packet, list);

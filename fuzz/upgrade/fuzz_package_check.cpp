@@ -119,8 +119,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool started = module.Initialize(platform::Utf8ToWide(folder.string()));
     Require(started == report.Accepted());
     if (started) {
-        Require((module.m_bHasUserdata != 0) == report.hasUserdata);
-        Require((module.m_bHasSplash != 0) == report.hasSplash);
+        Require(module.HasUserdata() == report.hasUserdata);
+        Require(module.HasSplash() == report.hasSplash);
     }
     return 0;
 }

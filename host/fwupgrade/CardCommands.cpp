@@ -187,9 +187,9 @@ int RunBackupCommand(const CardDataOptions& options) {
         run.Fail(kExitFailed, "The card's data could not be backed up; the card is unchanged.");
         return run.Finish("");
     }
-    const std::string kept = Narrow(module.m_bRestoringPending ? module.m_strKeptReadNow : module.m_strKeptBackup);
-    run.Facts().esn = upgrade::EsnText(module.m_Record.esn);
-    run.Facts().versionBefore = module.m_strSoftwareVersion;
+    const std::string kept = Narrow(module.RestoringPending() ? module.KeptReadNow() : module.KeptBackup());
+    run.Facts().esn = upgrade::EsnText(module.Record().esn);
+    run.Facts().versionBefore = module.SoftwareVersion();
     run.Facts().keptBackup = kept;
     run.Result().keptBackup = kept;
     if (kept.empty()) {
@@ -198,13 +198,13 @@ int RunBackupCommand(const CardDataOptions& options) {
     }
     if (staged) {
         for (const char16_t* name : {u"channel.nvm", u"VEKLock_1", upgrade::kBackupRecordName})
-            platform::RemoveFile(upgrade::JoinPath(Wide(folder), name));
+            (void)platform::RemoveFile(upgrade::JoinPath(Wide(folder), name));   // whatever the staging left
         ::rmdir(folder.c_str());
     }
     run.Result().headline = "The card's data is backed up (ESN " + run.Facts().esn + ", software " +
-                            (module.m_strSoftwareVersion.empty() ? "unknown" : module.m_strSoftwareVersion) + ").";
+                            (module.SoftwareVersion().empty() ? "unknown" : module.SoftwareVersion()) + ").";
     std::string details = "  kept backup: " + kept + "\n";
-    if (module.m_bRestoringPending)
+    if (module.RestoringPending())
         details += "  note:        a restore of this card is pending; this read was kept apart from its backup\n";
     return run.Finish(details);
 }
@@ -222,9 +222,9 @@ int RunRestoreCommand(const CardDataOptions& options) {
                                   ": a backup goes back only to a card that runs its firmware.");
         return run.Finish("");
     }
-    const std::string esn = upgrade::EsnText(module.m_dwCardEsn);
+    const std::string esn = upgrade::EsnText(module.CardEsn());
     run.Facts().esn = esn;
-    if (from.empty()) from = DefaultRestoreSource(module.m_dwCardEsn);
+    if (from.empty()) from = DefaultRestoreSource(module.CardEsn());
     if (from.empty()) {
         run.Fail(kExitFailed, "No kept backup of the card with ESN " + esn + ".");
         return run.Finish("");
@@ -233,7 +233,7 @@ int RunRestoreCommand(const CardDataOptions& options) {
     std::string error;
     if (upgrade::ReadBackupRecord(Wide(from + "/" + Narrow(upgrade::kBackupRecordName)), source, error) ==
             upgrade::RecordRead::Read &&
-        source.esn != module.m_dwCardEsn && !options.force) {
+        source.esn != module.CardEsn() && !options.force) {
         run.Fail(kExitFailed, "The backup in " + from + " belongs to the card with ESN " + upgrade::EsnText(source.esn) +
                                   "; this card has ESN " + esn + ". Give --force to write it to this card anyway.");
         return run.Finish("");
@@ -241,7 +241,7 @@ int RunRestoreCommand(const CardDataOptions& options) {
     const bool restored = module.RestoreCard(run.Port(), Wide(from), options.force);
     run.Facts().keptBackup = from;
     run.Result().keptBackup = from;
-    const upgrade::BackupRecord& outcome = module.m_Record;
+    const upgrade::BackupRecord& outcome = module.Record();
     if (outcome.nvFile.empty()) {
         run.Fail(kExitFailed, "Nothing was written back from " + from + " (see the log for why).");
         return run.Finish("");

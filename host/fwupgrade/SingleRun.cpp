@@ -82,13 +82,13 @@ void DescribeCardAfterFailure(const RunSession& session, const std::string& pack
 // The rescue composes the module's own phases, linked into this program.
 int32_t RescueWithLinkedModule(RunSession& session, const SingleRunRequest& request, const std::string& package,
                                RunResult& result) {
-    upgrade::UpgradeModule::ExtractProgrammer();
+    (void)upgrade::UpgradeModule::ExtractProgrammer();   // the rescue reports a missing programmer
     LinkedModule linked([&](const TraceEntry& entry) { session.OnTrace(entry); },
                         [&](int percent) { session.OnProgress(percent); });
     upgrade::UpgradeModule& module = linked.Module();
     const int32_t code = module.RescueCard(request.port, platform::Utf8ToWide(package),
                                            platform::Utf8ToWide(request.rescueFrom.empty() ? "" : AbsolutePath(request.rescueFrom)));
-    result.keptBackup = platform::WideToUtf8(module.m_strKeptBackup);
+    result.keptBackup = platform::WideToUtf8(module.KeptBackup());
     return code;
 }
 

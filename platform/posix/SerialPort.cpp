@@ -36,15 +36,6 @@ constexpr SpeedEntry kSpeeds[] = {
     {921600, B921600},
 };
 
-uint32_t BaudOfSpeed(speed_t speed) {
-    for (const SpeedEntry& entry : kSpeeds) {
-        if (entry.speed == speed) {
-            return entry.baud;
-        }
-    }
-    return 0;
-}
-
 // Milliseconds of the monotonic clock. The driver's own timeouts are real
 // time: they model the serial driver, not the module's clock.
 int64_t MonotonicMs() {
@@ -54,31 +45,12 @@ int64_t MonotonicMs() {
 
 class PosixComPort final : public ComPort {
 public:
-    explicit PosixComPort(int fd) : fd_(fd) {}
+    PosixComPort(int fd, bool virtualCard) : fd_(fd), virtualCard_(virtualCard) {}
     ~PosixComPort() override { ::close(fd_); }
     PosixComPort(const PosixComPort&) = delete;
     PosixComPort& operator=(const PosixComPort&) = delete;
 
-    bool GetCommState(LineSettings& out) override {
-        termios tio{};
-        if (::tcgetattr(fd_, &tio) != 0) {
-            return false;
-        }
-        out.baudRate = BaudOfSpeed(::cfgetospeed(&tio));
-        switch (tio.c_cflag & CSIZE) {
-            case CS5: out.byteSize = 5; break;
-            case CS6: out.byteSize = 6; break;
-            case CS7: out.byteSize = 7; break;
-            default: out.byteSize = 8; break;
-        }
-        out.parity = (tio.c_cflag & PARENB) == 0 ? 'n' : ((tio.c_cflag & PARODD) != 0 ? 'o' : 'e');
-        out.stopBits = (tio.c_cflag & CSTOPB) != 0 ? 2 : 1;
-        return true;
-    }
-
-    bool BuildCommDCB(const std::u16string& text, LineSettings& inOut) override { return ParseModeText(text, inOut); }
-
-    bool SetCommState(const LineSettings& settings) override {
+    bool SetLine(const LineSettings& settings) override {
         termios tio{};
         if (::tcgetattr(fd_, &tio) != 0) {
             return false;
@@ -159,6 +131,8 @@ public:
         return Transfer(at, count, budget, POLLOUT, [this](uint8_t* from, uint32_t n) { return ::write(fd_, from, n); });
     }
 
+    bool IsVirtualCard() const override { return virtualCard_; }
+
 private:
     // Moves up to count bytes, waiting at most budgetMs in all; returns what
     // was moved when the budget runs out or the line hangs up.
@@ -195,6 +169,7 @@ private:
     }
 
     int fd_;
+    bool virtualCard_;
     PortTimeouts timeouts_;
 };
 
@@ -214,30 +189,6 @@ public:
     }
 };
 
-bool ParseUnsigned(const std::string& text, uint32_t& out) {
-    if (text.empty() || text.size() > 9) {
-        return false;
-    }
-    uint32_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        value = value * 10 + static_cast<uint32_t>(c - '0');
-    }
-    out = value;
-    return true;
-}
-
-std::string Trim(const std::string& text) {
-    const size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) {
-        return {};
-    }
-    const size_t last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
-}
-
 }  // namespace
 
 uint32_t TermiosSpeedOf(uint32_t baudRate) {
@@ -247,64 +198,6 @@ uint32_t TermiosSpeedOf(uint32_t baudRate) {
         }
     }
     return 0;
-}
-
-bool ParseModeText(const std::u16string& text, LineSettings& inOut) {
-    std::string narrow;
-    for (char16_t unit : text) {
-        if (unit > 0x7F) {
-            return false;
-        }
-        narrow.push_back(static_cast<char>(unit));
-    }
-    const size_t colon = narrow.find(':');
-    if (colon != std::string::npos) {
-        narrow.erase(0, colon + 1);
-    }
-    std::string fields[4];
-    size_t fieldCount = 0;
-    size_t start = 0;
-    while (true) {
-        const size_t comma = narrow.find(',', start);
-        if (fieldCount == 4) {
-            return false;
-        }
-        fields[fieldCount++] = Trim(narrow.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-        if (comma == std::string::npos) {
-            break;
-        }
-        start = comma + 1;
-    }
-    LineSettings result = inOut;
-    if (!ParseUnsigned(fields[0], result.baudRate) || result.baudRate == 0) {
-        return false;
-    }
-    if (fieldCount > 1 && !fields[1].empty()) {
-        if (fields[1].size() != 1) {
-            return false;
-        }
-        const char parity = static_cast<char>(fields[1][0] | 0x20);
-        if (parity != 'n' && parity != 'e' && parity != 'o') {
-            return false;
-        }
-        result.parity = parity;
-    }
-    if (fieldCount > 2 && !fields[2].empty()) {
-        uint32_t bits = 0;
-        if (!ParseUnsigned(fields[2], bits) || bits < 5 || bits > 8) {
-            return false;
-        }
-        result.byteSize = static_cast<uint8_t>(bits);
-    }
-    if (fieldCount > 3 && !fields[3].empty()) {
-        uint32_t stop = 0;
-        if (!ParseUnsigned(fields[3], stop) || (stop != 1 && stop != 2)) {
-            return false;
-        }
-        result.stopBits = static_cast<uint8_t>(stop);
-    }
-    inOut = result;
-    return true;
 }
 
 std::string ComPortDevicePath(const std::string& pattern, int32_t portNumber) {
@@ -340,8 +233,7 @@ std::unique_ptr<ComPort> OpenPosixComPort(const std::string& devicePath) {
         ::close(fd);
         return nullptr;
     }
-    SetPortIsVirtual(IsPseudoTerminal(fd));
-    return std::make_unique<PosixComPort>(fd);
+    return std::make_unique<PosixComPort>(fd, IsPseudoTerminal(fd));
 }
 
 std::unique_ptr<ComPortOpener> MakeDefaultComPortOpener() { return std::make_unique<PosixComPortOpener>(); }

@@ -28,8 +28,4 @@ bool IsPseudoTerminal(int fd);
 // Baud rates the POSIX backend can set; 0 when termios has no such speed.
 uint32_t TermiosSpeedOf(uint32_t baudRate);
 
-// Parses a Windows mode text "COMn: baud, parity, data, stop" into settings.
-// Fields left out keep their value; false when the text does not parse.
-bool ParseModeText(const std::u16string& text, LineSettings& inOut);
-
 }  // namespace platform

@@ -1,9 +1,10 @@
 // The COM port through the Windows communications API.
 //
-// The port keeps the DCB it last read, so that line settings applied through
-// BuildCommDCB and SetCommState change only baud rate, byte size, parity and
-// stop bits and leave the driver's other fields (flow control, ...) as the
-// device had them.
+// Line settings go through the device's own DCB (GetCommState), a mode text
+// "COMn: baud, parity, data, stop" that BuildCommDCB parses into it, and
+// SetCommState, so that only baud rate, byte size, parity and stop bits change
+// and the driver's other fields (flow control, ...) stay as the device had them.
+#include "platform/Trace.h"
 #include "platform/win32/WinApi.h"
 
 namespace platform {
@@ -47,37 +48,24 @@ void ApplySettings(const LineSettings& settings, DCB& dcb) {
 
 class WindowsComPort final : public ComPort {
 public:
-    explicit WindowsComPort(HANDLE handle) : handle_(handle) {
-        dcb_.DCBlength = sizeof(DCB);
-    }
+    WindowsComPort(HANDLE handle, int32_t portNumber, bool virtualCard)
+        : handle_(handle), portNumber_(portNumber), virtualCard_(virtualCard) {}
     ~WindowsComPort() override { ::CloseHandle(handle_); }
     WindowsComPort(const WindowsComPort&) = delete;
     WindowsComPort& operator=(const WindowsComPort&) = delete;
 
-    bool GetCommState(LineSettings& out) override {
-        DCB dcb{};
-        dcb.DCBlength = sizeof(DCB);
-        if (!::GetCommState(handle_, &dcb)) return false;
-        dcb_ = dcb;
-        ToSettings(dcb_, out);
-        return true;
-    }
-
-    bool BuildCommDCB(const std::u16string& text, LineSettings& inOut) override {
-        DCB dcb = dcb_;
-        ApplySettings(inOut, dcb);
-        if (!::BuildCommDCBW(win32::Wide(text), &dcb)) return false;
-        dcb_ = dcb;
-        ToSettings(dcb_, inOut);
-        return true;
-    }
-
-    bool SetCommState(const LineSettings& settings) override {
-        DCB dcb = dcb_;
+    bool SetLine(const LineSettings& wanted) override {
+        LineSettings settings;
+        DCB dcb = CurrentState(settings);
+        DCB built = dcb;
+        ApplySettings(settings, built);
+        // A rejected text leaves the device's settings.
+        if (::BuildCommDCBW(win32::Wide(ModeText(wanted)), &built)) {
+            dcb = built;
+            ToSettings(dcb, settings);
+        }
         ApplySettings(settings, dcb);
-        if (!::SetCommState(handle_, &dcb)) return false;
-        dcb_ = dcb;
-        return true;
+        return ::SetCommState(handle_, &dcb) != FALSE;
     }
 
     bool SetupComm(uint32_t inQueue, uint32_t outQueue) override { return ::SetupComm(handle_, inQueue, outQueue) != FALSE; }
@@ -116,9 +104,31 @@ public:
         return done;
     }
 
+    bool IsVirtualCard() const override { return virtualCard_; }
+
 private:
+    // The device's DCB and its settings; an empty DCB (and settings) when it
+    // cannot be read.
+    DCB CurrentState(LineSettings& settings) {
+        DCB dcb{};
+        dcb.DCBlength = sizeof(DCB);
+        if (!::GetCommState(handle_, &dcb)) {
+            dcb = DCB{};
+            dcb.DCBlength = sizeof(DCB);
+            return dcb;
+        }
+        ToSettings(dcb, settings);
+        return dcb;
+    }
+
+    std::u16string ModeText(const LineSettings& settings) const {
+        return FormatWide(u"COM%d: %d, %c, %d, %d", portNumber_, static_cast<int>(settings.baudRate), settings.parity,
+                          static_cast<int>(settings.byteSize), static_cast<int>(settings.stopBits));
+    }
+
     HANDLE handle_;
-    DCB dcb_{};
+    int32_t portNumber_;
+    bool virtualCard_;
 };
 
 // Under Wine a COM port is a link to a Unix device, in this project's tests
@@ -130,12 +140,11 @@ bool RunningUnderWine() {
 
 class WindowsComPortOpener final : public ComPortOpener {
 public:
-    std::unique_ptr<ComPort> Open(const std::u16string& deviceName, int32_t) override {
+    std::unique_ptr<ComPort> Open(const std::u16string& deviceName, int32_t portNumber) override {
         HANDLE handle = ::CreateFileW(win32::Wide(deviceName), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE) return nullptr;
-        SetPortIsVirtual(RunningUnderWine());
-        return std::make_unique<WindowsComPort>(handle);
+        return std::make_unique<WindowsComPort>(handle, portNumber, RunningUnderWine());
     }
 };
 

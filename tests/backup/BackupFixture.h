@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "packet/Packet.h"
-#include "platform/TestClocks.h"
+#include "tests/support/TestClocks.h"
 #include "tests/backup/ScriptedCard.h"
 #include "upgrade/FWUpgradeDataCDMAW326Module.h"
 

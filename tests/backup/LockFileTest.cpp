@@ -172,12 +172,12 @@ TEST_F(LockFiles, AnUnwritableCurrentFolderFallsBackToTheUserFolderAndAFailingSw
     ASSERT_EQ(::mkdir(temporary.c_str(), 0755), 0);
     ASSERT_TRUE(module_.BackupLockFile(list, packet_));
     const std::string fallback = folder_ + "/data/fwupgrade/VEKLock_1";
-    EXPECT_EQ(platform::WideToUtf8(module_.m_strLockBackupPath), fallback);
+    EXPECT_EQ(platform::WideToUtf8(module_.LockBackupPath()), fallback);
     EXPECT_EQ(Slurp(fallback).size(), 3100u);
     EXPECT_FALSE(Exists("VEKLock_1"));
 
     // Neither folder takes it: the backup ends before any EFS request.
-    module_.m_strLockBackupPath = upgrade::LockBackupFileName();
+    module_.SetLockBackupPath(upgrade::LockBackupFileName());
     ASSERT_EQ(::mkdir((fallback + ".new").c_str(), 0755), 0);
     card_.log.clear();
     EXPECT_FALSE(module_.BackupLockFile(list, packet_));

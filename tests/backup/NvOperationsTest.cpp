@@ -36,7 +36,7 @@ TEST_F(NvBackup, TheTableHoldsEveryItemWithItsStatusAndInactiveItemsAsZero) {
     ASSERT_FALSE(card_.log.empty());
     EXPECT_EQ(card_.log.front(), "spc");
     EXPECT_EQ(clock_.Pauses().front(), 500u);
-    EXPECT_EQ(module_.m_wNvStatus, 5);   // the last item was inactive
+    EXPECT_EQ(module_.NvStatus(), 5);   // the last item was inactive
     EXPECT_FALSE(Exists(platform::WideToUtf8(upgrade::ReplacementFileName(ChannelPathW()))));
 }
 
@@ -60,7 +60,7 @@ TEST_F(NvBackup, AFailingItemIsReadOnceMoreAndThenFailsWithoutTouchingTheOlderFi
     ASSERT_FALSE(module_.BackupNVMOP(packet_, ChannelPathW()));
     EXPECT_EQ(card_.Count("nvread 22"), 2u);
     EXPECT_EQ(card_.Count("nvread 88"), 0u);
-    EXPECT_EQ(module_.m_wNvStatus, 7);
+    EXPECT_EQ(module_.NvStatus(), 7);
     EXPECT_EQ(Slurp(ChannelPath()), older);
 }
 
@@ -148,7 +148,7 @@ TEST_F(NvRestore, ATransportFailureIsRetriedOnceAndTwiceFailsTheRestore) {
     EXPECT_FALSE(module_.RestoreNVMOP(packet_, ChannelPathW()));
     EXPECT_EQ(card_.log.back(), "nvwrite 1650");
     EXPECT_EQ(card_.Count("nvwrite 1651"), 0u);
-    EXPECT_EQ(module_.m_wNvStatus, 0xFFFF);
+    EXPECT_EQ(module_.NvStatus(), 0xFFFF);
 }
 
 TEST_F(NvRestore, TheServiceCodeIsSentOnceMoreAfterTwoSeconds) {

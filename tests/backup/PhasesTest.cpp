@@ -11,7 +11,7 @@ protected:
     void SetUp() override {
         BackupTest::SetUp();
         FillCard();
-        module_.m_strChannelNvPath = ChannelPathW();
+        module_.SetChannelNvPath(ChannelPathW());
         OpenPort();
     }
     bool Backup() { return module_.RunBackupPhase(packet_, platform::Utf8ToWide(folder_)); }
@@ -36,8 +36,8 @@ TEST_F(Phases, BackupAndRestoreGiveTheCardBackItsOwnData) {
     ASSERT_TRUE(Backup());
     EXPECT_EQ(Messages(kRun), (std::vector<std::string>{"Function: CreateNVBackupDirectory", "Function: ReadWiFiAddress1",
                                                         "EnumAllAbsoluteFilePathInEfsDir", "Function: BackupNVMOP"}));
-    EXPECT_TRUE(module_.m_Backup.wifiSaved);
-    EXPECT_TRUE(module_.m_Backup.lockFilesSaved);
+    EXPECT_TRUE(module_.BackupState().wifiSaved);
+    EXPECT_TRUE(module_.BackupState().lockFilesSaved);
     EXPECT_EQ(Slurp(ChannelPath()).size(), 816000u);
 
     WipeCard();
@@ -59,18 +59,18 @@ TEST_F(Phases, AWifiAddressThatCannotBeReadIsNotWrittenBack) {
     ASSERT_TRUE(Backup());
     EXPECT_TRUE(Traced("Function: ReadWiFiAddress2"));
     EXPECT_TRUE(Traced("The phone software do not support reading wifi address command"));
-    EXPECT_FALSE(module_.m_Backup.wifiSaved);
+    EXPECT_FALSE(module_.BackupState().wifiSaved);
     ASSERT_TRUE(module_.RunRestorePhase(packet_));
     EXPECT_EQ(card_.Count("wifi write"), 0u);
 
     card_.wifiReads = {-1, 0};
     ASSERT_TRUE(Backup());
     EXPECT_TRUE(Traced("backup wifi failed,make sure the wifi address be written!"));
-    EXPECT_FALSE(module_.m_Backup.wifiSaved);
+    EXPECT_FALSE(module_.BackupState().wifiSaved);
 
     card_.wifiReads = {0, 1};
     ASSERT_TRUE(Backup());
-    EXPECT_TRUE(module_.m_Backup.wifiSaved);
+    EXPECT_TRUE(module_.BackupState().wifiSaved);
 }
 
 // No answer at all is not a card without an address: the backup stops
@@ -101,7 +101,7 @@ TEST_F(Phases, WithoutTheLockFolderOnlyNvAndWifiAreSavedAndRestored) {
     card_.files.clear();
     ASSERT_TRUE(Backup());
     EXPECT_TRUE(Traced("function EnumAllAbsoluteFilePathInEfsDir fail"));
-    EXPECT_FALSE(module_.m_Backup.lockFilesSaved);
+    EXPECT_FALSE(module_.BackupState().lockFilesSaved);
     EXPECT_TRUE(Exists(ChannelPath()));
     card_.log.clear();
     ASSERT_TRUE(module_.RunRestorePhase(packet_));

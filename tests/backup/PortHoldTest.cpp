@@ -30,11 +30,7 @@ private:
         ~Counted() override { --open_; }
         Counted(const Counted&) = delete;
         Counted& operator=(const Counted&) = delete;
-        bool GetCommState(platform::LineSettings& out) override { return inner_->GetCommState(out); }
-        bool BuildCommDCB(const std::u16string& text, platform::LineSettings& inOut) override {
-            return inner_->BuildCommDCB(text, inOut);
-        }
-        bool SetCommState(const platform::LineSettings& settings) override { return inner_->SetCommState(settings); }
+        bool SetLine(const platform::LineSettings& settings) override { return inner_->SetLine(settings); }
         bool SetupComm(uint32_t in, uint32_t out) override { return inner_->SetupComm(in, out); }
         bool SetCommMask(uint32_t mask) override { return inner_->SetCommMask(mask); }
         bool SetCommTimeouts(const platform::PortTimeouts& timeouts) override { return inner_->SetCommTimeouts(timeouts); }
@@ -42,6 +38,7 @@ private:
         uint32_t QueuedInput() override { return inner_->QueuedInput(); }
         uint32_t Read(uint8_t* buffer, uint32_t count) override { return inner_->Read(buffer, count); }
         uint32_t Write(const uint8_t* data, uint32_t count) override { return inner_->Write(data, count); }
+        bool IsVirtualCard() const override { return inner_->IsVirtualCard(); }
 
     private:
         std::unique_ptr<platform::ComPort> inner_;

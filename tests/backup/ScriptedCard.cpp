@@ -30,9 +30,7 @@ std::string Text(const Bytes& b, size_t at) {
 class CardPort : public platform::ComPort {
 public:
     explicit CardPort(ScriptedCard& card) : card_(card) {}
-    bool GetCommState(platform::LineSettings&) override { return true; }
-    bool BuildCommDCB(const std::u16string&, platform::LineSettings&) override { return true; }
-    bool SetCommState(const platform::LineSettings&) override { return true; }
+    bool SetLine(const platform::LineSettings&) override { return true; }
     bool SetupComm(uint32_t, uint32_t) override { return true; }
     bool SetCommMask(uint32_t) override { return true; }
     bool SetCommTimeouts(const platform::PortTimeouts&) override { return true; }

@@ -14,7 +14,7 @@
 #include "host/fwupgrade/LinkedModule.h"
 #include "host/fwupgrade/PhaseTimes.h"
 #include "host/fwupgrade/RunEstimate.h"
-#include "platform/TestClocks.h"
+#include "tests/support/TestClocks.h"
 #include "sim/InProcessPort.h"
 #include "sim/PackageMaker.h"
 
@@ -52,7 +52,7 @@ TEST(RunEstimate, ThePauseTableIsWhatTheModuleAsksForInAWholeUpgrade) {
     platform::SetClock(&clock);
     platform::SetComPortOpener(&opener);
     int32_t result = -1;
-    upgrade::UpgradeModule::ExtractProgrammer();
+    (void)upgrade::UpgradeModule::ExtractProgrammer();   // a missing programmer fails the run measured
     {
         LinkedModule linked([](const TraceEntry&) {},
                             [&](int percent) { clock.percent_ = std::max(clock.percent_.load(), percent); });

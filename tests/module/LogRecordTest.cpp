@@ -6,7 +6,7 @@
 #include "host/kit/HostKit.h"
 #include "module/LogRecord.h"
 #include "module/ModuleManagerAgent.h"
-#include "platform/TestClocks.h"
+#include "tests/support/TestClocks.h"
 #include "platform/Trace.h"
 
 namespace {

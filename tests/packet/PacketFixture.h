@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "packet/Packet.h"
-#include "platform/TestClocks.h"
 #include "tests/support/ScriptedPort.h"
+#include "tests/support/TestClocks.h"
 
 namespace packet_test {
 using namespace test_support;

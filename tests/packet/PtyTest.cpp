@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "packet/Packet.h"
-#include "platform/TestClocks.h"
+#include "tests/support/TestClocks.h"
 #include "platform/posix/SerialPort.h"
 #include "tests/support/ScriptedPort.h"
 
@@ -262,20 +262,37 @@ TEST_F(PtyTransport, PortIsRawAndPassesEveryByteValue) {
     EXPECT_EQ(packet.QueuedInput(), 0u);
 }
 
-TEST(PosixPortNames, PatternAndModeText) {
+TEST(PosixPortNames, APatternNamesTheDeviceOfEachNumber) {
     EXPECT_EQ(platform::ComPortDevicePath("/dev/ttyUSB%d", 4), "/dev/ttyUSB4");
     EXPECT_EQ(platform::ComPortDevicePath("/tmp/card-%d.tty", 12), "/tmp/card-12.tty");
     EXPECT_EQ(platform::ComPortDevicePath("/dev/pts/5", 3), "/dev/pts/5");
+}
 
-    platform::LineSettings s{9600, 7, 'e', 2};
-    ASSERT_TRUE(platform::ParseModeText(u"COM3: 115200, n, 8, 1", s));
-    EXPECT_EQ(s.baudRate, 115200u);
-    EXPECT_EQ(s.byteSize, 8);
-    EXPECT_EQ(s.parity, 'n');
-    EXPECT_EQ(s.stopBits, 1);
-    EXPECT_FALSE(platform::ParseModeText(u"COM3: fast, n, 8, 1", s));
-    EXPECT_FALSE(platform::ParseModeText(u"COM3: 9600, x, 8, 1", s));
-    EXPECT_EQ(s.baudRate, 115200u) << "a rejected text changes nothing";
+TEST(PosixPortLine, TheSettingsReachTheTerminalAndOnlyKnownOnesAreTaken) {
+    PtyCard card;
+    ASSERT_FALSE(card.slavePath.empty());
+    const auto port = platform::OpenPosixComPort(card.slavePath);
+    ASSERT_NE(port, nullptr);
+    ASSERT_TRUE(port->SetLine({115200, 8, 'n', 1}));
+    const int fd = ::open(card.slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    termios tio{};
+    ASSERT_EQ(::tcgetattr(fd, &tio), 0);
+    EXPECT_EQ(::cfgetospeed(&tio), static_cast<speed_t>(B115200));
+    EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB), 0u);
+
+    // A pseudo-terminal keeps eight bits without parity whatever it is told;
+    // speed and stop bits show that the settings are applied.
+    ASSERT_TRUE(port->SetLine({9600, 7, 'e', 2}));
+    ASSERT_EQ(::tcgetattr(fd, &tio), 0);
+    EXPECT_EQ(::cfgetospeed(&tio), static_cast<speed_t>(B9600));
+    EXPECT_NE(tio.c_cflag & CSTOPB, 0u);
+    ::close(fd);
+
+    EXPECT_FALSE(port->SetLine({12345, 8, 'n', 1})) << "a speed termios does not have";
+    EXPECT_FALSE(port->SetLine({115200, 9, 'n', 1}));
+    EXPECT_FALSE(port->SetLine({115200, 8, 'x', 1}));
 }
 
 }  // namespace
@@ -287,19 +304,16 @@ namespace {
 TEST(PosixPortKinds, APseudoTerminalIsAVirtualCardsPortAndARealDeviceIsNot) {
     PtyCard card;
     ASSERT_FALSE(card.slavePath.empty());
-    platform::SetPortIsVirtual(false);
-    {
-        const auto port = platform::OpenPosixComPort(card.slavePath);
-        ASSERT_NE(port, nullptr);
-        EXPECT_TRUE(platform::PortIsVirtual());
-    }
-    // /dev/null is a character device but no terminal: it never opens as a
-    // port and leaves the mark as it was.
+    const auto port = platform::OpenPosixComPort(card.slavePath);
+    ASSERT_NE(port, nullptr);
+    EXPECT_TRUE(port->IsVirtualCard());
+    // /dev/null is a character device but no pseudo-terminal (nor a terminal:
+    // it never opens as a port at all).
     const int fd = ::open("/dev/null", O_RDONLY);
     ASSERT_GE(fd, 0);
     EXPECT_FALSE(platform::IsPseudoTerminal(fd));
     ::close(fd);
-    platform::SetPortIsVirtual(false);
+    EXPECT_EQ(platform::OpenPosixComPort("/dev/null"), nullptr);
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/TestClocks.h"
+#include "tests/support/TestClocks.h"
 #include "platform/Trace.h"
 #include "tests/support/ScriptedPort.h"
 
@@ -54,8 +54,10 @@ TEST_F(SerialTest, OpenConfiguresThePortAndTracesEveryStep) {
     ASSERT_TRUE(serial.Open(7));
     EXPECT_TRUE(serial.IsOpen());
     EXPECT_EQ(opener.names, std::vector<std::u16string>{u"//./COM7"});
-    EXPECT_EQ(peer->modeText, u"COM7: 115200, n, 8, 1");
     EXPECT_EQ(peer->lineSettings.baudRate, 115200u);
+    EXPECT_EQ(peer->lineSettings.byteSize, 8u);
+    EXPECT_EQ(peer->lineSettings.parity, 'n');
+    EXPECT_EQ(peer->lineSettings.stopBits, 1u);
     EXPECT_EQ(peer->timeouts.readTotalTimeoutConstant, 10u);
     EXPECT_EQ(peer->timeouts.writeTotalTimeoutMultiplier, 2u);
     EXPECT_EQ(peer->timeouts.writeTotalTimeoutConstant, 500u);
@@ -72,6 +74,7 @@ TEST_F(SerialTest, OpenConfiguresThePortAndTracesEveryStep) {
     EXPECT_TRUE(serial.Open(9)) << "already open: kept as it is";
     EXPECT_TRUE(g_trace.empty());
     EXPECT_EQ(opener.names.size(), 1u);
+    EXPECT_EQ(serial.PortNumber(), 7);
 
     EXPECT_TRUE(serial.Close());
     EXPECT_EQ(Messages(), std::vector<std::u16string>{u"Function: CSerial::PurgeComm close"});
@@ -103,12 +106,27 @@ TEST_F(SerialTest, GivesUpAfterTwentyTriesAndOnAConfigurationFailure) {
     EXPECT_EQ(clock.Pauses().size(), 19u);
 
     opener.failuresLeft = 0;
-    peer->failSetCommState = true;
+    peer->failSetLine = true;
     EXPECT_FALSE(serial.Open(4));
     EXPECT_FALSE(serial.IsOpen());
     uint8_t byte = 0;
     EXPECT_EQ(serial.Write(&byte, 1), 0u) << "a closed port writes nothing";
     EXPECT_TRUE(peer->writes.empty());
+}
+
+TEST_F(SerialTest, AReopenClosesAndOpensTheNumberOfTheLastOpen) {
+    ASSERT_TRUE(serial.Open(7));
+    ASSERT_TRUE(serial.Reopen());
+    EXPECT_TRUE(serial.IsOpen());
+    EXPECT_EQ(opener.names, (std::vector<std::u16string>{u"//./COM7", u"//./COM7"}));
+    EXPECT_EQ(peer->purges, 3) << "the purge of the close and of each open";
+
+    serial.Close();
+    opener.failuresLeft = 25;
+    EXPECT_FALSE(serial.Reopen());
+    opener.failuresLeft = 0;
+    ASSERT_TRUE(serial.Reopen()) << "a failed open keeps the number";
+    EXPECT_EQ(opener.names.back(), u"//./COM7");
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "packet/Packet.h"
-#include "platform/TestClocks.h"
+#include "tests/support/TestClocks.h"
 #include "sim/InProcessPort.h"
 
 namespace packet_test {

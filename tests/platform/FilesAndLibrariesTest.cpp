@@ -91,7 +91,7 @@ TEST(Paths, DirectoriesReplaceAndRemoveFileSpec) {
     platform::File file;
     ASSERT_TRUE(file.CreateWrite(base + u"/new"));
     const uint8_t mark = 7;
-    file.Write(&mark, 1);
+    ASSERT_EQ(file.Write(&mark, 1), 1u);
     file.Close();
     ASSERT_TRUE(file.CreateWrite(base + u"/old"));
     file.Close();

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
-#include "platform/TestClocks.h"
+#include "tests/support/TestClocks.h"
 #include "sim/Card.h"
 #include "tests/support/ReferenceFcs.h"
 

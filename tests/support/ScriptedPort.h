@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "platform/Platform.h"
-#include "platform/TestClocks.h"
 #include "tests/support/ReferenceFcs.h"
+#include "tests/support/TestClocks.h"
 
 namespace test_support {
 
@@ -76,8 +76,7 @@ public:
     uint32_t writeLimit = UINT32_MAX;
     platform::LineSettings lineSettings;
     platform::PortTimeouts timeouts;
-    bool failSetCommState = false;
-    std::u16string modeText;
+    bool failSetLine = false;
 
 private:
     struct Incoming {
@@ -97,21 +96,9 @@ private:
 class ScriptedComPort : public platform::ComPort {
 public:
     explicit ScriptedComPort(std::shared_ptr<ScriptedPeer> peer) : peer_(std::move(peer)) {}
-    bool GetCommState(platform::LineSettings& out) override {
-        out = {9600, 7, 'e', 2};
-        return true;
-    }
-    bool BuildCommDCB(const std::u16string& text, platform::LineSettings& inOut) override {
-        peer_->modeText = text;
-        inOut.baudRate = 115200;
-        inOut.byteSize = 8;
-        inOut.parity = 'n';
-        inOut.stopBits = 1;
-        return true;
-    }
-    bool SetCommState(const platform::LineSettings& s) override {
+    bool SetLine(const platform::LineSettings& s) override {
         peer_->lineSettings = s;
-        return !peer_->failSetCommState;
+        return !peer_->failSetLine;
     }
     bool SetupComm(uint32_t, uint32_t) override { return true; }
     bool SetCommMask(uint32_t) override { return true; }

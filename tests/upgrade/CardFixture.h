@@ -14,7 +14,7 @@
 #include "TraceCapture.h"
 #include "packet/Packet.h"
 #include "platform/Platform.h"
-#include "platform/TestClocks.h"
+#include "tests/support/TestClocks.h"
 #include "sim/InProcessPort.h"
 #include "sim/PackageMaker.h"
 #include "upgrade/FWUpgradeDataCDMAW326Module.h"
@@ -64,9 +64,9 @@ protected:
     // Takes the card to its flash programmer, as the run does before the images.
     void ReachProgrammer() {
         ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
-        ASSERT_TRUE(module_.SwitchToDownload(*packet_, kCardPort));
+        ASSERT_TRUE(module_.SwitchToDownload(*packet_));
         ASSERT_TRUE(module_.DownloadArmPrg(*packet_));
-        ASSERT_TRUE(module_.GoToFlashPrg(*packet_, kCardPort));
+        ASSERT_TRUE(module_.GoToFlashPrg(*packet_));
         ASSERT_TRUE(packet_->SecurityMode());
         ASSERT_EQ(card_->Mode(), sim::CardMode::FlashProgrammer);
         clock_.ClearPauses();

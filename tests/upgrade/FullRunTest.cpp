@@ -15,7 +15,7 @@
 #include "host/kit/HostKit.h"
 #include "module/Application.h"
 #include "module/UpgradeModuleObject.h"
-#include "platform/TestClocks.h"
+#include "tests/support/TestClocks.h"
 #include "sim/InProcessPort.h"
 #include "sim/PackageMaker.h"
 

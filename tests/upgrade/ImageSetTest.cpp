@@ -27,16 +27,16 @@ TEST(Initialize, CompletePackageFormsEveryPathAndSetsTheFlags) {
     TraceCapture trace;
     UpgradeModule module;
     ASSERT_TRUE(module.Initialize(folder.Wide()));
-    const DownloadFileList& list = module.m_DownloadFileList;
+    const DownloadFileList& list = module.DownloadFiles();
     EXPECT_EQ(list.strPartitionFilePath, Joined(folder, "partition.mbn"));
     EXPECT_EQ(list.strQcsblhdCfgdataFilePath, Joined(folder, "qcsblhd_cfgdata.mbn"));
     EXPECT_EQ(list.strVendorPartitionFilePath, Joined(folder, "partition_vek.mbn"));
     EXPECT_EQ(list.strCefsFilePath, Joined(folder, "cefs.mbn"));
     EXPECT_EQ(list.strNvBakFilePath, Joined(folder, "NV_Bak.NVM"));
-    EXPECT_EQ(module.m_strChannelNvPath, Joined(folder, "channel.nvm"));
-    EXPECT_EQ(module.m_bHasUserdata, 1);
-    EXPECT_EQ(module.m_bHasSplash, 1);
-    EXPECT_EQ(module.m_bHasVendorPartition, 1);
+    EXPECT_EQ(module.ChannelNvPath(), Joined(folder, "channel.nvm"));
+    EXPECT_TRUE(module.HasUserdata());
+    EXPECT_TRUE(module.HasSplash());
+    EXPECT_TRUE(module.HasVendorPartition());
 
     const std::vector<std::string> messages = trace.Messages();
     ASSERT_GE(messages.size(), 19u);
@@ -48,15 +48,17 @@ TEST(Initialize, CompletePackageFormsEveryPathAndSetsTheFlags) {
 }
 
 TEST(Initialize, OptionalImagesMayBeMissing) {
+    TempFolder complete;
+    WriteSmallPackage(complete);
     TempFolder folder;
     WriteSmallPackage(folder, false);
-    TraceCapture trace;
     UpgradeModule module;
-    module.m_bHasUserdata = 1;
-    module.m_bHasSplash = 1;
+    ASSERT_TRUE(module.Initialize(complete.Wide()));
+    ASSERT_TRUE(module.HasUserdata() && module.HasSplash());
+    TraceCapture trace;
     ASSERT_TRUE(module.Initialize(folder.Wide()));
-    EXPECT_EQ(module.m_bHasUserdata, 0);
-    EXPECT_EQ(module.m_bHasSplash, 0);
+    EXPECT_FALSE(module.HasUserdata());
+    EXPECT_FALSE(module.HasSplash());
     EXPECT_TRUE(trace.Contains("userdata.img file is not Exist !!"));
     EXPECT_TRUE(trace.Contains("splash.img file is not Exist !!"));
     EXPECT_TRUE(trace.Contains("NULL==pfile !!"));
@@ -69,7 +71,7 @@ TEST(Initialize, StopsAtTheFirstMissingRequiredFile) {
     TraceCapture trace;
     UpgradeModule module;
     EXPECT_FALSE(module.Initialize(folder.Wide()));
-    EXPECT_EQ(module.m_bHasVendorPartition, 0);
+    EXPECT_FALSE(module.HasVendorPartition());
     const std::vector<std::string> messages = trace.Messages();
     ASSERT_GE(messages.size(), 2u);
     EXPECT_EQ(messages[messages.size() - 2], "fclose(pfile); !!");
@@ -144,7 +146,7 @@ TEST(Initialize, PathBeyondTheCapacityIsRefusedNotCut) {
     }
     UpgradeModule module;
     EXPECT_TRUE(module.Initialize(platform::Utf8ToWide(sub))) << "a path of exactly 259 units fits";
-    EXPECT_EQ(module.m_DownloadFileList.strQcsblhdCfgdataFilePath.size(), kPathCapacity - 1);
+    EXPECT_EQ(module.DownloadFiles().strQcsblhdCfgdataFilePath.size(), kPathCapacity - 1);
 
     std::filesystem::path deeper = deep.parent_path() / (deep.filename().string() + "x");
     std::filesystem::create_directories(deeper);
@@ -152,7 +154,7 @@ TEST(Initialize, PathBeyondTheCapacityIsRefusedNotCut) {
     TraceCapture trace;
     EXPECT_FALSE(module.Initialize(platform::Utf8ToWide(deeper.string())));
     EXPECT_TRUE(trace.ContainsPart("Refuse qcsblhd_cfgdata.mbn"));
-    EXPECT_TRUE(module.m_DownloadFileList.strQcsblhdCfgdataFilePath.empty()) << "never a cut path";
+    EXPECT_TRUE(module.DownloadFiles().strQcsblhdCfgdataFilePath.empty()) << "never a cut path";
 }
 
 TEST(CheckFile, NeedsTwoBytes) {

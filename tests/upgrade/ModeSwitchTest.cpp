@@ -13,7 +13,7 @@ TEST_F(ModeSwitchTest, SwitchToDownloadPausesAsTheCardNeedsAndReachesTheBootDown
     ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
     clock_.ClearPauses();
     trace_.Clear();
-    EXPECT_TRUE(module_.SwitchToDownload(*packet_, kCardPort));
+    EXPECT_TRUE(module_.SwitchToDownload(*packet_));
     EXPECT_TRUE(ContainsInOrder(clock_.Pauses(), {50, 50, 2000, 50, 5000}));
     EXPECT_EQ(card_->Mode(), sim::CardMode::BootDownloader);
     EXPECT_TRUE(trace_.Contains("Function: ParamRequest"));
@@ -28,7 +28,7 @@ TEST_F(ModeSwitchTest, ParamRequestFailingWhileDiagnosticsAnswerSendsTheSwitchAg
     StartCard(sim::DefaultCardData(), Faults({"silence:command=0x3A,mode=diag"}));
     ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
     clock_.ClearPauses();
-    EXPECT_TRUE(module_.SwitchToDownload(*packet_, kCardPort));
+    EXPECT_TRUE(module_.SwitchToDownload(*packet_));
     EXPECT_TRUE(trace_.Contains("Function: ParamRequest fail")) << trace_.Dump();
     EXPECT_TRUE(trace_.Contains("Function: CommunicateWithMobile"));
     EXPECT_TRUE(trace_.Contains("Function: DoNoop fail"));
@@ -39,17 +39,18 @@ TEST_F(ModeSwitchTest, ParamRequestFailingWhileDiagnosticsAnswerSendsTheSwitchAg
 TEST_F(ModeSwitchTest, CardAlreadyInTheBootDownloaderIsAccepted) {
     StartCard();
     ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
-    ASSERT_TRUE(module_.SwitchToDownload(*packet_, kCardPort));
+    ASSERT_TRUE(module_.SwitchToDownload(*packet_));
     trace_.Clear();
-    EXPECT_TRUE(module_.SwitchToDownload(*packet_, kCardPort));
+    EXPECT_TRUE(module_.SwitchToDownload(*packet_));
     EXPECT_TRUE(trace_.Contains("Execute SendSpc function fail"));
     EXPECT_FALSE(trace_.Contains("Function: ParamRequest fail"));
 }
 
 TEST_F(ModeSwitchTest, ReOpenGivesUpAfterFivePassesOnASilentCard) {
     StartCard(sim::DefaultCardData(), Faults({"silence:count=0"}));
+    ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
     clock_.ClearPauses();
-    EXPECT_FALSE(module_.ReOpenCOMPort(*packet_, kCardPort));
+    EXPECT_FALSE(module_.ReOpenCOMPort(*packet_));
     int initLines = 0;
     int touchLines = 0;
     for (const TraceLine& line : trace_.lines()) {
@@ -66,9 +67,8 @@ TEST_F(ModeSwitchTest, SelectPhoneTypeFindsTheQ7kMarker) {
     data.version = "LUM_Q7KV1.0.0B05";
     StartCard(data);
     ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
-    module_.bIsQ7 = 0;
     EXPECT_TRUE(module_.SelectPhoneType(*packet_));
-    EXPECT_EQ(module_.bIsQ7, 1);
+    EXPECT_TRUE(module_.IsQ7());
     int markerLines = 0;
     for (const TraceLine& line : trace_.lines()) markerLines += line.message == "Execute  bIsQ7 = true;";
     EXPECT_EQ(markerLines, 1);
@@ -81,9 +81,8 @@ TEST_F(ModeSwitchTest, SelectPhoneTypeTracesDeviceTextAsAnArgument) {
     data.version = "W326%s%n%dQ7kV1.0.0B04";
     StartCard(data);
     ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
-    module_.bIsQ7 = 0;
     EXPECT_TRUE(module_.SelectPhoneType(*packet_));
-    EXPECT_EQ(module_.bIsQ7, 0) << "Q7 family, but no listed build";
+    EXPECT_FALSE(module_.IsQ7()) << "Q7 family, but no listed build";
     EXPECT_TRUE(trace_.Contains("W326%s%n%dQ7kV1.0.0B04"));
 }
 
@@ -91,9 +90,8 @@ TEST_F(ModeSwitchTest, SelectPhoneTypeGivesUpAfterThreeSilentAttempts) {
     StartCard(sim::DefaultCardData(), Faults({"silence:command=0x38,count=0"}));
     ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
     clock_.ClearPauses();
-    module_.bIsQ7 = 0;
     EXPECT_FALSE(module_.SelectPhoneType(*packet_));
-    EXPECT_EQ(module_.bIsQ7, 0);
+    EXPECT_FALSE(module_.IsQ7());
     EXPECT_TRUE(ContainsInOrder(clock_.Pauses(), {500, 500, 500}));
 }
 
@@ -101,12 +99,12 @@ TEST_F(ModeSwitchTest, ProgrammerIsLoadedWholeAndGreeted) {
     StartCard();
     MakePackage();
     ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
-    ASSERT_TRUE(module_.SwitchToDownload(*packet_, kCardPort));
+    ASSERT_TRUE(module_.SwitchToDownload(*packet_));
     ASSERT_TRUE(module_.DownloadArmPrg(*packet_));
     EXPECT_EQ(card_->ProgrammerBytesLoaded(), 177376u);
     clock_.ClearPauses();
     trace_.Clear();
-    EXPECT_TRUE(module_.GoToFlashPrg(*packet_, kCardPort));
+    EXPECT_TRUE(module_.GoToFlashPrg(*packet_));
     EXPECT_EQ(card_->Mode(), sim::CardMode::FlashProgrammer);
     EXPECT_TRUE(ContainsInOrder(clock_.Pauses(), {5000}));
     EXPECT_FALSE(ContainsInOrder(clock_.Pauses(), {2000})) << "no recovery pass";
@@ -119,10 +117,10 @@ TEST_F(ModeSwitchTest, SilentFirstHelloIsRecovered) {
     StartCard(sim::DefaultCardData(), Faults({"silence:command=0x01,mode=programmer"}));
     MakePackage();
     ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
-    ASSERT_TRUE(module_.SwitchToDownload(*packet_, kCardPort));
+    ASSERT_TRUE(module_.SwitchToDownload(*packet_));
     ASSERT_TRUE(module_.DownloadArmPrg(*packet_));
     trace_.Clear();
-    EXPECT_TRUE(module_.GoToFlashPrg(*packet_, kCardPort));
+    EXPECT_TRUE(module_.GoToFlashPrg(*packet_));
     EXPECT_TRUE(trace_.Contains("Execute pPacket->DoNoop function"));
     EXPECT_EQ(card_->Mode(), sim::CardMode::FlashProgrammer);
 }
@@ -131,11 +129,11 @@ TEST_F(ModeSwitchTest, LostStartCommandIsSentAgain) {
     StartCard(sim::DefaultCardData(), Faults({"silence:command=0x05,mode=download"}));
     MakePackage();
     ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
-    ASSERT_TRUE(module_.SwitchToDownload(*packet_, kCardPort));
+    ASSERT_TRUE(module_.SwitchToDownload(*packet_));
     ASSERT_TRUE(module_.DownloadArmPrg(*packet_));
     trace_.Clear();
     clock_.ClearPauses();
-    EXPECT_TRUE(module_.GoToFlashPrg(*packet_, kCardPort)) << trace_.Dump();
+    EXPECT_TRUE(module_.GoToFlashPrg(*packet_)) << trace_.Dump();
     EXPECT_TRUE(trace_.Contains("Execute pPacket->Go2 function"));
     EXPECT_TRUE(ContainsInOrder(clock_.Pauses(), {5000, 2000, 5000}));
     EXPECT_EQ(card_->Mode(), sim::CardMode::FlashProgrammer);
@@ -143,7 +141,7 @@ TEST_F(ModeSwitchTest, LostStartCommandIsSentAgain) {
 
 TEST_F(ModeSwitchTest, MissingProgrammerFileFailsAtOnce) {
     StartCard();
-    module_.m_strArmprgPath = package_.WideFile("absent.bin");
+    module_.SetArmprgPath(package_.WideFile("absent.bin"));
     EXPECT_FALSE(module_.DownloadArmPrg(*packet_));
     EXPECT_TRUE(trace_.Contains("Execute hReadFile.Open function fail"));
 }
@@ -151,9 +149,9 @@ TEST_F(ModeSwitchTest, MissingProgrammerFileFailsAtOnce) {
 TEST_F(ModeSwitchTest, ProgrammerWritesAreCutAt1017Bytes) {
     StartCard();
     package_.WritePattern("prg.bin", 1018);
-    module_.m_strArmprgPath = package_.WideFile("prg.bin");
+    module_.SetArmprgPath(package_.WideFile("prg.bin"));
     ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
-    ASSERT_TRUE(module_.SwitchToDownload(*packet_, kCardPort));
+    ASSERT_TRUE(module_.SwitchToDownload(*packet_));
     EXPECT_TRUE(module_.DownloadArmPrg(*packet_));
     EXPECT_EQ(card_->ProgrammerBytesLoaded(), 1018u);
 }

@@ -83,7 +83,7 @@ TEST(ProgrammerImage, TheRunLoadsTheFileExtractionWrote) {
                            u"armprgVEKMSM7627.bin");
     UpgradeModule module;
     EXPECT_TRUE(module.SelectArmprgAccordingToPidVid(u"ignored"));
-    EXPECT_EQ(module.m_strArmprgPath, written);
+    EXPECT_EQ(module.ArmprgPath(), written);
     EXPECT_EQ(ReadAll(std::filesystem::path(platform::WideToUtf8(written))).size(), 177376u);
 }
 

@@ -12,7 +12,7 @@ TEST_F(ResetAndTableTest, ResetFindsTheCardTwiceInItsNewFirmware) {
     StartCard();
     MakePackage();
     ReachProgrammer();
-    EXPECT_TRUE(module_.ResetMobileSDP(*packet_, kCardPort)) << trace_.Dump();
+    EXPECT_TRUE(module_.ResetMobileSDP(*packet_)) << trace_.Dump();
     EXPECT_TRUE(card_->RunningNewFirmware());
     EXPECT_EQ(card_->Mode(), sim::CardMode::Diagnostic);
     EXPECT_TRUE(ContainsInOrder(clock_.Pauses(), {2000, 1000, 100, 100, 100, 1000, 1000}));
@@ -23,7 +23,7 @@ TEST_F(ResetAndTableTest, CardThatAnswersOnlyOnceAfterTheResetIsNotTakenAsRestar
     StartCard(sim::DefaultCardData(), Faults({"answer_once_after_reset"}));
     MakePackage();
     ReachProgrammer();
-    EXPECT_FALSE(module_.ResetMobileSDP(*packet_, kCardPort));
+    EXPECT_FALSE(module_.ResetMobileSDP(*packet_));
     int checks = 0;
     for (const TraceLine& line : trace_.lines()) checks += line.message == "Execute CheckPhoneInfo function";
     EXPECT_EQ(checks, 60) << "the second phase runs all its passes";
@@ -72,7 +72,7 @@ TEST_F(ResetAndTableTest, BootLoadersAndImagesLandInTheFlash) {
     StartCard();
     MakePackage();
     ReachProgrammer();
-    const upgrade::DownloadFileList& files = module_.m_DownloadFileList;
+    const upgrade::DownloadFileList& files = module_.DownloadFiles();
     packet_->SetPartitionOverride(false);
     ASSERT_TRUE(module_.DownloadPartitionTable(*packet_));
     ASSERT_TRUE(module_.DownloadSecondbootloaderheader(*packet_));

@@ -34,14 +34,10 @@ public:
         : inner_(std::move(inner)), transcript_(transcript) {}
     ~TranscriptPort() override { transcript_.Event("close"); }
 
-    bool GetCommState(platform::LineSettings& out) override { return inner_->GetCommState(out); }
-    bool BuildCommDCB(const std::u16string& text, platform::LineSettings& inOut) override {
-        return inner_->BuildCommDCB(text, inOut);
-    }
-    bool SetCommState(const platform::LineSettings& s) override {
+    bool SetLine(const platform::LineSettings& s) override {
         transcript_.Event("line " + std::to_string(s.baudRate) + " " + std::to_string(s.byteSize) + s.parity +
                           std::to_string(s.stopBits));
-        return inner_->SetCommState(s);
+        return inner_->SetLine(s);
     }
     bool SetupComm(uint32_t inQueue, uint32_t outQueue) override { return inner_->SetupComm(inQueue, outQueue); }
     bool SetCommMask(uint32_t mask) override { return inner_->SetCommMask(mask); }
@@ -58,6 +54,7 @@ public:
         return inner_->PurgeComm(flags);
     }
     uint32_t QueuedInput() override { return inner_->QueuedInput(); }
+    bool IsVirtualCard() const override { return inner_->IsVirtualCard(); }
     uint32_t Read(uint8_t* buffer, uint32_t count) override {
         const uint32_t got = inner_->Read(buffer, count);
         transcript_.Bytes('<', buffer, got);

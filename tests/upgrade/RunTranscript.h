@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
-#include "platform/TestClocks.h"
+#include "tests/support/TestClocks.h"
 
 namespace upgrade_test {
 

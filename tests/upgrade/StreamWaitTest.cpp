@@ -7,9 +7,9 @@
 
 #include "TraceCapture.h"
 #include "packet/Packet.h"
-#include "platform/TestClocks.h"
 #include "tests/support/ScriptedPort.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/TestClocks.h"
 #include "upgrade/FWUpgradeDataCDMAW326Module.h"
 #include "upgrade/StreamFormat.h"
 #include "upgrade/UpgradeInternal.h"
@@ -32,7 +32,7 @@ protected:
         platform::SetComPortOpener(&opener_);
         ASSERT_TRUE(packet_.Open(3));
         folder_.WritePattern("partition_vek.mbn", 300, 9);
-        module_.m_DownloadFileList.strVendorPartitionFilePath = folder_.WideFile("partition_vek.mbn");
+        module_.SetVendorPartitionPath(folder_.WideFile("partition_vek.mbn"));
         peer_->writes.clear();
         clock_.ClearPauses();
     }

@@ -161,7 +161,7 @@ TEST(Files_ReadersDenyWritersButNotOtherReaders) {
     platform::File writer;
     REQUIRE(writer.CreateWrite(path));
     const uint8_t byte = 0x5A;
-    writer.Write(&byte, 1);
+    REQUIRE_EQ(writer.Write(&byte, 1), uint32_t{1});
     writer.Close();
 
     platform::File reader;
@@ -276,25 +276,9 @@ TEST(Serial_LoopbackLineCarriesBytesBothWays) {
     std::unique_ptr<platform::ComPort> com = platform::GetComPortOpener().Open(name, port);
     REQUIRE(com != nullptr);
 
-    platform::LineSettings settings;
-    CHECK(com->GetCommState(settings));
-    const std::u16string mode = u"COM" + wintest::Wide(std::to_string(port)) + u": 115200, n, 8, 1";
-    // The mode text replaces whatever the line had.
-    settings.baudRate = 9600;
-    settings.byteSize = 7;
-    settings.parity = 'e';
-    settings.stopBits = 2;
-    CHECK(com->BuildCommDCB(mode, settings));
-    CHECK_EQ(settings.baudRate, uint32_t{115200});
-    CHECK_EQ(static_cast<int>(settings.byteSize), 8);
-    CHECK_EQ(settings.parity, 'n');
-    CHECK_EQ(static_cast<int>(settings.stopBits), 1);
-    CHECK(com->SetCommState(settings));
-    platform::LineSettings applied;
-    CHECK(com->GetCommState(applied));
-    CHECK_EQ(applied.baudRate, uint32_t{115200});
-    CHECK_EQ(static_cast<int>(applied.byteSize), 8);
-    CHECK_EQ(applied.parity, 'n');
+    // The line is set through the device's DCB and a mode text.
+    CHECK(com->SetLine({9600, 7, 'e', 2}));
+    CHECK(com->SetLine({115200, 8, 'n', 1}));
     CHECK(com->SetupComm(4096, 4096));
     CHECK(com->SetCommMask(0x78));
     platform::PortTimeouts timeouts;

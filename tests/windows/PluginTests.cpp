@@ -26,7 +26,7 @@ std::u16string ProgrammerFile() { return wintest::ProgramFolder() + u"\\armprgVE
 void RegisterManager() {
     platform::RegistryKey key = platform::RegCreateKey(nullptr, kBaseKey + u"\\256\\1");
     const std::u16string path = ManagerPath();
-    platform::RegSetString(key, u"Path", path.c_str(), static_cast<uint32_t>(path.size() * 2));
+    REQUIRE(platform::RegSetString(key, u"Path", path.c_str(), static_cast<uint32_t>(path.size() * 2)));
     platform::RegCloseKey(key);
 }
 

@@ -1,4 +1,4 @@
-// Clocks for tests. Install one with platform::SetClock; the real clock is
+// Clocks for tests and benchmarks (not shipped). Install one with platform::SetClock; the real clock is
 // restored with SetClock(nullptr).
 #pragma once
 

@@ -1,4 +1,4 @@
-#include "platform/TestClocks.h"
+#include "tests/support/TestClocks.h"
 
 #include "platform/SteadyTime.h"
 
