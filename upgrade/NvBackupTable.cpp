@@ -31,7 +31,13 @@ std::vector<NvRecord> InitialRecords() {
 }
 
 std::vector<uint8_t> EncodeTable(std::span<const NvRecord> records) {
-    std::vector<uint8_t> table(kTableSize, 0);
+    std::vector<uint8_t> table(kTableSize);
+    EncodeTableInto(records, std::span<uint8_t, kTableSize>(table.data(), kTableSize));
+    return table;
+}
+
+void EncodeTableInto(std::span<const NvRecord> records, std::span<uint8_t, kTableSize> table) {
+    std::fill(table.begin(), table.end(), uint8_t{0});
     const size_t stored = std::min(records.size(), kRecordCount - 1);
     for (size_t i = 0; i < stored; ++i) {
         uint8_t* record = table.data() + i * kRecordSize;
@@ -40,7 +46,6 @@ std::vector<uint8_t> EncodeTable(std::span<const NvRecord> records) {
         StoreLe16(record + kStatusOffset, records[i].status);
     }
     StoreLe16(table.data() + stored * kRecordSize + kItemOffset, kEndMarker);
-    return table;
 }
 
 bool DecodeTable(std::span<const uint8_t> table, std::vector<NvRecord>& records) {

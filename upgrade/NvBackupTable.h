@@ -46,6 +46,9 @@ std::vector<NvRecord> InitialRecords();
 // The whole 816,000-byte table. Records beyond the room before the end
 // marker (kRecordCount - 1) are not stored.
 std::vector<uint8_t> EncodeTable(std::span<const NvRecord> records);
+// The same into a table the caller owns (a loop encoding many tables need
+// not ask for 816,000 fresh bytes each time).
+void EncodeTableInto(std::span<const NvRecord> records, std::span<uint8_t, kTableSize> table);
 
 // Reads the records of a table from the first one up to (not including) the
 // first item number above 5,999. False when the table is not exactly

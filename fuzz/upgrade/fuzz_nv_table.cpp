@@ -83,9 +83,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (records.size() < nv::kRecordCount) {
         Require(U16At(table, records.size() * nv::kRecordSize) >= nv::kEndMarker);
     }
-    const std::vector<uint8_t> encoded = nv::EncodeTable(records);
+    static std::vector<uint8_t>* const encoded = new std::vector<uint8_t>(nv::kTableSize);
+    nv::EncodeTableInto(records, std::span<uint8_t, nv::kTableSize>(encoded->data(), nv::kTableSize));
     std::vector<nv::NvRecord> again;
-    Require(nv::DecodeTable(encoded, again));
+    Require(nv::DecodeTable(*encoded, again));
     // The encoder keeps room for its end marker: a table filled to the last
     // record loses that one.
     const size_t kept = std::min(records.size(), nv::kRecordCount - 1);

@@ -62,6 +62,14 @@ TEST(NvTable, RecordFieldsAreLittleEndianAtTheirOffsets) {
     EXPECT_EQ(U16At(table, 2 * 136), 6000);   // the end marker follows the last record
 }
 
+// A table reused for another encoding keeps nothing of what it held.
+TEST(NvTable, EncodingIntoAUsedTableLeavesNothingOfItsOldBytes) {
+    std::vector<uint8_t> used(nv::kTableSize, 0xA5);
+    const std::vector<nv::NvRecord> records = nv::InitialRecords();
+    nv::EncodeTableInto(records, std::span<uint8_t, nv::kTableSize>(used.data(), nv::kTableSize));
+    EXPECT_EQ(used, nv::EncodeTable(records));
+}
+
 TEST(NvTable, DecodeGivesBackEveryRecordWithItsStatus) {
     std::vector<nv::NvRecord> records = nv::InitialRecords();
     records[3].status = 5;   // not active: zero data, status kept
