@@ -40,12 +40,18 @@ void BackupTest::SetUp() {
     Trace().clear();
     platform::SetTraceSink(&Capture);
     platform::SetClock(&clock_);
-    card_.Install();
+    // An empty card: each test fills in what it needs.
+    sim::CardData empty;
+    empty.wifi = {};
+    card_ = sim::MakeCard(std::move(empty));
+    opener_.Attach(1, card_);
+    platform::SetComPortOpener(&opener_);
 }
 
 void BackupTest::TearDown() {
     packet_.Close();
-    ScriptedCard::Uninstall();
+    EXPECT_TRUE(card_->Violations().empty()) << card_->Violations().front().text;
+    platform::SetComPortOpener(nullptr);
     platform::SetClock(nullptr);
     platform::SetTraceSink(nullptr);
     ASSERT_EQ(chdir(previousFolder_.c_str()), 0);
@@ -71,16 +77,23 @@ std::vector<uint8_t> BackupTest::Pattern(size_t size, uint8_t seed) {
 
 void BackupTest::FillCard() {
     for (uint16_t item : upgrade::nvtable::kItemList) {
-        card_.nv[item] = ItemBytes(item);
+        Held().nv[item].data = ItemBytes(item);
     }
-    card_.wifi = {0x00, 0x1E, 0x10, 0x3A, 0x5C, 0x7F};
-    card_.dirs = {"vek", "vek/sub", "vek/sub/deep"};
-    card_.files["vek/a"] = Pattern(100, 1);
-    card_.files["vek/sub/b"] = Pattern(3000, 2);
-    card_.files["vek/sub/deep/empty"] = {};
+    Held().wifi = {0x00, 0x1E, 0x10, 0x3A, 0x5C, 0x7F};
+    Held().efsDirs = {"vek", "vek/sub", "vek/sub/deep"};
+    Held().efsFiles["vek/a"] = Pattern(100, 1);
+    Held().efsFiles["vek/sub/b"] = Pattern(3000, 2);
+    Held().efsFiles["vek/sub/deep/empty"] = {};
 }
 
 void BackupTest::OpenPort() { ASSERT_TRUE(packet_.Open(1)); }
+
+void BackupTest::Fault(const std::string& rule) { card_->AddFault(sim::ParseFaultOption(rule)); }
+
+size_t BackupTest::Count(const std::string& prefix) const {
+    return static_cast<size_t>(std::count_if(Requests().begin(), Requests().end(),
+                                             [&](const std::string& r) { return r.rfind(prefix, 0) == 0; }));
+}
 
 std::vector<std::string> BackupTest::Messages(const std::string& function) const {
     std::vector<std::string> messages;

@@ -21,49 +21,49 @@ std::vector<std::string> Paths(const std::vector<upgrade::LockFileEntry>& list) 
 
 TEST_F(LockFiles, NestedFilesAreSavedInWalkOrderAndWrittenBackInChunks) {
     FillCard();
-    card_.files["vek/z"] = Pattern(1024, 9);   // exactly one chunk
+    Held().efsFiles["vek/z"] = Pattern(1024, 9);   // exactly one chunk
     OpenPort();
 
     std::vector<upgrade::LockFileEntry> list;
     ASSERT_TRUE(module_.EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
     EXPECT_EQ(Paths(list), (std::vector<std::string>{"vek/a", "vek/z", "vek/sub/b", "vek/sub/deep/empty"}));
-    EXPECT_TRUE(card_.lockAccess);
+    EXPECT_TRUE(card_->LockAccessEnabled());
 
     ASSERT_TRUE(module_.BackupLockFile(list, packet_));
     EXPECT_EQ(list[0].size, 100);
     EXPECT_EQ(list[1].size, 1024);
     EXPECT_EQ(list[2].size, 3000);
     EXPECT_EQ(list[3].size, 0);
-    EXPECT_FALSE(card_.lockAccess);
-    std::vector<uint8_t> expected = card_.files["vek/a"];
-    for (const char* path : {"vek/z", "vek/sub/b"}) {
-        expected.insert(expected.end(), card_.files[path].begin(), card_.files[path].end());
+    EXPECT_FALSE(card_->LockAccessEnabled());
+    std::vector<uint8_t> expected;
+    for (const std::string& path : Paths(list)) {
+        expected.insert(expected.end(), Held().efsFiles[path].begin(), Held().efsFiles[path].end());
     }
     EXPECT_EQ(Slurp("VEKLock_1"), expected);
-    EXPECT_EQ(card_.Count("efsread vek/sub/deep/empty 0 1024"), 1u);
-    EXPECT_EQ(card_.Count("efsread vek/z"), 1u);
+    EXPECT_EQ(Count("efsread vek/sub/deep/empty 0 1024"), 1u);
+    EXPECT_EQ(Count("efsread vek/z"), 1u);
 
-    const auto before = card_.files;
-    for (auto& [path, content] : card_.files) {
+    const auto before = Held().efsFiles;
+    for (auto& [path, content] : Held().efsFiles) {
         content = Pattern(7, 0xEE);   // the new firmware brings other files
     }
-    card_.log.clear();
+    card_->ClearRequests();
     ASSERT_TRUE(module_.RestoreLockFile(packet_, list));
-    EXPECT_EQ(card_.files, before);
-    EXPECT_EQ(card_.Count("efswrite vek/sub/b 0 1024"), 1u);
-    EXPECT_EQ(card_.Count("efswrite vek/sub/b 1024 1024"), 1u);
-    EXPECT_EQ(card_.Count("efswrite vek/sub/b 2048 952"), 1u);
-    EXPECT_EQ(card_.Count("efswrite vek/a 0 100"), 1u);
-    EXPECT_EQ(card_.Count("efswrite vek/sub/deep/empty"), 0u);
-    EXPECT_EQ(card_.Count("efsopen vek/sub/deep/empty w"), 1u);
-    EXPECT_EQ(card_.log.front(), "lock on");
-    EXPECT_EQ(card_.log.back(), "lock off");
+    EXPECT_EQ(Held().efsFiles, before);
+    EXPECT_EQ(Count("efswrite vek/sub/b 0 1024"), 1u);
+    EXPECT_EQ(Count("efswrite vek/sub/b 1024 1024"), 1u);
+    EXPECT_EQ(Count("efswrite vek/sub/b 2048 952"), 1u);
+    EXPECT_EQ(Count("efswrite vek/a 0 100"), 1u);
+    EXPECT_EQ(Count("efswrite vek/sub/deep/empty"), 0u);
+    EXPECT_EQ(Count("efsopen vek/sub/deep/empty w"), 1u);
+    EXPECT_EQ(Requests().front(), "lock on");
+    EXPECT_EQ(Requests().back(), "lock off");
     EXPECT_EQ(Messages("CFWUpgradeDataCDMA7627Module::BackupLockFile").front(), "BackupLockFile");
     EXPECT_EQ(Messages("CFWUpgradeDataCDMA7627Module::RestoreLockFile").front(), "RestoreLockFile");
 }
 
 TEST_F(LockFiles, AnEmptyFolderGivesAnEmptyBackupAndLeavesAccessOn) {
-    card_.dirs = {"vek"};
+    Held().efsDirs = {"vek"};
     OpenPort();
     std::vector<upgrade::LockFileEntry> list;
     ASSERT_TRUE(module_.EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
@@ -71,10 +71,10 @@ TEST_F(LockFiles, AnEmptyFolderGivesAnEmptyBackupAndLeavesAccessOn) {
     ASSERT_TRUE(module_.BackupLockFile(list, packet_));
     EXPECT_TRUE(Exists("VEKLock_1"));
     EXPECT_TRUE(Slurp("VEKLock_1").empty());
-    EXPECT_TRUE(card_.lockAccess);
-    card_.log.clear();
+    EXPECT_TRUE(card_->LockAccessEnabled());
+    card_->ClearRequests();
     ASSERT_TRUE(module_.RestoreLockFile(packet_, list));
-    EXPECT_EQ(card_.log, (std::vector<std::string>{"lock on", "lock off"}));
+    EXPECT_EQ(Requests(), (std::vector<std::string>{"lock on", "lock off"}));
 }
 
 TEST_F(LockFiles, TheWalkFailsWithoutTheFolderAndIgnoresDotEntries) {
@@ -83,23 +83,23 @@ TEST_F(LockFiles, TheWalkFailsWithoutTheFolderAndIgnoresDotEntries) {
     EXPECT_FALSE(module_.EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
 
     FillCard();
-    card_.listDotEntries = true;   // a card that lists "." and ".." would send a plain walk round forever
+    Fault("efs_dot_entries:count=0");   // a card that lists "." and ".." would send a plain walk round forever
     list.clear();
     ASSERT_TRUE(module_.EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
     EXPECT_EQ(Paths(list), (std::vector<std::string>{"vek/a", "vek/sub/b", "vek/sub/deep/empty"}));
 
-    card_.listDotEntries = false;
-    card_.endlessListing = true;   // a listing without end is given up, not followed forever
+    card_->ClearFaults();
+    Fault("efs_endless_listing:count=0");   // a listing without end is given up, not followed forever
     list.clear();
     EXPECT_FALSE(module_.EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
     EXPECT_LE(list.size(), 8192u);
-    card_.endlessListing = false;
+    card_->ClearFaults();
 
-    card_.lockSwitchFails = true;
-    card_.log.clear();
+    Fault("lock_switch_refused:count=0");
+    card_->ClearRequests();
     list.clear();
     EXPECT_FALSE(module_.EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
-    EXPECT_EQ(card_.log, (std::vector<std::string>{"lock on"}));
+    EXPECT_EQ(Requests(), (std::vector<std::string>{"lock on"}));
 }
 
 // A file whose length or content cannot be read completely is never saved:
@@ -113,19 +113,19 @@ TEST_F(LockFiles, UnknownLengthOrShortReadFailsTheBackupAndKeepsTheOlderOne) {
     const std::vector<uint8_t> older = Pattern(3100, 4);
     Put("VEKLock_1", older);
 
-    card_.fstatFails = {"vek/sub/deep/empty"};
+    Fault("efs_fail:command=0x11,path=vek/sub/deep/empty,count=0");
     EXPECT_FALSE(module_.BackupLockFile(list, packet_));
-    EXPECT_TRUE(card_.log.back() == "efsclose vek/sub/deep/empty");
+    EXPECT_EQ(Requests().back(), "efsclose vek/sub/deep/empty");
     EXPECT_EQ(Slurp("VEKLock_1"), older);
     EXPECT_FALSE(Exists(platform::WideToUtf8(upgrade::ReplacementFileName(u"VEKLock_1"))));
 
-    card_.fstatFails.clear();
-    card_.shortReads["vek/sub/b"] = 1000;
+    card_->ClearFaults();
+    Fault("efs_short_read:path=vek/sub/b,value=1000,count=0");
     EXPECT_FALSE(module_.BackupLockFile(list, packet_));
     EXPECT_EQ(Slurp("VEKLock_1"), older);
     const auto messages = Messages("CFWUpgradeDataCDMA7627Module::BackupLockFile");
     EXPECT_EQ(std::count(messages.begin(), messages.end(), "Execute CopyNVFileFromEFS function fail"), 2);
-    EXPECT_TRUE(card_.lockAccess);   // a failed backup does not switch access off
+    EXPECT_TRUE(card_->LockAccessEnabled());   // a failed backup does not switch access off
 }
 
 TEST_F(LockFiles, ARestoreWithoutItsBackupOrWithTheWrongLengthSendsNothing) {
@@ -137,19 +137,19 @@ TEST_F(LockFiles, ARestoreWithoutItsBackupOrWithTheWrongLengthSendsNothing) {
     const auto saved = Slurp("VEKLock_1");
 
     ::unlink("VEKLock_1");
-    card_.log.clear();
+    card_->ClearRequests();
     EXPECT_FALSE(module_.RestoreLockFile(packet_, list));
-    EXPECT_TRUE(card_.log.empty());
+    EXPECT_TRUE(Requests().empty());
 
     Put("VEKLock_1", std::vector<uint8_t>(saved.begin(), saved.end() - 1));
     EXPECT_FALSE(module_.RestoreLockFile(packet_, list));
-    EXPECT_TRUE(card_.log.empty());
+    EXPECT_TRUE(Requests().empty());
 
     Put("VEKLock_1", saved);
-    card_.writeFails = {"vek/sub/b"};
+    Fault("efs_fail:command=0x05,path=vek/sub/b,value=28,count=0");
     EXPECT_FALSE(module_.RestoreLockFile(packet_, list));
-    EXPECT_EQ(card_.files["vek/a"], Pattern(100, 1));   // restored before the failure
-    EXPECT_EQ(card_.Count("efsclose vek/sub/b"), 0u);
+    EXPECT_EQ(Held().efsFiles["vek/a"], Pattern(100, 1));   // restored before the failure
+    EXPECT_EQ(Count("efsclose vek/sub/b"), 0u);
 }
 
 TEST(LockBackupName, IsNumberOneInTheCurrentFolder) { EXPECT_EQ(upgrade::LockBackupFileName(), u"VEKLock_1"); }
@@ -179,16 +179,19 @@ TEST_F(LockFiles, AnUnwritableCurrentFolderFallsBackToTheUserFolderAndAFailingSw
     // Neither folder takes it: the backup ends before any EFS request.
     module_.SetLockBackupPath(upgrade::LockBackupFileName());
     ASSERT_EQ(::mkdir((fallback + ".new").c_str(), 0755), 0);
-    card_.log.clear();
+    card_->ClearRequests();
     EXPECT_FALSE(module_.BackupLockFile(list, packet_));
     EXPECT_TRUE(Traced("Execute hReadFile.Open function fail"));
-    EXPECT_TRUE(card_.log.empty());
+    EXPECT_TRUE(Requests().empty());
     ASSERT_EQ(::rmdir(temporary.c_str()), 0);
 
-    card_.lockSwitchFails = true;
+    // The first backup switched access off: the walk switches it on again.
+    list.clear();
+    ASSERT_TRUE(module_.EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
+    Fault("lock_switch_refused:count=0");
     EXPECT_FALSE(module_.BackupLockFile(list, packet_));
     EXPECT_TRUE(Traced("Execute EnableDisableLockFileRW function fail"));
-    EXPECT_EQ(card_.log.back(), "lock off");
+    EXPECT_EQ(Requests().back(), "lock off");
 }
 
 }  // namespace

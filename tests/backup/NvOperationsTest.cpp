@@ -16,8 +16,9 @@ using NvBackup = BackupTest;
 
 TEST_F(NvBackup, TheTableHoldsEveryItemWithItsStatusAndInactiveItemsAsZero) {
     FillCard();
-    card_.inactive = {1631, 4837};
-    card_.readStatus[1943] = 6;
+    Held().nv[1631].inactive = true;
+    Held().nv[4837].inactive = true;
+    Fault("nv_refuse:command=0x26,item=1943,value=6,count=0");
     OpenPort();
     ASSERT_TRUE(module_.BackupNVMOP(packet_, ChannelPathW()));
 
@@ -32,9 +33,9 @@ TEST_F(NvBackup, TheTableHoldsEveryItemWithItsStatusAndInactiveItemsAsZero) {
         EXPECT_EQ(record.data, skipped ? none : ItemBytes(record.item)) << record.item;
     }
     EXPECT_EQ(records[88].item, 836);
-    EXPECT_EQ(card_.Count("nvread"), 90u);   // skipped items are not read twice
-    ASSERT_FALSE(card_.log.empty());
-    EXPECT_EQ(card_.log.front(), "spc");
+    EXPECT_EQ(Count("nvread"), 90u);   // skipped items are not read twice
+    ASSERT_FALSE(Requests().empty());
+    EXPECT_EQ(Requests().front(), "spc");
     EXPECT_EQ(clock_.Pauses().front(), 500u);
     EXPECT_EQ(module_.NvStatus(), 5);   // the last item was inactive
     EXPECT_FALSE(Exists(platform::WideToUtf8(upgrade::ReplacementFileName(ChannelPathW()))));
@@ -45,7 +46,7 @@ TEST_F(NvBackup, AFailingItemIsReadOnceMoreAndThenFailsWithoutTouchingTheOlderFi
     const std::vector<uint8_t> older(nv::kTableSize, 0x33);
     Put(ChannelPath(), older);
 
-    card_.silentNvReads[447] = 3;   // one whole read without an answer, then the retry works
+    Fault("silence:command=0x26,item=447,count=3");   // one whole read without an answer, then the retry works
     OpenPort();
     ASSERT_TRUE(module_.BackupNVMOP(packet_, ChannelPathW()));
     std::vector<nv::NvRecord> records;
@@ -55,21 +56,21 @@ TEST_F(NvBackup, AFailingItemIsReadOnceMoreAndThenFailsWithoutTouchingTheOlderFi
     EXPECT_EQ(records[6].data, ItemBytes(447));
 
     Put(ChannelPath(), older);
-    card_.log.clear();
-    card_.readStatus[22] = 7;   // read-only is no reason to skip while saving
+    card_->ClearRequests();
+    Fault("nv_refuse:command=0x26,item=22,value=7,count=0");   // read-only is no reason to skip while saving
     ASSERT_FALSE(module_.BackupNVMOP(packet_, ChannelPathW()));
-    EXPECT_EQ(card_.Count("nvread 22"), 2u);
-    EXPECT_EQ(card_.Count("nvread 88"), 0u);
+    EXPECT_EQ(Count("nvread 22"), 2u);
+    EXPECT_EQ(Count("nvread 88"), 0u);
     EXPECT_EQ(module_.NvStatus(), 7);
     EXPECT_EQ(Slurp(ChannelPath()), older);
 }
 
 TEST_F(NvBackup, ARefusedServiceCodeReadsNothing) {
     FillCard();
-    card_.spcRefusals = 1;
+    Fault("spc_refused");
     OpenPort();
     EXPECT_FALSE(module_.BackupNVMOP(packet_, ChannelPathW()));
-    EXPECT_EQ(card_.Count("nvread"), 0u);
+    EXPECT_EQ(Count("nvread"), 0u);
     EXPECT_FALSE(Exists(ChannelPath()));
 }
 
@@ -88,29 +89,30 @@ using NvRestore = BackupTest;
 
 TEST_F(NvRestore, WritesBackEveryItemAndSkipsInactiveAndReadOnlyOnes) {
     FillCard();
-    card_.inactive = {1632};
+    Held().nv[1632].inactive = true;
     OpenPort();
     ASSERT_TRUE(module_.BackupNVMOP(packet_, ChannelPathW()));
-    const auto before = card_.nv;
+    const auto before = Held().nv;
 
-    for (auto& [item, data] : card_.nv) {
-        data.fill(0xEE);   // the new firmware comes up with other values
+    for (auto& [item, nv] : Held().nv) {
+        nv.data.fill(0xEE);   // the new firmware comes up with other values
     }
-    card_.readOnly = {77, 1943};
-    card_.log.clear();
+    Held().nv[77].readOnly = true;
+    Held().nv[1943].readOnly = true;
+    card_->ClearRequests();
     clock_.ClearPauses();
     ASSERT_TRUE(module_.RestoreNVMOP(packet_, ChannelPathW()));
 
-    for (const auto& [item, data] : before) {
-        const bool kept = card_.readOnly.count(item) != 0 || card_.inactive.count(item) != 0;
-        EXPECT_EQ(card_.nv[item] == data, !kept) << item;
+    for (const auto& [item, nv] : before) {
+        const bool kept = Held().nv[item].readOnly || Held().nv[item].inactive;
+        EXPECT_EQ(Held().nv[item].data == nv.data, !kept) << item;
     }
-    EXPECT_EQ(card_.Count("nvwrite"), 91u);   // 453 twice, nothing retried
-    ASSERT_GE(card_.log.size(), 4u);
-    EXPECT_EQ(card_.log[0], "offline");
-    EXPECT_EQ(card_.log[1], "nvwrite 453");
-    EXPECT_EQ(card_.log[2], "spc");
-    EXPECT_EQ(card_.log[3], "nvwrite 77");
+    EXPECT_EQ(Count("nvwrite"), 91u);   // 453 twice, nothing retried
+    ASSERT_GE(Requests().size(), 4u);
+    EXPECT_EQ(Requests()[0], "offline");
+    EXPECT_EQ(Requests()[1], "nvwrite 453");
+    EXPECT_EQ(Requests()[2], "spc");
+    EXPECT_EQ(Requests()[3], "nvwrite 77");
     EXPECT_EQ(clock_.Pauses().front(), 5000u);
     EXPECT_EQ(clock_.Pauses().back(), 5000u);
     const auto pauses = clock_.Pauses();
@@ -131,7 +133,7 @@ TEST_F(NvRestore, ATableOfAnyOtherLengthSendsNothing) {
     EXPECT_FALSE(module_.RestoreNVMOP(packet_, ChannelPathW()));
     const std::string shown = testing::internal::GetCapturedStderr();
     EXPECT_NE(shown.find("channel.nvm"), std::string::npos) << shown;   // a missing file is shown
-    EXPECT_TRUE(card_.log.empty());
+    EXPECT_TRUE(Requests().empty());
     EXPECT_EQ(Messages("CFWUpgradeDataCDMA7627Module::RestoreNVMOP").size(), 3u);
 }
 
@@ -140,14 +142,14 @@ TEST_F(NvRestore, ATransportFailureIsRetriedOnceAndTwiceFailsTheRestore) {
     OpenPort();
     ASSERT_TRUE(module_.BackupNVMOP(packet_, ChannelPathW()));
 
-    card_.silentNvWrites[1650] = 3;
+    Fault("silence:command=0x27,item=1650,count=3");
     ASSERT_TRUE(module_.RestoreNVMOP(packet_, ChannelPathW()));
 
-    card_.log.clear();
-    card_.silentNvWrites[1650] = 6;
+    card_->ClearRequests();
+    Fault("silence:command=0x27,item=1650,count=6");
     EXPECT_FALSE(module_.RestoreNVMOP(packet_, ChannelPathW()));
-    EXPECT_EQ(card_.log.back(), "nvwrite 1650");
-    EXPECT_EQ(card_.Count("nvwrite 1651"), 0u);
+    EXPECT_EQ(Requests().back(), "nvwrite 1650");
+    EXPECT_EQ(Count("nvwrite 1651"), 0u);
     EXPECT_EQ(module_.NvStatus(), 0xFFFF);
 }
 
@@ -156,16 +158,16 @@ TEST_F(NvRestore, TheServiceCodeIsSentOnceMoreAfterTwoSeconds) {
     OpenPort();
     ASSERT_TRUE(module_.BackupNVMOP(packet_, ChannelPathW()));
 
-    card_.spcRefusals = 1;
+    Fault("spc_refused");
     clock_.ClearPauses();
     ASSERT_TRUE(module_.RestoreNVMOP(packet_, ChannelPathW()));
     const auto pauses = clock_.Pauses();
     EXPECT_NE(std::find(pauses.begin(), pauses.end(), 2000u), pauses.end());
 
-    card_.spcRefusals = 2;
-    card_.log.clear();
+    Fault("spc_refused:count=2");
+    card_->ClearRequests();
     EXPECT_FALSE(module_.RestoreNVMOP(packet_, ChannelPathW()));
-    EXPECT_EQ(card_.Count("nvwrite"), 1u);   // only the FTM mode switch
+    EXPECT_EQ(Count("nvwrite"), 1u);   // only the FTM mode switch
 }
 
 TEST(NvBackupFolder, ExistingNewAndDriveRootFolders) {

@@ -15,23 +15,23 @@ protected:
         OpenPort();
     }
     bool Backup() { return module_.RunBackupPhase(packet_, platform::Utf8ToWide(folder_)); }
-    // What the rewritten file system of the new firmware looks like.
+    // What the rewritten file system of the new firmware looks like: the
+    // folders stay, the files are gone.
     void WipeCard() {
-        for (auto& [item, data] : card_.nv) {
-            data.fill(0);
+        for (auto& [item, nv] : Held().nv) {
+            nv.data.fill(0);
         }
-        card_.wifi = {};
-        card_.files.clear();
-        card_.dirs = {"vek"};
+        Held().wifi = {};
+        Held().efsFiles.clear();
     }
 };
 
 TEST_F(Phases, BackupAndRestoreGiveTheCardBackItsOwnData) {
-    card_.inactive = {1633};
-    card_.readOnly = {1720};
-    const auto nvBefore = card_.nv;
-    const auto wifiBefore = card_.wifi;
-    const auto filesBefore = card_.files;
+    Held().nv[1633].inactive = true;
+    Held().nv[1720].readOnly = true;
+    const auto nvBefore = Held().nv;
+    const auto wifiBefore = Held().wifi;
+    const auto filesBefore = Held().efsFiles;
 
     ASSERT_TRUE(Backup());
     EXPECT_EQ(Messages(kRun), (std::vector<std::string>{"Function: CreateNVBackupDirectory", "Function: ReadWiFiAddress1",
@@ -42,11 +42,11 @@ TEST_F(Phases, BackupAndRestoreGiveTheCardBackItsOwnData) {
 
     WipeCard();
     ASSERT_TRUE(module_.RunRestorePhase(packet_));
-    EXPECT_EQ(card_.wifi, wifiBefore);
-    EXPECT_EQ(card_.files, filesBefore);
-    for (const auto& [item, data] : nvBefore) {
+    EXPECT_EQ(Held().wifi, wifiBefore);
+    EXPECT_EQ(Held().efsFiles, filesBefore);
+    for (const auto& [item, nv] : nvBefore) {
         if (item != 1633 && item != 1720) {
-            EXPECT_EQ(card_.nv[item], data) << item;
+            EXPECT_EQ(Held().nv[item].data, nv.data) << item;
         }
     }
     const auto run = Messages(kRun);
@@ -55,20 +55,21 @@ TEST_F(Phases, BackupAndRestoreGiveTheCardBackItsOwnData) {
 }
 
 TEST_F(Phases, AWifiAddressThatCannotBeReadIsNotWrittenBack) {
-    card_.wifiReads = {-2, -2};
+    Fault("wifi_unsupported:count=2");
     ASSERT_TRUE(Backup());
     EXPECT_TRUE(Traced("Function: ReadWiFiAddress2"));
     EXPECT_TRUE(Traced("The phone software do not support reading wifi address command"));
     EXPECT_FALSE(module_.BackupState().wifiSaved);
     ASSERT_TRUE(module_.RunRestorePhase(packet_));
-    EXPECT_EQ(card_.Count("wifi write"), 0u);
+    EXPECT_EQ(Count("wifi write"), 0u);
 
-    card_.wifiReads = {-1, 0};
+    Fault("silence:command=0x4B,count=1");   // the first read of the two
+    Fault("wifi_refused:count=1");
     ASSERT_TRUE(Backup());
     EXPECT_TRUE(Traced("backup wifi failed,make sure the wifi address be written!"));
     EXPECT_FALSE(module_.BackupState().wifiSaved);
 
-    card_.wifiReads = {0, 1};
+    Fault("wifi_refused:count=1");
     ASSERT_TRUE(Backup());
     EXPECT_TRUE(module_.BackupState().wifiSaved);
 }
@@ -76,38 +77,41 @@ TEST_F(Phases, AWifiAddressThatCannotBeReadIsNotWrittenBack) {
 // No answer at all is not a card without an address: the backup stops
 // before anything else, and so does a card whose ESN cannot be read.
 TEST_F(Phases, AWifiAddressOrEsnLeftUnansweredEndsTheBackup) {
-    card_.wifiReads = {-1, -1};
+    Fault("silence:command=0x4B,count=2");   // both reads: no EFS request comes before them
     EXPECT_FALSE(Backup());
     EXPECT_TRUE(Traced("The Wi-Fi address cannot be read: the card is left as it is"));
-    EXPECT_EQ(card_.Count("nvread 77"), 0u);
+    EXPECT_EQ(Count("nvread 77"), 0u);
 
-    card_.esnSilent = true;
+    Fault("silence:command=1,count=0");
     EXPECT_FALSE(Backup());
     EXPECT_TRUE(Traced("The card's ESN cannot be read: the card is left as it is"));
-    EXPECT_EQ(card_.Count("wifi read"), 2u) << "only the two reads above";
+    EXPECT_EQ(Count("wifi read"), 2u) << "only the two reads above";
 }
 
 TEST_F(Phases, AWifiWriteThatFailsTwiceIsOnlyTraced) {
     ASSERT_TRUE(Backup());
-    card_.wifiWrites = {0, -1};
+    // The write comes before the lock files are written back: the second
+    // request of the subsystem after these rules is the second write.
+    Fault("wifi_refused:count=1");
+    Fault("silence:command=0x4B,occurrence=2,count=1");
     ASSERT_TRUE(module_.RunRestorePhase(packet_));
-    EXPECT_EQ(card_.Count("wifi write"), 2u);
+    EXPECT_EQ(Count("wifi write"), 2u);
     EXPECT_TRUE(Traced("Execute WriteWiFiAddress2 function"));
     EXPECT_TRUE(Traced("Execute WriteWiFiAddress2 function fail "));
 }
 
 TEST_F(Phases, WithoutTheLockFolderOnlyNvAndWifiAreSavedAndRestored) {
-    card_.dirs.clear();
-    card_.files.clear();
+    Held().efsDirs.clear();
+    Held().efsFiles.clear();
     ASSERT_TRUE(Backup());
     EXPECT_TRUE(Traced("function EnumAllAbsoluteFilePathInEfsDir fail"));
     EXPECT_FALSE(module_.BackupState().lockFilesSaved);
     EXPECT_TRUE(Exists(ChannelPath()));
-    card_.log.clear();
+    card_->ClearRequests();
     ASSERT_TRUE(module_.RunRestorePhase(packet_));
-    EXPECT_EQ(card_.Count("efs"), 0u);
-    EXPECT_EQ(card_.Count("lock"), 0u);
-    EXPECT_EQ(card_.Count("wifi write"), 1u);
+    EXPECT_EQ(Count("efs"), 0u);
+    EXPECT_EQ(Count("lock"), 0u);
+    EXPECT_EQ(Count("wifi write"), 1u);
 }
 
 TEST_F(Phases, AFailingLockRestoreLeavesTheRunGoing) {
@@ -121,14 +125,14 @@ TEST_F(Phases, AFailingLockOrNvBackupEndsThePhaseAndKeepsTheOlderBackup) {
     const std::vector<uint8_t> older(upgrade::nvtable::kTableSize, 0x21);
     Put(ChannelPath(), older);
 
-    card_.fstatFails = {"vek/a"};
+    Fault("efs_fail:command=0x11,path=vek/a,count=0");
     EXPECT_FALSE(Backup());
     EXPECT_TRUE(Traced("function Backup Lockfile fail"));
     EXPECT_FALSE(Traced("Function: BackupNVMOP"));
     EXPECT_EQ(Slurp(ChannelPath()), older);
 
-    card_.fstatFails.clear();
-    card_.silentNvReads[4795] = 6;
+    card_->ClearFaults();
+    Fault("silence:command=0x26,item=4795,count=6");
     EXPECT_FALSE(Backup());
     EXPECT_TRUE(Traced("Function: BackupNVMOP"));
     EXPECT_EQ(Slurp(ChannelPath()), older);
@@ -137,18 +141,18 @@ TEST_F(Phases, AFailingLockOrNvBackupEndsThePhaseAndKeepsTheOlderBackup) {
 TEST_F(Phases, AFailingNvRestoreFailsThePhaseBeforeAnythingElseIsWritten) {
     ASSERT_TRUE(Backup());
     ::unlink(ChannelPath().c_str());
-    card_.log.clear();
+    card_->ClearRequests();
     EXPECT_FALSE(module_.RunRestorePhase(packet_));
-    EXPECT_TRUE(card_.log.empty());
+    EXPECT_TRUE(Requests().empty());
 
     ASSERT_TRUE(Backup());
-    card_.readOnly = {1699};   // status 7 is skipped
+    Held().nv[1699].readOnly = true;   // status 7 is skipped
     ASSERT_TRUE(module_.RunRestorePhase(packet_));
-    card_.silentNvWrites[1699] = 6;   // no answer twice fails
-    card_.readOnly.clear();
-    card_.log.clear();
+    Fault("silence:command=0x27,item=1699,count=6");   // no answer twice fails
+    Held().nv[1699].readOnly = false;
+    card_->ClearRequests();
     EXPECT_FALSE(module_.RunRestorePhase(packet_));
-    EXPECT_EQ(card_.Count("wifi write"), 0u);
+    EXPECT_EQ(Count("wifi write"), 0u);
 }
 
 }  // namespace
