@@ -7,6 +7,7 @@
 #include "packet/AnswerDecoders.h"
 #include "packet/Codec.h"
 #include "packet/Command.h"
+#include "packet/Efs2Codes.h"
 #include "packet/Packet.h"
 #include "packet/PacketState.h"
 #include "platform/Platform.h"
@@ -15,15 +16,6 @@ namespace packet {
 
 namespace {
 
-constexpr uint8_t kEfs2Subsystem = 0x13;
-constexpr uint16_t kEfsOpen = 0x0002;
-constexpr uint16_t kEfsClose = 0x0003;
-constexpr uint16_t kEfsRead = 0x0004;
-constexpr uint16_t kEfsWrite = 0x0005;
-constexpr uint16_t kEfsOpenDir = 0x000B;
-constexpr uint16_t kEfsReadDir = 0x000C;
-constexpr uint16_t kEfsCloseDir = 0x000D;
-constexpr uint16_t kEfsFstat = 0x0011;
 constexpr uint32_t kEfsNoSuchEntry = 2;   // ENOENT
 constexpr uint32_t kOpenForReadFlags = 0x000;
 constexpr uint32_t kOpenForReadMode = 0x124;    // octal 444
@@ -45,7 +37,7 @@ constexpr uint8_t kLockFileAccess = 0x0E;
 // The subsystem and EFS2 command behind the subsystem command code.
 BodyWriter EfsHeader(PacketState& s, uint16_t command) {
     BodyWriter body(s);
-    body.U8(kEfs2Subsystem);
+    body.U8(efs2::kSubsystem);
     body.Le16(command);
     return body;
 }
@@ -165,7 +157,7 @@ bool CPacket::SendEfs(const CommandSpec& spec) {
 
 bool CPacket::EfsOpenDir(const std::u16string& path, uint32_t& handle) {
     const auto request = [&](PacketState& s) {
-        BodyWriter body = EfsHeader(s, kEfsOpenDir);
+        BodyWriter body = EfsHeader(s, efs2::kOpenDir);
         WritePath(body, path);
     };
     if (!RunCommand(kOpenDirCommand, request)) {
@@ -178,13 +170,13 @@ bool CPacket::EfsOpenDir(const std::u16string& path, uint32_t& handle) {
 bool CPacket::EfsDirectoryMissing() const {
     const State& s = *state_;
     constexpr size_t kAnswerWithError = answer::EfsHandleAnswer::kErrorAt + kFieldSize;
-    return s.efsLength >= kAnswerWithError && answer::EfsCommand(EfsAnswer(s)) == kEfsOpenDir &&
+    return s.efsLength >= kAnswerWithError && answer::EfsCommand(EfsAnswer(s)) == efs2::kOpenDir &&
            answer::EfsHandle(EfsAnswer(s)).error == kEfsNoSuchEntry;
 }
 
 bool CPacket::EfsReadDir(uint32_t handle, uint32_t sequence, uint32_t& type, std::u16string& name) {
     const auto request = [&](PacketState& s) {
-        BodyWriter body = EfsHeader(s, kEfsReadDir);
+        BodyWriter body = EfsHeader(s, efs2::kReadDir);
         body.Le32(handle);
         body.Le32(sequence);
     };
@@ -211,13 +203,13 @@ bool CPacket::EfsReadDir(uint32_t handle, uint32_t sequence, uint32_t& type, std
 }
 
 bool CPacket::EfsCloseDir(uint32_t handle) {
-    const auto request = [&](PacketState& s) { EfsHeader(s, kEfsCloseDir).Le32(handle); };
+    const auto request = [&](PacketState& s) { EfsHeader(s, efs2::kCloseDir).Le32(handle); };
     return RunCommand(kCloseDirCommand, request) && answer::EfsStatus(EfsAnswer(*state_)).error == 0;
 }
 
 bool CPacket::EfsOpen(const std::u16string& path, bool forReading, uint32_t& descriptor) {
     const auto request = [&](PacketState& s) {
-        BodyWriter body = EfsHeader(s, kEfsOpen);
+        BodyWriter body = EfsHeader(s, efs2::kOpen);
         body.Le32(forReading ? kOpenForReadFlags : kOpenForWriteFlags);
         body.Le32(forReading ? kOpenForReadMode : kOpenForWriteMode);
         WritePath(body, path);
@@ -231,7 +223,7 @@ bool CPacket::EfsOpen(const std::u16string& path, bool forReading, uint32_t& des
 }
 
 bool CPacket::EfsFstat(uint32_t descriptor, uint32_t& size) {
-    const auto request = [&](PacketState& s) { EfsHeader(s, kEfsFstat).Le32(descriptor); };
+    const auto request = [&](PacketState& s) { EfsHeader(s, efs2::kFstat).Le32(descriptor); };
     if (!RunCommand(kFstatCommand, request)) {
         return false;
     }
@@ -246,7 +238,7 @@ bool CPacket::EfsRead(uint32_t descriptor, uint32_t count, uint32_t offset, uint
         return false;
     }
     const auto request = [&](PacketState& s) {
-        BodyWriter body = EfsHeader(s, kEfsRead);
+        BodyWriter body = EfsHeader(s, efs2::kRead);
         body.Le32(descriptor);
         body.Le32(count);
         body.Le32(offset);
@@ -280,7 +272,7 @@ bool CPacket::EfsWrite(uint32_t descriptor, uint32_t offset, const uint8_t* data
         return false;
     }
     const auto request = [&](PacketState& s) {
-        BodyWriter body = EfsHeader(s, kEfsWrite);
+        BodyWriter body = EfsHeader(s, efs2::kWrite);
         body.Le32(descriptor);
         body.Le32(offset);
         body.Bytes(data, length);
@@ -289,7 +281,7 @@ bool CPacket::EfsWrite(uint32_t descriptor, uint32_t offset, const uint8_t* data
 }
 
 bool CPacket::EfsClose(uint32_t descriptor) {
-    const auto request = [&](PacketState& s) { EfsHeader(s, kEfsClose).Le32(descriptor); };
+    const auto request = [&](PacketState& s) { EfsHeader(s, efs2::kClose).Le32(descriptor); };
     return RunCommand(kCloseCommand, request) && answer::EfsStatus(EfsAnswer(*state_)).error == 0;
 }
 

@@ -148,12 +148,7 @@ const char* CPacket::StreamErrorText(uint32_t reason) {
 
 bool CPacket::SendStreamingPacket(uint32_t timeoutMs) {
     State& s = *state_;
-    if (BuildFrame() == 0) {
-        return false;
-    }
-    Purge(platform::kPurgeAll);
-    if (Write(s.frame, s.frameLength) < s.frameLength) {
-        s.errorText = kTextCannotSend;
+    if (!SendFrameOnly()) {
         return false;
     }
     const uint32_t start = platform::TickCount();

@@ -4,18 +4,10 @@
 
 #include "sim/Card.h"
 #include "packet/ByteOrder.h"
+#include "packet/Efs2Codes.h"
 
 namespace sim {
 namespace {
-
-constexpr uint16_t kEfsOpen = 0x0002;
-constexpr uint16_t kEfsClose = 0x0003;
-constexpr uint16_t kEfsRead = 0x0004;
-constexpr uint16_t kEfsWrite = 0x0005;
-constexpr uint16_t kEfsOpenDir = 0x000B;
-constexpr uint16_t kEfsReadDir = 0x000C;
-constexpr uint16_t kEfsCloseDir = 0x000D;
-constexpr uint16_t kEfsFstat = 0x0011;
 
 // Offsets in an EFS2 request: the subsystem header, then the fields.
 constexpr size_t kEfsCommand = 2;
@@ -55,17 +47,17 @@ std::string Card::EfsPathOf(const Bytes& body) const {
     const uint16_t command = packet::bytes::ReadLe16(body, kEfsCommand);
     const uint32_t handle = FieldAt(body, kEfsFirstField);
     switch (command) {
-        case kEfsOpen: return TextAt(body, kOpenPath);
-        case kEfsOpenDir: return TextAt(body, kOpenDirPath);
-        case kEfsClose:
-        case kEfsRead:
-        case kEfsWrite:
-        case kEfsFstat: {
+        case packet::efs2::kOpen: return TextAt(body, kOpenPath);
+        case packet::efs2::kOpenDir: return TextAt(body, kOpenDirPath);
+        case packet::efs2::kClose:
+        case packet::efs2::kRead:
+        case packet::efs2::kWrite:
+        case packet::efs2::kFstat: {
             auto file = files_.find(handle);
             return file == files_.end() ? std::string() : file->second.path;
         }
-        case kEfsReadDir:
-        case kEfsCloseDir: {
+        case packet::efs2::kReadDir:
+        case packet::efs2::kCloseDir: {
             auto dir = dirs_.find(handle);
             return dir == dirs_.end() ? std::string() : dir->second.path;
         }
@@ -83,22 +75,22 @@ std::string Card::DescribeRequest(const Bytes& body) const {
     }
     if (code == 0x59 && body.size() >= 3) return body[2] == 0 ? "lock off" : "lock on";
     if (code == 0x4B && body.size() >= 4 && body[1] == 0xD3) return packet::bytes::ReadLe16(body, 2) == 1 ? "wifi write" : "wifi read";
-    if (code != 0x4B || body.size() < 4 || body[1] != 0x13) return Hex(code);
+    if (code != 0x4B || body.size() < 4 || body[1] != packet::efs2::kSubsystem) return Hex(code);
 
     const std::string path = EfsPathOf(body);
     switch (packet::bytes::ReadLe16(body, kEfsCommand)) {
-        case kEfsOpen: return "efsopen " + path + ((FieldAt(body, kEfsFirstField) & 3) == 0 ? " r" : " w");
-        case kEfsClose: return "efsclose " + path;
-        case kEfsFstat: return "efsfstat " + path;
-        case kEfsRead:
+        case packet::efs2::kOpen: return "efsopen " + path + ((FieldAt(body, kEfsFirstField) & 3) == 0 ? " r" : " w");
+        case packet::efs2::kClose: return "efsclose " + path;
+        case packet::efs2::kFstat: return "efsfstat " + path;
+        case packet::efs2::kRead:
             return "efsread " + path + " " + std::to_string(FieldAt(body, kEfsThirdField)) + " " +
                    std::to_string(FieldAt(body, kEfsSecondField));
-        case kEfsWrite:
+        case packet::efs2::kWrite:
             return "efswrite " + path + " " + std::to_string(FieldAt(body, kEfsSecondField)) + " " +
                    std::to_string(body.size() >= kEfsThirdField ? body.size() - kEfsThirdField : 0);
-        case kEfsOpenDir: return "efsopendir " + path;
-        case kEfsReadDir: return "efsreaddir " + path + " " + std::to_string(FieldAt(body, kEfsSecondField));
-        case kEfsCloseDir: return "efsclosedir " + path;
+        case packet::efs2::kOpenDir: return "efsopendir " + path;
+        case packet::efs2::kReadDir: return "efsreaddir " + path + " " + std::to_string(FieldAt(body, kEfsSecondField));
+        case packet::efs2::kCloseDir: return "efsclosedir " + path;
         default: return "efs " + std::to_string(packet::bytes::ReadLe16(body, kEfsCommand));
     }
 }
