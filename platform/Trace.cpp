@@ -131,7 +131,151 @@ size_t WideLength(const char16_t* text, int precision) {
     return length;
 }
 
-void Format(Output& out, const char16_t* format, va_list args) {
+// A count of at most 100,000 from the digits at p (a larger one stops growing).
+int ReadCount(const char16_t*& p) {
+    int count = 0;
+    while (*p >= u'0' && *p <= u'9') {
+        count = count < 100000 ? count * 10 + (*p - u'0') : count;
+        ++p;
+    }
+    return count;
+}
+
+// Flags, width, precision and length of the directive after its '%'. The
+// argument list is passed by pointer: a callee that takes arguments from a
+// va_list passed by value leaves the caller's list unusable.
+void ReadSpec(const char16_t*& p, va_list* args, Spec& spec, Length& length) {
+    for (;; ++p) {
+        if (*p == u'-') {
+            spec.left = true;
+        } else if (*p == u'+') {
+            spec.plus = true;
+        } else if (*p == u' ') {
+            spec.space = true;
+        } else if (*p == u'0') {
+            spec.zero = true;
+        } else if (*p == u'#') {
+            spec.alternate = true;
+        } else {
+            break;
+        }
+    }
+    if (*p == u'*') {
+        int width = va_arg(*args, int);
+        if (width < 0) {
+            spec.left = true;
+            width = width == INT32_MIN ? 0 : -width;
+        }
+        spec.width = width;
+        ++p;
+    } else {
+        spec.width = ReadCount(p);
+    }
+    if (*p == u'.') {
+        ++p;
+        if (*p == u'*') {
+            const int precision = va_arg(*args, int);
+            spec.precision = precision < 0 ? -1 : precision;
+            ++p;
+        } else {
+            spec.precision = ReadCount(p);
+        }
+    }
+    length = Length::Default;
+    if (*p == u'h') {
+        length = Length::Short;
+        ++p;
+    } else if (*p == u'l') {
+        ++p;
+        length = Length::Long;
+        if (*p == u'l') {
+            length = Length::LongLong;
+            ++p;
+        }
+    } else if (*p == u'I' && p[1] == u'6' && p[2] == u'4') {
+        length = Length::LongLong;
+        p += 3;
+    }
+}
+
+void PutSigned(Output& out, const Spec& spec, Length length, va_list* args) {
+    long long value;
+    if (length == Length::LongLong) {
+        value = va_arg(*args, long long);
+    } else if (length == Length::Long) {
+        value = va_arg(*args, long);
+    } else if (length == Length::Short) {
+        value = static_cast<short>(va_arg(*args, int));
+    } else {
+        value = va_arg(*args, int);
+    }
+    const bool negative = value < 0;
+    const unsigned long long magnitude =
+        negative ? 0ULL - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
+    PutInteger(out, spec, magnitude, negative, 10, false, true);
+}
+
+void PutUnsigned(Output& out, const Spec& spec, Length length, char16_t conversion, va_list* args) {
+    unsigned long long value;
+    if (length == Length::LongLong) {
+        value = va_arg(*args, unsigned long long);
+    } else if (length == Length::Long) {
+        value = va_arg(*args, unsigned long);
+    } else if (length == Length::Short) {
+        value = static_cast<unsigned short>(va_arg(*args, unsigned int));
+    } else {
+        value = va_arg(*args, unsigned int);
+    }
+    const unsigned base = conversion == u'u' ? 10 : 16;
+    PutInteger(out, spec, value, false, base, conversion == u'X', false);
+}
+
+// In a wide format %c and %lc take a UTF-16 unit, %hc a narrow one.
+void PutCharacter(Output& out, const Spec& spec, Length length, va_list* args) {
+    const int value = va_arg(*args, int);
+    char16_t unit;
+    if (length == Length::Short) {
+        const std::u16string wide = AnsiToWide(std::string(1, static_cast<char>(value)));
+        unit = wide.empty() ? u'?' : wide[0];
+    } else {
+        unit = static_cast<char16_t>(value);
+    }
+    PadAndPut(out, spec, &unit, 1);
+}
+
+// Wide printf: %s and %ls are wide texts; %S and %hs are narrow ones.
+void PutText(Output& out, const Spec& spec, Length length, char16_t conversion, va_list* args) {
+    const bool narrow =
+        (conversion == u'S' && length != Length::Long) || (conversion == u's' && length == Length::Short);
+    if (!narrow) {
+        const char16_t* text = va_arg(*args, const char16_t*);
+        if (text == nullptr) {
+            text = u"(null)";
+        }
+        PadAndPut(out, spec, text, WideLength(text, spec.precision));
+        return;
+    }
+    const char* text = va_arg(*args, const char*);
+    if (text == nullptr) {
+        static const char16_t kNull[] = u"(null)";
+        PadAndPut(out, spec, kNull, WideLength(kNull, spec.precision));
+        return;
+    }
+    size_t bytes = 0;
+    while ((spec.precision < 0 || bytes < static_cast<size_t>(spec.precision)) && text[bytes] != '\0') {
+        ++bytes;
+    }
+    const std::u16string wide = AnsiToWide(std::string(text, bytes));
+    PadAndPut(out, spec, wide.data(), wide.size());
+}
+
+void PutAsWritten(Output& out, const char16_t* from, const char16_t* to) {
+    for (const char16_t* q = from; q < to; ++q) {
+        out.Put(*q);
+    }
+}
+
+void Format(Output& out, const char16_t* format, va_list* args) {
     const char16_t* p = format;
     while (*p != u'\0') {
         if (*p != u'%') {
@@ -141,160 +285,23 @@ void Format(Output& out, const char16_t* format, va_list args) {
         const char16_t* directiveStart = p;
         ++p;
         Spec spec;
-        for (;; ++p) {
-            if (*p == u'-') {
-                spec.left = true;
-            } else if (*p == u'+') {
-                spec.plus = true;
-            } else if (*p == u' ') {
-                spec.space = true;
-            } else if (*p == u'0') {
-                spec.zero = true;
-            } else if (*p == u'#') {
-                spec.alternate = true;
-            } else {
-                break;
-            }
-        }
-        if (*p == u'*') {
-            int width = va_arg(args, int);
-            if (width < 0) {
-                spec.left = true;
-                width = width == INT32_MIN ? 0 : -width;
-            }
-            spec.width = width;
-            ++p;
-        } else {
-            while (*p >= u'0' && *p <= u'9') {
-                spec.width = spec.width < 100000 ? spec.width * 10 + (*p - u'0') : spec.width;
-                ++p;
-            }
-        }
-        if (*p == u'.') {
-            ++p;
-            spec.precision = 0;
-            if (*p == u'*') {
-                const int precision = va_arg(args, int);
-                spec.precision = precision < 0 ? -1 : precision;
-                ++p;
-            } else {
-                while (*p >= u'0' && *p <= u'9') {
-                    spec.precision = spec.precision < 100000 ? spec.precision * 10 + (*p - u'0') : spec.precision;
-                    ++p;
-                }
-            }
-        }
         Length length = Length::Default;
-        if (*p == u'h') {
-            length = Length::Short;
-            ++p;
-        } else if (*p == u'l') {
-            ++p;
-            length = Length::Long;
-            if (*p == u'l') {
-                length = Length::LongLong;
-                ++p;
-            }
-        } else if (*p == u'I' && p[1] == u'6' && p[2] == u'4') {
-            length = Length::LongLong;
-            p += 3;
-        }
-
+        ReadSpec(p, args, spec, length);
         const char16_t conversion = *p;
         if (conversion == u'\0') {
             // A lone '%' at the end is printed as it stands.
-            for (const char16_t* q = directiveStart; q < p; ++q) {
-                out.Put(*q);
-            }
+            PutAsWritten(out, directiveStart, p);
             break;
         }
         ++p;
         switch (conversion) {
-            case u'd':
-            case u'i': {
-                long long value;
-                if (length == Length::LongLong) {
-                    value = va_arg(args, long long);
-                } else if (length == Length::Long) {
-                    value = va_arg(args, long);
-                } else if (length == Length::Short) {
-                    value = static_cast<short>(va_arg(args, int));
-                } else {
-                    value = va_arg(args, int);
-                }
-                const bool negative = value < 0;
-                const unsigned long long magnitude =
-                    negative ? 0ULL - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
-                PutInteger(out, spec, magnitude, negative, 10, false, true);
-                break;
-            }
-            case u'u':
-            case u'x':
-            case u'X': {
-                unsigned long long value;
-                if (length == Length::LongLong) {
-                    value = va_arg(args, unsigned long long);
-                } else if (length == Length::Long) {
-                    value = va_arg(args, unsigned long);
-                } else if (length == Length::Short) {
-                    value = static_cast<unsigned short>(va_arg(args, unsigned int));
-                } else {
-                    value = va_arg(args, unsigned int);
-                }
-                const unsigned base = conversion == u'u' ? 10 : 16;
-                PutInteger(out, spec, value, false, base, conversion == u'X', false);
-                break;
-            }
-            case u'c': {
-                // In a wide format %c and %lc take a UTF-16 unit, %hc a narrow one.
-                const int value = va_arg(args, int);
-                char16_t unit;
-                if (length == Length::Short) {
-                    const std::u16string wide = AnsiToWide(std::string(1, static_cast<char>(value)));
-                    unit = wide.empty() ? u'?' : wide[0];
-                } else {
-                    unit = static_cast<char16_t>(value);
-                }
-                PadAndPut(out, spec, &unit, 1);
-                break;
-            }
-            case u's':
-            case u'S': {
-                // Wide printf: %s and %ls are wide texts; %S and %hs are narrow ones.
-                const bool narrow = (conversion == u'S' && length != Length::Long) ||
-                                    (conversion == u's' && length == Length::Short);
-                if (narrow) {
-                    const char* text = va_arg(args, const char*);
-                    if (text == nullptr) {
-                        static const char16_t kNull[] = u"(null)";
-                        PadAndPut(out, spec, kNull, WideLength(kNull, spec.precision));
-                    } else {
-                        size_t bytes = 0;
-                        while ((spec.precision < 0 || bytes < static_cast<size_t>(spec.precision)) &&
-                               text[bytes] != '\0') {
-                            ++bytes;
-                        }
-                        const std::u16string wide = AnsiToWide(std::string(text, bytes));
-                        PadAndPut(out, spec, wide.data(), wide.size());
-                    }
-                } else {
-                    const char16_t* text = va_arg(args, const char16_t*);
-                    if (text == nullptr) {
-                        text = u"(null)";
-                    }
-                    PadAndPut(out, spec, text, WideLength(text, spec.precision));
-                }
-                break;
-            }
-            case u'%':
-                out.Put(u'%');
-                break;
-            default:
-                // Unknown directive: shown as written, no argument taken.
-                for (const char16_t* q = directiveStart; q < p; ++q) {
-                    out.Put(*q);
-                }
-                break;
+            case u'd': case u'i': PutSigned(out, spec, length, args); break;
+            case u'u': case u'x': case u'X': PutUnsigned(out, spec, length, conversion, args); break;
+            case u'c': PutCharacter(out, spec, length, args); break;
+            case u's': case u'S': PutText(out, spec, length, conversion, args); break;
+            case u'%': out.Put(u'%'); break;
+            // Unknown directive: shown as written, no argument taken.
+            default: PutAsWritten(out, directiveStart, p); break;
         }
     }
     out.Terminate();
@@ -313,7 +320,12 @@ size_t FormatWide(char16_t* buffer, size_t capacity, const char16_t* format, va_
         out.Terminate();
         return 0;
     }
-    Format(out, format, args);
+    // A local copy: the address of a va_list parameter is not a va_list*
+    // where va_list is an array type.
+    va_list local;
+    va_copy(local, args);
+    Format(out, format, &local);
+    va_end(local);
     return out.Written();
 }
 

@@ -45,6 +45,24 @@ bool UpgradeModule::RunBackupPhase(CPacket& packet, const std::u16string& packag
         m_strLockBackupPath = ReadWhilePendingPath(m_strLockBackupPath);
     }
 
+    if (!BackupWifiAddress(packet) || !BackupLockFiles(packet)) {
+        return false;
+    }
+
+    FW_TRACE(kSequenceFunction, u"Function: BackupNVMOP");
+    if (!BackupNVMOP(packet, nvTarget)) {
+        return false;
+    }
+    BackupRecord saved;
+    if (!DescribeBackup(esnRead ? esn : 0, nvTarget, saved)) {
+        return false;
+    }
+    return retry ? AdoptPendingBackup(pending, std::move(saved)) : RecordFreshBackup(saved);
+}
+
+// False when the card may hold an address that could not be read: the
+// reflash would lose it.
+bool UpgradeModule::BackupWifiAddress(CPacket& packet) {
     m_Backup.wifiSaved = true;
     FW_TRACE(kSequenceFunction, u"Function: ReadWiFiAddress1");
     int wifi = packet.ReadWiFiAddress(m_Backup.wifiAddress);
@@ -66,7 +84,11 @@ bool UpgradeModule::RunBackupPhase(CPacket& packet, const std::u16string& packag
             m_Backup.wifiSaved = false;
         }
     }
+    return true;
+}
 
+// False when the card holds lock files that could not be listed or saved.
+bool UpgradeModule::BackupLockFiles(CPacket& packet) {
     m_Backup.lockFilesSaved = true;
     FW_TRACE(kSequenceFunction, u"EnumAllAbsoluteFilePathInEfsDir");
     m_Backup.lockFiles.clear();
@@ -84,16 +106,7 @@ bool UpgradeModule::RunBackupPhase(CPacket& packet, const std::u16string& packag
         m_Backup.lockFilesSaved = false;
         return false;
     }
-
-    FW_TRACE(kSequenceFunction, u"Function: BackupNVMOP");
-    if (!BackupNVMOP(packet, nvTarget)) {
-        return false;
-    }
-    BackupRecord saved;
-    if (!DescribeBackup(esnRead ? esn : 0, nvTarget, saved)) {
-        return false;
-    }
-    return retry ? AdoptPendingBackup(pending, std::move(saved)) : RecordFreshBackup(saved);
+    return true;
 }
 
 bool UpgradeModule::RunRestorePhase(CPacket& packet) {

@@ -16,6 +16,7 @@
 #include "packet/Packet.h"
 #include "platform/Platform.h"
 #include "upgrade/BackupRecord.h"
+#include "upgrade/NvBackupTable.h"
 
 namespace upgrade {
 
@@ -106,6 +107,8 @@ public:
     // The phases of a run, in order. Preparation answers a result code
     // (kPackageRejected before the card is touched); the others a success flag.
     [[nodiscard]] int32_t PrepareAndIdentify(UpgradeRun& run);
+    [[nodiscard]] bool OpenCardPort(CPacket& packet, int32_t port);
+    [[nodiscard]] bool ReadFtmModeAndNv22(UpgradeRun& run);
     [[nodiscard]] bool SwitchAndStartProgrammer(UpgradeRun& run);
     [[nodiscard]] bool FlashImages(UpgradeRun& run);
     [[nodiscard]] bool ResetAndRestore(UpgradeRun& run);
@@ -153,6 +156,8 @@ public:
     [[nodiscard]] bool InitPort(CPacket& packet);
     [[nodiscard]] bool ReOpenCOMPort(CPacket& packet);
     [[nodiscard]] bool SwitchToDownload(CPacket& packet);
+    void PrepareCardForSwitch(CPacket& packet);
+    [[nodiscard]] bool ConfirmDownloader(CPacket& packet);
     [[nodiscard]] bool SelectPhoneType(CPacket& packet);
     [[nodiscard]] bool CheckPhoneInfo(CPacket& packet);
     [[nodiscard]] bool ResetMobileSDP(CPacket& packet);
@@ -176,6 +181,9 @@ public:
     [[nodiscard]] static bool CreateNVBackupDirectory(const std::u16string& folder);
     [[nodiscard]] bool BackupNVMOP(CPacket& packet, const std::u16string& path);
     [[nodiscard]] bool RestoreNVMOP(CPacket& packet, const std::u16string& path);
+    [[nodiscard]] bool ReadRestoreTable(const std::u16string& path, std::vector<nvtable::NvRecord>& records);
+    [[nodiscard]] bool OpenCardForNvWrites(CPacket& packet);
+    [[nodiscard]] bool WriteNvRecords(CPacket& packet, const std::vector<nvtable::NvRecord>& records);
 
     // ---- EFS lock-file backup and restore
     [[nodiscard]] bool EnumAllAbsoluteFilePathInEfsDir(CPacket& packet, const std::u16string& root,
@@ -187,6 +195,8 @@ public:
 
     // ---- backup and restore phases (before the card leaves its firmware, after its reset)
     [[nodiscard]] bool RunBackupPhase(CPacket& packet, const std::u16string& packageFolder);
+    [[nodiscard]] bool BackupWifiAddress(CPacket& packet);
+    [[nodiscard]] bool BackupLockFiles(CPacket& packet);
     [[nodiscard]] bool RunRestorePhase(CPacket& packet);
 
     // ---- the backup record of the run

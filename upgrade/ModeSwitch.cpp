@@ -31,6 +31,22 @@ std::string_view VersionText(const packet::SoftwareVersionRecord& record) {
 bool UpgradeModule::SwitchToDownload(CPacket& packet) {
     const int32_t port = packet.PortNumber();
     FW_TRACE(kSwitch, u"Current Port is %d.......", port);
+    PrepareCardForSwitch(packet);
+
+    FW_TRACE(kSwitch, u"Function: SwitchDownloader");
+    if (!packet.SwitchDownloader()) FW_TRACE(kSwitch, u"Execute SwitchDownloader function fail");
+    platform::Sleep(5000);   // the card restarts into the boot downloader
+
+    FW_TRACE(kSwitch, u"Current Port is %d.......", port);
+    if (!ReOpenCOMPort(packet)) FW_TRACE(kSwitch, u"Execute ReOpenCOMPort function fail");
+
+    FW_TRACE(kSwitch, u"Current Port is %d.......", port);
+    return ConfirmDownloader(packet);
+}
+
+// Wakes the port and takes the card offline into factory test mode, which
+// the switch to the boot downloader wants; each step is tried, none decides.
+void UpgradeModule::PrepareCardForSwitch(CPacket& packet) {
     FW_TRACE(kSwitch, u"Execute InitPort function");
     if (!InitPort(packet)) {
         FW_TRACE(kSwitch, u"Execute InitPort2 function");
@@ -54,15 +70,11 @@ bool UpgradeModule::SwitchToDownload(CPacket& packet) {
     (void)packet.NvItemWrite(kNvFtmModeItem, ftm, status);   // the switch that follows shows whether it took
     platform::Sleep(2000);
     platform::Sleep(50);
+}
 
-    FW_TRACE(kSwitch, u"Function: SwitchDownloader");
-    if (!packet.SwitchDownloader()) FW_TRACE(kSwitch, u"Execute SwitchDownloader function fail");
-    platform::Sleep(5000);   // the card restarts into the boot downloader
-
-    FW_TRACE(kSwitch, u"Current Port is %d.......", port);
-    if (!ReOpenCOMPort(packet)) FW_TRACE(kSwitch, u"Execute ReOpenCOMPort function fail");
-
-    FW_TRACE(kSwitch, u"Current Port is %d.......", port);
+// Whether the card answers as its boot downloader; one still in its
+// firmware is asked once more to switch.
+bool UpgradeModule::ConfirmDownloader(CPacket& packet) {
     packet::ParamRecord params{};
     FW_TRACE(kSwitch, u"Function: ParamRequest");
     // A card still in its firmware answers the request with an error frame;

@@ -113,24 +113,44 @@ bool UpgradeModule::BackupNVMOP(CPacket& packet, const std::u16string& path) {
 
 bool UpgradeModule::RestoreNVMOP(CPacket& packet, const std::u16string& path) {
     m_NvRestore = NvRestoreOutcome{};
-    std::vector<uint8_t> content;
-    std::string error;
     std::vector<nvtable::NvRecord> records;
-    const TableRead read = ReadWholeFile(path, content, error);
-    if (read != TableRead::Ok || !nvtable::DecodeTable(content, records)) {
-        if (error.empty()) {
-            error = "unexpected content of " + platform::WideToUtf8(path);
-        }
-        FW_TRACE(kRestoreFunction, u"Execute RestoreNVMOP file read fail: %s", platform::Utf8ToWide(error).c_str());
-        // A table of the wrong length is refused quietly; a file that cannot
-        // be opened or read is a file error the user is shown.
-        if (read == TableRead::FileError) {
-            ReportFileError(error);
-        }
+    if (!ReadRestoreTable(path, records)) {
         return false;
     }
-
     platform::Sleep(5000);
+    if (!OpenCardForNvWrites(packet)) {
+        return false;
+    }
+    platform::Sleep(1000);
+    if (!WriteNvRecords(packet, records)) {
+        return false;
+    }
+    platform::Sleep(5000);
+    return true;
+}
+
+bool UpgradeModule::ReadRestoreTable(const std::u16string& path, std::vector<nvtable::NvRecord>& records) {
+    std::vector<uint8_t> content;
+    std::string error;
+    const TableRead read = ReadWholeFile(path, content, error);
+    if (read == TableRead::Ok && nvtable::DecodeTable(content, records)) {
+        return true;
+    }
+    if (error.empty()) {
+        error = "unexpected content of " + platform::WideToUtf8(path);
+    }
+    FW_TRACE(kRestoreFunction, u"Execute RestoreNVMOP file read fail: %s", platform::Utf8ToWide(error).c_str());
+    // A table of the wrong length is refused quietly; a file that cannot
+    // be opened or read is a file error the user is shown.
+    if (read == TableRead::FileError) {
+        ReportFileError(error);
+    }
+    return false;
+}
+
+// Offline, factory test mode and the service code: the card takes NV writes
+// only after the service code is accepted.
+bool UpgradeModule::OpenCardForNvWrites(CPacket& packet) {
     (void)packet.EnterOfflineMode();   // the service code below decides whether the restore goes on
 
     uint8_t ftmMode[nvtable::kItemDataSize] = {};
@@ -139,14 +159,18 @@ bool UpgradeModule::RestoreNVMOP(CPacket& packet, const std::u16string& path) {
     (void)packet.NvItemWrite(kNvFtmModeItem, ftmMode, status);   // as above
 
     platform::Sleep(500);
-    if (!packet.SendSpc()) {
-        platform::Sleep(2000);
-        if (!packet.SendSpc()) {
-            return false;
-        }
+    if (packet.SendSpc()) {
+        return true;
     }
+    platform::Sleep(2000);
+    return packet.SendSpc();
+}
 
-    platform::Sleep(1000);
+// Each item is written, and written again once when refused; an item the
+// card does not keep is skipped. A second refusal stops the restore, and
+// the items after it are noted as not attempted.
+bool UpgradeModule::WriteNvRecords(CPacket& packet, const std::vector<nvtable::NvRecord>& records) {
+    uint16_t status = 0;
     for (size_t i = 0; i < records.size(); ++i) {
         const nvtable::NvRecord& record = records[i];
         if (packet.NvItemWrite(record.item, record.data.data(), status)) {
@@ -169,8 +193,6 @@ bool UpgradeModule::RestoreNVMOP(CPacket& packet, const std::u16string& path) {
         m_wNvStatus = status;
         m_NvRestore.restored.push_back(record.item);
     }
-
-    platform::Sleep(5000);
     return true;
 }
 

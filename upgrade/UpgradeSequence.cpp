@@ -38,6 +38,44 @@ bool UpgradeModule::DealQ7K(CPacket& packet) {
     return false;
 }
 
+// The first open of the card's port, and a first request it must answer.
+bool UpgradeModule::OpenCardPort(CPacket& packet, int32_t port) {
+    FW_TRACE(kRun, u"Function: InitPort");
+    if (!InitPort(packet, port)) {
+        FW_TRACE(kRun, u"Function: InitPort2");
+        if (!InitPort(packet, port)) return false;
+    }
+    FW_TRACE(kRun, u"Function: TouchPort");
+    if (!packet.TouchPort()) {
+        FW_TRACE(kRun, u"Function: TouchPort2");
+        if (!packet.TouchPort()) return false;
+    }
+    return true;
+}
+
+// The card's factory test mode, which the switch restores, and its item 22,
+// which goes back after the reset: up to five tries.
+bool UpgradeModule::ReadFtmModeAndNv22(UpgradeRun& run) {
+    CPacket& packet = *run.packet;
+    m_bNv22Read = 0;
+    uint8_t ftm[kNvItemSize] = {};
+    for (int attempt = 0; attempt < 5 && !m_bNv22Read; ++attempt) {
+        uint16_t status = 0;
+        FW_TRACE(kRun, u"Function: pPacket->NvItemRead(NV_FTM_MODE_I,item_ftm, sta)");
+        if (!packet.NvItemRead(kNvFtmModeItem, ftm, status)) continue;
+        m_byFtmMode = ftm[0];
+        if (!packet.NvItemRead(kNv22Item, run.nv22, status)) {
+            (void)packet.TouchPort();   // only wakes the port before the next try
+            continue;
+        }
+        FW_TRACE(kRun, u"Function: pPacket->NvItemRead(22, item_data, status)");
+        std::memset(run.nv22Save, 0, sizeof run.nv22Save);
+        std::memcpy(run.nv22Save, run.nv22, kNv22KeptBytes);
+        m_bNv22Read = 1;
+    }
+    return m_bNv22Read != 0;
+}
+
 int32_t UpgradeModule::PrepareAndIdentify(UpgradeRun& run) {
     CPacket& packet = *run.packet;
     FW_TRACE(kRun, u"Current Port is %d.......", run.port);
@@ -47,16 +85,7 @@ int32_t UpgradeModule::PrepareAndIdentify(UpgradeRun& run) {
     FW_TRACE(kRun, u"Function: Initialize");
     if (!Initialize(run.packageFolder)) return kPackageRejected;
 
-    FW_TRACE(kRun, u"Function: InitPort");
-    if (!InitPort(packet, run.port)) {
-        FW_TRACE(kRun, u"Function: InitPort2");
-        if (!InitPort(packet, run.port)) return kUpgradeFailed;
-    }
-    FW_TRACE(kRun, u"Function: TouchPort");
-    if (!packet.TouchPort()) {
-        FW_TRACE(kRun, u"Function: TouchPort2");
-        if (!packet.TouchPort()) return kUpgradeFailed;
-    }
+    if (!OpenCardPort(packet, run.port)) return kUpgradeFailed;
 
     ShowRatio(3);
     FW_TRACE(kRun, u"Function: ShowRatio 3");
@@ -79,23 +108,7 @@ int32_t UpgradeModule::PrepareAndIdentify(UpgradeRun& run) {
         bFullDownload = 1;
     }
 
-    m_bNv22Read = 0;
-    uint8_t ftm[kNvItemSize] = {};
-    for (int attempt = 0; attempt < 5 && !m_bNv22Read; ++attempt) {
-        uint16_t status = 0;
-        FW_TRACE(kRun, u"Function: pPacket->NvItemRead(NV_FTM_MODE_I,item_ftm, sta)");
-        if (!packet.NvItemRead(kNvFtmModeItem, ftm, status)) continue;
-        m_byFtmMode = ftm[0];
-        if (!packet.NvItemRead(kNv22Item, run.nv22, status)) {
-            (void)packet.TouchPort();   // only wakes the port before the next try
-            continue;
-        }
-        FW_TRACE(kRun, u"Function: pPacket->NvItemRead(22, item_data, status)");
-        std::memset(run.nv22Save, 0, sizeof run.nv22Save);
-        std::memcpy(run.nv22Save, run.nv22, kNv22KeptBytes);
-        m_bNv22Read = 1;
-    }
-    if (!m_bNv22Read) return kUpgradeFailed;
+    if (!ReadFtmModeAndNv22(run)) return kUpgradeFailed;
 
     platform::Sleep(1000);
     return kUpgradeOk;
