@@ -77,6 +77,20 @@ void Card::Poll() {
     }
 }
 
+std::optional<uint32_t> Card::NextChangeIn() {
+    Poll();
+    const uint32_t now = platform::TickCount();
+    std::optional<uint32_t> soonest;
+    const auto consider = [&](uint32_t at) {
+        const uint32_t in = Due(now, at) ? 0 : at - now;
+        if (!soonest || in < *soonest) soonest = in;
+    };
+    if (pending_) consider(pending_->leaveAt);
+    if (!present_ && presentAt_) consider(*presentAt_);
+    if (!output_.empty()) consider(output_.front().readyAt);
+    return soonest;
+}
+
 bool Card::Present() {
     Poll();
     return present_;

@@ -74,6 +74,10 @@ public:
     // generation is dead.
     uint32_t Generation();
     CardMode Mode();
+    // Milliseconds until the card's next change that no input causes: an
+    // answer falling due, leaving the bus or coming back. None when nothing
+    // is scheduled. A front end can sleep until then instead of polling.
+    std::optional<uint32_t> NextChangeIn();
     bool RunningNewFirmware() const { return newFirmware_; }
     uint32_t ModeChanges() const { return modeChanges_; }
 

@@ -5,6 +5,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -139,6 +140,11 @@ bool PtyFrontEnd::WriteState(std::string& error) {
     return true;
 }
 
+int PtyFrontEnd::WaitMs() {
+    const std::optional<uint32_t> next = card_.NextChangeIn();
+    return static_cast<int>(next ? std::min(*next, options_.idleWaitMs) : options_.idleWaitMs);
+}
+
 int PtyFrontEnd::Run(volatile std::sig_atomic_t& stop, volatile std::sig_atomic_t& dumpState) {
     std::string error;
     int result = 0;
@@ -155,12 +161,15 @@ int PtyFrontEnd::Run(volatile std::sig_atomic_t& stop, volatile std::sig_atomic_
                 break;
             }
         }
+        // Sleeps until the host writes, the terminal takes held-back output
+        // or the card's next timed change: a fixed short poll would wake
+        // every card a thousand times a second for nothing.
         if (master_ >= 0) {
-            pollfd fd{master_, POLLIN, 0};
-            ::poll(&fd, 1, static_cast<int>(options_.pollMs));
+            pollfd fd{master_, static_cast<short>(pending_.empty() ? POLLIN : POLLIN | POLLOUT), 0};
+            ::poll(&fd, 1, WaitMs());
             Pump();
         } else {
-            ::usleep(options_.pollMs * 1000);
+            ::usleep(static_cast<useconds_t>(WaitMs()) * 1000);
         }
     }
     HangUp();

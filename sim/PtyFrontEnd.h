@@ -19,7 +19,9 @@ struct FrontEndOptions {
     std::string wineDosDevice;   // e.g. ~/.wine/dosdevices/com5; "" when unused
     std::string stateOut;        // state JSON written on exit and on request
     UsbBusOptions usb;           // the card's USB port in a stand-in sysfs tree; unused when its root is ""
-    uint32_t pollMs = 1;
+    // The longest the front end sleeps when neither the host nor the card's
+    // own schedule wakes it; signals wake it at once.
+    uint32_t idleWaitMs = 50;
 };
 
 class PtyFrontEnd {
@@ -40,6 +42,7 @@ private:
     bool OpenTerminal(std::string& error);
     void HangUp();
     void Pump();
+    int WaitMs();
 
     Card& card_;
     FrontEndOptions options_;

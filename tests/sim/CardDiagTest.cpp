@@ -168,6 +168,24 @@ TEST_F(CardDiag, SwitchToDownloaderReenumeratesIntoTheBootDownloader) {
     EXPECT_EQ(card.ModeChanges(), 1u);
 }
 
+// A front end sleeps until the card's next timed change; each step of a mode
+// change must be on that schedule or the card would wait for a poll.
+TEST_F(CardDiag, NextChangeFollowsTheModeSwitchSchedule) {
+    sim::Card card;
+    EXPECT_EQ(card.NextChangeIn(), std::nullopt);
+    card.Receive(Frame({0x3A}, false));
+    EXPECT_EQ(card.NextChangeIn(), 0u);   // the answer is due at once
+    simtest::Drain(card);
+    EXPECT_EQ(card.NextChangeIn(), 100u);   // leaving the bus
+    clock_.Advance(40);
+    EXPECT_EQ(card.NextChangeIn(), 60u);
+    clock_.Advance(60);
+    EXPECT_EQ(card.NextChangeIn(), 1500u);   // coming back
+    clock_.Advance(1500);
+    EXPECT_TRUE(card.Present());
+    EXPECT_EQ(card.NextChangeIn(), std::nullopt);
+}
+
 TEST_F(CardDiag, ReenumerationRunsOnItsOwnTimeWhileNobodyAsks) {
     sim::Card card;
     simtest::Send(card, Frame({0x3A}, false));

@@ -48,8 +48,10 @@ TEST_F(Faults, SilenceAndLateAnswers) {
 
     sim::Card late = CardWith("late:command=0x38,value=2000");
     EXPECT_TRUE(simtest::Send(late, Frame({0x38}, false)).empty());
+    EXPECT_EQ(late.NextChangeIn(), 2000u);
     clock_.Advance(1999);
     EXPECT_EQ(late.Available(), 0u);
+    EXPECT_EQ(late.NextChangeIn(), 1u);
     clock_.Advance(1);
     EXPECT_EQ(simtest::Bodies(simtest::Drain(late)).at(0).at(0), 0x38);
 }
