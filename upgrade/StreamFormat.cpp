@@ -33,7 +33,9 @@ size_t BuildDataBlock(uint32_t offset, std::span<const uint8_t> data, uint32_t c
     const size_t length = data.size() + 8;
     if (out.size() < length) return 0;
     StoreLe32(out.data(), offset);
-    if (!data.empty()) std::memcpy(out.data() + 4, data.data(), data.size());
+    // The image streamer reads each block straight into its place in the
+    // frame; only data from elsewhere is copied (and never onto itself).
+    if (!data.empty() && data.data() != out.data() + 4) std::memmove(out.data() + 4, data.data(), data.size());
     StoreLe32(out.data() + 4 + data.size(), checksum);
     return length;
 }

@@ -30,7 +30,7 @@ constexpr uint64_t kLargestImageSize = 0x7FFFFFFFull;
 uint32_t BlockChecksum(std::span<const uint8_t> data);
 
 // Writes offset, data and checksum into out (at least data.size() + 8 bytes)
-// and returns the count written.
+// and returns the count written. The data may already lie at out[4].
 size_t BuildDataBlock(uint32_t offset, std::span<const uint8_t> data, uint32_t checksum, std::span<uint8_t> out);
 
 // Fills out (exactly kPartitionHeaderBlockSize bytes): the partition code,

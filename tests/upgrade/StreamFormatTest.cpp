@@ -43,6 +43,13 @@ TEST(DataBlock, CarriesOffsetDataAndChecksumLittleEndian) {
     EXPECT_EQ(BuildDataBlock(0, data, 0, small), 0u) << "a buffer too small is refused, not overrun";
 }
 
+TEST(DataBlock, DataAlreadyInPlaceStaysIntact) {
+    std::vector<uint8_t> frame = {0xEE, 0xEE, 0xEE, 0xEE, 1, 2, 3, 0xEE, 0xEE, 0xEE, 0xEE};
+    const std::span<const uint8_t> inPlace(frame.data() + 4, 3);
+    ASSERT_EQ(BuildDataBlock(7, inPlace, 0x01020304, frame), 11u);
+    EXPECT_EQ(frame, (std::vector<uint8_t>{7, 0, 0, 0, 1, 2, 3, 4, 3, 2, 1}));
+}
+
 TEST(PartitionHeaderBlock, ShortFileIsZeroPaddedAndChecksummed) {
     std::vector<uint8_t> out(kPartitionHeaderBlockSize, 0xAA);
     const std::vector<uint8_t> table = {0x10, 0x20, 0x30, 0x40, 0x50};
