@@ -1,22 +1,16 @@
 // Whole runs through message 1025 against the virtual card on the recording
-// clock, with the host kit on the other side, in a scratch folder that is
-// also the current folder and the per-user data folder: the ground for the
-// tests of runs that fail, their retries and rescues.
+// clock: the ground for the tests of runs that fail, their retries and
+// rescues.
 #pragma once
 
 #include <gtest/gtest.h>
-
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "host/kit/HostKit.h"
-#include "module/Application.h"
-#include "module/UpgradeModuleObject.h"
 #include "tests/support/TestClocks.h"
+#include "tests/support/WholeRunFixture.h"
 #include "sim/InProcessPort.h"
 #include "sim/PackageMaker.h"
 #include "upgrade/BackupStore.h"
@@ -39,32 +33,9 @@ inline sim::FaultPlan Faults(std::initializer_list<const char*> rules) {
     return plan;
 }
 
-class CardRunFixture : public ::testing::Test {
+class CardRunFixture : public test_support::WholeRunFixture {
 protected:
-    static void SetUpTestSuite() {
-        session_ = new hostkit::HostSession();
-        ASSERT_TRUE(session_->StartManager());
-        module::InitialiseLibrary();
-        session_->UseLinkedModule(&GetModule);
-    }
-
-    void SetUp() override {
-        previous_ = fs::current_path();
-        work_ = fs::temp_directory_path() / ("retry_run_" + std::to_string(getpid()) + "_" + std::to_string(counter_++));
-        fs::remove_all(work_);
-        fs::create_directories(work_);
-        fs::current_path(work_);   // the lock backup file lands here
-        ASSERT_EQ(setenv("XDG_DATA_HOME", (work_ / "data").c_str(), 1), 0);
-        platform::SetClock(&clock_);
-        platform::SetComPortOpener(&opener_);
-        session_->Log().Clear();
-    }
-    void TearDown() override {
-        platform::SetComPortOpener(nullptr);
-        platform::SetClock(nullptr);
-        fs::current_path(previous_);
-        fs::remove_all(work_);
-    }
+    void SetUp() override { Enter(clock_, opener_); }
 
     // A Q7k card on a package of its own layout, or an ordinary card on a
     // package whose partition table the card must be told to override.
@@ -83,7 +54,7 @@ protected:
         if (kind == CardKind::Q7k) expected_.nv.at(96).data.fill(0);
     }
 
-    std::string Package() const { return (work_ / "package").string(); }
+    std::string Package() const { return work_ / "package"; }
     std::u16string RecordPath() const { return platform::Utf8ToWide(Package() + "/backup-record.txt"); }
 
     std::shared_ptr<sim::Card> Plug(sim::CardData data, sim::FaultPlan faults = {}) {
@@ -152,10 +123,6 @@ protected:
         EXPECT_EQ(marked, 1);
     }
 
-    static inline hostkit::HostSession* session_ = nullptr;
-    static inline int counter_ = 0;
-    fs::path work_;
-    fs::path previous_;
     platform::RecordingClock clock_;
     sim::InProcessPortOpener opener_;
     std::shared_ptr<sim::Card> card_;

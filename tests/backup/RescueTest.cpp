@@ -15,7 +15,7 @@ TEST_F(Rescue, ABackupWrittenBackAfterAWipeGivesTheCardItsDataBack) {
     expected_ = original_;   // the backup alone clears nothing
     Plug(original_);
     upgrade::UpgradeModule module;
-    const std::u16string staging = platform::Utf8ToWide((work_ / "staging").string());
+    const std::u16string staging = platform::Utf8ToWide(work_ / "staging");
     ASSERT_TRUE(module.BackupCard(kPort, staging));
     EXPECT_FALSE(card_->LockAccessEnabled()) << "the backup switches lock-file access off again";
     EXPECT_EQ(card_->ModeChanges(), 0u);

@@ -65,7 +65,7 @@ TEST_P(RetryAfterTheWipe, TheCardDoesNotComeBackAfterTheReset) {
 // NV restore; the card, which outlives the host, is handed back as it was.
 TEST_P(RetryAfterTheWipe, TheHostDiesDuringTheRestore) {
     Prepare(GetParam());
-    const std::string cardState = (work_ / "card-at-the-kill.json").string();
+    const std::string cardState = work_ / "card-at-the-kill.json";
     Plug(original_);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
@@ -188,7 +188,7 @@ TEST_F(RetryRun, ACleanRunKeepsOneBackupAndAnIdenticalOneIsNotStoredTwice) {
     EXPECT_TRUE(record.restored);
     EXPECT_FALSE(record.RestorePending());
     ASSERT_EQ(record.lockFiles.size(), original_.efsFiles.size());
-    EXPECT_EQ(record.lockFile, platform::Utf8ToWide((work_ / "VEKLock_1").string()));
+    EXPECT_EQ(record.lockFile, platform::Utf8ToWide(work_ / "VEKLock_1"));
 
     ASSERT_EQ(Run(), 0);
     const std::vector<upgrade::KeptBackup> kept = upgrade::ListKeptBackups(original_.esn);

@@ -13,10 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "host/kit/HostKit.h"
-#include "module/Application.h"
-#include "module/UpgradeModuleObject.h"
 #include "tests/support/TestClocks.h"
+#include "tests/support/WholeRunFixture.h"
 #include "sim/InProcessPort.h"
 #include "sim/PackageMaker.h"
 #include "upgrade/NvBackupTable.h"
@@ -46,42 +44,17 @@ sim::FaultRule Rule(sim::FaultKind kind, int command, uint32_t occurrence, uint3
     return rule;
 }
 
-class UpgradeRun : public ::testing::Test {
+class UpgradeRun : public test_support::WholeRunFixture {
 protected:
-    static void SetUpTestSuite() {
-        session_ = new hostkit::HostSession();
-        ASSERT_TRUE(session_->StartManager());
-        module::InitialiseLibrary();   // trace sink and the programmer file, as at load time
-        session_->UseLinkedModule(&GetModule);
-    }
-
     void SetUp() override {
-        char pattern[] = "/tmp/backup_run_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder_ = pattern;
-        package_ = folder_ + "/package";
-        char current[4096];
-        ASSERT_NE(getcwd(current, sizeof current), nullptr);
-        previous_ = current;
-        ASSERT_EQ(chdir(folder_.c_str()), 0);   // the lock backup file lands here
-        ASSERT_EQ(setenv("XDG_DATA_HOME", (folder_ + "/data").c_str(), 1), 0);   // and the kept backups
+        Enter(clock_, opener_);
         std::string error;
         ASSERT_TRUE(sim::MakePackage(package_, sim::PackageOptions{}, error)) << error;
-        platform::SetClock(&clock_);
-        session_->Log().Clear();
-    }
-
-    void TearDown() override {
-        platform::SetComPortOpener(nullptr);
-        platform::SetClock(nullptr);
-        ASSERT_EQ(chdir(previous_.c_str()), 0);
-        ASSERT_EQ(std::system(("rm -rf '" + folder_ + "'").c_str()), 0);
     }
 
     std::shared_ptr<sim::Card> Plug(sim::FaultPlan faults = {}, sim::CardData data = sim::DefaultCardData()) {
         auto card = sim::MakeCard(std::move(data), sim::CardTiming{}, std::move(faults));
         opener_.Attach(kPort, card);
-        platform::SetComPortOpener(&opener_);
         return card;
     }
 
@@ -89,15 +62,10 @@ protected:
     bool Logged(const std::u16string& message) { return session_->Log().HasMessage(message); }
     std::string ChannelPath() const { return package_ + "/channel.nvm"; }
 
-    static hostkit::HostSession* session_;
     platform::RecordingClock clock_;
     sim::InProcessPortOpener opener_;
-    std::string folder_;
-    std::string package_;
-    std::string previous_;
+    const std::string package_ = work_ / "package";
 };
-
-hostkit::HostSession* UpgradeRun::session_ = nullptr;
 
 TEST_F(UpgradeRun, AQ7kRunLeavesTheCardWithItsOwnNvItemsWifiAddressAndLockFiles) {
     auto card = Plug();

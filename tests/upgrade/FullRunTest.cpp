@@ -10,16 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/TempFolder.h"
 #include "packet/Codec.h"
-#include "host/kit/HostKit.h"
-#include "module/Application.h"
-#include "module/UpgradeModuleObject.h"
+#include "tests/support/WholeRunFixture.h"
 #include "tests/support/TestClocks.h"
 #include "sim/InProcessPort.h"
 #include "sim/PackageMaker.h"
 
-using test_support::TempFolder;
 
 namespace {
 
@@ -32,29 +28,9 @@ bool ContainsInOrder(const std::vector<uint32_t>& all, const std::vector<uint32_
     return next == wanted.size();
 }
 
-class FullRun : public ::testing::Test {
+class FullRun : public test_support::WholeRunFixture {
 protected:
-    static void SetUpTestSuite() {
-        session_ = new hostkit::HostSession();
-        ASSERT_TRUE(session_->StartManager());
-        module::InitialiseLibrary();
-        session_->UseLinkedModule(&GetModule);
-    }
-
-    void SetUp() override {
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(work_.path());   // the lock backup file lands here
-        ASSERT_EQ(setenv("XDG_DATA_HOME", (work_ / "data").c_str(), 1), 0);   // and the kept backups
-        platform::SetClock(&clock_);
-        platform::SetComPortOpener(&opener_);
-        session_->Log().Clear();
-        session_->Display().Clear();
-    }
-    void TearDown() override {
-        platform::SetComPortOpener(nullptr);
-        platform::SetClock(nullptr);
-        std::filesystem::current_path(previous_);
-    }
+    void SetUp() override { Enter(clock_, opener_); }
 
     void Package(sim::PackageOptions options = {}) {
         std::string error;
@@ -124,15 +100,10 @@ protected:
         return std::any_of(values.begin(), values.end(), [&](int32_t v) { return v > low && v < high; });
     }
 
-    static hostkit::HostSession* session_;
-    TempFolder work_;
-    std::filesystem::path previous_;
     platform::RecordingClock clock_;
     sim::InProcessPortOpener opener_;
     std::shared_ptr<sim::Card> card_;
 };
-
-hostkit::HostSession* FullRun::session_ = nullptr;
 
 TEST_F(FullRun, Q7kCardIsFlashedResetAndRestored) {
     Package();

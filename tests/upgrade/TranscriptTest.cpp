@@ -17,15 +17,11 @@
 #include <vector>
 
 #include "RunTranscript.h"
-#include "tests/support/TempFolder.h"
-#include "host/kit/HostKit.h"
-#include "module/Application.h"
-#include "module/UpgradeModuleObject.h"
+#include "tests/support/WholeRunFixture.h"
 #include "sim/InProcessPort.h"
 #include "sim/PackageMaker.h"
 
 using namespace upgrade_test;
-using test_support::TempFolder;
 
 namespace {
 
@@ -52,29 +48,11 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
     return text;
 }
 
-class Transcript : public ::testing::Test {
+class Transcript : public test_support::WholeRunFixture {
 protected:
-    static void SetUpTestSuite() {
-        session_ = new hostkit::HostSession();
-        ASSERT_TRUE(session_->StartManager());
-        module::InitialiseLibrary();
-        session_->UseLinkedModule(&GetModule);
-    }
-
     void SetUp() override {
-        previous_ = fs::current_path();
-        fs::current_path(work_.path());
-        ASSERT_EQ(setenv("XDG_DATA_HOME", (work_ / "data").c_str(), 1), 0);
-        platform::SetClock(&clock_);
-        platform::SetComPortOpener(&opener_);
-        session_->Log().Clear();
-        session_->Display().Clear();
+        Enter(clock_, opener_);
         transcript_.SetHostLines([this] { return NewHostLines(); });
-    }
-    void TearDown() override {
-        platform::SetComPortOpener(nullptr);
-        platform::SetClock(nullptr);
-        fs::current_path(previous_);
     }
 
     // Trace lines and progress reports that arrived since the last call.
@@ -136,9 +114,6 @@ protected:
         }
     }
 
-    static inline hostkit::HostSession* session_ = nullptr;
-    TempFolder work_;
-    fs::path previous_;
     RunTranscript transcript_;
     TranscriptClock clock_{transcript_};
     sim::InProcessPortOpener cards_;
