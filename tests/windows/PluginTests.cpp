@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "module/ModuleInterface.h"
+#include "module/UpgradeRequest.h"
 #include "platform/win32/WinApi.h"
 #include "tests/windows/Harness.h"
 #include "tests/windows/RecordingManager.h"
@@ -116,20 +117,25 @@ bool HasTrace(const std::vector<Trace>& traces, const std::u16string& message) {
     return false;
 }
 
-// Message 1025 with a request laid out by offset as the host builds it.
+constexpr int32_t kRequestSize = static_cast<int32_t>(module::kUpgradeRequestSize);
+
+// Message 1025 with a request laid out by offset as a host of this pointer
+// width builds it (LayoutChecks.cpp pins the offsets): the folder string is
+// narrow pointer, wide pointer, length.
 int32_t SendUpgrade(CHolModuleInterface* module, int32_t port, const std::u16string& folder, int32_t& result) {
-    uint8_t request[48] = {};
-    std::memcpy(request + 8, &port, 4);
+    uint8_t request[module::kUpgradeRequestSize] = {};
+    std::memcpy(request + module::kRequestPortOffset, &port, 4);
     std::string narrow(folder.begin(), folder.end());
     const char* narrowText = narrow.c_str();
     const char16_t* wideText = folder.empty() ? nullptr : folder.c_str();
     const int32_t length = static_cast<int32_t>(folder.size());
-    std::memcpy(request + 16, &narrowText, 4);
-    std::memcpy(request + 20, &wideText, 4);
-    std::memcpy(request + 24, &length, 4);
+    uint8_t* text = request + module::kRequestFolderOffset;
+    std::memcpy(text, &narrowText, sizeof(void*));
+    std::memcpy(text + sizeof(void*), &wideText, sizeof(void*));
+    std::memcpy(text + 2 * sizeof(void*), &length, 4);
     int32_t out = 0;
     result = 12345;
-    return module->HandleMessage(1025, 48, request, 4, &out, 4, &result);
+    return module->HandleMessage(1025, kRequestSize, request, 4, &out, 4, &result);
 }
 
 std::u16string RegistryText(const std::u16string& key, const wchar_t* value) {
@@ -211,9 +217,9 @@ TEST(Plugin_AnswersTheHostMessages) {
     CHECK_EQ(answer, uint8_t{7});
 
     int32_t code = 0;
-    uint8_t request[49] = {};
-    CHECK_EQ(module->HandleMessage(1025, 47, request, 4, &code, 4, &code), int32_t{-1});
-    CHECK_EQ(module->HandleMessage(1025, 49, request, 4, &code, 4, &code), int32_t{-1});
+    uint8_t request[module::kUpgradeRequestSize + 1] = {};
+    CHECK_EQ(module->HandleMessage(1025, kRequestSize - 1, request, 4, &code, 4, &code), int32_t{-1});
+    CHECK_EQ(module->HandleMessage(1025, kRequestSize + 1, request, 4, &code, 4, &code), int32_t{-1});
     int32_t value = 99;
     code = 0;
     CHECK_EQ(module->HandleMessage(2, 0, nullptr, 4, &value, 4, &code), int32_t{0});

@@ -1,7 +1,8 @@
-// The host calls the module by virtual-table slot with the thiscall
-// convention of 32-bit Windows (object in ECX, arguments on the stack, callee
-// pops). These tests read the slot of every operation and call the plug-in's
-// object through raw slots, as a host does.
+// The host calls the module by virtual-table slot with the member-call
+// convention of Windows (32-bit: thiscall, object in ECX, arguments on the
+// stack, callee pops; 64-bit: the one x64 convention, object in RCX). These
+// tests read the slot of every operation and call the plug-in's object
+// through raw slots, as a host does.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -32,7 +33,7 @@ int SlotOf(Member member) {
 }
 
 // A member function of an unrelated class has the same calling convention as
-// the module's operations (thiscall), so a table entry is called through a
+// the module's operations, so a table entry is called through a
 // pointer to such a member built from the entry's address.
 struct AnyObject {};
 using SlotNoArgs = int32_t (AnyObject::*)();

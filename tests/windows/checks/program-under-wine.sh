@@ -16,10 +16,10 @@ background+=($!)
 loopback=1
 wait_for_link "$link" || loopback=0
 if [ "$loopback" -eq 1 ]; then
-  (cd "$program_dir" && FWUP_WINTEST_LOOPBACK_COM=$com timeout 900 wine ./fw_windows_tests.exe) >"$output"
+  (cd "$program_dir" && FWUP_WINTEST_LOOPBACK_COM=$com timeout 900 "$wine" ./fw_windows_tests.exe) >"$output"
 else
   echo "FAIL: no serial loopback on com$com for the serial tests"
-  (cd "$program_dir" && timeout 900 wine ./fw_windows_tests.exe) >"$output"
+  (cd "$program_dir" && timeout 900 "$wine" ./fw_windows_tests.exe) >"$output"
 fi
 check_run "$output" "fw_windows_tests.exe"
 result=$?

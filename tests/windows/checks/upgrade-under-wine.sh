@@ -46,7 +46,7 @@ upgrade_card() {
   started=$(date +%s)
   (cd "$work" && FWUPGRADE_CLOCK_SCALE=$scale FWUP_WINTEST_CARD_COM=$com \
     FWUP_WINTEST_PACKAGE="$package_windows" FWUP_WINTEST_EXPECTED_RESULT=$expected timeout 900 \
-    wine "$program_dir/fw_windows_tests.exe" Plugin_UpgradesTheVirtualCard) >"$output"
+    "$wine" "$program_dir/fw_windows_tests.exe" Plugin_UpgradesTheVirtualCard) >"$output"
   echo "   the $name run under Wine took $(($(date +%s) - started)) s (clock scale $scale)"
   if grep -q '^\[  OK  \] Plugin_UpgradesTheVirtualCardThroughMessage1025' "$output"; then
     check_run "$output" "the $name run through message 1025 (answers $expected)" || failed=1

@@ -8,7 +8,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/wine-session.sh"
 require_wine_runs
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
-  wineboot -i && wineserver -w
+  "$wine" wineboot -i && wineserver -w
 fi
 require_wine
 echo "the Wine prefix $WINEPREFIX is ready"

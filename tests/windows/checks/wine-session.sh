@@ -2,25 +2,40 @@
 # Sourced by the checks that run programs under Wine: the Wine settings,
 # the skip when Wine cannot start here, and the programs a check leaves
 # running in the background, stopped when it ends.
-# WINEPREFIX comes from the test's environment.
+# From the test's environment: WINEPREFIX; FWUP_WINE, the Wine loader of the
+# programs' width (default wine); FWUP_WINE_BITS, 32 or 64 (default 32).
 
 # CTest reads this exit code as "skipped" (SKIP_RETURN_CODE).
 readonly SKIPPED=77
 
+wine=${FWUP_WINE:-wine}
+wine_bits=${FWUP_WINE_BITS:-32}
 export WINEDEBUG=-all
 # No Mono or Gecko installer prompts; console programs need no display.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
 
-# Wine runs 32-bit Windows programs through a 32-bit loader; a kernel
-# without IA-32 support cannot start it.
+# 32-bit Windows programs need the 32-bit Wine loader, which a kernel without
+# IA-32 support cannot start; 64-bit ones need only the 64-bit loader.
 require_wine_runs() {
-  if ! command -v wine >/dev/null 2>&1; then
+  if ! command -v "$wine" >/dev/null 2>&1; then
     echo "skipped: Wine is not installed (scripts/bootstrap windows installs it)"
     exit "$SKIPPED"
   fi
-  if ! wine --version >/dev/null 2>&1; then
-    echo "skipped: Wine cannot start here (this machine's kernel does not run 32-bit programs)"
+  if [ "$wine_bits" = 32 ]; then
+    if ! "$(dirname "${BASH_SOURCE[0]}")/runs-32bit-programs.sh"; then
+      echo "skipped: the kernel runs no 32-bit programs, so 32-bit Wine cannot start"
+      exit "$SKIPPED"
+    fi
+    # Debian's Wine without its 32-bit half (wine32:i386) falls back to the
+    # 64-bit loader, which cannot run a 32-bit program.
+    if [ -x /usr/lib/wine/wine64 ] && [ ! -x /usr/lib/wine/wine ]; then
+      echo "skipped: 32-bit Wine (wine32:i386) is not installed (scripts/bootstrap windows installs it)"
+      exit "$SKIPPED"
+    fi
+  fi
+  if ! "$wine" --version >/dev/null 2>&1; then
+    echo "skipped: Wine ($wine) cannot start here"
     exit "$SKIPPED"
   fi
 }
