@@ -16,6 +16,7 @@ elf_header+='\000\000\000\000\000\000\000\000\064\000\040\000\001\000\000\000\00
 segment='\001\000\000\000\000\000\000\000\000\200\004\010\000\200\004\010'
 segment+='\140\000\000\000\140\000\000\000\005\000\000\000\000\020\000\000'
 code='\270\001\000\000\000\273\052\000\000\000\315\200'
+# shellcheck disable=SC2059 # the escapes in the format are the program's bytes
 printf "$elf_header$segment$code" >"$probe" && chmod +x "$probe" || exit 1
 
 "$probe" 2>/dev/null
