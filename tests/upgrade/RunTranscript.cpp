@@ -1,6 +1,8 @@
 #include "RunTranscript.h"
 
 #include <cstdio>
+#include <initializer_list>
+#include <string_view>
 
 namespace upgrade_test {
 
@@ -9,6 +11,14 @@ namespace {
 // Short entries are written out; long ones (image blocks) by length and a
 // 64-bit FNV-1a digest, which any change of a byte alters.
 constexpr size_t kWrittenOutBytes = 40;
+
+// Appends the parts in order. GCC 12 at -O3 warns falsely (restrict) about
+// a string literal added to a temporary string; appending avoids that.
+std::string Concat(std::initializer_list<std::string_view> parts) {
+    std::string text;
+    for (std::string_view part : parts) text.append(part);
+    return text;
+}
 
 std::string Hex(const std::vector<uint8_t>& bytes) {
     std::string text;
@@ -35,22 +45,22 @@ public:
     ~TranscriptPort() override { transcript_.Event("close"); }
 
     bool SetLine(const platform::LineSettings& s) override {
-        transcript_.Event("line " + std::to_string(s.baudRate) + " " + std::to_string(s.byteSize) + s.parity +
-                          std::to_string(s.stopBits));
+        transcript_.Event(Concat({"line ", std::to_string(s.baudRate), " ", std::to_string(s.byteSize),
+                                  std::string_view(&s.parity, 1), std::to_string(s.stopBits)}));
         return inner_->SetLine(s);
     }
     bool SetupComm(uint32_t inQueue, uint32_t outQueue) override { return inner_->SetupComm(inQueue, outQueue); }
     bool SetCommMask(uint32_t mask) override { return inner_->SetCommMask(mask); }
     bool SetCommTimeouts(const platform::PortTimeouts& t) override {
-        transcript_.Event("timeouts " + std::to_string(t.readIntervalTimeout) + " " +
-                          std::to_string(t.readTotalTimeoutMultiplier) + " " +
-                          std::to_string(t.readTotalTimeoutConstant) + " " +
-                          std::to_string(t.writeTotalTimeoutMultiplier) + " " +
-                          std::to_string(t.writeTotalTimeoutConstant));
+        transcript_.Event(Concat({"timeouts ", std::to_string(t.readIntervalTimeout), " ",
+                                  std::to_string(t.readTotalTimeoutMultiplier), " ",
+                                  std::to_string(t.readTotalTimeoutConstant), " ",
+                                  std::to_string(t.writeTotalTimeoutMultiplier), " ",
+                                  std::to_string(t.writeTotalTimeoutConstant)}));
         return inner_->SetCommTimeouts(t);
     }
     bool PurgeComm(uint32_t flags) override {
-        transcript_.Event("purge " + std::to_string(flags));
+        transcript_.Event(Concat({"purge ", std::to_string(flags)}));
         return inner_->PurgeComm(flags);
     }
     uint32_t QueuedInput() override { return inner_->QueuedInput(); }
@@ -63,7 +73,8 @@ public:
     uint32_t Write(const uint8_t* data, uint32_t count) override {
         const uint32_t sent = inner_->Write(data, count);
         transcript_.Bytes('>', data, sent);
-        if (sent != count) transcript_.Event("write cut short: " + std::to_string(sent) + " of " + std::to_string(count));
+        if (sent != count)
+            transcript_.Event(Concat({"write cut short: ", std::to_string(sent), " of ", std::to_string(count)}));
         return sent;
     }
 
@@ -112,15 +123,15 @@ std::string RunTranscript::Text() {
 void RunTranscript::CloseOpenEntry() {
     if (direction_ != 0) {
         std::string line(1, direction_);
-        line += " " + std::to_string(pending_.size()) + " ";
-        line += pending_.size() <= kWrittenOutBytes ? Hex(pending_) : "fnv " + Digest(pending_);
+        line += Concat({" ", std::to_string(pending_.size()), " "});
+        line += pending_.size() <= kWrittenOutBytes ? Hex(pending_) : Concat({"fnv ", Digest(pending_)});
         lines_.push_back(line);
         pending_.clear();
         direction_ = 0;
     }
     if (pauseCount_ > 0) {
-        std::string line = "pause " + std::to_string(pause_);
-        if (pauseCount_ > 1) line += " x" + std::to_string(pauseCount_);
+        std::string line = Concat({"pause ", std::to_string(pause_)});
+        if (pauseCount_ > 1) line += Concat({" x", std::to_string(pauseCount_)});
         lines_.push_back(line);
         pauseCount_ = 0;
     }
@@ -138,7 +149,7 @@ void TranscriptClock::Sleep(uint32_t milliseconds) {
 
 std::unique_ptr<platform::ComPort> TranscriptOpener::Open(const std::u16string& deviceName, int32_t portNumber) {
     std::unique_ptr<platform::ComPort> port = inner_.Open(deviceName, portNumber);
-    transcript_.Event("open " + platform::WideToUtf8(deviceName) + (port ? "" : " failed"));
+    transcript_.Event(Concat({"open ", platform::WideToUtf8(deviceName), port ? "" : " failed"}));
     if (!port) return nullptr;
     return std::make_unique<TranscriptPort>(std::move(port), transcript_);
 }
