@@ -51,7 +51,7 @@ Message Call(sd_bus* bus, const Target& target, const char* member, Append appen
         error = std::strerror(-r);
         return nullptr;
     }
-    sd_bus_error failure = SD_BUS_ERROR_NULL;
+    sd_bus_error failure{};   // SD_BUS_ERROR_NULL, without its C compound literal
     sd_bus_message* reply = nullptr;
     r = sd_bus_call(bus, raw, kCallTimeoutUsec, &failure, &reply);
     if (r < 0) error = failure.message ? failure.message : std::strerror(-r);

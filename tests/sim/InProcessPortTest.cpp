@@ -35,9 +35,9 @@ TEST_F(InProcessPortTest, PortReachesTheCardAndIsExclusive) {
     EXPECT_EQ(Transact(*port, Bytes{0x01, 0xF1, 0xE1, 0x7E}).at(0), 0x01);
     // A purge of the receive side throws away what the card sent.
     const Bytes esn = simtest::Frame({0x01}, false);
-    port->Write(esn.data(), static_cast<uint32_t>(esn.size()));
+    EXPECT_EQ(port->Write(esn.data(), static_cast<uint32_t>(esn.size())), esn.size());
     EXPECT_GT(port->QueuedInput(), 0u);
-    port->PurgeComm(platform::kPurgeAll);
+    EXPECT_TRUE(port->PurgeComm(platform::kPurgeAll));
     EXPECT_EQ(port->QueuedInput(), 0u);
     port.reset();
     EXPECT_NE(opener_.Open(u"COM5", 5), nullptr);
