@@ -185,6 +185,42 @@ void RegisterEmbeddedResource(const std::u16string& type, uint32_t id, const uin
 
 // ---------------------------------------------------------------- files ----
 
+// One open file of a FileSystem. Reads and writes move one position.
+class FileHandle {
+public:
+    virtual ~FileHandle() = default;
+    virtual uint64_t Length() = 0;
+    [[nodiscard]] virtual bool Seek(uint64_t offset) = 0;
+    // Returns the count actually transferred (buffers are never null).
+    [[nodiscard]] virtual uint32_t Read(uint8_t* buffer, uint32_t count) = 0;
+    [[nodiscard]] virtual uint32_t Write(const uint8_t* data, uint32_t count) = 0;
+    // Forces written data to the disk.
+    [[nodiscard]] virtual bool Flush() = 0;
+};
+
+// Files and folders as the operating system keeps them. The real one is the
+// default; tests install their own (a disk that loses what was not synced).
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+    // An existing regular file for reading (others may read but not write);
+    // nullptr when it cannot be opened.
+    [[nodiscard]] virtual std::unique_ptr<FileHandle> OpenRead(const std::u16string& path) = 0;
+    // Creates or truncates a file for writing; nullptr on failure.
+    [[nodiscard]] virtual std::unique_ptr<FileHandle> CreateWrite(const std::u16string& path) = 0;
+    [[nodiscard]] virtual bool CreateDirectory(const std::u16string& path) = 0;
+    [[nodiscard]] virtual bool PathExists(const std::u16string& path) = 0;
+    [[nodiscard]] virtual bool RemoveFile(const std::u16string& path) = 0;
+    [[nodiscard]] virtual bool ReplaceFile(const std::u16string& source, const std::u16string& target) = 0;
+    [[nodiscard]] virtual std::vector<std::u16string> ListFolder(const std::u16string& folder) = 0;
+    [[nodiscard]] virtual bool SyncFolder(const std::u16string& folder) = 0;
+};
+
+FileSystem& GetFileSystem();
+void SetFileSystem(FileSystem* fileSystem);   // not owned; nullptr restores the real one
+// The backend's own file system, created once by GetFileSystem on first use.
+std::unique_ptr<FileSystem> MakeDefaultFileSystem();
+
 class File {
 public:
     File() = default;
@@ -210,10 +246,17 @@ public:
     [[nodiscard]] bool Flush();
 
 private:
-    intptr_t handle_ = -1;
+    std::unique_ptr<FileHandle> handle_;
 };
 
 [[nodiscard]] bool CreateDirectory(const std::u16string& path);
+// A new folder whose entry survives a power cut: created, then its parent
+// synced. False when it cannot be created or its parent cannot be synced
+// (the folder then exists, but may not survive a power cut).
+[[nodiscard]] bool CreateDurableDirectory(const std::u16string& path);
+// The folder and every missing parent, each made as CreateDurableDirectory
+// makes it; true when the folder exists afterwards.
+[[nodiscard]] bool CreateDurableFolders(const std::u16string& path);
 // FindFirstFileW: true when something exists under that name.
 [[nodiscard]] bool PathExists(const std::u16string& path);
 [[nodiscard]] bool RemoveFile(const std::u16string& path);
@@ -228,11 +271,13 @@ std::u16string CurrentFolder();
 // Names of the entries of a folder (without "." and ".."), in no set order;
 // empty when the folder cannot be read.
 std::vector<std::u16string> ListFolder(const std::u16string& folder);
-// Makes a rename inside the folder durable (fsync of the folder on POSIX;
-// Windows renames write through already).
+// Makes a rename or a new entry inside the folder durable (fsync of the
+// folder on POSIX, true as well on a file system that cannot sync folders at
+// all; on Windows renames write through and NTFS journals new entries, so
+// there is nothing to do).
 [[nodiscard]] bool SyncFolder(const std::u16string& folder);
 // A per-user folder for data the module writes when the executable's folder
-// is not writable.
+// is not writable; made (durably) when missing.
 std::u16string UserDataFolder();
 
 // ---------------------------------------------------------------- user ----
@@ -243,8 +288,10 @@ void ShowMessageBox(const std::u16string& text);
 // ---------------------------------------------------------------- backends ----
 //
 // Shared code (platform/*.cpp) defines GetClock, SetClock,
-// GetComPortOpener, SetComPortOpener, OpenComPort and the trace calls of Trace.h. A backend
-// (platform/posix/ or platform/win32/) defines every other function above,
-// RealClock and MakeDefaultComPortOpener.
+// GetComPortOpener, SetComPortOpener, OpenComPort, the file system seam with
+// File and the file functions that go through it, and the trace calls of
+// Trace.h. A backend (platform/posix/ or platform/win32/) defines every other
+// function above, RealClock, MakeDefaultComPortOpener and
+// MakeDefaultFileSystem.
 
 }  // namespace platform

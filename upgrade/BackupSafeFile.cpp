@@ -66,9 +66,12 @@ bool ReplacingFileWriter::Commit() {
         (void)platform::RemoveFile(temporary_);   // a leftover is overwritten by the next write
         return false;
     }
-    // The rename itself must survive a power cut too. A file system that
-    // cannot sync a folder still has the new file in place, so that is no error.
-    (void)platform::SyncFolder(platform::RemoveFileSpec(target_));
+    // The rename itself must survive a power cut too: until the folder is
+    // synced, the disk may still hold the old file under the name.
+    if (!platform::SyncFolder(platform::RemoveFileSpec(target_))) {
+        error_ = "cannot sync the folder of " + platform::WideToUtf8(target_);
+        return false;
+    }
     return true;
 }
 

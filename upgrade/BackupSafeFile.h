@@ -1,8 +1,8 @@
 // Writing a backup file so that an earlier backup survives a failed write.
 //
 // The new content goes to a temporary file beside the target, is forced to
-// the disk and only then renamed over the target in one step (the folder is
-// synced after the rename). A crash, a full
+// the disk and only then renamed over the target in one step; the folder is
+// synced after the rename. A crash, a power cut, a full
 // disk or a read-only folder during the write leaves the old file whole; the
 // temporary file of a failed write is removed.
 #pragma once
@@ -30,8 +30,10 @@ public:
     platform::File& File() { return file_; }
     // Writes all bytes; false on a short write.
     [[nodiscard]] bool WriteAll(std::span<const uint8_t> data);
-    // Flushes, closes and renames over the target. On failure the temporary
-    // file is removed and the target left as it was.
+    // Flushes, closes, renames over the target and syncs its folder. When
+    // the write fails the temporary file is removed and the target left as it
+    // was; when only the folder sync fails the new content is in place but
+    // may not survive a power cut, and the commit fails too.
     [[nodiscard]] bool Commit();
     // Closes and removes the temporary file; the target is untouched.
     void Abandon();

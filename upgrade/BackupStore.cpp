@@ -4,6 +4,7 @@
 
 #include "platform/Platform.h"
 #include "upgrade/BackupSafeFile.h"
+#include "upgrade/NvBackupTable.h"
 #include "upgrade/Sha256.h"
 
 namespace upgrade {
@@ -21,6 +22,14 @@ bool ReadWhole(const std::u16string& path, std::vector<uint8_t>& out, uint64_t l
     if (length > limit) return false;
     out.resize(static_cast<size_t>(length));
     return length == 0 || file.Read(out.data(), static_cast<uint32_t>(length)) == length;
+}
+
+// The length of a file, or false when it cannot be opened.
+bool FileLength(const std::u16string& path, uint64_t& length) {
+    platform::File file;
+    if (!file.OpenRead(path)) return false;
+    length = file.Length();
+    return true;
 }
 
 // Copies a file whose digest must match; the copy is written safely.
@@ -45,8 +54,9 @@ bool ParseEsnText(const std::string& text, uint32_t& esn) {
     return true;
 }
 
+// A folder of card data: its entry is made durable before anything is put in it.
 bool MakeFolder(const std::u16string& folder) {
-    return platform::PathExists(folder) || platform::CreateDirectory(folder);
+    return platform::PathExists(folder) || platform::CreateDurableDirectory(folder);
 }
 
 // A folder name that no kept backup of the card has yet: the time, then
@@ -95,8 +105,23 @@ bool BackupFilesMatch(const BackupRecord& record, std::string& error) {
         error = platform::WideToUtf8(record.nvFile) + " is missing or does not match its digest";
         return false;
     }
-    if (record.lockFilesSaved && (!Sha256OfFile(record.lockFile, digest) || digest != record.lockSha256)) {
+    // A digest says nothing of a file that was wrong when it was taken.
+    uint64_t length = 0;
+    if (!FileLength(record.nvFile, length) || length != nvtable::kTableSize) {
+        error = platform::WideToUtf8(record.nvFile) + " holds " + std::to_string(length) + " bytes, not the " +
+                std::to_string(nvtable::kTableSize) + " of an NV table";
+        return false;
+    }
+    if (!record.lockFilesSaved) return true;
+    if (!Sha256OfFile(record.lockFile, digest) || digest != record.lockSha256) {
         error = platform::WideToUtf8(record.lockFile) + " is missing or does not match its digest";
+        return false;
+    }
+    uint64_t listed = 0;
+    for (const RecordedLockFile& entry : record.lockFiles) listed += static_cast<uint64_t>(entry.size);
+    if (!FileLength(record.lockFile, length) || length != listed) {
+        error = platform::WideToUtf8(record.lockFile) + " holds " + std::to_string(length) + " bytes, not the " +
+                std::to_string(listed) + " of the lock files its record lists";
         return false;
     }
     return true;
@@ -183,7 +208,7 @@ bool KeepBackup(const BackupRecord& record, std::u16string& folder, std::string&
         return false;
     }
     const std::u16string target = JoinPath(cardFolder, NewFolderName(cardFolder, record.time));
-    if (!platform::CreateDirectory(target)) {
+    if (!platform::CreateDurableDirectory(target)) {
         error = "cannot create " + platform::WideToUtf8(target);
         return false;
     }
@@ -204,8 +229,8 @@ bool KeepBackup(const BackupRecord& record, std::u16string& folder, std::string&
         copy.lockFile = JoinPath(target, kKeptLockName);
         if (!CopyVerified(record.lockFile, record.lockSha256, copy.lockFile, error)) return false;
     }
+    // The record's write syncs the kept folder after its last entry.
     if (!WriteBackupRecord(JoinPath(target, kBackupRecordName), copy, error)) return false;
-    (void)platform::SyncFolder(cardFolder);   // a folder that cannot sync still holds the verified copies
     folder = target;
     return true;
 }

@@ -29,8 +29,9 @@ std::u16string AbsolutePath(const std::u16string& path);
 enum class RecordRead { Missing, Refused, Read };
 [[nodiscard]] RecordRead ReadBackupRecord(const std::u16string& path, BackupRecord& out, std::string& error);
 
-// True when the files the record names hold exactly the bytes of its digests;
-// otherwise error says which one does not.
+// True when the files the record names hold exactly the bytes of its digests,
+// the NV table at its full length and the lock backup at the length of the
+// lock files it lists; otherwise error says which one does not.
 [[nodiscard]] bool BackupFilesMatch(const BackupRecord& record, std::string& error);
 
 struct KeptBackup {

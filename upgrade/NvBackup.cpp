@@ -71,7 +71,8 @@ bool UpgradeModule::CreateNVBackupDirectory(const std::u16string& folder) {
     if (platform::PathExists(lookup)) {
         return true;
     }
-    return platform::CreateDirectory(folder);
+    // The folder holds the card's data from now on: its entry must survive a power cut.
+    return platform::CreateDurableDirectory(folder);
 }
 
 bool UpgradeModule::BackupNVMOP(CPacket& packet, const std::u16string& path) {

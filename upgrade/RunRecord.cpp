@@ -104,9 +104,10 @@ bool UpgradeModule::RecordFreshBackup(const BackupRecord& fresh) {
     m_bRecordActive = true;
     if (!SaveRecord()) return false;
     std::string error;
-    if (!KeepBackup(m_Record, m_strKeptBackup, error))
-        FW_TRACE(kRecord, u"The backup could not be kept: %s", Wide(error).c_str());
-    return true;
+    if (KeepBackup(m_Record, m_strKeptBackup, error)) return true;
+    // The card leaves its firmware only with its data durable in two places.
+    FW_TRACE(kRecord, u"The backup could not be kept: %s; the card is left as it is", Wide(error).c_str());
+    return false;
 }
 
 bool UpgradeModule::AdoptPendingBackup(const BackupRecord& pending, BackupRecord readNow) {

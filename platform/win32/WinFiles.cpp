@@ -4,16 +4,13 @@
 // created for writing is truncated and lets others only read.
 #include <cstdlib>
 #include <cwchar>
+#include <memory>
 
 #include "platform/win32/WinApi.h"
 
 namespace platform {
 
 namespace {
-
-HANDLE Native(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
-intptr_t Stored(HANDLE handle) { return reinterpret_cast<intptr_t>(handle); }
-const intptr_t kClosed = Stored(INVALID_HANDLE_VALUE);
 
 bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
@@ -24,84 +21,79 @@ std::u16string Environment(const wchar_t* name) {
     return win32::FromWide(buffer, length);
 }
 
-}  // namespace
+class WindowsFile : public FileHandle {
+public:
+    explicit WindowsFile(HANDLE handle) : handle_(handle) {}
+    ~WindowsFile() override { ::CloseHandle(handle_); }
+    WindowsFile(const WindowsFile&) = delete;
+    WindowsFile& operator=(const WindowsFile&) = delete;
 
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kClosed; }
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        Close();
-        handle_ = other.handle_;
-        other.handle_ = kClosed;
+    uint64_t Length() override {
+        LARGE_INTEGER size{};
+        if (!::GetFileSizeEx(handle_, &size)) return 0;
+        return static_cast<uint64_t>(size.QuadPart);
     }
-    return *this;
-}
+    bool Seek(uint64_t offset) override {
+        if (offset > static_cast<uint64_t>(INT64_MAX)) return false;
+        LARGE_INTEGER position{};
+        position.QuadPart = static_cast<LONGLONG>(offset);
+        return ::SetFilePointerEx(handle_, position, nullptr, FILE_BEGIN) != FALSE;
+    }
+    uint32_t Read(uint8_t* buffer, uint32_t count) override {
+        uint32_t total = 0;
+        while (total < count) {
+            DWORD done = 0;
+            if (!::ReadFile(handle_, buffer + total, count - total, &done, nullptr) || done == 0) break;
+            total += done;
+        }
+        return total;
+    }
+    uint32_t Write(const uint8_t* data, uint32_t count) override {
+        uint32_t total = 0;
+        while (total < count) {
+            DWORD done = 0;
+            if (!::WriteFile(handle_, data + total, count - total, &done, nullptr) || done == 0) break;
+            total += done;
+        }
+        return total;
+    }
+    bool Flush() override { return ::FlushFileBuffers(handle_) != FALSE; }
 
-bool File::OpenRead(const std::u16string& path) {
-    Close();
-    HANDLE handle = ::CreateFileW(win32::Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+private:
+    HANDLE handle_;
+};
+
+std::unique_ptr<FileHandle> OpenFile(const std::u16string& path, DWORD access, DWORD disposition) {
+    HANDLE handle = ::CreateFileW(win32::Wide(path), access, FILE_SHARE_READ, nullptr, disposition,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-    handle_ = Stored(handle);
-    return IsOpen();
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    return std::make_unique<WindowsFile>(handle);
 }
 
-bool File::CreateWrite(const std::u16string& path) {
-    Close();
-    HANDLE handle = ::CreateFileW(win32::Wide(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-    handle_ = Stored(handle);
-    return IsOpen();
-}
-
-bool File::IsOpen() const { return handle_ != kClosed; }
-
-void File::Close() {
-    if (IsOpen()) ::CloseHandle(Native(handle_));
-    handle_ = kClosed;
-}
-
-uint64_t File::Length() {
-    LARGE_INTEGER size{};
-    if (!IsOpen() || !::GetFileSizeEx(Native(handle_), &size)) return 0;
-    return static_cast<uint64_t>(size.QuadPart);
-}
-
-bool File::Seek(uint64_t offset) {
-    if (!IsOpen() || offset > static_cast<uint64_t>(INT64_MAX)) return false;
-    LARGE_INTEGER position{};
-    position.QuadPart = static_cast<LONGLONG>(offset);
-    return ::SetFilePointerEx(Native(handle_), position, nullptr, FILE_BEGIN) != FALSE;
-}
-
-uint32_t File::Read(uint8_t* buffer, uint32_t count) {
-    if (!IsOpen() || buffer == nullptr) return 0;
-    uint32_t total = 0;
-    while (total < count) {
-        DWORD done = 0;
-        if (!::ReadFile(Native(handle_), buffer + total, count - total, &done, nullptr) || done == 0) break;
-        total += done;
+class WindowsFileSystem : public FileSystem {
+public:
+    std::unique_ptr<FileHandle> OpenRead(const std::u16string& path) override {
+        return OpenFile(path, GENERIC_READ, OPEN_EXISTING);
     }
-    return total;
-}
-
-uint32_t File::Write(const uint8_t* data, uint32_t count) {
-    if (!IsOpen() || data == nullptr) return 0;
-    uint32_t total = 0;
-    while (total < count) {
-        DWORD done = 0;
-        if (!::WriteFile(Native(handle_), data + total, count - total, &done, nullptr) || done == 0) break;
-        total += done;
+    std::unique_ptr<FileHandle> CreateWrite(const std::u16string& path) override {
+        return OpenFile(path, GENERIC_WRITE, CREATE_ALWAYS);
     }
-    return total;
-}
+    bool CreateDirectory(const std::u16string& path) override {
+        return ::CreateDirectoryW(win32::Wide(path), nullptr) != FALSE;
+    }
+    bool PathExists(const std::u16string& path) override;
+    bool RemoveFile(const std::u16string& path) override { return ::DeleteFileW(win32::Wide(path)) != FALSE; }
+    bool ReplaceFile(const std::u16string& source, const std::u16string& target) override {
+        return ::MoveFileExW(win32::Wide(source), win32::Wide(target),
+                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    }
+    std::vector<std::u16string> ListFolder(const std::u16string& folder) override;
+    // MoveFileExW with MOVEFILE_WRITE_THROUGH has made a rename durable
+    // already, and NTFS journals a new folder's entry: nothing is left to do.
+    bool SyncFolder(const std::u16string&) override { return true; }
+};
 
-bool File::Flush() { return IsOpen() && ::FlushFileBuffers(Native(handle_)) != FALSE; }
-
-bool CreateDirectory(const std::u16string& path) { return ::CreateDirectoryW(win32::Wide(path), nullptr) != FALSE; }
-
-bool PathExists(const std::u16string& path) {
+bool WindowsFileSystem::PathExists(const std::u16string& path) {
     // FindFirstFileW takes wildcards; a name holding one would match other
     // files, and no file is ever called that.
     if (path.empty() || path.find_first_of(u"*?") != std::u16string::npos) return false;
@@ -112,12 +104,23 @@ bool PathExists(const std::u16string& path) {
     return true;
 }
 
-bool RemoveFile(const std::u16string& path) { return ::DeleteFileW(win32::Wide(path)) != FALSE; }
-
-bool ReplaceFile(const std::u16string& source, const std::u16string& target) {
-    return ::MoveFileExW(win32::Wide(source), win32::Wide(target), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
-           FALSE;
+std::vector<std::u16string> WindowsFileSystem::ListFolder(const std::u16string& folder) {
+    std::vector<std::u16string> names;
+    if (folder.empty() || folder.find_first_of(u"*?") != std::u16string::npos) return names;
+    WIN32_FIND_DATAW found{};
+    HANDLE search = ::FindFirstFileW(win32::Wide(folder + u"\\*"), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::u16string name = win32::FromWide(found.cFileName, std::wcslen(found.cFileName));
+        if (name != u"." && name != u"..") names.push_back(name);
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    return names;
 }
+
+}  // namespace
+
+std::unique_ptr<FileSystem> MakeDefaultFileSystem() { return std::make_unique<WindowsFileSystem>(); }
 
 std::u16string RemoveFileSpec(const std::u16string& path) {
     for (size_t i = path.size(); i > 0; --i) {
@@ -135,23 +138,6 @@ std::u16string CurrentFolder() {
     return win32::FromWide(buffer, length);
 }
 
-std::vector<std::u16string> ListFolder(const std::u16string& folder) {
-    std::vector<std::u16string> names;
-    if (folder.empty() || folder.find_first_of(u"*?") != std::u16string::npos) return names;
-    WIN32_FIND_DATAW found{};
-    HANDLE search = ::FindFirstFileW(win32::Wide(folder + u"\\*"), &found);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        const std::u16string name = win32::FromWide(found.cFileName, std::wcslen(found.cFileName));
-        if (name != u"." && name != u"..") names.push_back(name);
-    } while (::FindNextFileW(search, &found));
-    ::FindClose(search);
-    return names;
-}
-
-// MoveFileExW with MOVEFILE_WRITE_THROUGH has made the rename durable already.
-bool SyncFolder(const std::u16string&) { return true; }
-
 std::u16string UserDataFolder() {
     std::u16string base = Environment(L"LOCALAPPDATA");
     if (base.empty()) base = Environment(L"APPDATA");
@@ -162,7 +148,7 @@ std::u16string UserDataFolder() {
         base = RemoveFileSpec(win32::FromWide(temp, length));
     }
     const std::u16string folder = base + u"\\fwupgrade";
-    ::CreateDirectoryW(win32::Wide(folder), nullptr);
+    if (!PathExists(folder)) (void)CreateDurableDirectory(folder);   // a missing folder fails each write into it
     return folder;
 }
 

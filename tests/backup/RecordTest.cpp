@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "upgrade/BackupRecord.h"
@@ -95,6 +96,26 @@ TEST(BackupRecordCodec, EveryCutOfARecordIsRefused) {
         EXPECT_FALSE(Parse(text.substr(0, length), read, error)) << "cut at " << length;
         EXPECT_FALSE(error.empty());
         EXPECT_EQ(read.esn, 0u) << "a refused record leaves nothing behind";
+    }
+}
+
+// A write the power cut short can leave a file longer than what reached it
+// (zeros after it), a sector of zeros, or a new record over an older, longer one.
+TEST(BackupRecordCodec, WhatAPowerCutLeavesOfARecordIsRefused) {
+    const std::string text = upgrade::EncodeBackupRecord(FullRecord());
+    BackupRecord older = FullRecord();
+    older.lockFiles.push_back(older.lockFiles.front());
+    const std::string longer = upgrade::EncodeBackupRecord(older);
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {text + std::string(512 - text.size() % 512, '\0'), "a control byte at offset " + std::to_string(text.size())},
+        {std::string(512, '\0'), "a control byte at offset 0"},
+        {text + longer.substr(text.size()), "lines after 'end'"},
+    };
+    for (const auto& [bytes, reason] : cases) {
+        BackupRecord read;
+        std::string error;
+        EXPECT_FALSE(Parse(bytes, read, error)) << reason;
+        EXPECT_NE(error.find(reason), std::string::npos) << error;
     }
 }
 
