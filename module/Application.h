@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/Platform.h"
+#include "platform/VirtualCardClock.h"
 
 namespace module {
 
@@ -14,11 +15,10 @@ public:
     bool InitInstance(platform::LibraryHandle ownLibrary);
 };
 
-// The environment variable that speeds up the clock for the virtual card.
-constexpr const char* kClockScaleVariable = "FWUPGRADE_CLOCK_SCALE";
-
-// The divisor FWUPGRADE_CLOCK_SCALE asks for: an integer above 1, else 0.
-uint32_t ClockScaleFromText(const char* text);
+// The clock-scale setting and its one parser live in the platform layer,
+// shared with fwupgrade; these names stay for the module's own callers.
+using platform::ClockScaleFromText;
+using platform::kClockScaleVariable;
 
 // Runs once per process, however often it is called.
 void InitialiseLibrary();

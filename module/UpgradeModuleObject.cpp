@@ -6,6 +6,7 @@
 
 #include "module/LogRecord.h"
 #include "module/ModuleManagerAgent.h"
+#include "packet/CardIdentity.h"
 
 namespace module {
 
@@ -15,8 +16,13 @@ namespace {
 
 CHolModuleInterface* g_module = nullptr;
 
-// Vendor 0x2E1A, product 0x0081, each most significant byte first.
-constexpr std::array<uint8_t, 4> kSupportedIdentity = {0x2E, 0x1A, 0x00, 0x81};
+// The card in its firmware as message 1026 carries it: vendor, then
+// product, each most significant byte first.
+constexpr std::array<uint8_t, 4> kSupportedIdentity = {
+    static_cast<uint8_t>(packet::kCardFirmwareIdentity.vendor >> 8),
+    static_cast<uint8_t>(packet::kCardFirmwareIdentity.vendor & 0xFF),
+    static_cast<uint8_t>(packet::kCardFirmwareIdentity.product >> 8),
+    static_cast<uint8_t>(packet::kCardFirmwareIdentity.product & 0xFF)};
 
 }  // namespace
 

@@ -115,8 +115,9 @@ public:
     // after the read timeout with whatever has arrived.
     [[nodiscard]] virtual uint32_t Read(uint8_t* buffer, uint32_t count) = 0;
     [[nodiscard]] virtual uint32_t Write(const uint8_t* data, uint32_t count) = 0;
-    // A virtual card's port: a pseudo-terminal on POSIX, any port when the
-    // Windows build runs under Wine, an in-process card. Only such a port
+    // A virtual card's port: a pseudo-terminal on POSIX, under Wine a COM
+    // port whose dosdevices link leads to a pseudo-terminal (never on Windows
+    // itself), an in-process card. Only such a port
     // lets a sped-up clock shorten the device pauses; a port that does not
     // say otherwise is a real device's.
     virtual bool IsVirtualCard() const { return false; }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 namespace platform {
@@ -35,6 +36,35 @@ bool VirtualCardClock::Now(LocalTime& out) { return RealClock().Now(out); }
 void VirtualCardClock::PortOpened(const ComPort& port) {
     AdvanceMicros();   // the time so far runs at the pace of the port before
     virtualCard_ = port.IsVirtualCard();
+}
+
+uint32_t ClockScaleFromText(const char* text) {
+    if (text == nullptr || *text == '\0') return 0;
+    uint64_t value = 0;
+    for (const char* at = text; *at != '\0'; ++at) {
+        if (*at < '0' || *at > '9') return 0;
+        value = value * 10 + static_cast<uint64_t>(*at - '0');
+        if (value > kMaxClockScale) return 0;
+    }
+    return value > 1 ? static_cast<uint32_t>(value) : 0;
+}
+
+uint32_t ClockScaleFromEnvironment() { return ClockScaleFromText(std::getenv(kClockScaleVariable)); }
+
+void InstallClockFromEnvironment() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    if (const uint32_t divisor = ClockScaleFromEnvironment(); divisor > 1) {
+        static VirtualCardClock* const sped = new VirtualCardClock(divisor);
+        SetClock(sped);
+    }
+}
+
+bool IsPseudoTerminalUnixPath(const std::string& unixPath) {
+    const std::string prefix = "/dev/pts/";
+    if (unixPath.compare(0, prefix.size(), prefix) != 0 || unixPath.size() == prefix.size()) return false;
+    return unixPath.find_first_not_of("0123456789", prefix.size()) == std::string::npos;
 }
 
 }  // namespace platform

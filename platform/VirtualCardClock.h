@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 #include "platform/Platform.h"
 
@@ -34,5 +35,23 @@ private:
     uint64_t lastRealMicros_;
     uint64_t tickMicros_ = 0;
 };
+
+// The setting that asks for the sped-up clock, and its largest divisor.
+constexpr const char* kClockScaleVariable = "FWUPGRADE_CLOCK_SCALE";
+constexpr uint32_t kMaxClockScale = 1000000;
+
+// The divisor a clock-scale text asks for: decimal digits alone (no sign,
+// no space), from 2 to kMaxClockScale; anything else 0, which means real time.
+uint32_t ClockScaleFromText(const char* text);
+// ClockScaleFromText of the environment's FWUPGRADE_CLOCK_SCALE.
+uint32_t ClockScaleFromEnvironment();
+// Makes a VirtualCardClock with that divisor the process's clock, once;
+// nothing when the setting asks for none.
+void InstallClockFromEnvironment();
+
+// True for the Unix path of a pseudo-terminal's slave side, /dev/pts/<n>:
+// what a COM port under Wine must lead to for the port to be a virtual
+// card's. /dev/ptmx (it opens a new master) and every other path are not.
+bool IsPseudoTerminalUnixPath(const std::string& unixPath);
 
 }  // namespace platform

@@ -9,13 +9,14 @@
 #include <filesystem>
 #include <fstream>
 
+#include "packet/CardIdentity.h"
+
 namespace sim {
 
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kVendor = "2e1a";
 constexpr int kConfiguration = 1;
 constexpr int kNoInterface = -1;
 
@@ -30,10 +31,10 @@ struct ModeLayout {
 };
 
 constexpr ModeLayout kLayouts[] = {
-    {CardMode::AtCommand, 0x0081, 1, 0},
-    {CardMode::Diagnostic, 0x0081, 1, 0},
-    {CardMode::BootDownloader, 0x0082, 0, kNoInterface},
-    {CardMode::FlashProgrammer, 0x0083, 0, kNoInterface},
+    {CardMode::AtCommand, packet::kCardFirmwareIdentity.product, 1, 0},
+    {CardMode::Diagnostic, packet::kCardFirmwareIdentity.product, 1, 0},
+    {CardMode::BootDownloader, packet::kCardBootDownloaderIdentity.product, 0, kNoInterface},
+    {CardMode::FlashProgrammer, packet::kCardProgrammerIdentity.product, 0, kNoInterface},
 };
 
 const ModeLayout& LayoutOf(CardMode mode) {
@@ -95,7 +96,8 @@ bool UsbBusTree::Appear(CardMode mode, const std::string& terminal, std::string&
     const fs::path device = devices / options_.usbPort;
     fs::create_directories(device, ec);
     folders_.push_back(device.string());
-    if (!WriteLine(device / "idVendor", kVendor, error) || !WriteLine(device / "idProduct", Hex(layout.product, 4), error))
+    if (!WriteLine(device / "idVendor", Hex(packet::kCardVendor, 4), error) ||
+        !WriteLine(device / "idProduct", Hex(layout.product, 4), error))
         return false;
     auto addInterface = [&](int number, const std::string& below, const std::string& driver) {
         const fs::path folder =

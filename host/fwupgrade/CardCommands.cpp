@@ -10,6 +10,7 @@
 
 #include "host/fwupgrade/CardAim.h"
 #include "host/fwupgrade/CardBackup.h"
+#include "host/fwupgrade/CardSupport.h"
 #include "host/fwupgrade/DeviceAccess.h"
 #include "host/fwupgrade/FailureReport.h"
 #include "host/fwupgrade/History.h"
@@ -17,6 +18,7 @@
 #include "host/fwupgrade/LogFile.h"
 #include "host/fwupgrade/ModemManager.h"
 #include "host/fwupgrade/PackageView.h"
+#include "host/fwupgrade/PluginHost.h"
 #include "host/fwupgrade/RunRecord.h"
 #include "host/fwupgrade/RunResult.h"
 #include "platform/Platform.h"
@@ -62,8 +64,18 @@ public:
         if (!note.empty()) std::cout << note << "\n";
         const DeviceAccess access = CheckCardAccess(result_.port);
         if (access.exitStatus != kExitOk) return Fail(access.exitStatus, access.problem);
+        if (!AskModule()) return false;
         inhibition_.emplace(pinName, [](const std::string& line) { std::cout << line << "\n"; });
         return true;
+    }
+
+    // Message 1026 to the plug-in about the card, before anything is sent to it.
+    bool AskModule() {
+        PluginHost host(PluginHostOptions{});
+        std::string error;
+        if (!host.Load(error)) return Fail(kExitOther, "Cannot load the upgrade module: " + error);
+        const std::string refusal = RefusalFromModule(host, result_.port, CardUse::Drive);
+        return refusal.empty() || Fail(kExitUnsupported, refusal);
     }
 
     bool OpenLog() {

@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <map>
 
+#include "host/fwupgrade/CardSupport.h"
 #include "host/fwupgrade/FailureReport.h"
+#include "packet/CardIdentity.h"
 
 namespace fwupgrade {
 
@@ -13,17 +15,11 @@ namespace {
 
 std::string PortOf(const SerialDevice& device) { return device.usbPort.substr(0, device.usbPort.find(':')); }
 
-std::string IdentityText(uint16_t vendor, uint16_t product) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%04x:%04x", vendor, product);
-    return text;
-}
-
 std::string CardListing(const std::vector<FoundCard>& cards) {
     std::string text;
     for (const auto& card : cards)
         text += "\n  " + card.port.path + "  (USB port " + card.port.usbPort + ", " +
-                IdentityText(card.vendor, card.product) + ")";
+                IdentityText({card.vendor, card.product}) + ")";
     return text;
 }
 
@@ -43,7 +39,7 @@ const SerialDevice& PortToUse(const std::vector<SerialDevice>& interfaces) {
 std::vector<FoundCard> ScanCards(const std::string& sysRoot, const std::string& devRoot, bool anyVendor) {
     std::map<std::string, std::vector<SerialDevice>> byPort;
     for (const auto& device : ScanSerialDevices(sysRoot, devRoot))
-        if (anyVendor || device.vendor == kCardVendor) byPort[PortOf(device)].push_back(device);
+        if (anyVendor || device.vendor == packet::kCardVendor) byPort[PortOf(device)].push_back(device);
     std::vector<FoundCard> cards;
     for (const auto& [usbPort, interfaces] : byPort) {
         FoundCard card;
@@ -60,9 +56,9 @@ std::vector<FoundCard> ScanCards(const std::string& sysRoot, const std::string& 
 
 std::string NoCardFoundText() {
     char vendor[8];
-    std::snprintf(vendor, sizeof vendor, "%04x", kCardVendor);
+    std::snprintf(vendor, sizeof vendor, "%04x", packet::kCardVendor);
     return std::string("No card found: no USB serial device of vendor ") + vendor + " is plugged in (the card is " +
-           IdentityText(kCardVendor, kCardFirmwareProduct) +
+           IdentityText(packet::kCardFirmwareIdentity) +
            " in its firmware, another product of that vendor in its boot downloader or flash programmer).";
 }
 

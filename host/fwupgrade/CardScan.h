@@ -12,11 +12,6 @@
 
 namespace fwupgrade {
 
-// The card's vendor in every mode; its identity in its firmware. In its
-// boot downloader and flash programmer it has other product IDs.
-constexpr uint16_t kCardVendor = 0x2E1A;
-constexpr uint16_t kCardFirmwareProduct = 0x0081;
-
 struct FoundCard {
     std::string usbPort;                    // "1-1.2"
     uint16_t vendor = 0;
@@ -27,7 +22,7 @@ struct FoundCard {
 };
 
 // The USB serial devices below the trees, one entry per USB device: those of
-// the card's vendor, or every one with `anyVendor`.
+// the card's vendor (packet/CardIdentity.h), or every one with `anyVendor`.
 std::vector<FoundCard> ScanCards(const std::string& sysRoot, const std::string& devRoot, bool anyVendor = false);
 
 // The interface a card is driven through: a usb-serial one before a cdc-acm

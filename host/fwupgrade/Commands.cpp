@@ -12,6 +12,7 @@
 
 #include "host/fwupgrade/CardAim.h"
 #include "host/fwupgrade/CardScan.h"
+#include "host/fwupgrade/CardSupport.h"
 #include "host/fwupgrade/FailureReport.h"
 #include "host/fwupgrade/History.h"
 #include "host/fwupgrade/PackageCheck.h"
@@ -241,8 +242,7 @@ std::string AccessWords(const FoundCard& card) {
 }
 
 nlohmann::json CardJson(const FoundCard& card, bool supported) {
-    char identity[16];
-    std::snprintf(identity, sizeof identity, "%04x:%04x", card.vendor, card.product);
+    const std::string identity = IdentityText({card.vendor, card.product});
     nlohmann::json interfaces = nlohmann::json::array();
     for (const auto& i : card.interfaces)
         interfaces.push_back({{"device", i.path}, {"usb_port", i.usbPort}, {"driver", i.driver}, {"by_id", i.stableLinks}});
@@ -258,10 +258,10 @@ nlohmann::json CardJson(const FoundCard& card, bool supported) {
 
 // One line per card: the port to use and how to reach it, then its by-id name.
 void PrintCard(const FoundCard& card, bool supported) {
-    char identity[16];
-    std::snprintf(identity, sizeof identity, "%04x:%04x", card.vendor, card.product);
+    const std::string identity = IdentityText({card.vendor, card.product});
+    const std::string mode = CardModeOf({card.vendor, card.product});
     std::string state = supported ? "supported" : "not supported";
-    if (!supported && card.vendor == kCardVendor) state = "not in its firmware (boot downloader or flash programmer?)";
+    if (!supported && !mode.empty()) state = "not in its firmware: in its " + mode + " (fwupgrade rescue takes it)";
     std::cout << card.port.path << "  " << identity << "  " << state << "  --usb-port " << card.port.usbPort
               << "  driver " << (card.port.driver.empty() ? "none" : card.port.driver) << "  " << AccessWords(card)
               << "\n";

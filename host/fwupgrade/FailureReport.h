@@ -22,6 +22,9 @@ constexpr int kExitFailed = 4;
 constexpr int kExitNoDevice = 5;
 constexpr int kExitDeviceDenied = 6;
 constexpr int kExitDeviceBusy = 7;
+// The module does not support the card's USB identity (message 1026);
+// nothing was sent to the card.
+constexpr int kExitUnsupported = 8;
 constexpr int kExitInterrupted = 130;   // stopped by a signal, as a shell reports SIGINT
 
 int ExitStatusFor(int32_t resultCode);

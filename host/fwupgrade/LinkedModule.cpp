@@ -1,14 +1,11 @@
 #include "host/fwupgrade/LinkedModule.h"
 
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-
-#include <cstdlib>
 #include <ctime>
 #include <mutex>
 
 #include "platform/Trace.h"
 #include "platform/VirtualCardClock.h"
+#include "platform/posix/SerialPort.h"
 
 namespace fwupgrade {
 
@@ -46,16 +43,6 @@ void Sink(const char16_t* file, int line, const char16_t* function, const char16
     CurrentSink()(entry);
 }
 
-// FWUPGRADE_CLOCK_SCALE as a divisor; 0 when unset or not one.
-unsigned long ClockScaleDivisor() {
-    const char* text = std::getenv("FWUPGRADE_CLOCK_SCALE");
-    if (text == nullptr) return 0;
-    char* end = nullptr;
-    const unsigned long divisor = std::strtoul(text, &end, 10);
-    if (*text == '\0' || *end != '\0' || divisor <= 1 || divisor > 1000000) return 0;
-    return divisor;
-}
-
 }  // namespace
 
 LinkedModule::LinkedModule(std::function<void(const TraceEntry&)> onTrace, std::function<void(int)> onProgress)
@@ -73,20 +60,10 @@ LinkedModule::~LinkedModule() {
     CurrentSink() = nullptr;
 }
 
-void InstallVirtualCardClock() {
-    const unsigned long divisor = ClockScaleDivisor();
-    if (divisor == 0) return;
-    static platform::VirtualCardClock* const clock = new platform::VirtualCardClock(static_cast<uint32_t>(divisor));
-    platform::SetClock(clock);
-}
-
 double PauseScaleOf(const std::string& devicePath) {
-    const unsigned long divisor = ClockScaleDivisor();
-    struct stat info {};
-    if (divisor == 0 || ::stat(devicePath.c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) return 1.0;
-    // Unix98 pseudo-terminal slaves are character devices of majors 136-143.
-    const unsigned int deviceMajor = major(info.st_rdev);
-    return deviceMajor >= 136 && deviceMajor <= 143 ? 1.0 / static_cast<double>(divisor) : 1.0;
+    const uint32_t divisor = platform::ClockScaleFromEnvironment();
+    if (divisor == 0 || !platform::IsPseudoTerminalPath(devicePath)) return 1.0;
+    return 1.0 / static_cast<double>(divisor);
 }
 
 upgrade::CardState ProbeCard(int32_t port) {

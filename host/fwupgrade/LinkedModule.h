@@ -27,10 +27,6 @@ private:
     upgrade::UpgradeModule module_;
 };
 
-// With FWUPGRADE_CLOCK_SCALE set (tests, the demo), the linked module's
-// pauses run faster while its port is a virtual card's, as the plug-in's do.
-void InstallVirtualCardClock();
-
 // How much of each of the module's pauses passes in real time on this
 // device: 1/N for a virtual card's pseudo-terminal under
 // FWUPGRADE_CLOCK_SCALE=N, else 1.

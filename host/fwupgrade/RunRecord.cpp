@@ -40,6 +40,7 @@ std::string ResultWord(int exitStatus) {
         case kExitOk: return "ok";
         case kExitRejected: return "rejected";
         case kExitFailed: return "failed";
+        case kExitUnsupported: return "unsupported";
         case kExitInterrupted: return "interrupted";
         default: return "error";
     }

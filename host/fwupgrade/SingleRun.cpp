@@ -5,6 +5,7 @@
 
 #include "host/fwupgrade/CardAim.h"
 #include "host/fwupgrade/CardBackup.h"
+#include "host/fwupgrade/CardSupport.h"
 #include "host/fwupgrade/DeviceAccess.h"
 #include "host/fwupgrade/FailureReport.h"
 #include "host/fwupgrade/LinkedModule.h"
@@ -39,6 +40,15 @@ RunResult NotStarted(const RunSession& session, int exitStatus, const std::strin
     RunResult result = session.Base();
     result.exitStatus = exitStatus;
     result.headline = headline;
+    return result;
+}
+
+// A card the module does not support: nothing was sent to it. The card in
+// its boot downloader or flash programmer gets the command that takes it.
+RunResult Unsupported(const RunSession& session, const std::string& refusal) {
+    RunResult result = NotStarted(session, kExitUnsupported, refusal);
+    if (const auto identity = CardIdentityNow(session.Base().port); identity && !CardModeOf(*identity).empty())
+        result.rescueCommand = session.RescueCommand();
     return result;
 }
 
@@ -107,6 +117,15 @@ RunResult Upgrade(RunSession& session, const SingleRunRequest& request, const st
     session.SetPackageDigest(PackageDigest(package));
     if (const DeviceAccess access = CheckCardAccess(request.port); access.exitStatus != kExitOk)
         return NotStarted(session, access.exitStatus, access.problem);
+    PluginHostOptions options;
+    options.pluginPath = request.pluginPath;
+    options.onTrace = [&](const TraceEntry& entry) { session.OnTrace(entry); };
+    options.onProgress = [&](int percent) { session.OnProgress(percent); };
+    PluginHost host(options);
+    if (!host.Load(error)) return NotStarted(session, kExitOther, "Cannot load the upgrade module: " + error);
+    if (const std::string refusal = RefusalFromModule(host, request.port, request.rescue ? CardUse::Rescue : CardUse::Drive);
+        !refusal.empty())
+        return Unsupported(session, refusal);
     std::map<std::string, uint64_t> sizes;
     for (const auto& file : report.files) sizes[file.name] = file.size;
     session.StartEstimate(std::move(sizes), PauseScaleOf(CardDevicePathNow(request.port)));
@@ -117,12 +136,6 @@ RunResult Upgrade(RunSession& session, const SingleRunRequest& request, const st
         result.code = RescueWithLinkedModule(session, request, package, result);
         handled = true;
     } else {
-        PluginHostOptions options;
-        options.pluginPath = request.pluginPath;
-        options.onTrace = [&](const TraceEntry& entry) { session.OnTrace(entry); };
-        options.onProgress = [&](int percent) { session.OnProgress(percent); };
-        PluginHost host(options);
-        if (!host.Load(error)) return NotStarted(session, kExitOther, "Cannot load the upgrade module: " + error);
         result.code = host.Upgrade(request.port, package, handled);
     }
     if (!handled) {

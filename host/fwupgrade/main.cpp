@@ -8,10 +8,10 @@
 #include "host/fwupgrade/CardCommands.h"
 #include "host/fwupgrade/CardScan.h"
 #include "host/fwupgrade/Commands.h"
-#include "host/fwupgrade/LinkedModule.h"
 #include "host/fwupgrade/FailureReport.h"
 #include "host/fwupgrade/PackageView.h"
 #include "host/fwupgrade/SignalWatch.h"
+#include "platform/VirtualCardClock.h"
 #include "platform/posix/UsbSerial.h"
 
 using namespace fwupgrade;
@@ -38,7 +38,13 @@ constexpr const char* kExitCodesHelp =
     "  5    no such device\n"
     "  6    the device may not be opened by this user (permission denied)\n"
     "  7    the device is busy (held by another process)\n"
-    "  130  stopped by a signal";
+    "  8    the upgrade module does not support the card's USB identity; nothing was sent to it\n"
+    "  130  stopped by a signal\n"
+    "\n"
+    "Before upgrade, rescue, backup and restore send anything to a card, they ask the upgrade module\n"
+    "(message 1026) whether it supports the USB vendor and product of the device the card's tty\n"
+    "belongs to; rescue also takes the card in its boot downloader or flash programmer. A device\n"
+    "with no USB identity (a virtual card's pseudo-terminal given with --device) is not asked about.";
 
 constexpr const char* kUsbPortHelp =
     "USB port the card is plugged into, as sysfs names it (e.g. 1-1.2, or 1-1.2:1.0 for one interface; "
@@ -177,7 +183,9 @@ int main(int argc, char** argv) {
     unreg->add_option("--plugin", registerPlugin, "The plug-in library to unregister");
 
     IgnoreBrokenPipes();
-    InstallVirtualCardClock();
+    // With FWUPGRADE_CLOCK_SCALE set (tests, the demo), the linked module's
+    // pauses run faster while its port is a virtual card's, as the plug-in's do.
+    platform::InstallClockFromEnvironment();
     upgrade.commandLine = CommandLine(argc, argv);
     backup.commandLine = restore.commandLine = rescue.commandLine = upgrade.commandLine;
     try {

@@ -213,14 +213,20 @@ std::string ComPortDevicePath(int32_t portNumber) {
     return ComPortDevicePath(pattern != nullptr && pattern[0] != '\0' ? pattern : kDefaultPattern, portNumber);
 }
 
-bool IsPseudoTerminal(int fd) {
+bool IsPseudoTerminalNode(mode_t mode, dev_t device) {
     // Unix98 pseudo-terminal slaves are character devices of majors 136-143.
+    const unsigned int deviceMajor = major(device);
+    return S_ISCHR(mode) && deviceMajor >= 136 && deviceMajor <= 143;
+}
+
+bool IsPseudoTerminal(int fd) {
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode)) {
-        return false;
-    }
-    const unsigned int deviceMajor = major(info.st_rdev);
-    return deviceMajor >= 136 && deviceMajor <= 143;
+    return ::fstat(fd, &info) == 0 && IsPseudoTerminalNode(info.st_mode, info.st_rdev);
+}
+
+bool IsPseudoTerminalPath(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && IsPseudoTerminalNode(info.st_mode, info.st_rdev);
 }
 
 std::unique_ptr<ComPort> OpenPosixComPort(const std::string& devicePath) {

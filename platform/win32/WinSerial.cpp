@@ -5,6 +5,7 @@
 // SetCommState, so that only baud rate, byte size, parity and stop bits change
 // and the driver's other fields (flow control, ...) stay as the device had them.
 #include "platform/Trace.h"
+#include "platform/VirtualCardClock.h"
 #include "platform/win32/WinApi.h"
 
 namespace platform {
@@ -131,12 +132,35 @@ private:
     bool virtualCard_;
 };
 
-// Under Wine a COM port is a link to a Unix device, in this project's tests
-// the virtual card's pseudo-terminal; on Windows itself a port is always real.
 bool RunningUnderWine() {
     HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
     return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
+
+// The Unix path of the device an open port reaches under Wine: the port's
+// dosdevices link (comN) resolved, as the handle's final path, turned back
+// into a Unix path by Wine's own conversion. "" when any step fails.
+std::string UnixPathUnderWine(HANDLE handle) {
+    using UnixNameFunction = char*(CDECL*)(const wchar_t*);
+    HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
+    const auto toUnix = kernel32 == nullptr ? nullptr
+                                            : reinterpret_cast<UnixNameFunction>(reinterpret_cast<void*>(
+                                                  ::GetProcAddress(kernel32, "wine_get_unix_file_name")));
+    constexpr DWORD kRoom = 1024;
+    wchar_t finalPath[kRoom];
+    const DWORD length = ::GetFinalPathNameByHandleW(handle, finalPath, kRoom, FILE_NAME_NORMALIZED);
+    if (toUnix == nullptr || length == 0 || length >= kRoom) return {};
+    char* unixPath = toUnix(finalPath);
+    if (unixPath == nullptr) return {};
+    std::string path(unixPath);
+    ::HeapFree(::GetProcessHeap(), 0, unixPath);
+    return path;
+}
+
+// On Windows itself a port is always a real device's. Under Wine it is a
+// virtual card's only when its dosdevices link leads to a pseudo-terminal;
+// a COM port on a real serial device gets every pause at full length.
+bool IsVirtualCardPort(HANDLE handle) { return RunningUnderWine() && IsPseudoTerminalUnixPath(UnixPathUnderWine(handle)); }
 
 class WindowsComPortOpener final : public ComPortOpener {
 public:
@@ -144,7 +168,7 @@ public:
         HANDLE handle = ::CreateFileW(win32::Wide(deviceName), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE) return nullptr;
-        return std::make_unique<WindowsComPort>(handle, portNumber, RunningUnderWine());
+        return std::make_unique<WindowsComPort>(handle, portNumber, IsVirtualCardPort(handle));
     }
 };
 

@@ -10,6 +10,7 @@
 #include "host/kit/HostKit.h"
 #include "module/Application.h"
 #include "module/UpgradeModuleObject.h"
+#include "packet/CardIdentity.h"
 
 namespace {
 
@@ -87,6 +88,26 @@ TEST_F(ModuleObject, ResultIsStoredWithAtMostItsFourBytes) {
               -1);
     EXPECT_EQ(module_->HandleMessage(1025, static_cast<int32_t>(request.size()), nullptr, 0, nullptr, 0, nullptr),
               -1);
+}
+
+// The card's identities as fwupgrade and the virtual card know them: the
+// module upgrades the card in its firmware only, so a host that asks about
+// the card in its boot downloader or flash programmer is told no.
+TEST_F(ModuleObject, AnswersForTheCardInItsFirmwareOnly) {
+    const auto ask = [this](packet::UsbIdentity card) {
+        const uint8_t bytes[4] = {static_cast<uint8_t>(card.vendor >> 8), static_cast<uint8_t>(card.vendor),
+                                  static_cast<uint8_t>(card.product >> 8), static_cast<uint8_t>(card.product)};
+        uint32_t identity;
+        std::memcpy(&identity, bytes, 4);
+        uint8_t answer = 0;
+        uint8_t result = 0xAA;
+        EXPECT_EQ(host_.QueryIdentity(identity, answer, result), 0);
+        return answer == 1;
+    };
+    EXPECT_TRUE(ask(packet::kCardFirmwareIdentity));
+    EXPECT_FALSE(ask(packet::kCardBootDownloaderIdentity));
+    EXPECT_FALSE(ask(packet::kCardProgrammerIdentity));
+    EXPECT_FALSE(ask({packet::kCardVendor, 0x0099}));
 }
 
 TEST_F(ModuleObject, IdentityQuery) {
@@ -193,18 +214,6 @@ TEST_F(ModuleObject, ProgressGoesToTheDisplayModule) {
     // The upgrade operations report through the same path.
     upgrade->Upgrade().ShowRatio(60);
     EXPECT_EQ(host_.Display().Percentages().back(), 60);
-}
-
-TEST(ClockScale, OnlyIntegersAboveOne) {
-    EXPECT_EQ(module::ClockScaleFromText("50"), 50u);
-    EXPECT_EQ(module::ClockScaleFromText("2"), 2u);
-    EXPECT_EQ(module::ClockScaleFromText("1"), 0u);
-    EXPECT_EQ(module::ClockScaleFromText("0"), 0u);
-    EXPECT_EQ(module::ClockScaleFromText("-5"), 0u);
-    EXPECT_EQ(module::ClockScaleFromText("10x"), 0u);
-    EXPECT_EQ(module::ClockScaleFromText(""), 0u);
-    EXPECT_EQ(module::ClockScaleFromText(nullptr), 0u);
-    EXPECT_EQ(module::ClockScaleFromText("99999999999999999999"), 0u);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -136,6 +137,44 @@ TEST(VirtualCardClock, LearnsOfEachPortThatOpens) {
 
     platform::SetClock(nullptr);
     platform::SetComPortOpener(nullptr);
+}
+
+TEST(ClockScale, TakesOnlyPlainDecimalDivisorsFromTwoToTheLargest) {
+    EXPECT_EQ(platform::ClockScaleFromText("2"), 2u);
+    EXPECT_EQ(platform::ClockScaleFromText("50"), 50u);
+    EXPECT_EQ(platform::ClockScaleFromText("007"), 7u);
+    EXPECT_EQ(platform::ClockScaleFromText("1000000"), platform::kMaxClockScale);
+    // Real time: 0 and 1 ask for no speed-up.
+    EXPECT_EQ(platform::ClockScaleFromText("1"), 0u);
+    EXPECT_EQ(platform::ClockScaleFromText("0"), 0u);
+    EXPECT_EQ(platform::ClockScaleFromText("00"), 0u);
+    // Signs, spaces, other bases and junk are refused, not read in part.
+    for (const char* text : {"-5", "+5", " 5", "5 ", "10x", "0x10", "1e3", "5.0", "", "ten"})
+        EXPECT_EQ(platform::ClockScaleFromText(text), 0u) << "'" << text << "'";
+    EXPECT_EQ(platform::ClockScaleFromText(nullptr), 0u);
+    // Too large, also where an unsigned long or a uint32_t would wrap to a small value.
+    for (const char* text : {"1000001", "4294967298", "18446744073709551618", "99999999999999999999"})
+        EXPECT_EQ(platform::ClockScaleFromText(text), 0u) << text;
+}
+
+TEST(ClockScale, TheEnvironmentsSettingInstallsTheVirtualCardClock) {
+    ::setenv(platform::kClockScaleVariable, "12abc", 1);
+    EXPECT_EQ(platform::ClockScaleFromEnvironment(), 0u);
+    ::setenv(platform::kClockScaleVariable, "12", 1);
+    EXPECT_EQ(platform::ClockScaleFromEnvironment(), 12u);
+    platform::InstallClockFromEnvironment();
+    EXPECT_NE(dynamic_cast<platform::VirtualCardClock*>(&platform::GetClock()), nullptr);
+    platform::SetClock(nullptr);
+    ::unsetenv(platform::kClockScaleVariable);
+}
+
+// What a COM port under Wine must lead to for the port to be a virtual card's.
+TEST(WinePortRule, OnlyAPseudoTerminalsSlavePathIsAVirtualCards) {
+    for (const char* path : {"/dev/pts/0", "/dev/pts/17"}) EXPECT_TRUE(platform::IsPseudoTerminalUnixPath(path)) << path;
+    for (const char* path : {"/dev/ttyS0", "/dev/ttyUSB0", "/dev/ttyACM0", "/dev/ptmx", "/dev/pts/ptmx", "/dev/pts/",
+                             "/dev/pts/1a", "/dev/pts/1/x", "dev/pts/3", "/tmp/prefix/dosdevices/z:/dev/pts/3",
+                             "/tmp/prefix/dosdevices/com5", ""})
+        EXPECT_FALSE(platform::IsPseudoTerminalUnixPath(path)) << path;
 }
 
 }  // namespace
