@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "host/fwupgrade/CardScan.h"
+
 namespace fwupgrade {
 
 namespace {
@@ -35,8 +37,8 @@ std::optional<UsbPin> PinOfUsbPort(const std::string& text, const UsbTree& tree,
     }
     if (interfaces.size() > 1) {
         error = "USB port " + pin->usbPort + " has " + std::to_string(interfaces.size()) +
-                " serial interfaces: " + InterfaceList(interfaces) + ". Name the card's one, e.g. --usb-port " +
-                interfaces.front().interfaceName + ".";
+                " serial interfaces: " + InterfaceList(interfaces) + ". The card is driven through --usb-port " +
+                UsbPortToUse(tree.sysRoot, tree.devRoot, pin->usbPort) + " (as fwupgrade detect names it).";
         return std::nullopt;
     }
     pin->interfaceNumber = interfaces.front().interfaceNumber;

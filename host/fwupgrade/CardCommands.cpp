@@ -19,6 +19,7 @@
 #include "host/fwupgrade/ModemManager.h"
 #include "host/fwupgrade/PackageView.h"
 #include "host/fwupgrade/PluginHost.h"
+#include "host/fwupgrade/RescueCommand.h"
 #include "host/fwupgrade/RunRecord.h"
 #include "host/fwupgrade/RunResult.h"
 #include "platform/Platform.h"
@@ -29,6 +30,8 @@ namespace fwupgrade {
 namespace {
 
 constexpr int32_t kDevicePort = 1;   // the port pattern names the device itself
+// These commands take no package: the rescue command they print names its place.
+constexpr const char* kPackagePlaceholder = "DIR";
 
 std::string Narrow(const std::u16string& text) { return platform::WideToUtf8(text); }
 std::u16string Wide(const std::string& text) { return platform::Utf8ToWide(text); }
@@ -61,6 +64,7 @@ public:
     bool Aim() {
         std::string pinName, note, error;
         if (!AimAtCard({options_.device, options_.usbPort}, pinName, note, error)) return Fail(kExitUsage, error);
+        pinName_ = pinName;
         if (!note.empty()) std::cout << note << "\n";
         const DeviceAccess access = CheckCardAccess(result_.port);
         if (access.exitStatus != kExitOk) return Fail(access.exitStatus, access.problem);
@@ -75,7 +79,26 @@ public:
         std::string error;
         if (!host.Load(error)) return Fail(kExitOther, "Cannot load the upgrade module: " + error);
         const std::string refusal = RefusalFromModule(host, result_.port, CardUse::Drive);
-        return refusal.empty() || Fail(kExitUnsupported, refusal);
+        if (refusal.empty()) return true;
+        if (const auto identity = CardIdentityNow(result_.port); identity && !CardModeOf(*identity).empty())
+            NameRescue();
+        return Fail(kExitUnsupported, refusal);
+    }
+
+    // The card is in its boot downloader or flash programmer: the rescue takes it.
+    void NameRescue() {
+        result_.rescueCommand = RescueCommandFor(pinName_, options_.device, options_.port, kPackagePlaceholder);
+    }
+
+    // After a failure: a card a run left outside its firmware is named so.
+    void DescribeCardOutsideFirmware(const char* failed) {
+        packet::CPacket packet;
+        const upgrade::CardState state = Module().ProbeCardState(packet, result_.port);
+        packet.Close();
+        if (state != upgrade::CardState::BootDownloader && state != upgrade::CardState::FlashProgrammer) return;
+        result_.headline = std::string("The card is ") + upgrade::CardStateText(state) + ", not in its firmware (a run " +
+                           "left it there), so " + failed + "; the card is unchanged.";
+        NameRescue();
     }
 
     bool OpenLog() {
@@ -104,7 +127,10 @@ public:
 
     // Prints the outcome, ends the log and appends the history entry.
     int Finish(const std::string& details) {
-        const std::string text = result_.device + ": " + result_.headline + "\n" + details +
+        const std::string rescue = result_.rescueCommand.empty() ? ""
+                                   : "  To rescue the card run: " + result_.rescueCommand + "  (" +
+                                         kPackagePlaceholder + ": the firmware package folder)\n";
+        const std::string text = result_.device + ": " + result_.headline + "\n" + details + rescue +
                                  (result_.logFile.empty() ? "" : "  log:         " + result_.logFile + "\n");
         std::cout << text << std::flush;
         for (size_t from = 0, end; (end = text.find('\n', from)) != std::string::npos; from = end + 1)
@@ -127,6 +153,7 @@ public:
 private:
     std::optional<ModemManagerInhibition> inhibition_;   // destroyed last, after the module's last port
     CardDataOptions options_;
+    std::string pinName_;   // the USB port the card is pinned to, "" when opened by its path
     std::string kind_;
     std::time_t started_;
     std::chrono::steady_clock::time_point steady_;
@@ -197,6 +224,7 @@ int RunBackupCommand(const CardDataOptions& options) {
     upgrade::UpgradeModule& module = run.Module();
     if (!module.BackupCard(run.Port(), Wide(folder))) {
         run.Fail(kExitFailed, "The card's data could not be backed up; the card is unchanged.");
+        run.DescribeCardOutsideFirmware("its data cannot be backed up");
         return run.Finish("");
     }
     const std::string kept = Narrow(module.RestoringPending() ? module.KeptReadNow() : module.KeptBackup());

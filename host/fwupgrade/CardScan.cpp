@@ -54,6 +54,12 @@ std::vector<FoundCard> ScanCards(const std::string& sysRoot, const std::string& 
     return cards;
 }
 
+std::string UsbPortToUse(const std::string& sysRoot, const std::string& devRoot, const std::string& usbPort) {
+    for (const FoundCard& card : ScanCards(sysRoot, devRoot, true))
+        if (card.usbPort == usbPort) return card.port.usbPort;
+    return {};
+}
+
 std::string NoCardFoundText() {
     char vendor[8];
     std::snprintf(vendor, sizeof vendor, "%04x", packet::kCardVendor);

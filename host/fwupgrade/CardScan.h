@@ -29,6 +29,11 @@ std::vector<FoundCard> ScanCards(const std::string& sysRoot, const std::string& 
 // one (the card's modem port), then the lowest interface number.
 const SerialDevice& PortToUse(const std::vector<SerialDevice>& interfaces);
 
+// The --usb-port name ("1-1.2:1.1") of the interface the card on `usbPort`
+// is driven through, as detect names it; "" when the port shows no serial
+// interface. Every hint that names an interface comes from here.
+std::string UsbPortToUse(const std::string& sysRoot, const std::string& devRoot, const std::string& usbPort);
+
 // "No card found: ..." naming the identity looked for.
 std::string NoCardFoundText();
 

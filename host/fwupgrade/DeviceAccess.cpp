@@ -69,6 +69,11 @@ std::string HolderWords(const std::vector<std::string>& holders) {
 
 }  // namespace
 
+DeviceAccess NotASerialPort(const std::string& path, const std::string& what) {
+    return {kExitNoDevice, path + " is " + what + ", not a serial port: name the card's tty, e.g. /dev/ttyUSB0 or its "
+                                                  "/dev/serial/by-id/ name (`fwupgrade detect` lists the cards)."};
+}
+
 DeviceAccess DescribeOpenFailure(int error, const DeviceFacts& facts) {
     DeviceAccess access;
     switch (error) {
@@ -95,6 +100,8 @@ DeviceAccess DescribeOpenFailure(int error, const DeviceFacts& facts) {
             access.problem = "The device " + facts.path + " is busy: it is held by " + HolderWords(facts.holders) +
                              ". Close that program, or wait for its run to end, and try again.";
             break;
+        case EISDIR:
+            return NotASerialPort(facts.path, "a folder");
         default:
             access.exitStatus = kExitNoDevice;
             access.problem = "The device " + facts.path + " cannot be opened: " + std::strerror(error) + ".";
@@ -108,6 +115,13 @@ DeviceAccess CheckDeviceAccess(const std::string& path) {
     if (fd < 0) {
         const int error = errno;
         return DescribeOpenFailure(error, FactsOf(path));
+    }
+    // A file or /dev/null opens, and would then fail every exchange.
+    if (!::isatty(fd)) {
+        struct stat info {};
+        const bool plain = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+        ::close(fd);
+        return NotASerialPort(path, plain ? "a plain file" : "no terminal");
     }
     // The module takes this lock too: another run holds it.
     const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;

@@ -26,7 +26,8 @@ struct DeviceFacts {
 };
 
 // Opens the device as the module will (read and write, no controlling
-// terminal, an exclusive advisory lock) and closes it again.
+// terminal, an exclusive advisory lock) and closes it again. Anything that is
+// not a terminal (a file, a folder, /dev/null) is refused as no serial port.
 DeviceAccess CheckDeviceAccess(const std::string& path);
 
 // The device COM n stands for now: the tty under the pinned USB port, or
@@ -35,6 +36,9 @@ std::string CardDevicePathNow(int portNumber);
 
 // CheckDeviceAccess on that device.
 DeviceAccess CheckCardAccess(int portNumber);
+
+// The words for a path that is not a serial port; `what` says what it is.
+DeviceAccess NotASerialPort(const std::string& path, const std::string& what);
 
 // The words for an open that failed with `error` (ENOENT, EACCES, EBUSY, ...).
 DeviceAccess DescribeOpenFailure(int error, const DeviceFacts& facts);

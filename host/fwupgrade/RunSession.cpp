@@ -13,6 +13,7 @@
 #include "host/fwupgrade/Commands.h"
 #include "host/fwupgrade/History.h"
 #include "host/fwupgrade/PackageView.h"
+#include "host/fwupgrade/RescueCommand.h"
 
 namespace fwupgrade {
 
@@ -38,16 +39,6 @@ std::string CardStateAtProgress(int percent) {
     if (percent < 10) return "in its boot downloader";
     if (percent < 98) return "in the flash programmer";
     return "restarting into its new firmware";
-}
-
-// A word a POSIX shell takes as it is.
-std::string ShellWord(const std::string& text) {
-    if (!text.empty() && text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-./:=@%+,") ==
-                             std::string::npos)
-        return text;
-    std::string quoted = "'";
-    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
 }
 
 // A name for the default log that sorts by the run's start (UTC, so a change
@@ -306,12 +297,7 @@ void RunSession::EndNowLocked(RunResult result) {
 }
 
 std::string RunSession::RescueCommand() const {
-    // A pinned card is named by its USB port: its device path does not
-    // outlive the restarts of a run.
-    const std::string card = !request_.usbPort.empty()  ? "--usb-port " + ShellWord(request_.usbPort)
-                             : request_.device.empty() ? "--port " + std::to_string(request_.port)
-                                                       : "--device " + ShellWord(request_.device);
-    return "fwupgrade rescue " + card + " --package " + ShellWord(record_.package);
+    return RescueCommandFor(request_.usbPort, request_.device, request_.port, record_.package);
 }
 
 }  // namespace fwupgrade

@@ -35,7 +35,7 @@ constexpr const char* kExitCodesHelp =
     "  2    usage error\n"
     "  3    the package was rejected (before any card is touched)\n"
     "  4    the upgrade, rescue, backup or restore failed\n"
-    "  5    no such device\n"
+    "  5    no such device, or the path is no serial port (a file, a folder, /dev/null)\n"
     "  6    the device may not be opened by this user (permission denied)\n"
     "  7    the device is busy (held by another process)\n"
     "  8    the upgrade module does not support the card's USB identity; nothing was sent to it\n"

@@ -87,6 +87,30 @@ TEST(DeviceAccess, ADeviceLockedByAnotherProcessIsBusyAndTheHolderIsNamed) {
     EXPECT_EQ(CheckDeviceAccess(temp / "ttyUSB9").exitStatus, kExitNoDevice);
 }
 
+TEST(DeviceAccess, WhatIsNoTerminalIsRefusedAsNoSerialPortAndAPseudoTerminalIsTaken) {
+    test_support::TempFolder temp;
+    const std::string plainFile = temp / "ttyUSB0";
+    { std::ofstream(plainFile) << "not a card"; }
+    const std::string fifo = temp / "ttyUSB1";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {std::string("/dev/null"), plainFile, temp.path(), fifo}) {
+        const DeviceAccess access = CheckDeviceAccess(path);
+        EXPECT_EQ(access.exitStatus, kExitNoDevice) << path;
+        EXPECT_TRUE(Has(access.problem, path + " is ")) << access.problem;
+        EXPECT_TRUE(Has(access.problem, ", not a serial port")) << access.problem;
+    }
+    EXPECT_TRUE(Has(CheckDeviceAccess(plainFile).problem, "a plain file")) << CheckDeviceAccess(plainFile).problem;
+    EXPECT_TRUE(Has(CheckDeviceAccess(temp.path()).problem, "a folder")) << CheckDeviceAccess(temp.path()).problem;
+
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const DeviceAccess terminal = CheckDeviceAccess(::ptsname(master));
+    EXPECT_EQ(terminal.exitStatus, kExitOk) << terminal.problem;
+    ::close(master);
+}
+
 TEST(DeviceAccess, ADeviceThisUserMayNotOpenIsRefusedWithItsGroup) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to hand a file to another user";
     test_support::TempFolder temp;
