@@ -55,8 +55,11 @@ bool ParseEsnText(const std::string& text, uint32_t& esn) {
 }
 
 // A folder of card data: its entry is made durable before anything is put in it.
+// A folder several runs share (backups/, pending/): another card's run may
+// make it at the same moment, and then its entry is synced here as well.
 bool MakeFolder(const std::u16string& folder) {
-    return platform::PathExists(folder) || platform::CreateDurableDirectory(folder);
+    if (platform::PathExists(folder) || platform::CreateDurableDirectory(folder)) return true;
+    return platform::PathExists(folder) && platform::SyncFolder(platform::RemoveFileSpec(folder));
 }
 
 // A folder name that no kept backup of the card has yet: the time, then

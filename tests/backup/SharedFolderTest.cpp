@@ -1,0 +1,66 @@
+// Folders that several cards' runs share (backups/, pending/) may be made by
+// another run between the look and the mkdir. The backup is kept all the
+// same: a run that loses that race must not refuse to leave the firmware.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "tests/backup/CardRunFixture.h"
+#include "upgrade/FWUpgradeDataCDMAW326Module.h"
+
+namespace {
+
+using namespace backup_test;
+
+// The real file system, except that each new folder is made "by another
+// run": the mkdir happens, and this run is told it failed.
+class RacingFileSystem : public platform::FileSystem {
+public:
+    RacingFileSystem() : real_(platform::MakeDefaultFileSystem()) {}
+    int raced = 0;
+
+    std::unique_ptr<platform::FileHandle> OpenRead(const std::u16string& path) override { return real_->OpenRead(path); }
+    std::unique_ptr<platform::FileHandle> CreateWrite(const std::u16string& path) override {
+        return real_->CreateWrite(path);
+    }
+    bool CreateDirectory(const std::u16string& path) override {
+        if (!IsShared(path) || !real_->CreateDirectory(path)) return real_->CreateDirectory(path);
+        ++raced;
+        return false;
+    }
+    bool PathExists(const std::u16string& path) override { return real_->PathExists(path); }
+    bool RemoveFile(const std::u16string& path) override { return real_->RemoveFile(path); }
+    bool ReplaceFile(const std::u16string& source, const std::u16string& target) override {
+        return real_->ReplaceFile(source, target);
+    }
+    std::vector<std::u16string> ListFolder(const std::u16string& folder) override { return real_->ListFolder(folder); }
+    bool SyncFolder(const std::u16string& folder) override { return real_->SyncFolder(folder); }
+
+private:
+    static bool IsShared(const std::u16string& path) {
+        const std::string text = platform::WideToUtf8(path);
+        return text.ends_with("/backups") || text.ends_with("/pending");
+    }
+    std::unique_ptr<platform::FileSystem> real_;
+};
+
+class SharedFolder : public CardRunFixture {
+protected:
+    void TearDown() override { platform::SetFileSystem(nullptr); }
+    upgrade::UpgradeModule module_;
+};
+
+TEST_F(SharedFolder, AFolderAnotherRunMadeAtTheSameMomentStillHoldsTheKeptBackup) {
+    Prepare(CardKind::Q7k);
+    Plug(original_);
+    RacingFileSystem racing;
+    platform::SetFileSystem(&racing);
+    ASSERT_TRUE(module_.BackupCard(kPort, platform::Utf8ToWide(work_ / "staging")));
+    platform::SetFileSystem(nullptr);
+    EXPECT_GE(racing.raced, 1);
+    const std::vector<upgrade::KeptBackup> kept = upgrade::ListKeptBackups(original_.esn);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].folder, module_.KeptBackup());
+}
+
+}  // namespace
