@@ -21,6 +21,22 @@ constexpr const char16_t* kLockFileRoot = u"vek";
 // that the pending backup files stay as they are.
 std::u16string ReadWhilePendingPath(const std::u16string& path) { return path + u".read"; }
 
+// A card whose restore is pending elsewhere (another package folder, a
+// restore that was stopped) holds what a wipe left, not its own data: what it
+// holds now is read beside that backup, never taken for its own.
+bool FindNotedPendingBackup(uint32_t esn, BackupRecord& pending, const std::u16string& recordPath) {
+    std::u16string path;
+    std::string error;
+    if (NotedPendingRecord(esn, recordPath, pending, path, error)) {
+        FW_TRACE(kSequenceFunction, u"A restore of this card is pending from %s", path.c_str());
+        return true;
+    }
+    if (!path.empty() && path != AbsolutePath(recordPath))
+        FW_TRACE(kSequenceFunction, u"The pending backup noted for this card in %s is not used: %s", path.c_str(),
+                 platform::Utf8ToWide(error).c_str());
+    return false;
+}
+
 }  // namespace
 
 bool UpgradeModule::RunBackupPhase(CPacket& packet, const std::u16string& packageFolder) {
@@ -33,7 +49,8 @@ bool UpgradeModule::RunBackupPhase(CPacket& packet, const std::u16string& packag
     const bool esnRead = ReadCardEsn(packet, esn);
     m_strRecordPath = JoinPath(packageFolder, kBackupRecordName);
     BackupRecord pending;
-    const bool retry = FindPendingBackup(esnRead, esn, pending);
+    const bool retry = FindPendingBackup(esnRead, esn, pending) ||
+                       (esnRead && FindNotedPendingBackup(esn, pending, m_strRecordPath));
     if (!esnRead) {
         // A backup must be found again by the ESN of its card.
         FW_TRACE(kSequenceFunction, u"The card's ESN cannot be read: the card is left as it is");
