@@ -26,8 +26,17 @@ std::string Text(const nlohmann::json& entry, const char* key) {
     return it != entry.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
+// The subcommand of a command line: "fwupgrade restore --device D" -> "restore".
+std::string CommandWord(const std::string& command) {
+    const size_t start = command.find(' ');
+    if (start == std::string::npos) return {};
+    const size_t end = command.find(' ', start + 1);
+    return command.substr(start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
+}
+
 // The same folder however it is written (a link, a trailing separator).
-std::string SameFolderKey(const std::string& folder) {
+std::string SameFolderKey(std::string folder) {
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     std::error_code error;
     const fs::path canonical = fs::weakly_canonical(folder, error);
     return error ? folder : canonical.lexically_normal().string();
@@ -37,10 +46,8 @@ std::string SameFolderKey(const std::string& folder) {
 std::set<std::string> RestoredFolders(const std::vector<nlohmann::json>& history) {
     std::set<std::string> folders;
     for (const nlohmann::json& entry : history) {
-        const std::string command = Text(entry, "command");
-        const bool writesBack = command.find(" restore") != std::string::npos ||
-                                command.find(" rescue") != std::string::npos ||
-                                command.find(" upgrade") != std::string::npos;
+        const std::string kind = CommandWord(Text(entry, "command"));
+        const bool writesBack = kind == "restore" || kind == "rescue" || kind == "upgrade";
         const std::string kept = Text(entry, "kept_backup");
         if (writesBack && Text(entry, "result") == "ok" && !kept.empty()) folders.insert(SameFolderKey(kept));
     }

@@ -35,7 +35,7 @@ constexpr const char* kExitCodesHelp =
     "  1    anything else (no plug-in, no state folder, ...)\n"
     "  2    usage error\n"
     "  3    the package was rejected (before any card is touched)\n"
-    "  4    the upgrade, rescue, backup or restore failed\n"
+    "  4    the upgrade, rescue, backup or restore failed, or an archive was refused\n"
     "  5    no such device\n"
     "  6    the device may not be opened by this user (permission denied)\n"
     "  7    the device is busy (held by another process)\n"
