@@ -242,19 +242,23 @@ std::u16string PendingRecordOf(uint32_t esn) {
     return platform::Utf8ToWide(std::string(bytes.begin(), bytes.end()));
 }
 
-bool NotedPendingRecord(uint32_t esn, const std::u16string& besidePath, BackupRecord& out, std::u16string& path,
-                        std::string& error) {
+NotedPending FindNotedPendingRecord(uint32_t esn, const std::u16string& besidePath, BackupRecord& out,
+                                    std::u16string& path, std::string& error) {
     path = PendingRecordOf(esn);
-    if (path.empty() || path == AbsolutePath(besidePath)) return false;
-    if (ReadBackupRecord(path, out, error) != RecordRead::Read) {
-        if (error.empty()) error = "it no longer exists";
-        return false;
+    if (path.empty() || path == AbsolutePath(besidePath)) return NotedPending::None;
+    switch (ReadBackupRecord(path, out, error)) {
+        case RecordRead::Missing: error = "it no longer exists"; return NotedPending::Unusable;
+        case RecordRead::Refused: return NotedPending::Unusable;
+        case RecordRead::Read: break;
     }
-    if (!out.RestorePending() || out.esn != esn) {
-        error = "it has no restore pending for this card";
-        return false;
-    }
-    return BackupFilesMatch(out, error);
+    // A note left behind by a record that went on without it.
+    if (!out.RestorePending() || out.esn != esn) return NotedPending::None;
+    return BackupFilesMatch(out, error) ? NotedPending::Usable : NotedPending::Unusable;
+}
+
+void ForgetPendingNote(uint32_t esn) {
+    const std::u16string note = PendingNote(esn);
+    if (!note.empty() && platform::PathExists(note)) (void)platform::RemoveFile(note);   // a note left behind is judged by its record
 }
 
 bool MakeKeptFolder(uint32_t esn, const std::string& time, std::u16string& folder, std::string& error) {

@@ -75,13 +75,20 @@ std::u16string PendingRecordOf(uint32_t esn);
 // that is not a record's time gives "unknown-time").
 [[nodiscard]] bool MakeKeptFolder(uint32_t esn, const std::string& time, std::u16string& folder, std::string& error);
 
-// The record noted as pending for the card (NotePendingRecord) when it is
-// not the one at besidePath, still has a restore pending, belongs to the
-// card and its files match their digests: the card's own data while what
-// the card holds is what a wipe left. False otherwise (path names a record
-// found but not usable, error says why).
-[[nodiscard]] bool NotedPendingRecord(uint32_t esn, const std::u16string& besidePath, BackupRecord& out,
-                                      std::u16string& path, std::string& error);
+// What the note of a card's pending restore says, seen from a run whose own
+// record is at besidePath (a note naming that record is the run's own
+// business, and says None here).
+enum class NotedPending {
+    None,       // no note, or its record is no longer pending for this card
+    Usable,     // its record is pending for this card and its files match
+    Unusable,   // its record is gone, refused, or its files no longer match
+};
+// out holds the record when it was read; path the noted path; error why it
+// is Unusable.
+NotedPending FindNotedPendingRecord(uint32_t esn, const std::u16string& besidePath, BackupRecord& out,
+                                    std::u16string& path, std::string& error);
+// The card holds its own data again: its note goes, whatever record it names.
+void ForgetPendingNote(uint32_t esn);
 
 // Keeps the backup the record describes: its files are checked against the
 // digests, copied into a new folder, and the record (with the paths of the

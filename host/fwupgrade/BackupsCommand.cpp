@@ -170,10 +170,27 @@ bool TakeBackupSource(std::string& from, std::string& note, std::string& error) 
     return true;
 }
 
+bool ReadApartFromPending(const upgrade::UpgradeModule& module, std::string& pendingTime, std::string& pendingFolder) {
+    const upgrade::BackupRecord& record = module.Record();
+    if (module.RestoringPending()) {
+        pendingTime = record.time;
+        pendingFolder = Narrow(platform::RemoveFileSpec(record.nvFile));
+        return true;
+    }
+    if (record.readWhilePending.empty()) return false;
+    pendingTime = record.readWhilePending;
+    pendingFolder = Narrow(platform::RemoveFileSpec(upgrade::PendingRecordOf(record.esn)));
+    return true;
+}
+
 std::string PendingRestoreWords(const CardDataOptions& card, const std::string& pendingTime,
                                 const std::string& pendingFolder) {
-    return "  note:        a restore is pending: the card's own data is the backup of " + pendingTime + " in " +
-           pendingFolder +
+    const bool known = pendingTime != "unknown";
+    const std::string where =
+        known ? "the backup of " + pendingTime + " in " + pendingFolder
+              : "its newest own kept backup (the pending record noted in " +
+                    (pendingFolder.empty() ? std::string("the data folder") : pendingFolder) + " can no longer be used)";
+    return "  note:        a restore is pending: the card's own data is " + where +
            ", not what the card holds now; that was kept apart, marked as read while a restore was pending\n"
            "  finish it:   fwupgrade restore " +
            CardOption(card) + "\n";

@@ -205,10 +205,10 @@ int RunBackupCommand(const CardDataOptions& options) {
     run.Result().headline = "The card's data is backed up (ESN " + run.Facts().esn + ", software " +
                             (module.SoftwareVersion().empty() ? "unknown" : module.SoftwareVersion()) + ").";
     std::string details = "  kept backup: " + kept + "\n";
-    if (module.RestoringPending()) {
+    std::string pendingTime, pendingFolder;
+    if (ReadApartFromPending(module, pendingTime, pendingFolder)) {
         run.Fail(kExitFailed, "Not backed up as the card's own data: a restore is pending (ESN " + run.Facts().esn + ").");
-        details = "  kept apart:  " + kept + "\n" +
-                  PendingRestoreWords(options, module.Record().time, Narrow(platform::RemoveFileSpec(module.Record().nvFile)));
+        details = "  kept apart:  " + kept + "\n" + PendingRestoreWords(options, pendingTime, pendingFolder);
     }
     return run.Finish(details);
 }

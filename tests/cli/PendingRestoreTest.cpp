@@ -94,6 +94,35 @@ TEST_F(StoppedRestore, ABackupOfTheWipedCardIsKeptApartAndNeverRestoredByDefault
     ExpectOriginalData();
 }
 
+// The package folder of the pending record is gone, its note is not: the
+// card's restore is still pending, so a backup keeps what it reads apart,
+// and a restore of the card's own kept backup ends the pending.
+TEST_F(StoppedRestore, WithThePendingRecordGoneABackupIsStillKeptApart) {
+    LeaveTheCardWipedWithItsRestorePending();
+    std::filesystem::remove_all(Package());
+
+    upgrade::UpgradeModule module;
+    ASSERT_TRUE(module.BackupCard(kPort, Wide(work_ / "staging")));
+    EXPECT_TRUE(Logged("which cannot be used (it no longer exists)"));
+    EXPECT_EQ(module.Record().readWhilePending, "unknown");
+    std::string time, folder;
+    ASSERT_TRUE(fwupgrade::ReadApartFromPending(module, time, folder));
+    EXPECT_EQ(time, "unknown");
+    EXPECT_EQ(folder, Package());
+    const std::string source = fwupgrade::DefaultRestoreSource(original_.esn);
+    ASSERT_FALSE(source.empty());
+    EXPECT_NE(source, Narrow(module.KeptBackup())) << "the read kept apart is never the default";
+
+    upgrade::UpgradeModule restorer;
+    ASSERT_TRUE(restorer.RestoreCard(kPort, Wide(source), false));
+    ExpectOriginalData();
+    EXPECT_TRUE(upgrade::PendingRecordOf(original_.esn).empty()) << "the card has its data back";
+
+    upgrade::UpgradeModule again;
+    ASSERT_TRUE(again.BackupCard(kPort, Wide(work_ / "staging2")));
+    EXPECT_FALSE(fwupgrade::ReadApartFromPending(again, time, folder)) << "its own data again";
+}
+
 TEST_F(StoppedRestore, TheBackupCommandSaysARestoreIsPendingAndHowToFinishIt) {
     fwupgrade::CardDataOptions card;
     card.device = "/dev/serial/by-id/usb-vek_W326-if00";
@@ -103,8 +132,11 @@ TEST_F(StoppedRestore, TheBackupCommandSaysARestoreIsPendingAndHowToFinishIt) {
     EXPECT_NE(words.find("fwupgrade restore --device /dev/serial/by-id/usb-vek_W326-if00\n"), std::string::npos) << words;
     card.device.clear();
     card.usbPort = "1-1.2";
-    EXPECT_NE(fwupgrade::PendingRestoreWords(card, "t", "f").find("fwupgrade restore --usb-port 1-1.2\n"),
-              std::string::npos);
+    const std::string gone = fwupgrade::PendingRestoreWords(card, "unknown", "/home/u/pkg");
+    EXPECT_NE(gone.find("its newest own kept backup (the pending record noted in /home/u/pkg can no longer be used)"),
+              std::string::npos)
+        << gone;
+    EXPECT_NE(gone.find("fwupgrade restore --usb-port 1-1.2\n"), std::string::npos) << gone;
 }
 
 // An upgrade from another package folder finds the restore pending through
