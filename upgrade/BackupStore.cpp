@@ -258,7 +258,8 @@ NotedPending FindNotedPendingRecord(uint32_t esn, const std::u16string& besidePa
 
 void ForgetPendingNote(uint32_t esn) {
     const std::u16string note = PendingNote(esn);
-    if (!note.empty() && platform::PathExists(note)) (void)platform::RemoveFile(note);   // a note left behind is judged by its record
+    // A note that cannot be removed is judged by its record at the next read.
+    if (!note.empty() && platform::PathExists(note)) (void)platform::RemoveFile(note);
 }
 
 bool MakeKeptFolder(uint32_t esn, const std::string& time, std::u16string& folder, std::string& error) {
