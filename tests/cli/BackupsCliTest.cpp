@@ -67,6 +67,42 @@ TEST_F(FwupgradeCli, ABackupCarriedInAnArchiveRestoresOnAnotherBench) {
     EXPECT_NE(twice.out.find("nothing was added"), std::string::npos) << twice.out;
 }
 
+// The upgrade fails once the card was wiped (the new firmware refuses item
+// 77); the card is plugged in again without that fault. A backup of it says
+// a restore is pending and how to finish it, and that command does.
+TEST_F(FwupgradeCli, ABackupOfACardWhoseRestoreIsPendingSaysSoAndTheRestoreFinishesIt) {
+    CardProcess card;
+    const std::string link = StartCard(card, "card0", {"--fault", "nv_refuse:item=77,command=0x27,count=0"});
+    ASSERT_EQ(Fwupgrade({"upgrade", "--device", link, "--package", Package()}).exitStatus, 4);
+    sim::CardData data;
+    bool newFirmware = false;
+    size_t violations = 0;
+    std::string error;
+    ASSERT_TRUE(card.Stop(data, newFirmware, violations, error)) << error;
+    ASSERT_NE(data.wifi, sim::DefaultCardData().wifi) << "the card was wiped";
+    const std::string left = temp_ / "left.json";
+    std::ofstream(left) << sim::CardDataToJson(data).dump();
+    const std::string again = StartCard(card, "card1", {"--profile", left});
+
+    const ProcessOutcome backup = Fwupgrade({"backup", "--device", again});
+    EXPECT_EQ(backup.exitStatus, 4) << backup.out << backup.err;
+    EXPECT_NE(backup.out.find("a restore is pending"), std::string::npos) << backup.out;
+    EXPECT_NE(backup.out.find("  finish it:   fwupgrade restore --device " + again + "\n"), std::string::npos)
+        << backup.out;
+    const nlohmann::json rows = nlohmann::json::parse(Fwupgrade({"backups", "--json"}).out);
+    int apart = 0;
+    for (const auto& row : rows) apart += row["state"] == "read while a restore was pending";
+    EXPECT_EQ(apart, 1) << rows.dump();
+
+    const ProcessOutcome restore = Fwupgrade({"restore", "--device", again});
+    EXPECT_EQ(restore.exitStatus, 0) << restore.out << restore.err;
+    ASSERT_TRUE(card.Stop(data, newFirmware, violations, error)) << error;
+    const sim::CardData own = sim::DefaultCardData();
+    EXPECT_EQ(data.wifi, own.wifi);
+    EXPECT_EQ(data.efsFiles, own.efsFiles);
+    EXPECT_EQ(data.nv.at(77).data, own.nv.at(77).data);
+}
+
 TEST_F(FwupgradeCli, ADamagedArchiveIsRefusedBeforeAnyCardIsTouched) {
     std::string text = "fwupgrade-backup-archive 1\nfile ../../escape 3\nabcend 0\n";
     std::ofstream(temp_ / "bad.fwbackup") << text;
