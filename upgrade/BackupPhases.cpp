@@ -21,6 +21,32 @@ constexpr const char16_t* kLockFileRoot = u"vek";
 // that the pending backup files stay as they are.
 std::u16string ReadWhilePendingPath(const std::u16string& path) { return path + u".read"; }
 
+// A card whose restore is pending elsewhere (another package folder, a
+// restore that was stopped) holds what a wipe left, not its own data: what it
+// holds now is read beside that backup, never taken for its own. True when
+// the pending backup can be restored from; apartFrom is set whenever the
+// read must be kept apart (to the pending backup's time, or "unknown" when
+// its record is gone).
+bool FindNotedPendingBackup(uint32_t esn, BackupRecord& pending, const std::u16string& recordPath,
+                            std::string& apartFrom) {
+    std::u16string path;
+    std::string error;
+    switch (FindNotedPendingRecord(esn, recordPath, pending, path, error)) {
+        case NotedPending::None: return false;
+        case NotedPending::Usable:
+            FW_TRACE(kSequenceFunction, u"A restore of this card is pending from %s", path.c_str());
+            apartFrom = pending.time;
+            return true;
+        case NotedPending::Unusable: break;
+    }
+    apartFrom = pending.time.empty() ? "unknown" : pending.time;
+    FW_TRACE(kSequenceFunction,
+             u"A restore of this card is pending from %s, which cannot be used (%s): what the card holds now is kept "
+             u"apart, not as its own data",
+             path.c_str(), platform::Utf8ToWide(error).c_str());
+    return false;
+}
+
 }  // namespace
 
 bool UpgradeModule::RunBackupPhase(CPacket& packet, const std::u16string& packageFolder) {
@@ -33,7 +59,9 @@ bool UpgradeModule::RunBackupPhase(CPacket& packet, const std::u16string& packag
     const bool esnRead = ReadCardEsn(packet, esn);
     m_strRecordPath = JoinPath(packageFolder, kBackupRecordName);
     BackupRecord pending;
-    const bool retry = FindPendingBackup(esnRead, esn, pending);
+    std::string apartFrom;
+    const bool retry = FindPendingBackup(esnRead, esn, pending) ||
+                       (esnRead && FindNotedPendingBackup(esn, pending, m_strRecordPath, apartFrom));
     if (!esnRead) {
         // A backup must be found again by the ESN of its card.
         FW_TRACE(kSequenceFunction, u"The card's ESN cannot be read: the card is left as it is");
@@ -57,6 +85,7 @@ bool UpgradeModule::RunBackupPhase(CPacket& packet, const std::u16string& packag
     if (!DescribeBackup(esnRead ? esn : 0, nvTarget, saved)) {
         return false;
     }
+    saved.readWhilePending = apartFrom;
     return retry ? AdoptPendingBackup(pending, std::move(saved)) : RecordFreshBackup(saved);
 }
 
@@ -148,6 +177,8 @@ bool UpgradeModule::RunRestorePhase(CPacket& packet) {
     }
     m_Record.restored = true;
     (void)SaveRecord();   // traced; the data is back on the card, a record that says otherwise only repeats it
+    // The card holds its own data again, wherever a note said it waited.
+    if (m_Record.readWhilePending.empty() && m_dwCardEsn == m_Record.esn) ForgetPendingNote(m_Record.esn);
     return true;
 }
 

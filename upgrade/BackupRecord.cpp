@@ -443,4 +443,11 @@ std::string RecordTimeNow() {
     return text;
 }
 
+bool IsRecordTime(std::string_view text) {
+    if (text.size() != 16 || text[8] != 'T' || text[15] != 'Z') return false;
+    for (size_t i = 0; i < 15; ++i)
+        if (i != 8 && (text[i] < '0' || text[i] > '9')) return false;
+    return true;
+}
+
 }  // namespace upgrade

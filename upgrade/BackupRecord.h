@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -89,5 +90,7 @@ std::string EncodeBackupRecord(const BackupRecord& record);
 std::string EsnText(uint32_t esn);
 // "YYYYMMDDTHHMMSSZ" of the operating system's UTC time ("" when unknown).
 std::string RecordTimeNow();
+// Exactly the form RecordTimeNow writes (so safe as a folder name).
+bool IsRecordTime(std::string_view text);
 
 }  // namespace upgrade

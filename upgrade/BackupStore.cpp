@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/Platform.h"
+#include "upgrade/BackupArchive.h"
 #include "upgrade/BackupSafeFile.h"
 #include "upgrade/NvBackupTable.h"
 #include "upgrade/Sha256.h"
@@ -15,7 +16,9 @@ constexpr uint64_t kMaxCopiedFile = uint64_t(1) << 31;
 
 bool IsSeparator(char16_t c) { return c == u'/' || c == u'\\'; }
 
-bool ReadWhole(const std::u16string& path, std::vector<uint8_t>& out, uint64_t limit) {
+}  // namespace
+
+bool ReadWholeFile(const std::u16string& path, std::vector<uint8_t>& out, uint64_t limit) {
     platform::File file;
     if (!file.OpenRead(path)) return false;
     const uint64_t length = file.Length();
@@ -23,6 +26,8 @@ bool ReadWhole(const std::u16string& path, std::vector<uint8_t>& out, uint64_t l
     out.resize(static_cast<size_t>(length));
     return length == 0 || file.Read(out.data(), static_cast<uint32_t>(length)) == length;
 }
+
+namespace {
 
 // The length of a file, or false when it cannot be opened.
 bool FileLength(const std::u16string& path, uint64_t& length) {
@@ -36,7 +41,7 @@ bool FileLength(const std::u16string& path, uint64_t& length) {
 bool CopyVerified(const std::u16string& from, const std::string& sha256, const std::u16string& to,
                   std::string& error) {
     std::vector<uint8_t> bytes;
-    if (!ReadWhole(from, bytes, kMaxCopiedFile)) {
+    if (!ReadWholeFile(from, bytes, kMaxCopiedFile)) {
         error = "cannot read " + platform::WideToUtf8(from);
         return false;
     }
@@ -65,7 +70,8 @@ bool MakeFolder(const std::u16string& folder) {
 // A folder name that no kept backup of the card has yet: the time, then
 // the time with "-2", "-3", ...
 std::u16string NewFolderName(const std::u16string& cardFolder, const std::string& time) {
-    const std::u16string base = platform::Utf8ToWide(time.empty() ? "unknown-time" : time);
+    // A time from a record of unknown origin never names a folder elsewhere.
+    const std::u16string base = platform::Utf8ToWide(IsRecordTime(time) ? time : "unknown-time");
     std::u16string name = base;
     for (int n = 2; platform::PathExists(JoinPath(cardFolder, name)); ++n)
         name = base + u"-" + platform::Utf8ToWide(std::to_string(n));
@@ -81,8 +87,7 @@ std::u16string JoinPath(const std::u16string& folder, const std::u16string& name
 }
 
 std::u16string AbsolutePath(const std::u16string& path) {
-    const bool absolute = !path.empty() && (IsSeparator(path[0]) || (path.size() > 1 && path[1] == u':'));
-    if (absolute) return path;
+    if (IsAbsolutePath(path)) return path;
     const std::u16string current = platform::CurrentFolder();
     return current.empty() ? path : JoinPath(current, path);
 }
@@ -95,11 +100,54 @@ bool WriteBackupRecord(const std::u16string& path, const BackupRecord& record, s
 RecordRead ReadBackupRecord(const std::u16string& path, BackupRecord& out, std::string& error) {
     if (!platform::PathExists(path)) return RecordRead::Missing;
     std::vector<uint8_t> bytes;
-    if (!ReadWhole(path, bytes, kMaxRecordBytes + 1)) {
+    if (!ReadWholeFile(path, bytes, kMaxRecordBytes + 1)) {
         error = "cannot read it (not a regular file, or too large)";
         return RecordRead::Refused;
     }
-    return ParseBackupRecord(bytes, out, error) ? RecordRead::Read : RecordRead::Refused;
+    if (!ParseBackupRecord(bytes, out, error)) return RecordRead::Refused;
+    if (ResolveRecordPaths(platform::RemoveFileSpec(AbsolutePath(path)), out, error)) return RecordRead::Read;
+    out = BackupRecord{};
+    return RecordRead::Refused;
+}
+
+bool IsAbsolutePath(const std::u16string& path) {
+    return !path.empty() && (IsSeparator(path[0]) || (path.size() > 1 && path[1] == u':'));
+}
+
+bool IsPlainFileName(const std::u16string& name) {
+    if (name.empty() || name == u"." || name == u"..") return false;
+    return std::none_of(name.begin(), name.end(), [](char16_t c) { return IsSeparator(c) || c == u':'; });
+}
+
+std::u16string FileNameOf(const std::u16string& path) {
+    const size_t at = path.find_last_of(u"/\\");
+    return at == std::u16string::npos ? path : path.substr(at + 1);
+}
+
+namespace {
+
+bool ResolveRecordPath(const std::u16string& folder, const char* key, std::u16string& path, std::string& error) {
+    if (IsAbsolutePath(path)) {
+        // A backup moved with its folder: the file is beside its record now.
+        const std::u16string beside = JoinPath(folder, FileNameOf(path));
+        if (!platform::PathExists(path) && IsPlainFileName(FileNameOf(path)) && platform::PathExists(beside))
+            path = beside;
+        return true;
+    }
+    if (!IsPlainFileName(path)) {
+        error = std::string("'") + key + "' " + platform::WideToUtf8(path) +
+                " is neither an absolute path nor the name of a file beside the record";
+        return false;
+    }
+    path = JoinPath(folder, path);
+    return true;
+}
+
+}  // namespace
+
+bool ResolveRecordPaths(const std::u16string& folder, BackupRecord& record, std::string& error) {
+    return ResolveRecordPath(folder, "nv-file", record.nvFile, error) &&
+           (!record.lockFilesSaved || ResolveRecordPath(folder, "lock-file", record.lockFile, error));
 }
 
 bool BackupFilesMatch(const BackupRecord& record, std::string& error) {
@@ -193,8 +241,41 @@ void NotePendingRecord(uint32_t esn, const std::u16string& recordPath, bool pend
 std::u16string PendingRecordOf(uint32_t esn) {
     std::vector<uint8_t> bytes;
     const std::u16string note = PendingNote(esn);
-    if (note.empty() || !ReadWhole(note, bytes, 64 * 1024)) return {};
+    if (note.empty() || !ReadWholeFile(note, bytes, 64 * 1024)) return {};
     return platform::Utf8ToWide(std::string(bytes.begin(), bytes.end()));
+}
+
+NotedPending FindNotedPendingRecord(uint32_t esn, const std::u16string& besidePath, BackupRecord& out,
+                                    std::u16string& path, std::string& error) {
+    path = PendingRecordOf(esn);
+    if (path.empty() || path == AbsolutePath(besidePath)) return NotedPending::None;
+    switch (ReadBackupRecord(path, out, error)) {
+        case RecordRead::Missing: error = "it no longer exists"; return NotedPending::Unusable;
+        case RecordRead::Refused: return NotedPending::Unusable;
+        case RecordRead::Read: break;
+    }
+    // A note left behind by a record that went on without it.
+    if (!out.RestorePending() || out.esn != esn) return NotedPending::None;
+    return BackupFilesMatch(out, error) ? NotedPending::Usable : NotedPending::Unusable;
+}
+
+void ForgetPendingNote(uint32_t esn) {
+    const std::u16string note = PendingNote(esn);
+    // A note that cannot be removed is judged by its record at the next read.
+    if (!note.empty() && platform::PathExists(note)) (void)platform::RemoveFile(note);
+}
+
+bool MakeKeptFolder(uint32_t esn, const std::string& time, std::u16string& folder, std::string& error) {
+    const std::u16string root = KeptBackupsRoot();
+    const std::u16string cardFolder = JoinPath(root, platform::Utf8ToWide(EsnText(esn)));
+    if (root.empty() || !MakeFolder(root) || !MakeFolder(cardFolder)) {
+        error = "cannot create the folder of kept backups " + platform::WideToUtf8(cardFolder);
+        return false;
+    }
+    folder = JoinPath(cardFolder, NewFolderName(cardFolder, time));
+    if (platform::CreateDurableDirectory(folder)) return true;
+    error = "cannot create " + platform::WideToUtf8(folder);
+    return false;
 }
 
 bool KeepBackup(const BackupRecord& record, std::u16string& folder, std::string& error) {
@@ -204,34 +285,14 @@ bool KeepBackup(const BackupRecord& record, std::u16string& folder, std::string&
             return true;
         }
     }
-    const std::u16string root = KeptBackupsRoot();
-    const std::u16string cardFolder = JoinPath(root, platform::Utf8ToWide(EsnText(record.esn)));
-    if (root.empty() || !MakeFolder(root) || !MakeFolder(cardFolder)) {
-        error = "cannot create the folder of kept backups " + platform::WideToUtf8(cardFolder);
+    std::u16string target;
+    if (!MakeKeptFolder(record.esn, record.time, target, error)) return false;
+    // Names relative to the kept folder: the folder travels whole.
+    const BackupRecord copy = KeptDescription(record);
+    if (!CopyVerified(record.nvFile, record.nvSha256, JoinPath(target, kKeptNvName), error)) return false;
+    if (record.lockFilesSaved &&
+        !CopyVerified(record.lockFile, record.lockSha256, JoinPath(target, kKeptLockName), error))
         return false;
-    }
-    const std::u16string target = JoinPath(cardFolder, NewFolderName(cardFolder, record.time));
-    if (!platform::CreateDurableDirectory(target)) {
-        error = "cannot create " + platform::WideToUtf8(target);
-        return false;
-    }
-    BackupRecord copy;
-    copy.esn = record.esn;
-    copy.version = record.version;
-    copy.time = record.time;
-    copy.nvSha256 = record.nvSha256;
-    copy.wifiSaved = record.wifiSaved;
-    copy.wifi = record.wifi;
-    copy.lockFilesSaved = record.lockFilesSaved;
-    copy.lockSha256 = record.lockSha256;
-    for (const RecordedLockFile& entry : record.lockFiles) copy.lockFiles.push_back({entry.path, entry.size});
-    copy.readWhilePending = record.readWhilePending;
-    copy.nvFile = JoinPath(target, kKeptNvName);
-    if (!CopyVerified(record.nvFile, record.nvSha256, copy.nvFile, error)) return false;
-    if (record.lockFilesSaved) {
-        copy.lockFile = JoinPath(target, kKeptLockName);
-        if (!CopyVerified(record.lockFile, record.lockSha256, copy.lockFile, error)) return false;
-    }
     // The record's write syncs the kept folder after its last entry.
     if (!WriteBackupRecord(JoinPath(target, kBackupRecordName), copy, error)) return false;
     folder = target;

@@ -8,6 +8,7 @@
 #include <iostream>
 #include <optional>
 
+#include "host/fwupgrade/BackupsCommand.h"
 #include "host/fwupgrade/CardAim.h"
 #include "host/fwupgrade/CardBackup.h"
 #include "host/fwupgrade/CardSupport.h"
@@ -244,8 +245,11 @@ int RunBackupCommand(const CardDataOptions& options) {
     run.Result().headline = "The card's data is backed up (ESN " + run.Facts().esn + ", software " +
                             (module.SoftwareVersion().empty() ? "unknown" : module.SoftwareVersion()) + ").";
     std::string details = "  kept backup: " + kept + "\n";
-    if (module.RestoringPending())
-        details += "  note:        a restore of this card is pending; this read was kept apart from its backup\n";
+    std::string pendingTime, pendingFolder;
+    if (ReadApartFromPending(module, pendingTime, pendingFolder)) {
+        run.Fail(kExitFailed, "Not backed up as the card's own data: a restore is pending (ESN " + run.Facts().esn + ").");
+        details = "  kept apart:  " + kept + "\n" + PendingRestoreWords(options, pendingTime, pendingFolder);
+    }
     return run.Finish(details);
 }
 

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <set>
 
+#include "host/fwupgrade/BackupsCommand.h"
 #include "host/fwupgrade/CardCommands.h"
 #include "host/fwupgrade/CardScan.h"
 #include "host/fwupgrade/Commands.h"
@@ -34,7 +35,7 @@ constexpr const char* kExitCodesHelp =
     "  1    anything else (no plug-in, no state folder, ...)\n"
     "  2    usage error\n"
     "  3    the package was rejected (before any card is touched)\n"
-    "  4    the upgrade, rescue, backup or restore failed\n"
+    "  4    the upgrade, rescue, backup or restore failed, or an archive was refused\n"
     "  5    no such device, or the path is no serial port (a file, a folder, /dev/null)\n"
     "  6    the device may not be opened by this user (permission denied)\n"
     "  7    the device is busy (held by another process)\n"
@@ -80,6 +81,17 @@ int TakeOnlyCard(const char* command, std::string& usbPort, bool json) {
 int CardGiven(const char* command, int32_t port, const std::string& device, std::string& usbPort, bool json = false) {
     if (port >= 0 || !device.empty() || !usbPort.empty()) return kExitOk;
     return TakeOnlyCard(command, usbPort, json);
+}
+
+// A --from that names an archive: imported before the card is touched.
+int TakeSource(const char* command, std::string& from, bool json) {
+    std::string note, error;
+    if (!TakeBackupSource(from, note, error)) {
+        std::cerr << command << ": " << error << "\n";
+        return kExitFailed;
+    }
+    if (!note.empty()) (json ? std::cerr : std::cout) << note << "\n";
+    return kExitOk;
 }
 
 }  // namespace
@@ -162,7 +174,8 @@ int main(int argc, char** argv) {
     auto* res = app.add_subcommand("restore", "Write a kept backup back to a card that runs its firmware");
     AddCardOptions(res, restore.port, restore.device, restore.usbPort);
     res->add_option("--from", restore.folder,
-                    "The kept backup folder (default: the card's pending backup, else its newest kept one)");
+                    "A kept backup folder, or an archive file, imported first (default: the card's pending "
+                    "backup, else its newest own kept one)");
     res->add_flag("--force", restore.force, "Write a backup of another card (another ESN)");
     res->add_option("--log", restore.logFile, "Write the trace to this file instead of the state folder");
 
@@ -171,9 +184,22 @@ int main(int argc, char** argv) {
                                              "whole package and give the card its data back");
     AddCardOptions(rsc, rescue.port, rescue.device, rescue.usbPort);
     rsc->add_option("--package", rescue.package, "The package folder with the image files")->required();
-    rsc->add_option("--from", rescue.from, "Restore this kept backup instead of the package folder's");
+    rsc->add_option("--from", rescue.from,
+                    "Restore this kept backup folder, or archive file (imported first), instead of the package "
+                    "folder's");
     rsc->add_option("--log", rescue.logFile, "Write the trace to this file instead of the state folder");
     rsc->add_flag("--json", rescue.json, "Progress and result as JSON lines on the output");
+
+    bool backupsJson = false;
+    std::string backupsWhich, backupsFile;
+    auto* bks = app.add_subcommand("backups", "List the kept backups (ESN, time, software, state); export one to an "
+                                              "archive file, or import one");
+    bks->add_flag("--json", backupsJson, "The list as JSON");
+    auto* bexp = bks->add_subcommand("export", "Write one kept backup to a single archive file");
+    bexp->add_option("BACKUP", backupsWhich, "The kept backup: its folder, or ESN/time as `backups` lists it")->required();
+    bexp->add_option("FILE", backupsFile, "The archive file to write (never written over)")->required();
+    auto* bimp = bks->add_subcommand("import", "Add the backup of an archive file to this machine's kept backups");
+    bimp->add_option("FILE", backupsFile, "The archive file")->required();
 
     std::string registerPlugin;
     // Maintenance of the register of host modules: kept out of the main help.
@@ -224,11 +250,20 @@ int main(int argc, char** argv) {
         }
         if (res->parsed()) {
             const int status = CardGiven("restore", restore.port, restore.device, restore.usbPort);
-            return status == kExitOk ? RunRestoreCommand(restore) : status;
+            if (status != kExitOk) return status;
+            if (const int taken = TakeSource("restore", restore.folder, false); taken != kExitOk) return taken;
+            return RunRestoreCommand(restore);
         }
         if (rsc->parsed()) {
             const int status = CardGiven("rescue", rescue.port, rescue.device, rescue.usbPort, rescue.json);
-            return status == kExitOk ? RunRescue(rescue) : status;
+            if (status != kExitOk) return status;
+            if (const int taken = TakeSource("rescue", rescue.from, rescue.json); taken != kExitOk) return taken;
+            return RunRescue(rescue);
+        }
+        if (bks->parsed()) {
+            if (bexp->parsed()) return RunBackupsExport(backupsWhich, backupsFile);
+            if (bimp->parsed()) return RunBackupsImport(backupsFile);
+            return RunBackupsList(backupsJson);
         }
         if (check->parsed()) return RunCheck(checkPackage, checkJson);
         if (sums->parsed()) return RunPackageSums(sumsPackage);
