@@ -143,6 +143,18 @@ bool UpgradeModule::RunRestorePhase(CPacket& packet) {
     m_Record.nvRestored.clear();
     m_Record.nvNotRestored.clear();
     for (RecordedLockFile& entry : m_Record.lockFiles) entry.restore = RestoreResult::NotRun;
+    // Checked again on use: the files may have changed since the backup was read.
+    BackupRecord nvOnly = m_Record;
+    nvOnly.lockFilesSaved = false;
+    std::string changed;
+    if (!BackupFilesMatch(nvOnly, changed)) {
+        FW_TRACE(kSequenceFunction, u"The backup no longer matches its record (%s): nothing is written back",
+                 platform::Utf8ToWide(changed).c_str());
+        m_Record.nvRestore = RestoreResult::Failed;
+        (void)SaveRecord();   // traced; the restore stays pending either way
+        return false;
+    }
+    const bool locksIntact = !m_Backup.lockFilesSaved || BackupFilesMatch(m_Record, changed);
 
     FW_TRACE(kSequenceFunction, u"Function: RestoreNVMOP");
     const bool nvRestored = RestoreNVMOP(packet, m_strChannelNvPath);
@@ -168,7 +180,11 @@ bool UpgradeModule::RunRestorePhase(CPacket& packet) {
         (void)SaveRecord();   // traced; the restore goes on whatever its notes say
     }
 
-    if (m_Backup.lockFilesSaved) {
+    if (m_Backup.lockFilesSaved && !locksIntact) {
+        FW_TRACE(kSequenceFunction, u"The lock backup no longer matches its record (%s): no lock file is written back",
+                 platform::Utf8ToWide(changed).c_str());
+        for (RecordedLockFile& entry : m_Record.lockFiles) entry.restore = RestoreResult::Failed;
+    } else if (m_Backup.lockFilesSaved) {
         if (!RestoreLockFile(packet, m_Backup.lockFiles)) {
             FW_TRACE(kSequenceFunction, u"Execute RestoreLockFile function fail ");
         }

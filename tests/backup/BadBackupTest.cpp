@@ -134,4 +134,32 @@ TEST_F(BadBackup, APendingBackupThatIsNotWholeIsNeverRestoredFrom) {
     }
 }
 
+// The backup beside the package changes while the card is being flashed:
+// the restore checks it again, writes nothing of it, and the kept copy
+// still gives the card its data back.
+TEST_F(BadBackup, ABackupThatChangesDuringTheFlashIsNotWrittenBack) {
+    Prepare(CardKind::Q7k);
+    Plug(original_);
+    bool changed = false;
+    card_->SetTranscript([&](const std::string& line) {
+        if (changed || line.find(" programmer ") == std::string::npos) return;
+        std::fstream nv(Package() + "/channel.nvm", std::ios::in | std::ios::out | std::ios::binary);
+        nv.seekp(4 + 10);
+        nv.put('\x5A');
+        changed = true;
+    });
+    EXPECT_EQ(Run(), -13314);
+    card_->SetTranscript({});
+    ASSERT_TRUE(changed);
+    EXPECT_TRUE(Logged("The backup no longer matches its record"));
+    EXPECT_TRUE(Record().RestorePending());
+    EXPECT_EQ(Record().nvRestore, upgrade::RestoreResult::Failed);
+
+    const std::vector<upgrade::KeptBackup> kept = upgrade::ListKeptBackups(original_.esn);
+    ASSERT_EQ(kept.size(), 1u);
+    upgrade::UpgradeModule module;
+    ASSERT_TRUE(module.RestoreCard(kPort, kept[0].folder, false));
+    ExpectOriginalData();
+}
+
 }  // namespace

@@ -116,9 +116,26 @@ TEST_F(Phases, WithoutTheLockFolderOnlyNvAndWifiAreSavedAndRestored) {
 
 TEST_F(Phases, AFailingLockRestoreLeavesTheRunGoing) {
     ASSERT_TRUE(Backup());
-    ::unlink("VEKLock_1");
+    Fault("efs_fail:command=0x02,path=vek/a,count=0");
     ASSERT_TRUE(module_.RunRestorePhase(packet_));
     EXPECT_TRUE(Traced("Execute RestoreLockFile function fail "));
+}
+
+// A lock backup gone since the backup: the NV items and the Wi-Fi address go
+// back, no lock file does.
+TEST_F(Phases, ALockBackupThatNoLongerMatchesIsNotWrittenBack) {
+    ASSERT_TRUE(Backup());
+    ::unlink("VEKLock_1");
+    card_->ClearRequests();
+    ASSERT_TRUE(module_.RunRestorePhase(packet_));
+    const std::vector<std::string> messages = Messages(kRun);
+    EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [](const std::string& message) {
+        return message.rfind("The lock backup no longer matches its record", 0) == 0;
+    }));
+    EXPECT_EQ(Count("lock"), 0u);
+    EXPECT_EQ(Count("wifi write"), 1u);
+    for (const upgrade::RecordedLockFile& entry : module_.Record().lockFiles)
+        EXPECT_EQ(entry.restore, upgrade::RestoreResult::Failed);
 }
 
 TEST_F(Phases, AFailingLockOrNvBackupEndsThePhaseAndKeepsTheOlderBackup) {
