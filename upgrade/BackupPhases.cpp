@@ -26,6 +26,7 @@ std::u16string ReadWhilePendingPath(const std::u16string& path) { return path + 
 bool UpgradeModule::RunBackupPhase(CPacket& packet, const std::u16string& packageFolder) {
     FW_TRACE(kSequenceFunction, u"Function: CreateNVBackupDirectory");
     if (!CreateNVBackupDirectory(packageFolder)) {
+        NoteFailure(FailureReason::FileSystem);
         return false;
     }
 
@@ -54,10 +55,10 @@ bool UpgradeModule::RunBackupPhase(CPacket& packet, const std::u16string& packag
         return false;
     }
     BackupRecord saved;
-    if (!DescribeBackup(esnRead ? esn : 0, nvTarget, saved)) {
-        return false;
-    }
-    return retry ? AdoptPendingBackup(pending, std::move(saved)) : RecordFreshBackup(saved);
+    const bool recorded = DescribeBackup(esnRead ? esn : 0, nvTarget, saved) &&
+                          (retry ? AdoptPendingBackup(pending, std::move(saved)) : RecordFreshBackup(saved));
+    if (!recorded) NoteFailure(FailureReason::FileSystem);
+    return recorded;
 }
 
 // False when the card may hold an address that could not be read: the

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "platform/DataFolder.h"
 #include "platform/Platform.h"
 #include "platform/posix/PathText.h"
 
@@ -176,6 +177,7 @@ bool SyncFolder(const std::u16string& folder) {
 }
 
 std::u16string UserDataFolder() {
+    if (const std::u16string& chosen = ChosenUserDataFolder(); !chosen.empty()) return chosen;
     std::string base;
     if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && *data == '/') {
         base = data;

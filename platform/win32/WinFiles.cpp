@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cwchar>
 
+#include "platform/DataFolder.h"
 #include "platform/win32/WinApi.h"
 
 namespace platform {
@@ -153,6 +154,7 @@ std::vector<std::u16string> ListFolder(const std::u16string& folder) {
 bool SyncFolder(const std::u16string&) { return true; }
 
 std::u16string UserDataFolder() {
+    if (const std::u16string& chosen = ChosenUserDataFolder(); !chosen.empty()) return chosen;
     std::u16string base = Environment(L"LOCALAPPDATA");
     if (base.empty()) base = Environment(L"APPDATA");
     if (base.empty()) {
