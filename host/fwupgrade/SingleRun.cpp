@@ -2,10 +2,12 @@
 
 #include <cstdlib>
 #include <map>
+#include <optional>
 
 #include "host/fwupgrade/CardAim.h"
 #include "host/fwupgrade/CardBackup.h"
 #include "host/fwupgrade/DeviceAccess.h"
+#include "host/fwupgrade/EventWords.h"
 #include "host/fwupgrade/FailureReport.h"
 #include "host/fwupgrade/LinkedModule.h"
 #include "host/fwupgrade/ModemManager.h"
@@ -13,6 +15,7 @@
 #include "host/fwupgrade/PackageDigest.h"
 #include "host/fwupgrade/PackageView.h"
 #include "host/fwupgrade/PluginHost.h"
+#include "host/fwupgrade/PluginOperations.h"
 #include "host/fwupgrade/RunLock.h"
 #include "host/fwupgrade/RunSession.h"
 #include "host/fwupgrade/SignalWatch.h"
@@ -67,11 +70,13 @@ bool PackageRejected(const RunSession& session, const std::string& package, RunR
 // After a failure the card may be outside its firmware: say where it is now,
 // where its data is kept and how to bring it back. A card that failed before
 // the switch and still answers in its firmware is unchanged: nothing to add.
-void DescribeCardAfterFailure(const RunSession& session, const std::string& package, RunResult& result) {
-    const upgrade::CardState state = ProbeCard(result.port);
-    const bool outside = state == upgrade::CardState::BootDownloader || state == upgrade::CardState::FlashProgrammer;
+void DescribeCardAfterFailure(RunSession& session, PluginOperations* operations, const std::string& package,
+                              RunResult& result) {
+    uint32_t esn = 0;
+    const int32_t state = operations == nullptr ? FWUP_CARD_UNKNOWN : operations->Probe(esn);
+    const bool outside = state == FWUP_CARD_BOOT_DOWNLOADER || state == FWUP_CARD_FLASH_PROGRAMMER;
     if (!session.PastSwitch() && !outside) return;
-    result.cardState = upgrade::CardStateText(state);
+    result.cardState = CardStateWords(state);
     if (const std::optional<RunBackup> backup = BackupOfRun(package, 0)) result.keptBackup = backup->keptFolder;
     result.rescueCommand = session.RescueCommand();
     if (!session.PastSwitch())
@@ -79,16 +84,13 @@ void DescribeCardAfterFailure(const RunSession& session, const std::string& pack
                           ", not in its firmware: a run was interrupted there. The upgrade cannot start from there.";
 }
 
-// The rescue composes the module's own phases, linked into this program.
-int32_t RescueWithLinkedModule(RunSession& session, const SingleRunRequest& request, const std::string& package,
-                               RunResult& result) {
-    (void)upgrade::UpgradeModule::ExtractProgrammer();   // the rescue reports a missing programmer
-    LinkedModule linked([&](const TraceEntry& entry) { session.OnTrace(entry); },
-                        [&](int percent) { session.OnProgress(percent); });
-    upgrade::UpgradeModule& module = linked.Module();
-    const int32_t code = module.RescueCard(request.port, platform::Utf8ToWide(package),
-                                           platform::Utf8ToWide(request.rescueFrom.empty() ? "" : AbsolutePath(request.rescueFrom)));
-    result.keptBackup = platform::WideToUtf8(module.KeptBackup());
+// The rescue is one of the plug-in's card operations; its trace and
+// progress come back through the log and display modules as a run's do.
+int32_t RescueThroughPlugin(PluginOperations& operations, const SingleRunRequest& request, const std::string& package,
+                            RunResult& result) {
+    const int32_t code =
+        operations.Rescue(package, request.rescueFrom.empty() ? std::string() : AbsolutePath(request.rescueFrom));
+    result.keptBackup = operations.Outcome().keptBackup;
     return code;
 }
 
@@ -113,16 +115,22 @@ RunResult Upgrade(RunSession& session, const SingleRunRequest& request, const st
 
     bool handled = false;
     RunResult result = session.Base();
+    PluginHostOptions options;
+    options.pluginPath = request.pluginPath;
+    options.onTrace = [&](const TraceEntry& entry) { session.OnTrace(entry); };
+    options.onProgress = [&](int percent) { session.OnProgress(percent); };
+    PluginHost host(options);
+    if (!host.Load(error)) return NotStarted(session, kExitOther, "Cannot load the upgrade module: " + error);
+    std::string operationsError;
+    const FwupCardOperationTable* table = host.CardOperations(operationsError);
+    std::optional<PluginOperations> operations;
+    if (table != nullptr) operations.emplace(*table, CardTarget{request.port, request.usbPort});
     if (request.rescue) {
-        result.code = RescueWithLinkedModule(session, request, package, result);
+        if (!operations)
+            return NotStarted(session, kExitOther, "The upgrade module cannot rescue a card: " + operationsError + ".");
+        result.code = RescueThroughPlugin(*operations, request, package, result);
         handled = true;
     } else {
-        PluginHostOptions options;
-        options.pluginPath = request.pluginPath;
-        options.onTrace = [&](const TraceEntry& entry) { session.OnTrace(entry); };
-        options.onProgress = [&](int percent) { session.OnProgress(percent); };
-        PluginHost host(options);
-        if (!host.Load(error)) return NotStarted(session, kExitOther, "Cannot load the upgrade module: " + error);
         result.code = host.Upgrade(request.port, package, handled);
     }
     if (!handled) {
@@ -138,11 +146,22 @@ RunResult Upgrade(RunSession& session, const SingleRunRequest& request, const st
                                          : "The card was flashed successfully.";
         return result;
     }
-    const FailureSummary summary = session.Summarize(result.code);
-    result.headline = summary.headline;
-    if (summary.step) result.stepLine = FormatTraceLine(*summary.step);
-    if (summary.reason) result.reasonLine = FormatTraceLine(*summary.reason);
-    if (result.code != kPackageRejectedCode) DescribeCardAfterFailure(session, package, result);
+    if (request.rescue && operations->Outcome().reported) {
+        // The rescue's own outcome says where and why, in words.
+        const CardOutcome& outcome = operations->Outcome();
+        result.headline = "The rescue failed while " + StepWords(outcome.failedStep) + ": " +
+                          ReasonWords(outcome.reason) + ".";
+        result.stepLine = StepWords(outcome.failedStep);
+        result.reasonLine = ReasonWords(outcome.reason);
+    } else {
+        const FailureSummary summary = session.Summarize(result.code);
+        result.headline = summary.headline;
+        if (summary.step) result.stepLine = FormatTraceLine(*summary.step);
+        if (summary.reason) result.reasonLine = FormatTraceLine(*summary.reason);
+    }
+    if (result.code == kPackageRejectedCode) return result;
+    if (!operations) session.Notice("The card cannot be looked at after the failure: " + operationsError + ".");
+    DescribeCardAfterFailure(session, operations ? &*operations : nullptr, package, result);
     return result;
 }
 

@@ -151,6 +151,7 @@ int main(int argc, char** argv) {
     AddCardOptions(bak, backup.port, backup.device, backup.usbPort);
     bak->add_option("--to", backup.folder, "Put the backup files in this folder too (they are kept in any case)");
     bak->add_option("--log", backup.logFile, "Write the trace to this file instead of the state folder");
+    bak->add_option("--plugin", backup.pluginPath, "The plug-in library to load instead of the registered one");
 
     CardDataOptions restore;
     auto* res = app.add_subcommand("restore", "Write a kept backup back to a card that runs its firmware");
@@ -159,6 +160,7 @@ int main(int argc, char** argv) {
                     "The kept backup folder (default: the card's pending backup, else its newest kept one)");
     res->add_flag("--force", restore.force, "Write a backup of another card (another ESN)");
     res->add_option("--log", restore.logFile, "Write the trace to this file instead of the state folder");
+    res->add_option("--plugin", restore.pluginPath, "The plug-in library to load instead of the registered one");
 
     RescueOptions rescue;
     auto* rsc = app.add_subcommand("rescue", "Bring back a card an interrupted or failed run left behind: flash the "
@@ -167,6 +169,7 @@ int main(int argc, char** argv) {
     rsc->add_option("--package", rescue.package, "The package folder with the image files")->required();
     rsc->add_option("--from", rescue.from, "Restore this kept backup instead of the package folder's");
     rsc->add_option("--log", rescue.logFile, "Write the trace to this file instead of the state folder");
+    rsc->add_option("--plugin", rescue.pluginPath, "The plug-in library to load instead of the registered one");
     rsc->add_flag("--json", rescue.json, "Progress and result as JSON lines on the output");
 
     std::string registerPlugin;

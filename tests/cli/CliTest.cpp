@@ -220,6 +220,24 @@ TEST_F(FwupgradeCli, AMissingPlugInExitsWith1) {
     EXPECT_NE(run.out.find("Cannot load the upgrade module"), std::string::npos) << run.out;
 }
 
+TEST_F(FwupgradeCli, APlugInOfAnotherOperationsVersionIsNamedAndNothingRuns) {
+    CardProcess card;
+    const std::string link = StartCard(card, "card0");
+    const std::vector<std::vector<std::string>> commands = {
+        {"backup", "--device", link, "--plugin", OTHER_VERSION_PLUGIN},
+        {"restore", "--device", link, "--plugin", OTHER_VERSION_PLUGIN},
+        {"rescue", "--device", link, "--package", Package(), "--plugin", OTHER_VERSION_PLUGIN},
+    };
+    for (const auto& command : commands) {
+        const ProcessOutcome run = Fwupgrade(command);
+        EXPECT_EQ(run.exitStatus, 1) << command[0] << ": " << run.out << run.err;
+        EXPECT_NE(run.out.find("does not offer version 1 of the card operations"), std::string::npos)
+            << command[0] << ": " << run.out;
+        EXPECT_NE(run.out.find("plug-in and fwupgrade do not match"), std::string::npos) << run.out;
+    }
+    EXPECT_FALSE(fs::exists(Package() + "/channel.nvm"));
+}
+
 TEST_F(FwupgradeCli, JsonOutputOfARejectedPackageIsTheResultAlone) {
     fs::remove(Package() + "/cefs.mbn");
     const ProcessOutcome run = Fwupgrade({"upgrade", "--port", "2", "--package", Package(), "--json"});

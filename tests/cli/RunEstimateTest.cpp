@@ -11,7 +11,7 @@
 #include <filesystem>
 
 #include "tests/support/TempFolder.h"
-#include "host/fwupgrade/LinkedModule.h"
+#include "upgrade/FWUpgradeDataCDMAW326Module.h"
 #include "host/fwupgrade/PhaseTimes.h"
 #include "host/fwupgrade/RunEstimate.h"
 #include "tests/support/TestClocks.h"
@@ -54,9 +54,8 @@ TEST(RunEstimate, ThePauseTableIsWhatTheModuleAsksForInAWholeUpgrade) {
     int32_t result = -1;
     (void)upgrade::UpgradeModule::ExtractProgrammer();   // a missing programmer fails the run measured
     {
-        LinkedModule linked([](const TraceEntry&) {},
-                            [&](int percent) { clock.percent_ = std::max(clock.percent_.load(), percent); });
-        result = linked.Module().FirmWareUpgrade(7, platform::Utf8ToWide(work / "package"));
+        upgrade::UpgradeModule module([&](int percent) { clock.percent_ = std::max(clock.percent_.load(), percent); });
+        result = module.FirmWareUpgrade(7, platform::Utf8ToWide(work / "package"));
     }
     platform::SetComPortOpener(nullptr);
     platform::SetClock(nullptr);
