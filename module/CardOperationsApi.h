@@ -59,7 +59,9 @@ typedef enum FwupLossKind {
 typedef enum FwupLossReason {
     FWUP_LOSS_REFUSED_BY_CARD = 0,
     FWUP_LOSS_KEPT_BY_CARD = 1, /* inactive or read-only on the card: skipped by design */
-    FWUP_LOSS_NOT_TRIED = 2
+    FWUP_LOSS_NOT_TRIED = 2,
+    FWUP_LOSS_NOT_SAVED = 3,   /* the backup could not read it from the card */
+    FWUP_LOSS_UNSUPPORTED = 4  /* the card's firmware cannot report it */
 } FwupLossReason;
 
 /* How the card is brought back after an operation. */

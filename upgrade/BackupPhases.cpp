@@ -73,6 +73,7 @@ bool UpgradeModule::BackupWifiAddress(CPacket& packet) {
         if (wifi == 0) {
             FW_TRACE(kSequenceFunction, u"backup wifi failed,make sure the wifi address be written!");
             m_Backup.wifiSaved = false;
+            ReportWifiNotSaved(LossReason::NotSaved);
         } else if (wifi == -1 && !packet.AnsweredUnknownCommand()) {
             // Not answered at all: the card may well have an address, which the reflash would lose.
             FW_TRACE(kSequenceFunction, u"The Wi-Fi address cannot be read: the card is left as it is");
@@ -80,9 +81,11 @@ bool UpgradeModule::BackupWifiAddress(CPacket& packet) {
         } else if (wifi == -1) {
             FW_TRACE(kSequenceFunction, u"The phone software do not support reading wifi address command");
             m_Backup.wifiSaved = false;
+            ReportWifiNotSaved(LossReason::Unsupported);
         } else if (wifi != 1) {
             // Any other answer is no address either; never write back what was not read.
             m_Backup.wifiSaved = false;
+            ReportWifiNotSaved(LossReason::NotSaved);
         }
     }
     return true;

@@ -289,6 +289,8 @@ private:
     void ReportOutcome(int32_t result, const std::u16string& packageFolder);
     // Everything the last restore did not give back.
     void ReportLosses();
+    // The backup goes on without the Wi-Fi address.
+    void ReportWifiNotSaved(LossReason reason);
     // The restore phase, with its losses reported.
     [[nodiscard]] bool RestoreAndReport(CPacket& packet);
 

@@ -79,6 +79,14 @@ void UpgradeModule::ReportLosses() {
     }
 }
 
+void UpgradeModule::ReportWifiNotSaved(LossReason reason) {
+    if (!m_Events) return;
+    RunLoss loss;
+    loss.kind = LossKind::WifiAddress;
+    loss.reason = reason;
+    m_Events->OnLoss(loss);
+}
+
 bool UpgradeModule::RestoreAndReport(CPacket& packet) {
     const bool restored = RunRestorePhase(packet);
     ReportLosses();

@@ -44,6 +44,8 @@ enum class LossReason {
     RefusedByCard,   // the card refused the write
     KeptByCard,      // the card keeps the item inactive or read-only: skipped by design
     NotTried,        // the restore stopped before it
+    NotSaved,        // the backup could not read it from the card
+    Unsupported,     // the card's firmware cannot report it
 };
 struct RunLoss {
     LossKind kind = LossKind::NvItem;

@@ -1,5 +1,7 @@
 #include "host/fwupgrade/EventWords.h"
 
+#include "upgrade/ProgressAnchors.h"
+
 namespace fwupgrade {
 
 namespace {
@@ -68,6 +70,13 @@ std::string NvLossWords(const CardLoss& loss) {
         case kNvReadOnly: return "read-only";
         default: return "status " + std::to_string(loss.nvStatus);
     }
+}
+
+std::string ActivityAt(int32_t step, int percent) {
+    if (step != FWUP_STEP_IMAGES) return StepWords(step);
+    for (const upgrade::ImageRange& range : upgrade::kImageRanges)
+        if (percent >= range.fromPercent && percent < range.toPercent) return std::string("writing ") + range.file;
+    return percent < upgrade::DLQSBL ? "writing the partition table and the boot loaders" : "writing the images";
 }
 
 }  // namespace fwupgrade

@@ -18,7 +18,10 @@ std::string StepName(int32_t step);
 std::string ReasonWords(int32_t reason);
 // "in its boot downloader", ...
 std::string CardStateWords(int32_t state);
-// "not active", "refused (status 2)", "not tried", ...
+// "not active", "status 2", "not tried", ...
 std::string NvLossWords(const CardLoss& loss);
+// What the bar says the run does in `step` at `percent`: the step's words,
+// and while the images stream, the image ("writing system.img").
+std::string ActivityAt(int32_t step, int percent);
 
 }  // namespace fwupgrade

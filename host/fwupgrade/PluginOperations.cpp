@@ -114,6 +114,12 @@ int32_t PluginOperations::Probe(uint32_t& esn) {
     return state;
 }
 
+int32_t PluginOperations::Upgrade(const std::string& packageFolder) {
+    Clear();
+    const FwupOptions options = Options();
+    return table_.upgrade(&options, packageFolder.c_str());
+}
+
 int32_t PluginOperations::Backup(const std::string& folder) {
     Clear();
     const FwupOptions options = Options();

@@ -60,6 +60,7 @@ public:
 
     // The card's state (FwupCardState) and, in its firmware, its ESN.
     int32_t Probe(uint32_t& esn);
+    int32_t Upgrade(const std::string& packageFolder);
     int32_t Backup(const std::string& folder);
     int32_t Restore(const std::string& keptFolder, bool force);
     int32_t Rescue(const std::string& packageFolder, const std::string& fromFolder);

@@ -67,30 +67,42 @@ bool PackageRejected(const RunSession& session, const std::string& package, RunR
     return true;
 }
 
-// After a failure the card may be outside its firmware: say where it is now,
-// where its data is kept and how to bring it back. A card that failed before
-// the switch and still answers in its firmware is unchanged: nothing to add.
-void DescribeCardAfterFailure(RunSession& session, PluginOperations* operations, const std::string& package,
+// After a failure: where the card is now (asked again, else as the run
+// last saw it), where its data is kept and how to bring it back, as the
+// run's outcome says. A card that failed before the switch and still
+// answers in its firmware is unchanged: nothing to bring back.
+void DescribeCardAfterFailure(RunSession& session, PluginOperations* operations, const CardOutcome& outcome,
                               RunResult& result) {
     uint32_t esn = 0;
-    const int32_t state = operations == nullptr ? FWUP_CARD_UNKNOWN : operations->Probe(esn);
+    int32_t state = operations == nullptr ? FWUP_CARD_UNKNOWN : operations->Probe(esn);
+    // A card that does not answer now was last seen where the run left it.
+    const bool unheard = state == FWUP_CARD_UNKNOWN || state == FWUP_CARD_ABSENT || state == FWUP_CARD_SILENT;
+    if (unheard && outcome.cardState != FWUP_CARD_UNKNOWN) state = outcome.cardState;
+    if (state != FWUP_CARD_UNKNOWN) result.cardState = CardStateWords(state);
+    if (!outcome.keptBackup.empty()) result.keptBackup = outcome.keptBackup;
     const bool outside = state == FWUP_CARD_BOOT_DOWNLOADER || state == FWUP_CARD_FLASH_PROGRAMMER;
-    if (!session.PastSwitch() && !outside) return;
-    result.cardState = CardStateWords(state);
-    if (const std::optional<RunBackup> backup = BackupOfRun(package, 0)) result.keptBackup = backup->keptFolder;
-    result.rescueCommand = session.RescueCommand();
-    if (!session.PastSwitch())
+    if (outcome.recovery == FWUP_RECOVERY_RESTORE && !outside) {
+        result.restoreCommand = session.RestoreCommand(outcome.recoveryFrom);
+    } else if (outcome.recovery == FWUP_RECOVERY_RESCUE || outside || session.PastSwitch()) {
+        result.rescueCommand = session.RescueCommand();
+    }
+    if (!session.PastSwitch() && outside && outcome.recovery == FWUP_RECOVERY_NONE)
         result.headline = "The card is " + result.cardState +
                           ", not in its firmware: a run was interrupted there. The upgrade cannot start from there.";
 }
 
-// The rescue is one of the plug-in's card operations; its trace and
-// progress come back through the log and display modules as a run's do.
-int32_t RescueThroughPlugin(PluginOperations& operations, const SingleRunRequest& request, const std::string& package,
-                            RunResult& result) {
-    const int32_t code =
-        operations.Rescue(package, request.rescueFrom.empty() ? std::string() : AbsolutePath(request.rescueFrom));
-    result.keptBackup = operations.Outcome().keptBackup;
+// Upgrade and rescue are card operations of the plug-in; their trace and
+// progress come back through the log and display modules, their steps,
+// losses and outcome as events.
+int32_t RunThroughPlugin(RunSession& session, PluginOperations& operations, const SingleRunRequest& request,
+                         const std::string& package) {
+    operations.OnStep([&session](int32_t step) { session.OnStep(step); });
+    const int32_t code = request.rescue ? operations.Rescue(package, request.rescueFrom.empty()
+                                                                         ? std::string()
+                                                                         : AbsolutePath(request.rescueFrom))
+                                        : operations.Upgrade(package);
+    for (const CardLoss& loss : operations.Losses()) session.OnLoss(loss);
+    if (operations.Outcome().reported) session.OnOutcome(operations.Outcome());
     return code;
 }
 
@@ -125,12 +137,16 @@ RunResult Upgrade(RunSession& session, const SingleRunRequest& request, const st
     const FwupCardOperationTable* table = host.CardOperations(operationsError);
     std::optional<PluginOperations> operations;
     if (table != nullptr) operations.emplace(*table, CardTarget{request.port, request.usbPort});
-    if (request.rescue) {
-        if (!operations)
-            return NotStarted(session, kExitOther, "The upgrade module cannot rescue a card: " + operationsError + ".");
-        result.code = RescueThroughPlugin(*operations, request, package, result);
+    if (request.rescue && !operations)
+        return NotStarted(session, kExitOther, "The upgrade module cannot rescue a card: " + operationsError + ".");
+    if (operations) {
+        result.code = RunThroughPlugin(session, *operations, request, package);
         handled = true;
     } else {
+        // A plug-in without the card operations still upgrades through
+        // message 1025, as the host application has it do.
+        session.Notice("The upgrade module has no card operations of this version (" + operationsError +
+                       "): the run is told in less detail.");
         result.code = host.Upgrade(request.port, package, handled);
     }
     if (!handled) {
@@ -140,28 +156,20 @@ RunResult Upgrade(RunSession& session, const SingleRunRequest& request, const st
     }
     result.exitStatus = ExitStatusFor(result.code);
     if (result.code == 0) {
+        if (operations) result.keptBackup = operations->Outcome().keptBackup;
         if (const std::optional<RunBackup> backup = BackupOfRun(package, session.Started()); backup && result.keptBackup.empty())
             result.keptBackup = backup->keptFolder;
         result.headline = request.rescue ? "The card was rescued: every image is written and its data is back."
                                          : "The card was flashed successfully.";
         return result;
     }
-    if (request.rescue && operations->Outcome().reported) {
-        // The rescue's own outcome says where and why, in words.
-        const CardOutcome& outcome = operations->Outcome();
-        result.headline = "The rescue failed while " + StepWords(outcome.failedStep) + ": " +
-                          ReasonWords(outcome.reason) + ".";
-        result.stepLine = StepWords(outcome.failedStep);
-        result.reasonLine = ReasonWords(outcome.reason);
-    } else {
-        const FailureSummary summary = session.Summarize(result.code);
-        result.headline = summary.headline;
-        if (summary.step) result.stepLine = FormatTraceLine(*summary.step);
-        if (summary.reason) result.reasonLine = FormatTraceLine(*summary.reason);
-    }
+    const FailureSummary summary = session.Summarize(result.code, request.rescue ? "rescue" : "upgrade");
+    result.headline = summary.headline;
+    result.stepLine = summary.step;
+    result.reasonLine = summary.reason;
     if (result.code == kPackageRejectedCode) return result;
-    if (!operations) session.Notice("The card cannot be looked at after the failure: " + operationsError + ".");
-    DescribeCardAfterFailure(session, operations ? &*operations : nullptr, package, result);
+    const CardOutcome outcome = operations ? operations->Outcome() : CardOutcome{};
+    DescribeCardAfterFailure(session, operations ? &*operations : nullptr, outcome, result);
     return result;
 }
 

@@ -233,6 +233,16 @@ TEST_F(RunEvents, AnNvItemRefusedOnTheWayBackIsALossAndTheRestIsNotTried) {
     EXPECT_GE(lockFiles, 1u);
 }
 
+TEST_F(RunEvents, AWifiAddressTheCardCannotReportIsLostAtTheBackupAndTheRunGoesOn) {
+    Package();
+    Plug({"wifi_unsupported:count=0"});
+    EXPECT_EQ(Upgrade(), 0);
+    std::vector<int32_t> wifiReasons;
+    for (const FwupLoss& loss : recorded_.losses)
+        if (loss.kind == FWUP_LOSS_WIFI_ADDRESS) wifiReasons.push_back(loss.reason);
+    EXPECT_EQ(wifiReasons, (std::vector<int32_t>{FWUP_LOSS_UNSUPPORTED}));
+}
+
 TEST_F(RunEvents, ARescueWithoutABackupSaysSo) {
     Package();
     Plug({"silence:mode=programmer,count=0"});
