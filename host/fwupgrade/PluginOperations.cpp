@@ -51,7 +51,6 @@ FwupOptions PluginOperations::Options() {
     options.port = target_.port;
     options.usbPort = usbPort_.empty() ? nullptr : usbPort_.c_str();
     options.usbInterface = usbInterface_;
-    options.cancelRequested = &StopRequested;
     options.onEvent = &OnEvent;
     options.context = this;
     return options;
@@ -63,20 +62,12 @@ void PluginOperations::Clear() {
     outcome_ = CardOutcome{};
 }
 
-int PluginOperations::StopRequested(void* context) {
-    const auto* self = static_cast<PluginOperations*>(context);
-    return self->stop_ && self->stop_() ? 1 : 0;
-}
-
 void PluginOperations::OnEvent(const FwupEvent* event, void* context) {
     auto* self = static_cast<PluginOperations*>(context);
     switch (event->kind) {
         case FWUP_EVENT_STEP:
             self->steps_.push_back(event->step);
             if (self->onStep_) self->onStep_(event->step);
-            break;
-        case FWUP_EVENT_PROGRESS:
-            if (self->onProgress_) self->onProgress_(event->percent);
             break;
         case FWUP_EVENT_LOSS:
             self->losses_.push_back(

@@ -52,11 +52,9 @@ class PluginOperations {
 public:
     PluginOperations(const FwupCardOperationTable& table, CardTarget target);
 
-    // Called for each step and progress value as they come.
+    // Called for each step as the operation enters it. (Progress comes
+    // through the display module, as message 1025's does.)
     void OnStep(std::function<void(int32_t step)> onStep) { onStep_ = std::move(onStep); }
-    void OnProgress(std::function<void(int percent)> onProgress) { onProgress_ = std::move(onProgress); }
-    // Asked at each step; true stops the operation there.
-    void StopWhen(std::function<bool()> stop) { stop_ = std::move(stop); }
 
     // The card's state (FwupCardState) and, in its firmware, its ESN.
     int32_t Probe(uint32_t& esn);
@@ -74,15 +72,12 @@ private:
     FwupOptions Options();
     void Clear();
     static void OnEvent(const FwupEvent* event, void* context);
-    static int StopRequested(void* context);
 
     const FwupCardOperationTable& table_;
     CardTarget target_;
     std::string usbPort_;
     int32_t usbInterface_ = -1;
     std::function<void(int32_t)> onStep_;
-    std::function<void(int)> onProgress_;
-    std::function<bool()> stop_;
     std::vector<int32_t> steps_;
     std::vector<CardLoss> losses_;
     CardOutcome outcome_;
