@@ -98,8 +98,15 @@ bool CSerial::Purge(uint32_t flags) { return IsOpen() && port_->PurgeComm(flags)
 
 uint32_t CSerial::QueuedInput() { return IsOpen() ? port_->QueuedInput() : 0; }
 
-uint32_t CSerial::Read(uint8_t* buffer, uint32_t count) { return IsOpen() ? port_->Read(buffer, count) : 0; }
+uint32_t CSerial::Read(uint8_t* buffer, uint32_t count) {
+    const uint32_t got = IsOpen() ? port_->Read(buffer, count) : 0;
+    if (got > 0) answeredSinceWrite_ = true;
+    return got;
+}
 
-uint32_t CSerial::Write(const uint8_t* data, uint32_t count) { return IsOpen() ? port_->Write(data, count) : 0; }
+uint32_t CSerial::Write(const uint8_t* data, uint32_t count) {
+    answeredSinceWrite_ = false;
+    return IsOpen() ? port_->Write(data, count) : 0;
+}
 
 }  // namespace packet

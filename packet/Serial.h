@@ -35,11 +35,15 @@ public:
     uint32_t QueuedInput();
     uint32_t Read(uint8_t* buffer, uint32_t count);
     uint32_t Write(const uint8_t* data, uint32_t count);
+    // Some bytes came back after the last write: a command that failed was
+    // answered (wrongly), not met with silence.
+    bool AnsweredSinceLastWrite() const { return answeredSinceWrite_; }
 
 private:
     std::unique_ptr<platform::ComPort> OpenWithRetries(int32_t portNumber);
 
     std::unique_ptr<platform::ComPort> port_;
+    bool answeredSinceWrite_ = false;
     uint32_t open_ = 0;
     int32_t portNumber_ = 0;
 };

@@ -280,6 +280,8 @@ std::vector<std::u16string> ListFolder(const std::u16string& folder);
 // A per-user folder for data the module writes when the executable's folder
 // is not writable; made (durably) when missing.
 std::u16string UserDataFolder();
+// Makes UserDataFolder answer `folder` ("" restores the usual one).
+void SetUserDataFolder(const std::u16string& folder);
 
 // ---------------------------------------------------------------- user ----
 

@@ -52,6 +52,7 @@ bool FindNotedPendingBackup(uint32_t esn, BackupRecord& pending, const std::u16s
 bool UpgradeModule::RunBackupPhase(CPacket& packet, const std::u16string& packageFolder) {
     FW_TRACE(kSequenceFunction, u"Function: CreateNVBackupDirectory");
     if (!CreateNVBackupDirectory(packageFolder)) {
+        NoteFailure(FailureReason::FileSystem);
         return false;
     }
 
@@ -83,10 +84,13 @@ bool UpgradeModule::RunBackupPhase(CPacket& packet, const std::u16string& packag
     }
     BackupRecord saved;
     if (!DescribeBackup(esnRead ? esn : 0, nvTarget, saved)) {
+        NoteFailure(FailureReason::FileSystem);
         return false;
     }
     saved.readWhilePending = apartFrom;
-    return retry ? AdoptPendingBackup(pending, std::move(saved)) : RecordFreshBackup(saved);
+    const bool recorded = retry ? AdoptPendingBackup(pending, std::move(saved)) : RecordFreshBackup(saved);
+    if (!recorded) NoteFailure(FailureReason::FileSystem);
+    return recorded;
 }
 
 // False when the card may hold an address that could not be read: the
@@ -101,6 +105,7 @@ bool UpgradeModule::BackupWifiAddress(CPacket& packet) {
         if (wifi == 0) {
             FW_TRACE(kSequenceFunction, u"backup wifi failed,make sure the wifi address be written!");
             m_Backup.wifiSaved = false;
+            ReportWifiNotSaved(LossReason::NotSaved);
         } else if (wifi == -1 && !packet.AnsweredUnknownCommand()) {
             // Not answered at all: the card may well have an address, which the reflash would lose.
             FW_TRACE(kSequenceFunction, u"The Wi-Fi address cannot be read: the card is left as it is");
@@ -108,9 +113,11 @@ bool UpgradeModule::BackupWifiAddress(CPacket& packet) {
         } else if (wifi == -1) {
             FW_TRACE(kSequenceFunction, u"The phone software do not support reading wifi address command");
             m_Backup.wifiSaved = false;
+            ReportWifiNotSaved(LossReason::Unsupported);
         } else if (wifi != 1) {
             // Any other answer is no address either; never write back what was not read.
             m_Backup.wifiSaved = false;
+            ReportWifiNotSaved(LossReason::NotSaved);
         }
     }
     return true;

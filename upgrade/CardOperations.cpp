@@ -74,6 +74,7 @@ CardState UpgradeModule::ProbeCardState(CPacket& packet, int32_t port) {
         }
     }
     FW_TRACE(kProbe, u"The card is %s", Wide(CardStateText(m_LastCardState)).c_str());
+    NoteCardState(m_LastCardState);
     return m_LastCardState;
 }
 
@@ -86,25 +87,37 @@ CardState UpgradeModule::StateFromAnswers(CPacket& packet) {
 
 bool UpgradeModule::BackupCard(int32_t port, const std::u16string& folder) {
     ClearRunState();
+    StartEvents();
     bFullDownload = 0;
     CPacket packet;
     FW_TRACE(kBackup, u"Back up the card on port %d into %s", port, folder.c_str());
     m_strChannelNvPath = JoinPath(folder, u"channel.nvm");
     m_strLockBackupPath = JoinPath(folder, kKeptLockName);
-    bool saved = ReachFirmware(*this, packet, port);
+    bool saved = EnterStep(RunStep::Prepare) && ReachFirmware(*this, packet, port);
     if (!saved) FW_TRACE(kBackup, u"The card does not answer in its firmware");
     if (saved) {
+        NoteCardState(CardState::Firmware);
         (void)SelectPhoneType(packet);   // only for the version the record names ("" when unread)
-        saved = RunBackupPhase(packet, folder);
+        saved = EnterStep(RunStep::Backup) && RunBackupPhase(packet, folder);
         // The listing switched lock-file access on; a backup never leaves it so.
         if (!packet.EnableDisableLockFileRW(0)) FW_TRACE(kBackup, u"Lock-file access could not be switched off");
     }
+    if (!saved) NoteCardFailure(&packet);
     if (packet.IsOpen()) packet.Close();
+    ReportOutcome(saved ? kUpgradeOk : kUpgradeFailed, {});
     return saved;
 }
 
 bool UpgradeModule::RestoreCard(int32_t port, const std::u16string& keptFolder, bool force) {
+    StartEvents();
+    const bool restored = RestoreSteps(port, keptFolder, force);
+    ReportOutcome(restored ? kUpgradeOk : kUpgradeFailed, {});
+    return restored;
+}
+
+bool UpgradeModule::RestoreSteps(int32_t port, const std::u16string& keptFolder, bool force) {
     ClearRunState();
+    if (!EnterStep(RunStep::Prepare)) return false;
     FW_TRACE(kRestore, u"Restore %s to the card on port %d", keptFolder.c_str(), port);
     BackupRecord record;
     std::string error;
@@ -112,16 +125,20 @@ bool UpgradeModule::RestoreCard(int32_t port, const std::u16string& keptFolder, 
     if (read != RecordRead::Read || !BackupFilesMatch(record, error)) {
         FW_TRACE(kRestore, u"The backup in %s cannot be restored: %s", keptFolder.c_str(),
                  Wide(read == RecordRead::Missing ? "it holds no backup record" : error).c_str());
+        NoteFailure(FailureReason::NoBackup);
         return false;
     }
     CPacket packet;
     if (!ReachFirmware(*this, packet, port) || !ReadCardEsn(packet, m_dwCardEsn)) {
         FW_TRACE(kRestore, u"The card does not answer in its firmware");
+        NoteCardFailure(&packet);
         return false;
     }
+    NoteCardState(CardState::Firmware);
     if (m_dwCardEsn != record.esn && !force) {
         FW_TRACE(kRestore, u"The backup belongs to the card with ESN %s, this card has ESN %s",
                  Wide(EsnText(record.esn)).c_str(), Wide(EsnText(m_dwCardEsn)).c_str());
+        NoteFailure(FailureReason::OtherCard);
         packet.Close();
         return false;
     }
@@ -131,7 +148,8 @@ bool UpgradeModule::RestoreCard(int32_t port, const std::u16string& keptFolder, 
     m_bRecordActive = record.RestorePending();
     m_strRecordPath = JoinPath(keptFolder, kBackupRecordName);
     TakeDataOf(record);
-    const bool restored = RunRestorePhase(packet);
+    m_strKeptBackup = keptFolder;
+    const bool restored = EnterStep(RunStep::Restore) && RestoreAndReport(packet);
     if (packet.IsOpen()) packet.Close();
     return restored;
 }
@@ -145,6 +163,7 @@ bool UpgradeModule::TakeRescueBackup() {
     if (read != RecordRead::Read || !BackupFilesMatch(record, error)) {
         FW_TRACE(kRescue, u"No backup of the card's data to restore (%s): a rescue does not wipe a card without one",
                  Wide(read == RecordRead::Missing ? "there is no " + platform::WideToUtf8(path) : error).c_str());
+        NoteFailure(FailureReason::NoBackup);
         return false;
     }
     FW_TRACE(kRescue, u"Restore the backup of %s (ESN %s, software %s): %s", Wide(record.time).c_str(),
@@ -167,15 +186,24 @@ bool UpgradeModule::RestoresOntoTheRightCard(CPacket& packet) {
     uint32_t esn = 0;
     if (!ReadCardEsn(packet, esn)) {
         FW_TRACE(kRescue, u"The card's ESN cannot be read after the reset: nothing is restored");
+        NoteCardFailure(&packet);
         return false;
     }
     if (esn == m_Record.esn) return true;
+    NoteFailure(FailureReason::OtherCard);
     FW_TRACE(kRescue, u"The card (ESN %s) is not the card of the backup (ESN %s): nothing is restored",
              Wide(EsnText(esn)).c_str(), Wide(EsnText(m_Record.esn)).c_str());
     return false;
 }
 
 int32_t UpgradeModule::RescueCard(int32_t port, const std::u16string& packageFolder, const std::u16string& fromFolder) {
+    StartEvents();
+    const int32_t result = RescueSteps(port, packageFolder, fromFolder);
+    ReportOutcome(result, packageFolder);
+    return result;
+}
+
+int32_t UpgradeModule::RescueSteps(int32_t port, const std::u16string& packageFolder, const std::u16string& fromFolder) {
     m_Rescue = RescueOptions{true, fromFolder};
     struct EndRescue {
         RescueOptions& options;
@@ -188,26 +216,39 @@ int32_t UpgradeModule::RescueCard(int32_t port, const std::u16string& packageFol
     run.packageFolder = packageFolder;
     run.packet = std::make_unique<CPacket>();
     ClearRunState();
+    if (!EnterStep(RunStep::Prepare)) return kUpgradeFailed;
     ShowRatio(0);
     if (!Initialize(packageFolder)) return kPackageRejected;
     m_strRecordPath = JoinPath(packageFolder, kBackupRecordName);
     auto fail = [&]() {
+        NoteCardFailure(run.packet.get());
         DealError(run.packet);
         return kUpgradeFailed;
     };
-    if (!SelectArmprgAccordingToPidVid(packageFolder)) return fail();
+    if (!SelectArmprgAccordingToPidVid(packageFolder)) {
+        NoteFailure(FailureReason::Package);
+        return fail();
+    }
 
     const CardState state = ProbeCardState(*run.packet, port);
     if (state == CardState::Firmware) {
         // Upgraded as a retry is: the whole package, the backup restored.
         DealError(run.packet);
-        return FirmWareUpgrade(port, packageFolder);
+        return UpgradeSteps(port, packageFolder);
     }
-    if (state != CardState::BootDownloader && state != CardState::FlashProgrammer) return fail();
-    if (!TakeRescueBackup() || !LoadNv22FromBackup(run)) return fail();
+    if (state != CardState::BootDownloader && state != CardState::FlashProgrammer) {
+        NoteFailure(FailureReason::NoAnswer);
+        return fail();
+    }
+    if (!TakeRescueBackup()) return fail();
+    if (!LoadNv22FromBackup(run)) {
+        NoteFailure(FailureReason::NoBackup);
+        return fail();
+    }
     bFullDownload = 1;
     // The card is outside its firmware: from here a host treats the rescue
     // as a run past the switch.
+    if (!EnterStep(RunStep::Switch)) return fail();
     ShowRatio(6);
 
     if (state == CardState::BootDownloader) {
@@ -221,8 +262,9 @@ int32_t UpgradeModule::RescueCard(int32_t port, const std::u16string& packageFol
     } else if (!run.packet->Nop()) {
         return fail();
     }
+    NoteCardState(CardState::FlashProgrammer);
     ShowRatio(10);
-    if (!FlashImages(run) || !ResetAndRestore(run)) return fail();
+    if (!EnterStep(RunStep::Images) || !FlashImages(run) || !ResetAndRestore(run)) return fail();
     ShowRatio(100);
     DealError(run.packet);
     FW_TRACE(kRescue, u"The card is rescued");

@@ -17,6 +17,7 @@
 #include "platform/Platform.h"
 #include "upgrade/BackupRecord.h"
 #include "upgrade/NvBackupTable.h"
+#include "upgrade/RunEvents.h"
 
 namespace upgrade {
 
@@ -97,6 +98,8 @@ struct RescueOptions {
 
 // Progress percentages (0-100) go to the host's display module.
 using ProgressReporter = std::function<void(int percent)>;
+// Asked at the start of each step: true stops the operation there.
+using CancelCheck = std::function<bool()>;
 
 class UpgradeModule {
 public:
@@ -137,6 +140,12 @@ public:
     // whatever state it is in: every image with cefs, the reset, the restore
     // of the package folder's backup (or of fromFolder). Answers as a run.
     [[nodiscard]] int32_t RescueCard(int32_t port, const std::u16string& packageFolder, const std::u16string& fromFolder);
+
+    // ---- events for a front-end: steps, progress, losses, outcome
+    // The sink (none by default) and the stop request of the operations
+    // that follow; neither changes the trace.
+    void SetEventSink(RunEventSink* sink) { m_Events = sink; }
+    void SetCancelCheck(CancelCheck check) { m_Cancel = std::move(check); }
 
     // ---- image set and initialisation
     [[nodiscard]] bool Initialize(const std::u16string& packageFolder);
@@ -264,6 +273,27 @@ public:
     void SetLockBackupPath(const std::u16string& path) { m_strLockBackupPath = path; }
 
 private:
+    // The body of FirmWareUpgrade, without its outcome (a rescue of a card
+    // in its firmware runs it too).
+    [[nodiscard]] int32_t UpgradeSteps(int32_t port, const std::u16string& packageFolder);
+    [[nodiscard]] int32_t RescueSteps(int32_t port, const std::u16string& packageFolder, const std::u16string& fromFolder);
+    [[nodiscard]] bool RestoreSteps(int32_t port, const std::u16string& keptFolder, bool force);
+    // The step being entered; false when the front-end asked to stop.
+    [[nodiscard]] bool EnterStep(RunStep step);
+    // The first reason noted in an operation is the one it reports.
+    void NoteFailure(FailureReason reason);
+    void NoteCardState(CardState state);
+    // The reason of a failure nothing noted: the card's silence or its answer.
+    void NoteCardFailure(const CPacket* packet);
+    void StartEvents();
+    void ReportOutcome(int32_t result, const std::u16string& packageFolder);
+    // Everything the last restore did not give back.
+    void ReportLosses();
+    // The backup goes on without the Wi-Fi address.
+    void ReportWifiNotSaved(LossReason reason);
+    // The restore phase, with its losses reported.
+    [[nodiscard]] bool RestoreAndReport(CPacket& packet);
+
     // Traces the close of an open port and the open that follows.
     void CloseForInitPort(CPacket& packet);
     // Takes the card's data to restore (NV file, lock files, Wi-Fi address)
@@ -303,6 +333,12 @@ private:
     RescueOptions m_Rescue;
 
     ProgressReporter reporter_;
+    RunEventSink* m_Events = nullptr;
+    CancelCheck m_Cancel;
+    RunStep m_Step = RunStep::Prepare;
+    FailureReason m_Failure = FailureReason::None;
+    bool m_bKnownState = false;
+    CardState m_KnownState = CardState::Absent;
 };
 
 }  // namespace upgrade

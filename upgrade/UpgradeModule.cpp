@@ -7,6 +7,7 @@ UpgradeModule::UpgradeModule(ProgressReporter reporter) : reporter_(std::move(re
 
 void UpgradeModule::ShowRatio(int percent) {
     if (reporter_) reporter_(percent);
+    if (m_Events) m_Events->OnProgress(percent);
 }
 
 }  // namespace upgrade

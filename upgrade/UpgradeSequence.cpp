@@ -85,14 +85,21 @@ int32_t UpgradeModule::PrepareAndIdentify(UpgradeRun& run) {
     FW_TRACE(kRun, u"Function: Initialize");
     if (!Initialize(run.packageFolder)) return kPackageRejected;
 
-    if (!OpenCardPort(packet, run.port)) return kUpgradeFailed;
+    if (!OpenCardPort(packet, run.port)) {
+        NoteCardFailure(&packet);
+        return kUpgradeFailed;
+    }
+    NoteCardState(CardState::Firmware);
 
     ShowRatio(3);
     FW_TRACE(kRun, u"Function: ShowRatio 3");
     std::memset(run.nv22, 0, sizeof run.nv22);
 
     FW_TRACE(kRun, u"Function: SelectArmprgAccordingToPidVid");
-    if (!SelectArmprgAccordingToPidVid(run.packageFolder)) return kUpgradeFailed;
+    if (!SelectArmprgAccordingToPidVid(run.packageFolder)) {
+        NoteFailure(FailureReason::Package);
+        return kUpgradeFailed;
+    }
 
     bIsQ7 = 0;
     FW_TRACE(kRun, u"Execute SelectPhoneType function");
@@ -100,6 +107,7 @@ int32_t UpgradeModule::PrepareAndIdentify(UpgradeRun& run) {
         // Without the version the run cannot tell a Q7k card, which must get
         // cefs.mbn and its data written back, from any other.
         FW_TRACE(kRun, u"Execute SelectPhoneType function fail");
+        NoteCardFailure(&packet);
         return kUpgradeFailed;
     }
     if (bIsQ7) {
@@ -108,7 +116,10 @@ int32_t UpgradeModule::PrepareAndIdentify(UpgradeRun& run) {
         bFullDownload = 1;
     }
 
-    if (!ReadFtmModeAndNv22(run)) return kUpgradeFailed;
+    if (!ReadFtmModeAndNv22(run)) {
+        NoteCardFailure(&packet);
+        return kUpgradeFailed;
+    }
 
     platform::Sleep(1000);
     return kUpgradeOk;
@@ -119,11 +130,15 @@ bool UpgradeModule::SwitchAndStartProgrammer(UpgradeRun& run) {
     // firmware; a record that cannot say so stops the run while the card
     // is still unchanged.
     m_Record.leftFirmware = true;
-    if (!SaveRecord()) return false;
+    if (!SaveRecord()) {
+        NoteFailure(FailureReason::FileSystem);
+        return false;
+    }
 
     ShowRatio(6);
     FW_TRACE(kRun, u"Function: SwitchToDownload");
     if (!SwitchToDownload(*run.packet)) return false;
+    NoteCardState(CardState::BootDownloader);
 
     ShowRatio(7);
     FW_TRACE(kRun, u"Function: DownloadArmPrg");
@@ -135,6 +150,7 @@ bool UpgradeModule::SwitchAndStartProgrammer(UpgradeRun& run) {
 
     FW_TRACE(kRun, u"Function: GoToFlashPrg");
     if (!GoToFlashPrg(*run.packet)) return false;
+    NoteCardState(CardState::FlashProgrammer);
     ShowRatio(10);
     FW_TRACE(kRun, u"Function: ShowRatio 10");
     return true;
@@ -142,10 +158,13 @@ bool UpgradeModule::SwitchAndStartProgrammer(UpgradeRun& run) {
 
 bool UpgradeModule::ResetAndRestore(UpgradeRun& run) {
     CPacket& packet = *run.packet;
+    if (!EnterStep(RunStep::Reset)) return false;
     ShowRatio(98);
     FW_TRACE(kRun, u"Function: ShowRatio 98");
     FW_TRACE(kRun, u"Function: ResetMobileSDP");
     if (!ResetMobileSDP(packet)) return false;
+    NoteCardState(CardState::Firmware);
+    if (!EnterStep(RunStep::Restore)) return false;
     ShowRatio(99);
     FW_TRACE(kRun, u"Function: ShowRatio 99");
     m_Record.versionAfter = m_strIdentifiedVersion;
@@ -159,10 +178,18 @@ bool UpgradeModule::ResetAndRestore(UpgradeRun& run) {
         if (packet.NvItemWrite(kNv22Item, run.nv22, status)) break;
         platform::Sleep(200);
     }
-    return RunRestorePhase(packet);
+    return RestoreAndReport(packet);
 }
 
 int32_t UpgradeModule::FirmWareUpgrade(int32_t port, const std::u16string& packageFolder) {
+    StartEvents();
+    const int32_t result = UpgradeSteps(port, packageFolder);
+    ReportOutcome(result, packageFolder);
+    return result;
+}
+
+int32_t UpgradeModule::UpgradeSteps(int32_t port, const std::u16string& packageFolder) {
+    if (!EnterStep(RunStep::Prepare)) return kUpgradeFailed;
     FW_TRACE(kRun, u"*****************FWUpgrade_DataCard_CDMA_W326.dll by qrix V1.00.01 20120112********************");
     ShowRatio(0);
     FW_TRACE(kRun, u"Function: ShowRatio 0");
@@ -180,12 +207,13 @@ int32_t UpgradeModule::FirmWareUpgrade(int32_t port, const std::u16string& packa
         return kPackageRejected;
     }
     auto fail = [&]() {
+        NoteCardFailure(run.packet.get());
         DealError(run.packet);
         return kUpgradeFailed;
     };
     if (prepared != kUpgradeOk) return fail();
 
-    if (!RunBackupPhase(*run.packet, packageFolder)) return fail();
+    if (!EnterStep(RunStep::Backup) || !RunBackupPhase(*run.packet, packageFolder)) return fail();
     // Without item 22 in the pending backup, the item the card holds now goes back.
     if (m_bRestoringPending) (void)LoadNv22FromBackup(run);
     if (m_Rescue.active && !bFullDownload) {
@@ -193,8 +221,8 @@ int32_t UpgradeModule::FirmWareUpgrade(int32_t port, const std::u16string& packa
         bFullDownload = 1;
         RecordFullDownload(FullDownloadReason::Rescue);
     }
-    if (!SwitchAndStartProgrammer(run)) return fail();
-    if (!FlashImages(run)) return fail();
+    if (!EnterStep(RunStep::Switch) || !SwitchAndStartProgrammer(run)) return fail();
+    if (!EnterStep(RunStep::Images) || !FlashImages(run)) return fail();
     if (bFullDownload && !ResetAndRestore(run)) return fail();
 
     ShowRatio(100);

@@ -170,16 +170,17 @@ bool TakeBackupSource(std::string& from, std::string& note, std::string& error) 
     return true;
 }
 
-bool ReadApartFromPending(const upgrade::UpgradeModule& module, std::string& pendingTime, std::string& pendingFolder) {
-    const upgrade::BackupRecord& record = module.Record();
-    if (module.RestoringPending()) {
-        pendingTime = record.time;
-        pendingFolder = Narrow(platform::RemoveFileSpec(record.nvFile));
-        return true;
-    }
-    if (record.readWhilePending.empty()) return false;
+bool ReadApartFromPending(const std::string& keptFolder, uint32_t esn, std::string& pendingTime,
+                          std::string& pendingFolder) {
+    if (keptFolder.empty()) return false;
+    upgrade::BackupRecord record;
+    std::string error;
+    const std::u16string recordPath = upgrade::JoinPath(platform::Utf8ToWide(keptFolder), upgrade::kBackupRecordName);
+    if (upgrade::ReadBackupRecord(recordPath, record, error) != upgrade::RecordRead::Read ||
+        record.readWhilePending.empty())
+        return false;
     pendingTime = record.readWhilePending;
-    pendingFolder = Narrow(platform::RemoveFileSpec(upgrade::PendingRecordOf(record.esn)));
+    pendingFolder = Narrow(platform::RemoveFileSpec(upgrade::PendingRecordOf(esn)));
     return true;
 }
 

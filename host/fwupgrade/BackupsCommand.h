@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "host/fwupgrade/CardCommands.h"
-#include "upgrade/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/BackupRecord.h"
 
 namespace fwupgrade {
 
@@ -43,10 +43,11 @@ int RunBackupsImport(const std::string& archive);
 // with the reason, when the archive is refused.
 bool TakeBackupSource(std::string& from, std::string& note, std::string& error);
 
-// After a backup: true when what it read was kept apart because the card's
-// restore is pending, with the pending backup's time ("unknown" when its
-// record is gone) and folder.
-bool ReadApartFromPending(const upgrade::UpgradeModule& module, std::string& pendingTime, std::string& pendingFolder);
+// After a backup kept in keptFolder: true when what it read was kept apart
+// because the card's restore is pending, with the pending backup's time
+// ("unknown" when its record is gone) and folder.
+bool ReadApartFromPending(const std::string& keptFolder, uint32_t esn, std::string& pendingTime,
+                          std::string& pendingFolder);
 
 // What `backup` says of a card whose restore is pending: that it is, where
 // the card's data is, and the command that finishes the restore.

@@ -14,16 +14,18 @@
 #include "host/fwupgrade/CardSupport.h"
 #include "host/fwupgrade/DeviceAccess.h"
 #include "host/fwupgrade/FailureReport.h"
+#include "host/fwupgrade/EventWords.h"
 #include "host/fwupgrade/History.h"
-#include "host/fwupgrade/LinkedModule.h"
 #include "host/fwupgrade/LogFile.h"
 #include "host/fwupgrade/ModemManager.h"
 #include "host/fwupgrade/PackageView.h"
 #include "host/fwupgrade/PluginHost.h"
 #include "host/fwupgrade/RescueCommand.h"
+#include "host/fwupgrade/PluginOperations.h"
 #include "host/fwupgrade/RunRecord.h"
 #include "host/fwupgrade/RunResult.h"
 #include "platform/Platform.h"
+#include "upgrade/BackupRecord.h"
 #include "upgrade/BackupStore.h"
 
 namespace fwupgrade {
@@ -36,18 +38,6 @@ constexpr const char* kPackagePlaceholder = "DIR";
 
 std::string Narrow(const std::u16string& text) { return platform::WideToUtf8(text); }
 std::u16string Wide(const std::string& text) { return platform::Utf8ToWide(text); }
-
-std::string StatusWords(uint16_t status) {
-    switch (status) {
-        case 5: return "not active";
-        case 6: return "bad parameter";
-        case 7: return "read-only";
-        case upgrade::kNotAttempted: return "not tried";
-        default: return "status " + std::to_string(status);
-    }
-}
-
-bool SkippedByDesign(uint16_t status) { return status == 5 || status == 6 || status == 7; }
 
 // One backup or restore: the port, the log, the linked module, the history.
 class CardDataRun {
@@ -63,14 +53,29 @@ public:
 
     // Points the module's port at the card; says how it is followed.
     bool Aim() {
-        std::string pinName, note, error;
-        if (!AimAtCard({options_.device, options_.usbPort}, pinName, note, error)) return Fail(kExitUsage, error);
-        pinName_ = pinName;
+        std::string note, error;
+        if (!AimAtCard({options_.device, options_.usbPort}, pinName_, note, error)) return Fail(kExitUsage, error);
         if (!note.empty()) std::cout << note << "\n";
         const DeviceAccess access = CheckCardAccess(result_.port);
         if (access.exitStatus != kExitOk) return Fail(access.exitStatus, access.problem);
         if (!AskModule()) return false;
-        inhibition_.emplace(pinName, [](const std::string& line) { std::cout << line << "\n"; });
+        inhibition_.emplace(pinName_, [](const std::string& line) { std::cout << line << "\n"; });
+        return true;
+    }
+
+    // Loads the plug-in (--plugin, else the registered one) and takes its
+    // card operations; the trace goes to the log.
+    bool LoadPlugin() {
+        PluginHostOptions hostOptions;
+        hostOptions.pluginPath = options_.pluginPath;
+        hostOptions.onTrace = [this](const TraceEntry& entry) { log_.Line(FormatTraceLine(entry)); };
+        hostOptions.onProgress = [](int) {};
+        host_.emplace(hostOptions);
+        std::string error;
+        if (!host_->Load(error)) return Fail(kExitOther, "Cannot load the upgrade module: " + error + ".");
+        const FwupCardOperationTable* table = host_->CardOperations(error);
+        if (table == nullptr) return Fail(kExitOther, "The upgrade module cannot be used: " + error + ".");
+        operations_.emplace(*table, CardTarget{result_.port, pinName_});
         return true;
     }
 
@@ -93,12 +98,11 @@ public:
 
     // After a failure: a card a run left outside its firmware is named so.
     void DescribeCardOutsideFirmware(const char* failed) {
-        packet::CPacket packet;
-        const upgrade::CardState state = Module().ProbeCardState(packet, result_.port);
-        packet.Close();
-        if (state != upgrade::CardState::BootDownloader && state != upgrade::CardState::FlashProgrammer) return;
-        result_.headline = std::string("The card is ") + upgrade::CardStateText(state) + ", not in its firmware (a run " +
-                           "left it there), so " + failed + "; the card is unchanged.";
+        uint32_t esn = 0;
+        const int32_t state = Operations().Probe(esn);
+        if (state != FWUP_CARD_BOOT_DOWNLOADER && state != FWUP_CARD_FLASH_PROGRAMMER) return;
+        result_.headline = "The card is " + CardStateWords(state) + ", not in its firmware (a run left it there), so " +
+                           failed + "; the card is unchanged.";
         NameRescue();
     }
 
@@ -115,7 +119,7 @@ public:
         return true;
     }
 
-    upgrade::UpgradeModule& Module() { return linked_.Module(); }
+    PluginOperations& Operations() { return *operations_; }
     int32_t Port() const { return result_.port; }
     RunResult& Result() { return result_; }
     CardFacts& Facts() { return facts_; }
@@ -161,57 +165,54 @@ private:
     RunResult result_;
     CardFacts facts_;
     LogFile log_;
-    LinkedModule linked_{[this](const TraceEntry& entry) { log_.Line(FormatTraceLine(entry)); }, [](int) {}};
+    std::optional<PluginHost> host_;
+    std::optional<PluginOperations> operations_;
 };
 
 }  // namespace
 
-std::string RestoreReport(const upgrade::BackupRecord& r) {
-    std::string nv = std::to_string(r.nvRestored.size()) + " written back";
-    std::string skipped, missing;
-    for (const upgrade::NvItemNotRestored& item : r.nvNotRestored) {
-        std::string& list = SkippedByDesign(item.status) ? skipped : missing;
-        list += (list.empty() ? "" : ", ") + std::to_string(item.item) + " (" + StatusWords(item.status) + ")";
+std::string RestoreReport(const upgrade::BackupRecord& source, const CardOutcome& outcome,
+                          const std::vector<CardLoss>& losses) {
+    std::string nv = std::to_string(outcome.nvItemsRestored) + " written back";
+    std::string skipped, missing, wifi = "not in the backup", locks = "not in the backup";
+    bool wifiLost = false;
+    std::string locksNotBack;
+    size_t locksLost = 0;
+    for (const CardLoss& loss : losses) {
+        if (loss.kind == FWUP_LOSS_NV_ITEM) {
+            std::string& list = loss.reason == FWUP_LOSS_KEPT_BY_CARD ? skipped : missing;
+            list += (list.empty() ? "" : ", ") + std::to_string(loss.nvItem) + " (" + NvLossWords(loss) + ")";
+        } else if (loss.kind == FWUP_LOSS_WIFI_ADDRESS) {
+            wifiLost = true;
+        } else {
+            ++locksLost;
+            locksNotBack += (locksNotBack.empty() ? "" : ", ") + loss.lockFile +
+                            (loss.reason == FWUP_LOSS_NOT_TRIED ? " (not tried)" : " (failed)");
+        }
     }
     if (!missing.empty()) nv += "; NOT written back: " + missing;
     if (!skipped.empty()) nv += "; skipped by the card: " + skipped;
-    if (r.nvRestore == upgrade::RestoreResult::NotRun) nv = "NOT written back (the restore did not start)";
-
-    std::string wifi = "not in the backup";
-    if (r.wifiSaved) wifi = r.wifiRestore == upgrade::RestoreResult::Done ? "written back" : "NOT written back";
-
-    std::string locks = "not in the backup";
-    if (r.lockFilesSaved) {
-        size_t done = 0;
-        std::string notBack;
-        for (const upgrade::RecordedLockFile& entry : r.lockFiles) {
-            if (entry.restore == upgrade::RestoreResult::Done) {
-                ++done;
-                continue;
-            }
-            notBack += (notBack.empty() ? "" : ", ") + Narrow(entry.path) +
-                       (entry.restore == upgrade::RestoreResult::Failed ? " (failed)" : " (not tried)");
-        }
-        locks = std::to_string(done) + " of " + std::to_string(r.lockFiles.size()) + " written back";
-        if (!notBack.empty()) locks += "; NOT written back: " + notBack;
+    if (outcome.result != 0 && outcome.nvItemsRestored == 0 && missing.empty())
+        nv = "NOT written back (the restore did not start)";
+    if (source.wifiSaved) wifi = wifiLost ? "NOT written back" : "written back";
+    if (source.lockFilesSaved) {
+        locks = std::to_string(source.lockFiles.size() - locksLost) + " of " + std::to_string(source.lockFiles.size()) +
+                " written back";
+        if (!locksNotBack.empty()) locks += "; NOT written back: " + locksNotBack;
     }
     return "  NV items:    " + nv + "\n  Wi-Fi:       " + wifi + "\n  lock files:  " + locks + "\n";
 }
 
-bool EverythingRestored(const upgrade::BackupRecord& r) {
-    if (r.nvRestore != upgrade::RestoreResult::Done) return false;
-    for (const upgrade::NvItemNotRestored& item : r.nvNotRestored)
-        if (!SkippedByDesign(item.status)) return false;
-    if (r.wifiSaved && r.wifiRestore != upgrade::RestoreResult::Done) return false;
-    if (r.lockFilesSaved)
-        for (const upgrade::RecordedLockFile& entry : r.lockFiles)
-            if (entry.restore != upgrade::RestoreResult::Done) return false;
+bool EverythingRestored(const CardOutcome& outcome, const std::vector<CardLoss>& losses) {
+    if (outcome.result != 0) return false;
+    for (const CardLoss& loss : losses)
+        if (loss.kind != FWUP_LOSS_NV_ITEM || loss.reason != FWUP_LOSS_KEPT_BY_CARD) return false;
     return true;
 }
 
 int RunBackupCommand(const CardDataOptions& options) {
     CardDataRun run(options, "backup");
-    if (!run.Aim() || !run.OpenLog()) return run.Finish("");
+    if (!run.Aim() || !run.OpenLog() || !run.LoadPlugin()) return run.Finish("");
     // Without --to, the files are put together in a folder of their own
     // and, once kept, that folder's copies are removed.
     const bool staged = options.folder.empty();
@@ -222,15 +223,18 @@ int RunBackupCommand(const CardDataOptions& options) {
         run.Fail(kExitOther, "Cannot create the folder " + folder + ".");
         return run.Finish("");
     }
-    upgrade::UpgradeModule& module = run.Module();
-    if (!module.BackupCard(run.Port(), Wide(folder))) {
-        run.Fail(kExitFailed, "The card's data could not be backed up; the card is unchanged.");
+    PluginOperations& operations = run.Operations();
+    if (operations.Backup(folder) != 0) {
+        run.Fail(kExitFailed, "The card's data could not be backed up (" + ReasonWords(operations.Outcome().reason) +
+                                  "); the card is unchanged.");
         run.DescribeCardOutsideFirmware("its data cannot be backed up");
         return run.Finish("");
     }
-    const std::string kept = Narrow(module.RestoringPending() ? module.KeptReadNow() : module.KeptBackup());
-    run.Facts().esn = upgrade::EsnText(module.Record().esn);
-    run.Facts().versionBefore = module.SoftwareVersion();
+    const CardOutcome& outcome = operations.Outcome();
+    const bool pending = !outcome.keptReadNow.empty();
+    const std::string kept = pending ? outcome.keptReadNow : outcome.keptBackup;
+    run.Facts().esn = upgrade::EsnText(outcome.esn);
+    run.Facts().versionBefore = outcome.softwareVersion;
     run.Facts().keptBackup = kept;
     run.Result().keptBackup = kept;
     if (kept.empty()) {
@@ -243,10 +247,10 @@ int RunBackupCommand(const CardDataOptions& options) {
         ::rmdir(folder.c_str());
     }
     run.Result().headline = "The card's data is backed up (ESN " + run.Facts().esn + ", software " +
-                            (module.SoftwareVersion().empty() ? "unknown" : module.SoftwareVersion()) + ").";
+                            (outcome.softwareVersion.empty() ? "unknown" : outcome.softwareVersion) + ").";
     std::string details = "  kept backup: " + kept + "\n";
     std::string pendingTime, pendingFolder;
-    if (ReadApartFromPending(module, pendingTime, pendingFolder)) {
+    if (ReadApartFromPending(kept, outcome.esn, pendingTime, pendingFolder)) {
         run.Fail(kExitFailed, "Not backed up as the card's own data: a restore is pending (ESN " + run.Facts().esn + ").");
         details = "  kept apart:  " + kept + "\n" + PendingRestoreWords(options, pendingTime, pendingFolder);
     }
@@ -255,45 +259,44 @@ int RunBackupCommand(const CardDataOptions& options) {
 
 int RunRestoreCommand(const CardDataOptions& options) {
     CardDataRun run(options, "restore");
-    if (!run.Aim() || !run.OpenLog()) return run.Finish("");
+    if (!run.Aim() || !run.OpenLog() || !run.LoadPlugin()) return run.Finish("");
     std::string from = options.folder.empty() ? std::string() : AbsolutePath(options.folder);
-    upgrade::UpgradeModule& module = run.Module();
-    packet::CPacket packet;
-    const upgrade::CardState state = module.ProbeCardState(packet, run.Port());
-    packet.Close();
-    if (state != upgrade::CardState::Firmware) {
-        run.Fail(kExitFailed, std::string("The card is ") + upgrade::CardStateText(state) +
+    PluginOperations& operations = run.Operations();
+    uint32_t cardEsn = 0;
+    const int32_t state = operations.Probe(cardEsn);
+    if (state != FWUP_CARD_FIRMWARE) {
+        run.Fail(kExitFailed, "The card is " + CardStateWords(state) +
                                   ": a backup goes back only to a card that runs its firmware.");
         return run.Finish("");
     }
-    const std::string esn = upgrade::EsnText(module.CardEsn());
+    const std::string esn = upgrade::EsnText(cardEsn);
     run.Facts().esn = esn;
-    if (from.empty()) from = DefaultRestoreSource(module.CardEsn());
+    if (from.empty()) from = DefaultRestoreSource(cardEsn);
     if (from.empty()) {
         run.Fail(kExitFailed, "No kept backup of the card with ESN " + esn + ".");
         return run.Finish("");
     }
     upgrade::BackupRecord source;
     std::string error;
-    if (upgrade::ReadBackupRecord(Wide(from + "/" + Narrow(upgrade::kBackupRecordName)), source, error) ==
-            upgrade::RecordRead::Read &&
-        source.esn != module.CardEsn() && !options.force) {
+    const bool sourceRead = upgrade::ReadBackupRecord(Wide(from + "/" + Narrow(upgrade::kBackupRecordName)), source,
+                                                      error) == upgrade::RecordRead::Read;
+    if (sourceRead && source.esn != cardEsn && !options.force) {
         run.Fail(kExitFailed, "The backup in " + from + " belongs to the card with ESN " + upgrade::EsnText(source.esn) +
                                   "; this card has ESN " + esn + ". Give --force to write it to this card anyway.");
         return run.Finish("");
     }
-    const bool restored = module.RestoreCard(run.Port(), Wide(from), options.force);
+    const int32_t result = operations.Restore(from, options.force);
     run.Facts().keptBackup = from;
     run.Result().keptBackup = from;
-    const upgrade::BackupRecord& outcome = module.Record();
-    if (outcome.nvFile.empty()) {
-        run.Fail(kExitFailed, "Nothing was written back from " + from + " (see the log for why).");
+    const CardOutcome& outcome = operations.Outcome();
+    if (result != 0 && outcome.failedStep != FWUP_STEP_RESTORE) {
+        run.Fail(kExitFailed, "Nothing was written back from " + from + " (" + ReasonWords(outcome.reason) + ").");
         return run.Finish("");
     }
-    const bool complete = restored && EverythingRestored(outcome);
+    const bool complete = EverythingRestored(outcome, operations.Losses());
     run.Result().exitStatus = complete ? kExitOk : kExitFailed;
     run.Result().headline = complete ? "The backup went back to the card." : "Not everything went back to the card:";
-    return run.Finish(RestoreReport(outcome) + "  from:        " + from + "\n");
+    return run.Finish(RestoreReport(source, outcome, operations.Losses()) + "  from:        " + from + "\n");
 }
 
 }  // namespace fwupgrade

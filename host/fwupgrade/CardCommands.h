@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <string>
 
+#include <vector>
+
+#include "host/fwupgrade/PluginOperations.h"
 #include "upgrade/BackupRecord.h"
 
 namespace fwupgrade {
@@ -18,16 +21,19 @@ struct CardDataOptions {
     bool force = false;       // restore: a backup of another ESN
     std::string logFile;
     std::string commandLine;
+    std::string pluginPath;   // --plugin: instead of the registered plug-in
 };
 
 int RunBackupCommand(const CardDataOptions& options);
 int RunRestoreCommand(const CardDataOptions& options);
 
-// What a restore gave back, as `restore` prints it: one line each for the NV
-// items, the Wi-Fi address and the lock files.
-std::string RestoreReport(const upgrade::BackupRecord& outcome);
+// What a restore of `source` gave back, from the restore's outcome and
+// losses, as `restore` prints it: one line each for the NV items, the Wi-Fi
+// address and the lock files.
+std::string RestoreReport(const upgrade::BackupRecord& source, const CardOutcome& outcome,
+                          const std::vector<CardLoss>& losses);
 // Everything the backup held went back (NV items the card keeps inactive or
 // read-only are skipped by design and do not count).
-bool EverythingRestored(const upgrade::BackupRecord& outcome);
+bool EverythingRestored(const CardOutcome& outcome, const std::vector<CardLoss>& losses);
 
 }  // namespace fwupgrade

@@ -46,6 +46,7 @@ struct RescueOptions {
     std::string logFile;
     bool json = false;
     std::string commandLine;
+    std::string pluginPath;   // --plugin: instead of the registered plug-in
 };
 
 int RunUpgrade(const UpgradeOptions& options);

@@ -1,14 +1,12 @@
-// Turns the module's trace of a run that did not succeed into a few lines a
-// user understands: the step that failed, in plain words, and the module's
-// own trace line that says why.
+// The program's exit statuses, and a run that did not succeed in a few lines
+// a user understands: the step that failed and why, in plain words, from the
+// outcome the plug-in reports.
 #pragma once
 
 #include <cstdint>
-#include <deque>
-#include <optional>
 #include <string>
 
-#include "host/fwupgrade/TraceLine.h"
+#include "host/fwupgrade/PluginOperations.h"
 
 namespace fwupgrade {
 
@@ -29,36 +27,14 @@ constexpr int kExitInterrupted = 130;   // stopped by a signal, as a shell repor
 
 int ExitStatusFor(int32_t resultCode);
 
-// The plain words for a step line of the run ("Function: SwitchToDownload"
-// -> "switching the card to download mode"); nullopt for lines that are not
-// steps (progress, file checks, port details).
-std::optional<std::string> DescribeStep(const std::string& message);
-
 struct FailureSummary {
-    std::string headline;              // "The upgrade failed while writing system.img."
-    std::optional<TraceEntry> step;    // the run's line for that step
-    std::optional<TraceEntry> reason;  // the line that says why
+    std::string headline;   // "The upgrade failed while writing the partition table and the images: ..."
+    std::string step;       // the step it failed in, in words
+    std::string reason;     // why, in words
 };
 
-// Follows a run's trace record by record and keeps only what the summary
-// needs, so the failing step is known however many lines follow it.
-class FailureTracker {
-public:
-    void Add(const TraceEntry& entry);
-    FailureSummary Summarize(int32_t resultCode) const;
-    // The plain words of the last step the run reached; empty before any.
-    const std::string& CurrentStep() const { return stepWords_; }
-
-private:
-    std::optional<TraceEntry> step_;
-    std::string stepWords_;
-    std::optional<TraceEntry> sentence_;      // ", Since <reason>" after the step
-    std::optional<TraceEntry> failureLine_;   // any other failure line after it
-    std::optional<TraceEntry> missingFile_;   // the package check's last refusal
-    bool ended_ = false;                      // the failure procedure has run
-};
-
-// trace: the records of the run in order.
-FailureSummary SummarizeFailure(int32_t resultCode, const std::deque<TraceEntry>& trace);
+// A failed operation in words, from the outcome the plug-in reported (none:
+// a plug-in that reports no outcome); `operation` is "upgrade" or "rescue".
+FailureSummary SummarizeOutcome(int32_t resultCode, const CardOutcome* outcome, const std::string& operation);
 
 }  // namespace fwupgrade

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/fwupgrade/HostModules.h"
+#include "host/fwupgrade/PluginOperations.h"
 #include "host/fwupgrade/SerialScan.h"
 #include "host/fwupgrade/Workers.h"
 #include "module/ModuleInterface.h"
@@ -212,6 +213,10 @@ int32_t PluginHost::Upgrade(int32_t port, const std::string& folder, bool& handl
         module::kUpgradeMessage, static_cast<int32_t>(hostkit::UpgradeRequestSize()), bytes, 4, &output, 4, &result);
     handled = answer == module::kMessageHandled;
     return handled ? result : answer;
+}
+
+const FwupCardOperationTable* PluginHost::CardOperations(std::string& error) const {
+    return FindCardOperations(state_->plugin, state_->pluginPath, error);
 }
 
 bool PluginHost::Supports(uint16_t vendor, uint16_t product) {

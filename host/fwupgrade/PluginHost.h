@@ -12,6 +12,7 @@
 #include <string>
 
 #include "host/fwupgrade/TraceLine.h"
+#include "module/CardOperationsApi.h"
 
 namespace fwupgrade {
 
@@ -37,6 +38,9 @@ public:
     // Returns the module's result code; `handled` tells whether the message
     // was understood at all.
     int32_t Upgrade(int32_t port, const std::string& folder, bool& handled);
+    // The loaded plug-in's card operations of the version this program
+    // speaks; null with the reason when it has none or another version.
+    const FwupCardOperationTable* CardOperations(std::string& error) const;
     // Message 1026 with the identity; true when the module supports it.
     bool Supports(uint16_t vendor, uint16_t product);
     // The module's own RegisterModule / UnregisterModule.

@@ -4,40 +4,12 @@
 #include <cmath>
 #include <cstdio>
 
-#include "host/fwupgrade/FailureReport.h"
 #include "host/fwupgrade/PhaseTimes.h"
 #include "upgrade/ProgressAnchors.h"
 
 namespace fwupgrade {
 
 namespace {
-
-struct Activity {
-    const char* prefix;
-    const char* words;
-};
-
-// Trace lines that begin an activity of their own, in the run's order.
-constexpr Activity kActivities[] = {
-    {"Function: Initialize", "checking the package"},
-    {"Function: InitPort", "checking the card"},
-    {"Execute SelectPhoneType", "checking the card"},
-    {"Function: CreateNVBackupDirectory", "backing up the card's data"},
-    {"Function: ReadWiFiAddress", "backing up the card's data"},
-    {"Function: BackupNVMOP", "backing up the card's data"},
-    {"Function: SwitchToDownload", "switching to download mode"},
-    {"Execute ReOpenCOMPort function", "waiting for the card to restart"},
-    {"Function: DownloadArmPrg", "loading the programmer"},
-    {"Function: GoToFlashPrg", "loading the programmer"},
-    {"Function: DownloadPartitionTable", "writing partition.mbn"},
-    {"Function: DownloadSecondbootloaderheader", "writing qcsblhd_cfgdata.mbn"},
-    {"Function: DownloadSecondbootloader", "writing qcsbl.mbn"},
-    {"Function: DownloadAppsbootloader", "writing appsboot.mbn"},
-    {"Function: ResetMobileSDP", "waiting for the card to restart"},
-    {"Function: ShowRatio 98", "waiting for the card to restart"},
-    {"Function: ShowRatio 99", "restoring the card's data"},
-    {"Function: RestoreNVMOP", "restoring the card's data"},
-};
 
 // Where each phase's time goes: the pauses the module asks for (a test runs
 // a whole upgrade on the recording clock and holds this column to it), the
@@ -62,17 +34,7 @@ constexpr PhaseTime kPhaseTimes[kPhaseCount] = {
 constexpr double kAssumedBytesPerSecond = 1.0e6;
 constexpr double kRateAfterSeconds = 1.0;
 
-bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
-
 }  // namespace
-
-std::optional<std::string> ActivityOf(const std::string& message) {
-    if (StartsWith(message, "Function: WindowsDownload")) return DescribeStep(message);
-    if (StartsWith(message, "Function: EraseSector ")) return DescribeStep(message);
-    for (const Activity& activity : kActivities)
-        if (StartsWith(message, activity.prefix)) return std::string(activity.words);
-    return std::nullopt;
-}
 
 double PhasePauseSeconds(size_t phase) { return phase < kPhaseCount ? kPhaseTimes[phase].pauses : 0.0; }
 

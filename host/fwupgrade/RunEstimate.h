@@ -10,10 +10,6 @@
 
 namespace fwupgrade {
 
-// The bar's words for a trace line of the run ("Function: SwitchToDownload"
-// -> "switching to download mode"); nullopt for lines that change nothing.
-std::optional<std::string> ActivityOf(const std::string& traceMessage);
-
 // Seconds of pauses the module asks for in each phase of a whole run, the
 // phases as PhaseTimes tells them apart; a test holds them to the module.
 double PhasePauseSeconds(size_t phase);

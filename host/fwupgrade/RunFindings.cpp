@@ -2,59 +2,71 @@
 
 #include <algorithm>
 
+#include "host/fwupgrade/EventWords.h"
+
 namespace fwupgrade {
 
 namespace {
 
-bool EndsWith(const std::string& text, const std::string& suffix) {
-    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
+constexpr const char* kNotTriedItems = " NV items were not written back: the restore stopped before them.";
 
-struct LossLine {
-    const char* trace;   // the module's line, trailing blanks ignored
-    const char* words;
-};
-
-// The module's own lines for what it lets go and carries on without.
-const LossLine kLossLines[] = {
-    {"backup wifi failed,make sure the wifi address be written!",
-     "The Wi-Fi address could not be read before the flash, so it was not written back: check it and write it again."},
-    {"The phone software do not support reading wifi address command",
-     "The card's software cannot report its Wi-Fi address, so it was not saved or written back."},
-    {"Execute WriteWiFiAddress2 function fail", "The Wi-Fi address could not be written back to the card."},
-    {"function EnumAllAbsoluteFilePathInEfsDir fail",
-     "The card's lock files could not be listed, so they were not saved or restored."},
-    {"Execute RestoreLockFile function fail",
-     "The lock files could not be restored to the card; the lock backup file keeps them."},
-    {"Execute SelectPhoneType function fail",
-     "The card's software version could not be read, so the card was treated as not a Q7k card."},
-};
-
-std::string WithoutTrailingBlanks(std::string text) {
-    while (!text.empty() && text.back() == ' ') text.pop_back();
-    return text;
+std::string WifiSentence(int32_t reason) {
+    switch (reason) {
+        case FWUP_LOSS_NOT_SAVED:
+            return "The Wi-Fi address could not be read before the flash, so it was not written back: check it and "
+                   "write it again.";
+        case FWUP_LOSS_UNSUPPORTED:
+            return "The card's software cannot report its Wi-Fi address, so it was not saved or written back.";
+        case FWUP_LOSS_NOT_TRIED: return "The Wi-Fi address was not written back: the restore stopped before it.";
+        default: return "The Wi-Fi address could not be written back to the card.";
+    }
 }
 
 }  // namespace
 
-void FindingsTracker::AddLoss(const std::string& text) {
-    auto& losses = findings_.losses;
-    if (std::find(losses.begin(), losses.end(), text) == losses.end()) losses.push_back(text);
+std::string LossSentence(const CardLoss& loss) {
+    switch (loss.kind) {
+        case FWUP_LOSS_NV_ITEM:
+            if (loss.reason == FWUP_LOSS_KEPT_BY_CARD) return {};
+            if (loss.reason == FWUP_LOSS_NOT_TRIED)
+                return "NV item " + std::to_string(loss.nvItem) + " was not written back: the restore stopped before it.";
+            return "NV item " + std::to_string(loss.nvItem) + " was not written back: the card refused it (" +
+                   NvLossWords(loss) + ").";
+        case FWUP_LOSS_WIFI_ADDRESS: return WifiSentence(loss.reason);
+        default:
+            if (loss.reason == FWUP_LOSS_NOT_TRIED)
+                return "The lock file " + loss.lockFile + " was not written back: the restore stopped before it.";
+            return "The lock file " + loss.lockFile + " could not be restored to the card; the kept backup holds it.";
+    }
 }
 
-void FindingsTracker::Add(const TraceEntry& entry) {
-    const std::string message = WithoutTrailingBlanks(entry.message);
-    if (EndsWith(entry.function, "::SelectPhoneType")) {
-        // Its lines are the request, the markers ("Execute ...") and, in
-        // between, the version text itself.
-        const bool ownLine = message.rfind("Function: ", 0) == 0 || message.rfind("Execute ", 0) == 0;
-        if (!ownLine && findings_.softwareVersion.empty()) findings_.softwareVersion = message;
+void FindingsTracker::AddLoss(const std::string& text) {
+    auto& losses = findings_.losses;
+    if (!text.empty() && std::find(losses.begin(), losses.end(), text) == losses.end()) losses.push_back(text);
+}
+
+void FindingsTracker::OnStep(int32_t step) {
+    findings_.step = step;
+    if (step == FWUP_STEP_RESET) findings_.resetReached = true;
+}
+
+void FindingsTracker::OnLoss(const CardLoss& loss) {
+    if (loss.kind != FWUP_LOSS_NV_ITEM || loss.reason != FWUP_LOSS_NOT_TRIED) {
+        AddLoss(LossSentence(loss));
         return;
     }
-    if (!EndsWith(entry.function, "::FirmWareUpgrade")) return;
-    if (message == "Function: ResetMobileSDP") findings_.resetTraced = true;
-    for (const auto& loss : kLossLines)
-        if (message == loss.trace) AddLoss(loss.words);
+    // Items the restore never reached are counted in one sentence.
+    auto& losses = findings_.losses;
+    const std::string before = std::to_string(notTriedItems_) + kNotTriedItems;
+    const auto at = std::find(losses.begin(), losses.end(), before);
+    const std::string now = std::to_string(++notTriedItems_) + kNotTriedItems;
+    if (at == losses.end()) {
+        losses.push_back(now);
+    } else {
+        *at = now;
+    }
 }
+
+void FindingsTracker::OnOutcome(const CardOutcome& outcome) { findings_.softwareVersion = outcome.softwareVersion; }
 
 }  // namespace fwupgrade

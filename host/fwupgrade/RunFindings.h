@@ -1,30 +1,38 @@
-// What a run's trace tells beyond its result: the card's software version
-// before the flash, whether the card was restarted into the new firmware,
-// and the losses the module only traces and carries on after (a Wi-Fi
-// address or lock files not carried over, a version that could not be read).
+// What a run's events tell beyond its result: the step it is in, the card's
+// software version before the flash, whether the card was restarted into
+// the new firmware, and what of its data the run let go of and carried on
+// without, in sentences.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
-#include "host/fwupgrade/TraceLine.h"
+#include "host/fwupgrade/PluginOperations.h"
 
 namespace fwupgrade {
 
 struct RunFindings {
-    std::string softwareVersion;        // as SelectPhoneType traced it; empty when not read
-    bool resetTraced = false;           // "Function: ResetMobileSDP" was reached
+    int32_t step = -1;                  // the step the run is in; -1 before the first
+    std::string softwareVersion;        // as the card reported it; empty when not read
+    bool resetReached = false;          // the card was restarted into the new firmware
     std::vector<std::string> losses;    // plain sentences, in the order they happened
 };
 
+// The sentence for a loss; empty for an item the card keeps to itself by design.
+std::string LossSentence(const CardLoss& loss);
+
 class FindingsTracker {
 public:
-    void Add(const TraceEntry& entry);
+    void OnStep(int32_t step);
+    void OnLoss(const CardLoss& loss);
+    void OnOutcome(const CardOutcome& outcome);
     const RunFindings& Findings() const { return findings_; }
 
 private:
     void AddLoss(const std::string& text);
     RunFindings findings_;
+    size_t notTriedItems_ = 0;
 };
 
 }  // namespace fwupgrade

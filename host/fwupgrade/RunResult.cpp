@@ -22,6 +22,7 @@ nlohmann::json ToJson(const RunResult& r) {
         {"losses", r.losses},
         {"left_in_programmer", r.leftInProgrammer},
         {"rescue", r.rescueCommand},
+        {"restore", r.restoreCommand},
         {"card_state", r.cardState},
         {"kept_backup", r.keptBackup},
     };
@@ -47,6 +48,7 @@ RunResult RunResultFromJson(const nlohmann::json& e) {
             if (loss.is_string()) r.losses.push_back(loss.get<std::string>());
     r.leftInProgrammer = e.value("left_in_programmer", false);
     r.rescueCommand = e.value("rescue", "");
+    r.restoreCommand = e.value("restore", "");
     r.cardState = e.value("card_state", "");
     r.keptBackup = e.value("kept_backup", "");
     return r;
@@ -89,6 +91,7 @@ std::string SummaryText(const RunResult& r) {
     if (!r.keptBackup.empty() && r.exitStatus != 0)
         text += "  Its data is safe: NV items, Wi-Fi address and lock files are kept in " + r.keptBackup + "\n";
     if (!r.rescueCommand.empty()) text += "  To rescue the card run: " + r.rescueCommand + "\n";
+    if (!r.restoreCommand.empty()) text += "  To write its data back run: " + r.restoreCommand + "\n";
     // The step and its reason stay the last lines.
     if (!r.stepLine.empty()) text += "  step:   " + r.stepLine + "\n";
     if (!r.reasonLine.empty()) text += "  reason: " + r.reasonLine + "\n";

@@ -17,8 +17,8 @@ struct RunResult {
     int32_t code = 0;               // the module's result code
     int exitStatus = 0;
     std::string headline;           // plain words: what happened
-    std::string stepLine;           // the run's trace line of the failing step
-    std::string reasonLine;         // the trace line that says why
+    std::string stepLine;           // the step it failed in, in words
+    std::string reasonLine;         // why, in words
     std::string channelNvm;         // where the NV backup file is (absolute)
     bool channelNvmWritten = false;
     std::string lockBackup;         // where the lock backup file is (absolute)
@@ -28,6 +28,7 @@ struct RunResult {
     std::vector<std::string> losses;  // what the run let go of and carried on without
     bool leftInProgrammer = false;  // the card was switched and never restarted
     std::string rescueCommand;      // set when a run left the card outside its firmware
+    std::string restoreCommand;     // set when the card runs its firmware but its data did not go back
     std::string cardState;          // where the card was last seen, after a failure ("in its boot downloader")
     std::string keptBackup;         // the kept backup that holds the card's data
 };

@@ -11,6 +11,7 @@
 
 #include "host/fwupgrade/CardBackup.h"
 #include "host/fwupgrade/Commands.h"
+#include "host/fwupgrade/EventWords.h"
 #include "host/fwupgrade/History.h"
 #include "host/fwupgrade/PackageView.h"
 #include "host/fwupgrade/RescueCommand.h"
@@ -154,12 +155,28 @@ void RunSession::SetPackageDigest(std::string digest) {
 void RunSession::OnTrace(const TraceEntry& entry) {
     std::lock_guard<std::mutex> lock(mutex_);
     log_.Line(FormatTraceLine(entry));
-    failure_.Add(entry);
-    findings_.Add(entry);
-    if (std::optional<std::string> activity = ActivityOf(entry.message); activity && *activity != activity_) {
-        activity_ = std::move(*activity);
-        ShowDetailLocked();
+}
+
+void RunSession::OnStep(int32_t step) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    findings_.OnStep(step);
+    activity_ = ActivityAt(step, std::max(highestProgress_, 0));
+    if (request_.json) {
+        out_ << nlohmann::json{{"event", "step"}, {"step", StepName(step)}, {"words", StepWords(step)}}.dump() << "\n";
+        out_.flush();
     }
+    ShowDetailLocked();
+}
+
+void RunSession::OnLoss(const CardLoss& loss) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    findings_.OnLoss(loss);
+}
+
+void RunSession::OnOutcome(const CardOutcome& outcome) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    findings_.OnOutcome(outcome);
+    outcome_ = outcome;
 }
 
 void RunSession::OnProgress(int percent) {
@@ -167,9 +184,7 @@ void RunSession::OnProgress(int percent) {
     highestProgress_ = std::max(highestProgress_, percent);
     phases_.Progress(percent, std::chrono::steady_clock::now());
     if (estimate_) estimate_->Progress(percent, Elapsed());
-    // The module traces these values only after it reports them.
-    if (std::optional<std::string> activity = ActivityOf("Function: ShowRatio " + std::to_string(percent)))
-        activity_ = std::move(*activity);
+    if (findings_.Findings().step >= 0) activity_ = ActivityAt(findings_.Findings().step, percent);
     if (percent >= 100) activity_ = "done";
     if (request_.json) {
         out_ << (estimate_ ? ProgressEvent(percent, DetailLocked()) : ProgressEvent(percent)) << "\n";
@@ -194,7 +209,7 @@ void RunSession::OnSignal(int signal) {
         case SignalAction::StopWithRescue: {
             RunResult result = base_;
             result.exitStatus = kExitInterrupted;
-            const std::string step = failure_.CurrentStep();
+            const std::string step = CurrentStepWordsLocked();
             result.headline = "Stopped by a second " + name + " while the card was being flashed" +
                               (step.empty() ? "" : " (" + step + ")") + ": the card has no working firmware now.";
             result.rescueCommand = RescueCommand();
@@ -212,9 +227,14 @@ void RunSession::OnSignal(int signal) {
     }
 }
 
-FailureSummary RunSession::Summarize(int32_t code) {
+FailureSummary RunSession::Summarize(int32_t code, const std::string& operation) {
     std::lock_guard<std::mutex> lock(mutex_);
-    return failure_.Summarize(code);
+    return SummarizeOutcome(code, outcome_ ? &*outcome_ : nullptr, operation);
+}
+
+std::string RunSession::CurrentStepWordsLocked() const {
+    const int32_t step = outcome_ && outcome_->result != 0 ? outcome_->failedStep : findings_.Findings().step;
+    return step < 0 ? std::string() : StepWords(step);
 }
 
 RunResult RunSession::Finish(RunResult result) {
@@ -230,7 +250,7 @@ RunResult RunSession::CompleteLocked(RunResult result) const {
     result.losses = findings.losses;
     // Only a card whose every image went in may simply be plugged in again;
     // a card stopped or failed half-way is rescued instead.
-    result.leftInProgrammer = PastSwitch() && !findings.resetTraced && result.exitStatus == kExitOk;
+    result.leftInProgrammer = PastSwitch() && !findings.resetReached && result.exitStatus == kExitOk;
     result.channelNvmWritten = WrittenSince(result.channelNvm, started_);
     result.lockBackupWritten = WrittenSince(result.lockBackup, started_);
     if (result.exitStatus == kExitOk && !result.losses.empty())
@@ -257,7 +277,7 @@ void RunSession::ReportLocked(const RunResult& result) {
     // change with its restarts.
     record.stableDevice = !request_.usbPort.empty() ? "usb-port:" + request_.usbPort
                           : StableDevicePath(request_.device.empty() ? PortDevicePath(request_.port) : request_.device);
-    if (result.exitStatus == kExitFailed || result.exitStatus == kExitInterrupted) record.failedStep = failure_.CurrentStep();
+    if (result.exitStatus == kExitFailed || result.exitStatus == kExitInterrupted) record.failedStep = CurrentStepWordsLocked();
     const auto now = std::chrono::steady_clock::now();
     record.phases = phases_.Durations(now);
     record.seconds = std::chrono::duration<double>(now - startedSteady_).count();
@@ -296,8 +316,20 @@ void RunSession::EndNowLocked(RunResult result) {
     ::_exit(kExitInterrupted);
 }
 
+std::string RunSession::CardOptionText() const {
+    // A pinned card is named by its USB port: its device path does not
+    // outlive the restarts of a run.
+    return !request_.usbPort.empty()  ? "--usb-port " + ShellWord(request_.usbPort)
+           : request_.device.empty() ? "--port " + std::to_string(request_.port)
+                                     : "--device " + ShellWord(request_.device);
+}
+
 std::string RunSession::RescueCommand() const {
     return RescueCommandFor(request_.usbPort, request_.device, request_.port, record_.package);
+}
+
+std::string RunSession::RestoreCommand(const std::string& keptBackup) const {
+    return "fwupgrade restore " + CardOptionText() + (keptBackup.empty() ? "" : " --from " + ShellWord(keptBackup));
 }
 
 }  // namespace fwupgrade

@@ -28,6 +28,7 @@
 #include "host/fwupgrade/RunEstimate.h"
 #include "host/fwupgrade/RunResult.h"
 #include "host/fwupgrade/SingleRun.h"
+#include "host/fwupgrade/TraceLine.h"
 
 namespace fwupgrade {
 
@@ -47,24 +48,33 @@ public:
     // the package's file sizes by name, and how much of each pause passes.
     void StartEstimate(std::map<std::string, uint64_t> imageBytes, double pauseScale);
 
+    // The trace goes to the log only; what the run does comes from its events.
     void OnTrace(const TraceEntry& entry);
     void OnProgress(int percent);
+    void OnStep(int32_t step);
+    void OnLoss(const CardLoss& loss);
+    void OnOutcome(const CardOutcome& outcome);
     void OnSignal(int signal);
     // One line for the user, in the log too.
     void Notice(const std::string& text);
 
-    // The module's answer in plain words.
-    FailureSummary Summarize(int32_t code);
+    // The module's answer in plain words, from the outcome it reported.
+    FailureSummary Summarize(int32_t code, const std::string& operation);
     // Completes `result` with what the trace told and reports it; only the
     // first call reports. Returns the completed result.
     RunResult Finish(RunResult result);
     // "fwupgrade rescue --device D --package P" for this run's card.
     std::string RescueCommand() const;
+    // "fwupgrade restore --device D --from K" for this run's card.
+    std::string RestoreCommand(const std::string& keptBackup) const;
     bool PastSwitch() const { return highestProgress_ >= kSwitchProgress; }
     std::time_t Started() const { return started_; }
 
 private:
     RunResult CompleteLocked(RunResult result) const;
+    std::string CardOptionText() const;
+    // The step the run is in, or failed in, in words ("" before any).
+    std::string CurrentStepWordsLocked() const;
     void ReportLocked(const RunResult& result);
     void WriteCardFolderLocked(const RunResult& result, const nlohmann::json& entry);
     void NoticeLocked(const std::string& text);
@@ -81,8 +91,8 @@ private:
     RunRecord record_;
     ProgressView view_;
     LogFile log_;
-    FailureTracker failure_;
     FindingsTracker findings_;
+    std::optional<CardOutcome> outcome_;
     PhaseTimes phases_;
     InterruptPolicy interrupts_;
     std::chrono::steady_clock::time_point startedSteady_;

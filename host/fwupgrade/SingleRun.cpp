@@ -2,11 +2,13 @@
 
 #include <cstdlib>
 #include <map>
+#include <optional>
 
 #include "host/fwupgrade/CardAim.h"
 #include "host/fwupgrade/CardBackup.h"
 #include "host/fwupgrade/CardSupport.h"
 #include "host/fwupgrade/DeviceAccess.h"
+#include "host/fwupgrade/EventWords.h"
 #include "host/fwupgrade/FailureReport.h"
 #include "host/fwupgrade/LinkedModule.h"
 #include "host/fwupgrade/ModemManager.h"
@@ -14,6 +16,7 @@
 #include "host/fwupgrade/PackageDigest.h"
 #include "host/fwupgrade/PackageView.h"
 #include "host/fwupgrade/PluginHost.h"
+#include "host/fwupgrade/PluginOperations.h"
 #include "host/fwupgrade/RunLock.h"
 #include "host/fwupgrade/RunSession.h"
 #include "host/fwupgrade/SignalWatch.h"
@@ -74,31 +77,42 @@ bool PackageRejected(const RunSession& session, const std::string& package, RunR
     return true;
 }
 
-// After a failure the card may be outside its firmware: say where it is now,
-// where its data is kept and how to bring it back. A card that failed before
-// the switch and still answers in its firmware is unchanged: nothing to add.
-void DescribeCardAfterFailure(const RunSession& session, const std::string& package, RunResult& result) {
-    const upgrade::CardState state = ProbeCard(result.port);
-    const bool outside = state == upgrade::CardState::BootDownloader || state == upgrade::CardState::FlashProgrammer;
-    if (!session.PastSwitch() && !outside) return;
-    result.cardState = upgrade::CardStateText(state);
-    if (const std::optional<RunBackup> backup = BackupOfRun(package, 0)) result.keptBackup = backup->keptFolder;
-    result.rescueCommand = session.RescueCommand();
-    if (!session.PastSwitch())
+// After a failure: where the card is now (asked again, else as the run
+// last saw it), where its data is kept and how to bring it back, as the
+// run's outcome says. A card that failed before the switch and still
+// answers in its firmware is unchanged: nothing to bring back.
+void DescribeCardAfterFailure(RunSession& session, PluginOperations* operations, const CardOutcome& outcome,
+                              RunResult& result) {
+    uint32_t esn = 0;
+    int32_t state = operations == nullptr ? FWUP_CARD_UNKNOWN : operations->Probe(esn);
+    // A card that does not answer now was last seen where the run left it.
+    const bool unheard = state == FWUP_CARD_UNKNOWN || state == FWUP_CARD_ABSENT || state == FWUP_CARD_SILENT;
+    if (unheard && outcome.cardState != FWUP_CARD_UNKNOWN) state = outcome.cardState;
+    if (state != FWUP_CARD_UNKNOWN) result.cardState = CardStateWords(state);
+    if (!outcome.keptBackup.empty()) result.keptBackup = outcome.keptBackup;
+    const bool outside = state == FWUP_CARD_BOOT_DOWNLOADER || state == FWUP_CARD_FLASH_PROGRAMMER;
+    if (outcome.recovery == FWUP_RECOVERY_RESTORE && !outside) {
+        result.restoreCommand = session.RestoreCommand(outcome.recoveryFrom);
+    } else if (outcome.recovery == FWUP_RECOVERY_RESCUE || outside || session.PastSwitch()) {
+        result.rescueCommand = session.RescueCommand();
+    }
+    if (!session.PastSwitch() && outside && outcome.recovery == FWUP_RECOVERY_NONE)
         result.headline = "The card is " + result.cardState +
                           ", not in its firmware: a run was interrupted there. The upgrade cannot start from there.";
 }
 
-// The rescue composes the module's own phases, linked into this program.
-int32_t RescueWithLinkedModule(RunSession& session, const SingleRunRequest& request, const std::string& package,
-                               RunResult& result) {
-    (void)upgrade::UpgradeModule::ExtractProgrammer();   // the rescue reports a missing programmer
-    LinkedModule linked([&](const TraceEntry& entry) { session.OnTrace(entry); },
-                        [&](int percent) { session.OnProgress(percent); });
-    upgrade::UpgradeModule& module = linked.Module();
-    const int32_t code = module.RescueCard(request.port, platform::Utf8ToWide(package),
-                                           platform::Utf8ToWide(request.rescueFrom.empty() ? "" : AbsolutePath(request.rescueFrom)));
-    result.keptBackup = platform::WideToUtf8(module.KeptBackup());
+// Upgrade and rescue are card operations of the plug-in; their trace and
+// progress come back through the log and display modules, their steps,
+// losses and outcome as events.
+int32_t RunThroughPlugin(RunSession& session, PluginOperations& operations, const SingleRunRequest& request,
+                         const std::string& package) {
+    operations.OnStep([&session](int32_t step) { session.OnStep(step); });
+    const int32_t code = request.rescue ? operations.Rescue(package, request.rescueFrom.empty()
+                                                                         ? std::string()
+                                                                         : AbsolutePath(request.rescueFrom))
+                                        : operations.Upgrade(package);
+    for (const CardLoss& loss : operations.Losses()) session.OnLoss(loss);
+    if (operations.Outcome().reported) session.OnOutcome(operations.Outcome());
     return code;
 }
 
@@ -132,10 +146,20 @@ RunResult Upgrade(RunSession& session, const SingleRunRequest& request, const st
 
     bool handled = false;
     RunResult result = session.Base();
-    if (request.rescue) {
-        result.code = RescueWithLinkedModule(session, request, package, result);
+    std::string operationsError;
+    const FwupCardOperationTable* table = host.CardOperations(operationsError);
+    std::optional<PluginOperations> operations;
+    if (table != nullptr) operations.emplace(*table, CardTarget{request.port, request.usbPort});
+    if (request.rescue && !operations)
+        return NotStarted(session, kExitOther, "The upgrade module cannot rescue a card: " + operationsError + ".");
+    if (operations) {
+        result.code = RunThroughPlugin(session, *operations, request, package);
         handled = true;
     } else {
+        // A plug-in without the card operations still upgrades through
+        // message 1025, as the host application has it do.
+        session.Notice("The upgrade module has no card operations of this version (" + operationsError +
+                       "): the run is told in less detail.");
         result.code = host.Upgrade(request.port, package, handled);
     }
     if (!handled) {
@@ -145,17 +169,20 @@ RunResult Upgrade(RunSession& session, const SingleRunRequest& request, const st
     }
     result.exitStatus = ExitStatusFor(result.code);
     if (result.code == 0) {
+        if (operations) result.keptBackup = operations->Outcome().keptBackup;
         if (const std::optional<RunBackup> backup = BackupOfRun(package, session.Started()); backup && result.keptBackup.empty())
             result.keptBackup = backup->keptFolder;
         result.headline = request.rescue ? "The card was rescued: every image is written and its data is back."
                                          : "The card was flashed successfully.";
         return result;
     }
-    const FailureSummary summary = session.Summarize(result.code);
+    const FailureSummary summary = session.Summarize(result.code, request.rescue ? "rescue" : "upgrade");
     result.headline = summary.headline;
-    if (summary.step) result.stepLine = FormatTraceLine(*summary.step);
-    if (summary.reason) result.reasonLine = FormatTraceLine(*summary.reason);
-    if (result.code != kPackageRejectedCode) DescribeCardAfterFailure(session, package, result);
+    result.stepLine = summary.step;
+    result.reasonLine = summary.reason;
+    if (result.code == kPackageRejectedCode) return result;
+    const CardOutcome outcome = operations ? operations->Outcome() : CardOutcome{};
+    DescribeCardAfterFailure(session, operations ? &*operations : nullptr, outcome, result);
     return result;
 }
 

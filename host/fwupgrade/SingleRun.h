@@ -27,7 +27,7 @@ struct SingleRunRequest {
 };
 
 // Progress, the result and (with json) the events go to `out`. A rescue
-// runs the module linked into this program instead of the plug-in.
+// runs the plug-in's rescue operation instead of message 1025.
 RunResult RunSingleCard(const SingleRunRequest& request, std::ostream& out);
 
 // The name of the lock backup file the module writes into the current folder.

@@ -169,6 +169,7 @@ int main(int argc, char** argv) {
     AddCardOptions(bak, backup.port, backup.device, backup.usbPort);
     bak->add_option("--to", backup.folder, "Put the backup files in this folder too (they are kept in any case)");
     bak->add_option("--log", backup.logFile, "Write the trace to this file instead of the state folder");
+    bak->add_option("--plugin", backup.pluginPath, "The plug-in library to load instead of the registered one");
 
     CardDataOptions restore;
     auto* res = app.add_subcommand("restore", "Write a kept backup back to a card that runs its firmware");
@@ -178,6 +179,7 @@ int main(int argc, char** argv) {
                     "backup, else its newest own kept one)");
     res->add_flag("--force", restore.force, "Write a backup of another card (another ESN)");
     res->add_option("--log", restore.logFile, "Write the trace to this file instead of the state folder");
+    res->add_option("--plugin", restore.pluginPath, "The plug-in library to load instead of the registered one");
 
     RescueOptions rescue;
     auto* rsc = app.add_subcommand("rescue", "Bring back a card an interrupted or failed run left behind: flash the "
@@ -188,6 +190,7 @@ int main(int argc, char** argv) {
                     "Restore this kept backup folder, or archive file (imported first), instead of the package "
                     "folder's");
     rsc->add_option("--log", rescue.logFile, "Write the trace to this file instead of the state folder");
+    rsc->add_option("--plugin", rescue.pluginPath, "The plug-in library to load instead of the registered one");
     rsc->add_flag("--json", rescue.json, "Progress and result as JSON lines on the output");
 
     bool backupsJson = false;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "platform/DataFolder.h"
 #include "platform/Platform.h"
 #include "platform/posix/PathText.h"
 
@@ -142,6 +143,7 @@ std::u16string CurrentFolder() {
 }
 
 std::u16string UserDataFolder() {
+    if (const std::u16string& chosen = ChosenUserDataFolder(); !chosen.empty()) return chosen;
     std::string base;
     if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && *data == '/') {
         base = data;

@@ -179,7 +179,7 @@ private:
 class PosixComPortOpener final : public ComPortOpener {
 public:
     std::unique_ptr<ComPort> Open(const std::u16string&, int32_t portNumber) override {
-        const auto pin = posix::PinFromEnvironment();
+        const auto pin = posix::ActivePin();
         if (!pin) return OpenPosixComPort(ComPortDevicePath(portNumber));
         const auto tty = posix::ResolvePinnedTty(posix::UsbTreeFromEnvironment(), *pin);
         if (!tty) return nullptr;   // nothing under the port yet: the caller's open retries wait for it

@@ -199,6 +199,19 @@ std::optional<UsbPin> ParseUsbPortName(const std::string& text) {
     return pin;
 }
 
+namespace {
+
+std::optional<UsbPin>& PinOverride() {
+    static std::optional<UsbPin> pin;
+    return pin;
+}
+
+}  // namespace
+
+std::optional<UsbPin> ActivePin() { return PinOverride() ? PinOverride() : PinFromEnvironment(); }
+
+void SetPinOverride(std::optional<UsbPin> pin) { PinOverride() = std::move(pin); }
+
 std::optional<UsbPin> PinFromEnvironment() {
     const char* port = std::getenv(kPortVariable);
     if (port == nullptr || port[0] == '\0') return std::nullopt;

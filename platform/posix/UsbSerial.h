@@ -75,4 +75,9 @@ std::optional<UsbPin> ParseUsbPortName(const std::string& text);
 std::optional<UsbPin> PinFromEnvironment();
 void SetPinInEnvironment(const UsbPin& pin);
 
+// The pin the serial layer follows: one set by the plug-in's caller for its
+// operation, else the environment's.
+std::optional<UsbPin> ActivePin();
+void SetPinOverride(std::optional<UsbPin> pin);
+
 }  // namespace platform::posix

@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <memory>
 
+#include "platform/DataFolder.h"
 #include "platform/win32/WinApi.h"
 
 namespace platform {
@@ -139,6 +140,7 @@ std::u16string CurrentFolder() {
 }
 
 std::u16string UserDataFolder() {
+    if (const std::u16string& chosen = ChosenUserDataFolder(); !chosen.empty()) return chosen;
     std::u16string base = Environment(L"LOCALAPPDATA");
     if (base.empty()) base = Environment(L"APPDATA");
     if (base.empty()) {

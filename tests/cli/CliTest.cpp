@@ -120,16 +120,83 @@ TEST_F(FwupgradeCli, ACardThatStopsAnsweringHalfWayExitsWith4AndNamesTheStep) {
     ASSERT_FALSE(progress.empty());
     EXPECT_GE(progress.back(), 90) << "the card answered up to system.img";
     EXPECT_LT(progress.back(), 100);
-    EXPECT_NE(run.out.find("The upgrade failed while writing"), std::string::npos) << run.out;
-    // The last lines: the module's own trace line of that step, then the
-    // line that says why when the module traced one.
-    auto lines = Lines(run.out);
-    if (!lines.empty() && lines.back().rfind("  reason: ", 0) == 0) lines.pop_back();
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.back().find("  step:   "), 0u) << run.out;
-    EXPECT_NE(lines.back().find("CFWUpgradeDataCDMA7627Module::FirmWareUpgrade: Function: WindowsDownloadHS("),
+    EXPECT_NE(run.out.find("The upgrade failed while writing the partition table and the images: the card did "
+                           "not answer."),
               std::string::npos)
-        << lines.back();
+        << run.out;
+    EXPECT_NE(run.out.find("  The card was last seen in the flash programmer.\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("  To rescue the card run: fwupgrade rescue --device " + link), std::string::npos) << run.out;
+    // The step and the reason in words, never a trace line or a source file.
+    auto lines = Lines(run.out);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], "  step:   writing the partition table and the images");
+    EXPECT_EQ(lines.back(), "  reason: the card did not answer");
+    EXPECT_EQ(run.out.find("CFWUpgradeDataCDMA7627Module"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find(".cpp"), std::string::npos) << run.out;
+}
+
+// One run per kind of failure, its summary in --json: the step and the reason
+// in words, where the card was last seen, and the command that brings it back.
+TEST_F(FwupgradeCli, EachKindOfFailureSaysWhyWhereTheCardIsAndHowToBringItBack) {
+    struct Kind {
+        const char* fault;
+        const char* step;
+        const char* reason;
+        const char* cardState;
+        const char* recovery;   // "rescue", "restore" or ""
+    };
+    const Kind kinds[] = {
+        {"silence:mode=programmer,occurrence=30,count=0", "writing the partition table and the images",
+         "the card did not answer", "in the flash programmer", "rescue"},
+        {"nv_refuse:item=453,command=0x26,count=0", "checking the package and identifying the card",
+         "the card refused a request", "in its firmware", ""},
+        {"nv_refuse:item=453,command=0x27,count=0", "writing the card's data back", "the card refused a request",
+         "in its firmware", "restore"},
+    };
+    int index = 0;
+    for (const Kind& kind : kinds) {
+        CardProcess card;
+        const std::string link = StartCard(card, "card" + std::to_string(index++), {"--fault", kind.fault});
+        const ProcessOutcome run = Fwupgrade({"upgrade", "--device", link, "--package", Package(), "--json"});
+        EXPECT_EQ(run.exitStatus, 4) << kind.fault << ": " << run.out << run.err;
+        const auto lines = Lines(run.out);
+        ASSERT_FALSE(lines.empty()) << kind.fault;
+        const nlohmann::json result = nlohmann::json::parse(lines.back());
+        EXPECT_EQ(result["event"], "result");
+        EXPECT_EQ(result["step"], kind.step) << kind.fault;
+        EXPECT_EQ(result["reason"], kind.reason) << kind.fault;
+        EXPECT_EQ(result["card_state"], kind.cardState) << kind.fault;
+        const std::string rescue = result["rescue"], restore = result["restore"];
+        EXPECT_EQ(rescue.empty() ? "" : rescue.substr(0, 24), std::string(kind.recovery) == "rescue" ? "fwupgrade rescue --devic" : "")
+            << kind.fault;
+        EXPECT_EQ(restore.empty() ? "" : restore.substr(0, 25),
+                  std::string(kind.recovery) == "restore" ? "fwupgrade restore --devic" : "")
+            << kind.fault;
+        if (!restore.empty()) {
+            EXPECT_NE(restore.find(" --from " + (temp_ / "data") + "/fwupgrade/backups/8012A5C3/"), std::string::npos)
+                << restore;
+        }
+        EXPECT_EQ(run.out.find("CFWUpgradeDataCDMA7627Module"), std::string::npos) << run.out;
+        fs::remove(Package() + "/backup-record.txt");   // the next card starts afresh
+    }
+}
+
+TEST_F(FwupgradeCli, AFailedRescueNamesItsStepInWords) {
+    CardProcess card;
+    // Never answers after the programmer started: the run leaves it there, and
+    // the rescue finds nothing it can talk to.
+    const std::string link = StartCard(card, "card0", {"--fault", "silence:mode=programmer,count=0"});
+    const ProcessOutcome run = Fwupgrade({"upgrade", "--device", link, "--package", Package()});
+    EXPECT_EQ(run.exitStatus, 4) << run.out << run.err;
+    const ProcessOutcome rescue = Fwupgrade({"rescue", "--device", link, "--package", Package()});
+    EXPECT_EQ(rescue.exitStatus, 4) << rescue.out << rescue.err;
+    EXPECT_NE(rescue.out.find("The rescue failed while checking the package and identifying the card: the card did not "
+                              "answer."),
+              std::string::npos)
+        << rescue.out;
+    EXPECT_NE(rescue.out.find("  step:   checking the package and identifying the card\n"), std::string::npos)
+        << rescue.out;
+    EXPECT_EQ(rescue.out.find("CFWUpgradeDataCDMA7627Module"), std::string::npos) << rescue.out;
 }
 
 TEST_F(FwupgradeCli, FlashesFourCardsAtOnceEachWithItsOwnBackups) {
@@ -218,6 +285,24 @@ TEST_F(FwupgradeCli, AMissingPlugInExitsWith1) {
         Fwupgrade({"upgrade", "--device", link, "--package", Package()}, {{"FWUPGRADE_PLUGIN", temp_ / "none.so"}});
     EXPECT_EQ(run.exitStatus, 1) << run.out << run.err;
     EXPECT_NE(run.out.find("Cannot load the upgrade module"), std::string::npos) << run.out;
+}
+
+TEST_F(FwupgradeCli, APlugInOfAnotherOperationsVersionIsNamedAndNothingRuns) {
+    CardProcess card;
+    const std::string link = StartCard(card, "card0");
+    const std::vector<std::vector<std::string>> commands = {
+        {"backup", "--device", link, "--plugin", OTHER_VERSION_PLUGIN},
+        {"restore", "--device", link, "--plugin", OTHER_VERSION_PLUGIN},
+        {"rescue", "--device", link, "--package", Package(), "--plugin", OTHER_VERSION_PLUGIN},
+    };
+    for (const auto& command : commands) {
+        const ProcessOutcome run = Fwupgrade(command);
+        EXPECT_EQ(run.exitStatus, 1) << command[0] << ": " << run.out << run.err;
+        EXPECT_NE(run.out.find("does not offer version 1 of the card operations"), std::string::npos)
+            << command[0] << ": " << run.out;
+        EXPECT_NE(run.out.find("plug-in and fwupgrade do not match"), std::string::npos) << run.out;
+    }
+    EXPECT_FALSE(fs::exists(Package() + "/channel.nvm"));
 }
 
 TEST_F(FwupgradeCli, JsonOutputOfARejectedPackageIsTheResultAlone) {

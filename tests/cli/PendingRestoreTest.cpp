@@ -106,7 +106,7 @@ TEST_F(StoppedRestore, WithThePendingRecordGoneABackupIsStillKeptApart) {
     EXPECT_TRUE(Logged("which cannot be used (it no longer exists)"));
     EXPECT_EQ(module.Record().readWhilePending, "unknown");
     std::string time, folder;
-    ASSERT_TRUE(fwupgrade::ReadApartFromPending(module, time, folder));
+    ASSERT_TRUE(fwupgrade::ReadApartFromPending(Narrow(module.KeptBackup()), original_.esn, time, folder));
     EXPECT_EQ(time, "unknown");
     EXPECT_EQ(folder, Package());
     const std::string source = fwupgrade::DefaultRestoreSource(original_.esn);
@@ -120,7 +120,8 @@ TEST_F(StoppedRestore, WithThePendingRecordGoneABackupIsStillKeptApart) {
 
     upgrade::UpgradeModule again;
     ASSERT_TRUE(again.BackupCard(kPort, Wide(work_ / "staging2")));
-    EXPECT_FALSE(fwupgrade::ReadApartFromPending(again, time, folder)) << "its own data again";
+    EXPECT_FALSE(fwupgrade::ReadApartFromPending(Narrow(again.KeptBackup()), original_.esn, time, folder))
+        << "its own data again";
 }
 
 TEST_F(StoppedRestore, TheBackupCommandSaysARestoreIsPendingAndHowToFinishIt) {

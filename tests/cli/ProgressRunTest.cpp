@@ -17,19 +17,26 @@ TEST_F(FwupgradeCli, ProgressSaysWhatTheRunDoesAndHowLongItStillTakes) {
     const ProcessOutcome run = Fwupgrade({"upgrade", "--device", link, "--package", Package(), "--json"});
     ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
     std::vector<nlohmann::json> events;
+    std::vector<std::string> stepEvents;
     for (const auto& line : Lines(run.out)) {
         const auto event = nlohmann::json::parse(line);
         if (event["event"] == "progress") events.push_back(event);
+        if (event["event"] == "step") stepEvents.push_back(event["step"]);
     }
     ASSERT_GT(events.size(), 10u);
+    EXPECT_EQ(stepEvents, (std::vector<std::string>{"prepare", "backup", "switch", "images", "reset", "restore"}));
 
-    // The steps in words, in the order the run takes them.
+    // What the bar says, in the order the run does it.
     std::vector<std::string> steps;
     for (const auto& event : events)
         if (steps.empty() || steps.back() != event["step"]) steps.push_back(event["step"]);
-    const std::vector<std::string> expected = {"checking the package", "backing up the card's data",
-                                               "loading the programmer", "writing system.img",
-                                               "waiting for the card to restart", "restoring the card's data", "done"};
+    const std::vector<std::string> expected = {
+        "checking the package and identifying the card",
+        "switching the card to its boot downloader and starting the flash programmer",
+        "writing system.img",
+        "restarting the card into its new firmware",
+        "writing the card's data back",
+        "done"};
     size_t at = 0;
     for (const auto& step : steps)
         if (at < expected.size() && step == expected[at]) ++at;

@@ -11,7 +11,8 @@
 #include <filesystem>
 
 #include "tests/support/TempFolder.h"
-#include "host/fwupgrade/LinkedModule.h"
+#include "upgrade/FWUpgradeDataCDMAW326Module.h"
+#include "host/fwupgrade/EventWords.h"
 #include "host/fwupgrade/PhaseTimes.h"
 #include "host/fwupgrade/RunEstimate.h"
 #include "tests/support/TestClocks.h"
@@ -54,9 +55,8 @@ TEST(RunEstimate, ThePauseTableIsWhatTheModuleAsksForInAWholeUpgrade) {
     int32_t result = -1;
     (void)upgrade::UpgradeModule::ExtractProgrammer();   // a missing programmer fails the run measured
     {
-        LinkedModule linked([](const TraceEntry&) {},
-                            [&](int percent) { clock.percent_ = std::max(clock.percent_.load(), percent); });
-        result = linked.Module().FirmWareUpgrade(7, platform::Utf8ToWide(work / "package"));
+        upgrade::UpgradeModule module([&](int percent) { clock.percent_ = std::max(clock.percent_.load(), percent); });
+        result = module.FirmWareUpgrade(7, platform::Utf8ToWide(work / "package"));
     }
     platform::SetComPortOpener(nullptr);
     platform::SetClock(nullptr);
@@ -66,21 +66,14 @@ TEST(RunEstimate, ThePauseTableIsWhatTheModuleAsksForInAWholeUpgrade) {
         EXPECT_NEAR(PhasePauseSeconds(phase), clock.booked_[phase], 0.05) << PhaseName(phase);
 }
 
-TEST(RunEstimate, TheBarNamesWhatTheRunDoes) {
-    const std::pair<const char*, const char*> lines[] = {
-        {"Function: Initialize(m_strPackageFolder)", "checking the package"},
-        {"Function: BackupNVMOP(pPacket)", "backing up the card's data"},
-        {"Function: SwitchToDownload(pPacket, m_iComPort)", "switching to download mode"},
-        {"Execute ReOpenCOMPort function", "waiting for the card to restart"},
-        {"Function: DownloadArmPrg(pPacket)", "loading the programmer"},
-        {"Function: WindowsDownloadHS(pPacket, m_DownloadFileList.strSystemPath, 0x15, DLBOOTIMG, DLSYSTEMIMG)",
-         "writing system.img"},
-        {"Function: EraseSector cache.img", "erasing cache.img"},
-        {"Function: ResetMobileSDP(pPacket)", "waiting for the card to restart"},
-        {"Function: RestoreNVMOP(pPacket)", "restoring the card's data"},
-    };
-    for (const auto& [line, words] : lines) EXPECT_EQ(ActivityOf(line), std::optional<std::string>(words)) << line;
-    EXPECT_FALSE(ActivityOf("Function: CSerial::CreateFile"));
+TEST(RunEstimate, TheBarNamesTheStepAndWhileImagesStreamTheImage) {
+    EXPECT_EQ(ActivityAt(FWUP_STEP_BACKUP, 3), "saving the card's data");
+    EXPECT_EQ(ActivityAt(FWUP_STEP_RESET, 98), "restarting the card into its new firmware");
+    EXPECT_EQ(ActivityAt(FWUP_STEP_IMAGES, 10), "writing the partition table and the boot loaders");
+    EXPECT_EQ(ActivityAt(FWUP_STEP_IMAGES, 13), "writing oemsbl.mbn");
+    EXPECT_EQ(ActivityAt(FWUP_STEP_IMAGES, 45), "writing system.img");
+    EXPECT_EQ(ActivityAt(FWUP_STEP_IMAGES, 96), "writing cefs.mbn");
+    EXPECT_EQ(ActivityAt(FWUP_STEP_IMAGES, 97), "writing the images");
 }
 
 TEST(RunEstimate, PausesAheadAndTheMeasuredRateMakeTheTimeLeft) {

@@ -1,3 +1,4 @@
+// What a run's events tell beyond its result, in sentences.
 #include <gtest/gtest.h>
 
 #include "host/fwupgrade/RunFindings.h"
@@ -5,58 +6,51 @@
 namespace fwupgrade {
 namespace {
 
-const char* kRun = "CFWUpgradeDataCDMA7627Module::FirmWareUpgrade";
-const char* kPhoneType = "CFWUpgradeDataCDMA7627Module::SelectPhoneType";
-
-TraceEntry Line(const std::string& function, const std::string& message) {
-    TraceEntry entry;
-    entry.function = function;
-    entry.message = message;
-    return entry;
+CardLoss Loss(int32_t kind, int32_t reason, uint32_t item = 0, uint32_t status = 0, std::string lockFile = {}) {
+    return CardLoss{kind, reason, item, status, std::move(lockFile)};
 }
 
-RunFindings Follow(const std::vector<TraceEntry>& trace) {
+TEST(RunFindings, TheStepsTellWhetherTheCardWasRestartedAndTheOutcomeItsVersion) {
     FindingsTracker tracker;
-    for (const auto& entry : trace) tracker.Add(entry);
-    return tracker.Findings();
+    for (int32_t step : {FWUP_STEP_PREPARE, FWUP_STEP_BACKUP, FWUP_STEP_SWITCH, FWUP_STEP_IMAGES})
+        tracker.OnStep(step);
+    EXPECT_FALSE(tracker.Findings().resetReached);
+    EXPECT_EQ(tracker.Findings().step, FWUP_STEP_IMAGES);
+    tracker.OnStep(FWUP_STEP_RESET);
+    EXPECT_TRUE(tracker.Findings().resetReached);
+    CardOutcome outcome;
+    outcome.softwareVersion = "LUM_Q7KV1.0.0B05";
+    tracker.OnOutcome(outcome);
+    EXPECT_EQ(tracker.Findings().softwareVersion, "LUM_Q7KV1.0.0B05");
+    EXPECT_TRUE(tracker.Findings().losses.empty());
 }
 
-TEST(RunFindings, TheVersionIsTheLineOfSelectPhoneTypeBetweenItsOwnMarkers) {
-    const RunFindings findings = Follow({
-        Line(kPhoneType, "Function: pPacket->GetSoftwareVersion"),
-        Line(kPhoneType, "LUM_Q7KV1.0.0B05"),
-        Line(kPhoneType, "Execute  bIsQ7 = true;"),
-        Line(kPhoneType, "Execute  GetSoftwareVersion bResult = true"),
-        Line(kRun, "Function: ShowRatio 99"),
-    });
-    EXPECT_EQ(findings.softwareVersion, "LUM_Q7KV1.0.0B05");
-    EXPECT_FALSE(findings.resetTraced);
-    EXPECT_TRUE(findings.losses.empty());
+TEST(RunFindings, EveryLossIsNamedOnceAndItemsNeverTriedAreCounted) {
+    FindingsTracker tracker;
+    tracker.OnLoss(Loss(FWUP_LOSS_WIFI_ADDRESS, FWUP_LOSS_UNSUPPORTED));
+    tracker.OnLoss(Loss(FWUP_LOSS_WIFI_ADDRESS, FWUP_LOSS_UNSUPPORTED));
+    tracker.OnLoss(Loss(FWUP_LOSS_NV_ITEM, FWUP_LOSS_KEPT_BY_CARD, 1720, 5));
+    tracker.OnLoss(Loss(FWUP_LOSS_NV_ITEM, FWUP_LOSS_REFUSED_BY_CARD, 453, 2));
+    for (uint32_t item : {10u, 11u, 12u}) tracker.OnLoss(Loss(FWUP_LOSS_NV_ITEM, FWUP_LOSS_NOT_TRIED, item, 0xFFFF));
+    tracker.OnLoss(Loss(FWUP_LOSS_LOCK_FILE, FWUP_LOSS_REFUSED_BY_CARD, 0, 0, "/vek/VEKLock_1"));
+    const std::vector<std::string>& losses = tracker.Findings().losses;
+    ASSERT_EQ(losses.size(), 4u);
+    EXPECT_NE(losses[0].find("cannot report its Wi-Fi address"), std::string::npos);
+    EXPECT_EQ(losses[1], "NV item 453 was not written back: the card refused it (status 2).");
+    EXPECT_EQ(losses[2], "3 NV items were not written back: the restore stopped before them.");
+    EXPECT_NE(losses[3].find("/vek/VEKLock_1 could not be restored"), std::string::npos);
 }
 
-TEST(RunFindings, EveryLossTheModuleCarriesOnAfterIsNamedOnce) {
-    const RunFindings findings = Follow({
-        Line(kPhoneType, "Function: pPacket->GetSoftwareVersion"),
-        Line(kRun, "Execute SelectPhoneType function fail"),
-        Line(kRun, "backup wifi failed,make sure the wifi address be written!"),
-        Line(kRun, "The phone software do not support reading wifi address command"),
-        Line(kRun, "function EnumAllAbsoluteFilePathInEfsDir fail"),
-        Line(kRun, "Function: ResetMobileSDP"),
-        Line(kRun, "Execute WriteWiFiAddress2 function fail "),
-        Line(kRun, "Execute RestoreLockFile function fail "),
-        Line(kRun, "Execute RestoreLockFile function fail "),
-        // The same words from another function are not the run's verdict.
-        Line("CPacket::WriteWiFiAddress", "Execute WriteWiFiAddress2 function fail "),
-    });
-    EXPECT_TRUE(findings.softwareVersion.empty());
-    EXPECT_TRUE(findings.resetTraced);
-    ASSERT_EQ(findings.losses.size(), 6u);
-    EXPECT_NE(findings.losses[0].find("treated as not a Q7k card"), std::string::npos);
-    EXPECT_NE(findings.losses[1].find("Wi-Fi address could not be read"), std::string::npos);
-    EXPECT_NE(findings.losses[2].find("cannot report its Wi-Fi address"), std::string::npos);
-    EXPECT_NE(findings.losses[3].find("lock files could not be listed"), std::string::npos);
-    EXPECT_NE(findings.losses[4].find("Wi-Fi address could not be written back"), std::string::npos);
-    EXPECT_NE(findings.losses[5].find("lock files could not be restored"), std::string::npos);
+TEST(RunFindings, EachLossHasItsSentence) {
+    EXPECT_EQ(LossSentence(Loss(FWUP_LOSS_NV_ITEM, FWUP_LOSS_KEPT_BY_CARD, 1720, 7)), "");
+    EXPECT_NE(LossSentence(Loss(FWUP_LOSS_WIFI_ADDRESS, FWUP_LOSS_NOT_SAVED)).find("could not be read before the flash"),
+              std::string::npos);
+    EXPECT_EQ(LossSentence(Loss(FWUP_LOSS_WIFI_ADDRESS, FWUP_LOSS_REFUSED_BY_CARD)),
+              "The Wi-Fi address could not be written back to the card.");
+    EXPECT_NE(LossSentence(Loss(FWUP_LOSS_WIFI_ADDRESS, FWUP_LOSS_NOT_TRIED)).find("stopped before it"),
+              std::string::npos);
+    EXPECT_NE(LossSentence(Loss(FWUP_LOSS_LOCK_FILE, FWUP_LOSS_NOT_TRIED, 0, 0, "/vek/a")).find("/vek/a was not written"),
+              std::string::npos);
 }
 
 }  // namespace

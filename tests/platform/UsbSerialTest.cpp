@@ -185,4 +185,29 @@ TEST_F(UsbTreeTest, TheDefaultOpenerOpensWhatIsUnderThePinnedPortAtEachOpen) {
     ::close(master);
 }
 
+TEST_F(UsbTreeTest, APinGivenByTheCallerIsFollowedBeforeTheEnvironmentsAndOnlyWhileSet) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    ::setenv("FWUPGRADE_SYSFS_ROOT", Tree().sysRoot.c_str(), 1);
+    ::setenv("FWUPGRADE_DEV_ROOT", Tree().devRoot.c_str(), 1);
+    platform::posix::SetPinInEnvironment({"1-5", 0});   // nothing is under this port
+    Device("1-4", "0081");
+    Interface("1-4", 0, "ttyUSB6", ::ptsname(master));
+    auto opener = platform::MakeDefaultComPortOpener();
+    EXPECT_EQ(opener->Open(u"//./COM1", 1), nullptr);
+    platform::posix::SetPinOverride(platform::posix::UsbPin{"1-4", 0});
+    EXPECT_EQ(platform::posix::ActivePin()->usbPort, "1-4");
+    EXPECT_NE(opener->Open(u"//./COM1", 1), nullptr);
+    platform::posix::SetPinOverride(std::nullopt);
+    EXPECT_EQ(platform::posix::ActivePin()->usbPort, "1-5");
+    EXPECT_EQ(opener->Open(u"//./COM1", 1), nullptr);
+    ::unsetenv("FWUPGRADE_USB_PORT");
+    ::unsetenv("FWUPGRADE_USB_INTERFACE");
+    ::unsetenv("FWUPGRADE_SYSFS_ROOT");
+    ::unsetenv("FWUPGRADE_DEV_ROOT");
+    ::close(master);
+}
+
 }  // namespace

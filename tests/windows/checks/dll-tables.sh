@@ -13,8 +13,8 @@ case $check in
     exports=$(awk '/\[Ordinal\/Name Pointer\] Table/ {table = 1; next}
                    table && /^[[:space:]]*\[[[:space:]]*[0-9]+\]/ {print $NF; next}
                    table && NF == 0 {table = 0}' <<<"$tables" | tr '\n' ' ')
-    echo "exports: '$exports' (expected exactly GetModule, undecorated)"
-    [ "$exports" = "GetModule " ]
+    echo "exports: '$exports' (expected exactly FwupCardOperations and GetModule, undecorated)"
+    [ "$exports" = "FwupCardOperations GetModule " ]
     ;;
   programmer-resource)
     size_hex=$(printf '0x%06x' "$(stat -c %s "$4")") || exit 1

@@ -1,0 +1,23 @@
+// A stand-in of a plug-in whose card operations are of another version: it
+// answers only for version 2. Its GetModule hands out an object nothing
+// calls, since a program that finds no usable version must stop there.
+#include <cstdint>
+
+#include "module/CardOperationsApi.h"
+
+namespace {
+
+int32_t Refuse(const FwupOptions*, const char*) { return -13314; }
+
+const FwupCardOperationTable kVersion2 = {2, nullptr, &Refuse, &Refuse, nullptr, nullptr};
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) void* GetModule() {
+    static char unusedModule[64];
+    return unusedModule;
+}
+
+extern "C" const FwupCardOperationTable* FwupCardOperations(uint32_t version) {
+    return version == 2 ? &kVersion2 : nullptr;
+}
