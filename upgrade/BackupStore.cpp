@@ -272,8 +272,18 @@ bool MakeKeptFolder(uint32_t esn, const std::string& time, std::u16string& folde
         error = "cannot create the folder of kept backups " + platform::WideToUtf8(cardFolder);
         return false;
     }
-    folder = JoinPath(cardFolder, NewFolderName(cardFolder, time));
-    if (platform::CreateDurableDirectory(folder)) return true;
+    // Another run of a card with the same ESN may take the name between the
+    // look and the mkdir; then the next free name is taken.
+    constexpr int kTries = 16;
+    for (int attempt = 0; attempt < kTries; ++attempt) {
+        folder = JoinPath(cardFolder, NewFolderName(cardFolder, time));
+        if (platform::CreateDirectory(folder)) {
+            if (platform::SyncFolder(cardFolder)) return true;
+            error = "cannot make the new folder " + platform::WideToUtf8(folder) + " durable";
+            return false;
+        }
+        if (!platform::PathExists(folder)) break;
+    }
     error = "cannot create " + platform::WideToUtf8(folder);
     return false;
 }

@@ -1,6 +1,8 @@
 // Folders that several cards' runs share (backups/, pending/) may be made by
 // another run between the look and the mkdir. The backup is kept all the
 // same: a run that loses that race must not refuse to leave the firmware.
+// Two runs of cards with one ESN in the same second race for the kept
+// backup's own folder name as well; each keeps its backup in its own folder.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -14,9 +16,11 @@ using namespace backup_test;
 
 // The real file system, except that each new folder is made "by another
 // run": the mkdir happens, and this run is told it failed.
+enum class Raced { SharedFolders, KeptBackupFolder };
+
 class RacingFileSystem : public platform::FileSystem {
 public:
-    RacingFileSystem() : real_(platform::MakeDefaultFileSystem()) {}
+    explicit RacingFileSystem(Raced raced) : which_(raced), real_(platform::MakeDefaultFileSystem()) {}
     int raced = 0;
 
     std::unique_ptr<platform::FileHandle> OpenRead(const std::u16string& path) override { return real_->OpenRead(path); }
@@ -24,7 +28,7 @@ public:
         return real_->CreateWrite(path);
     }
     bool CreateDirectory(const std::u16string& path) override {
-        if (!IsShared(path) || !real_->CreateDirectory(path)) return real_->CreateDirectory(path);
+        if (!IsRaced(path) || !real_->CreateDirectory(path)) return real_->CreateDirectory(path);
         ++raced;
         return false;
     }
@@ -37,10 +41,15 @@ public:
     bool SyncFolder(const std::u16string& folder) override { return real_->SyncFolder(folder); }
 
 private:
-    static bool IsShared(const std::u16string& path) {
+    // The first folder made inside backups/<ESN>/ is the kept backup's own.
+    bool IsRaced(const std::u16string& path) {
         const std::string text = platform::WideToUtf8(path);
-        return text.ends_with("/backups") || text.ends_with("/pending");
+        if (which_ == Raced::SharedFolders) return text.ends_with("/backups") || text.ends_with("/pending");
+        const std::string parent = text.substr(0, text.rfind('/'));
+        if (raced > 0 || parent.size() < 17 || parent.substr(parent.size() - 17, 9) != "/backups/") return false;
+        return true;
     }
+    Raced which_;
     std::unique_ptr<platform::FileSystem> real_;
 };
 
@@ -53,7 +62,7 @@ protected:
 TEST_F(SharedFolder, AFolderAnotherRunMadeAtTheSameMomentStillHoldsTheKeptBackup) {
     Prepare(CardKind::Q7k);
     Plug(original_);
-    RacingFileSystem racing;
+    RacingFileSystem racing(Raced::SharedFolders);
     platform::SetFileSystem(&racing);
     ASSERT_TRUE(module_.BackupCard(kPort, platform::Utf8ToWide(work_ / "staging")));
     platform::SetFileSystem(nullptr);
@@ -61,6 +70,20 @@ TEST_F(SharedFolder, AFolderAnotherRunMadeAtTheSameMomentStillHoldsTheKeptBackup
     const std::vector<upgrade::KeptBackup> kept = upgrade::ListKeptBackups(original_.esn);
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_EQ(kept[0].folder, module_.KeptBackup());
+}
+
+TEST_F(SharedFolder, AKeptBackupFolderNameTakenByAnotherRunGoesToTheNextFreeName) {
+    Prepare(CardKind::Q7k);
+    Plug(original_);
+    RacingFileSystem racing(Raced::KeptBackupFolder);
+    platform::SetFileSystem(&racing);
+    ASSERT_TRUE(module_.BackupCard(kPort, platform::Utf8ToWide(work_ / "staging")));
+    platform::SetFileSystem(nullptr);
+    ASSERT_EQ(racing.raced, 1);
+    const std::vector<upgrade::KeptBackup> kept = upgrade::ListKeptBackups(original_.esn);
+    ASSERT_EQ(kept.size(), 1u) << "the other run's folder holds no record yet";
+    EXPECT_EQ(kept[0].folder, module_.KeptBackup());
+    EXPECT_TRUE(platform::WideToUtf8(kept[0].folder).ends_with("-2")) << platform::WideToUtf8(kept[0].folder);
 }
 
 }  // namespace
