@@ -15,6 +15,7 @@
 #include "host/fwupgrade/CardSupport.h"
 #include "host/fwupgrade/FailureReport.h"
 #include "host/fwupgrade/History.h"
+#include "host/fwupgrade/UnfinishedRuns.h"
 #include "host/fwupgrade/PackageCheck.h"
 #include "host/fwupgrade/PluginHost.h"
 #include "host/fwupgrade/Progress.h"
@@ -301,7 +302,7 @@ int RunDetect(const DetectOptions& options) {
 int RunHistory(bool json) {
     const std::string state = StateFolder();
     std::vector<nlohmann::json> entries = state.empty() ? std::vector<nlohmann::json>{}
-                                                        : ReadHistory(state + "/" + kHistoryFileName);
+                                                        : FoldRunEntries(ReadHistory(state + "/" + kHistoryFileName));
     std::reverse(entries.begin(), entries.end());
     if (json) {
         std::cout << nlohmann::json(entries).dump(2) << "\n";

@@ -2,7 +2,9 @@
 // into the current folder and channel.nvm into the package folder; a second
 // run in the same folder at the same time would overwrite the first card's
 // backups with its own and later restore them onto the wrong card. Each
-// folder is therefore held with an advisory lock for the length of a run.
+// folder is therefore held with an advisory lock for the length of a run; a
+// run that finds one busy (or cannot write there) takes a run folder of its
+// own instead.
 #pragma once
 
 #include <string>
@@ -11,6 +13,12 @@
 namespace fwupgrade {
 
 constexpr const char* kRunLockFile = ".fwupgrade.lock";
+
+enum class FolderHold {
+    Held,         // this run holds the folder
+    Busy,         // another run holds it
+    Unwritable,   // no lock file can be made there (read-only, no permission)
+};
 
 class RunLock {
 public:
@@ -24,8 +32,12 @@ public:
     // file can be made is not held (the module then fails to write there).
     bool Acquire(const std::vector<std::string>& folders, std::string& error);
 
+    // Takes the lock of one more folder; a folder already held counts as Held.
+    FolderHold Hold(const std::string& folder);
+
 private:
     std::vector<int> fds_;
+    std::vector<std::string> held_;   // resolved, as fds_
 };
 
 }  // namespace fwupgrade

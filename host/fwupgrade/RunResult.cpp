@@ -25,6 +25,13 @@ nlohmann::json ToJson(const RunResult& r) {
         {"restore", r.restoreCommand},
         {"card_state", r.cardState},
         {"kept_backup", r.keptBackup},
+        {"run_folder", r.runFolder},
+        {"earlier_run", r.earlierRun},
+        {"card_unchanged", r.cardUnchanged},
+        {"write_problem", r.writeFolder.empty() ? nlohmann::json(nullptr)
+                                                : nlohmann::json{{"folder", r.writeFolder},
+                                                                 {"reason", r.writeFailure},
+                                                                 {"errno", r.writeErrno}}},
     };
 }
 
@@ -51,6 +58,14 @@ RunResult RunResultFromJson(const nlohmann::json& e) {
     r.restoreCommand = e.value("restore", "");
     r.cardState = e.value("card_state", "");
     r.keptBackup = e.value("kept_backup", "");
+    r.runFolder = e.value("run_folder", "");
+    r.earlierRun = e.value("earlier_run", "");
+    r.cardUnchanged = e.value("card_unchanged", false);
+    if (const auto problem = e.find("write_problem"); problem != e.end() && problem->is_object()) {
+        r.writeFolder = problem->value("folder", "");
+        r.writeFailure = problem->value("reason", "");
+        r.writeErrno = problem->value("errno", 0);
+    }
     return r;
 }
 
@@ -76,12 +91,14 @@ std::string ResultEvent(const RunResult& result) {
 
 std::string SummaryText(const RunResult& r) {
     std::string text = r.device + ": " + r.headline + "\n";
+    if (!r.earlierRun.empty()) text += "  An earlier run on this card never finished: " + r.earlierRun + "\n";
     for (const auto& loss : r.losses) text += "  lost:        " + loss + "\n";
     auto where = [](const std::string& path, bool written) {
         return path + (written ? "" : " (not written in this run)");
     };
     text += "  NV backup:   " + where(r.channelNvm, r.channelNvmWritten) + "\n";
     text += "  lock backup: " + where(r.lockBackup, r.lockBackupWritten) + "\n";
+    if (!r.runFolder.empty()) text += "  run folder:  " + r.runFolder + "\n";
     if (!r.keptBackup.empty() && r.exitStatus == 0) text += "  kept backup: " + r.keptBackup + "\n";
     if (!r.logFile.empty()) text += "  log:         " + r.logFile + "\n";
     if (r.leftInProgrammer)

@@ -31,6 +31,13 @@ struct RunResult {
     std::string restoreCommand;     // set when the card runs its firmware but its data did not go back
     std::string cardState;          // where the card was last seen, after a failure ("in its boot downloader")
     std::string keptBackup;         // the kept backup that holds the card's data
+    std::string runFolder;          // the run's own folder for the module's files ("" for a run in place)
+    std::string earlierRun;         // an earlier run on this card that never finished, in words
+    bool cardUnchanged = false;     // stopped before the card left its firmware
+    // A copy of the backup that could not be written: which folder and why.
+    std::string writeFolder;
+    std::string writeFailure;       // "full-disk", "read-only", "permission", "missing", "other"
+    int writeErrno = 0;
 };
 
 nlohmann::json ToJson(const RunResult& result);

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include "host/fwupgrade/History.h"
 #include "host/fwupgrade/PackageView.h"
 #include "host/fwupgrade/RescueCommand.h"
+#include "host/fwupgrade/RunFolder.h"
 
 namespace fwupgrade {
 
@@ -77,6 +79,9 @@ RunSession::RunSession(const SingleRunRequest& request, std::ostream& out, RunRe
     record_.command = request.command;
     record_.device = base_.device;
     record_.package = AbsolutePath(request.package);
+    modulePackage_ = record_.package;
+    runId_ = RunFolderName(started_, std::string());
+    runId_.pop_back();   // the empty device's separator
 }
 
 RunSession::~RunSession() {
@@ -152,6 +157,70 @@ void RunSession::SetPackageDigest(std::string digest) {
     record_.packageDigest = std::move(digest);
 }
 
+void RunSession::UseRunFolder(const std::string& folder) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    modulePackage_ = folder;
+    base_.runFolder = folder;
+    base_.folder = folder;
+    base_.channelNvm = folder + "/" + kChannelNvFile;
+    base_.lockBackup = folder + "/" + kLockBackupFile;
+}
+
+CardKeys RunSession::CardKeysLocked(const std::string& esn) const {
+    // A card followed on a USB port is known by that port: its device names
+    // change with its restarts.
+    CardKeys keys;
+    keys.device = base_.device;
+    keys.stableDevice = !request_.usbPort.empty() ? "usb-port:" + request_.usbPort
+                        : StableDevicePath(request_.device.empty() ? PortDevicePath(request_.port) : request_.device);
+    keys.esn = esn;
+    return keys;
+}
+
+std::string RunSession::EarlierUnfinishedLocked(const std::string& esn) const {
+    const std::string state = StateFolder();
+    if (state.empty()) return {};
+    UnfinishedLookup lookup;
+    lookup.esnOf = [](const nlohmann::json& entry) {
+        const std::string nv = entry.value("channel_nvm", "");
+        const auto started = entry.find("started");
+        if (nv.empty() || started == entry.end() || !started->is_number_integer()) return std::string();
+        const std::optional<RunBackup> backup = BackupOfRun(nv.substr(0, nv.rfind('/')), started->get<std::time_t>());
+        return backup ? upgrade::EsnText(backup->record.esn) : std::string();
+    };
+    lookup.running = [](int64_t pid) {
+        return pid > 0 && pid != ::getpid() && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+    };
+    const auto earlier = UnfinishedRunOn(FoldRunEntries(ReadHistory(state + "/" + kHistoryFileName)),
+                                         CardKeysLocked(esn), runId_, lookup);
+    return earlier ? UnfinishedRunWords(*earlier) : std::string();
+}
+
+void RunSession::MarkStarted() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    earlierRun_ = EarlierUnfinishedLocked("");
+    if (!earlierRun_.empty()) NoticeLocked("An earlier run on this card never finished: " + earlierRun_);
+    const CardKeys keys = CardKeysLocked("");
+    const nlohmann::json entry{
+        {"run", runId_},
+        {"started", static_cast<int64_t>(started_)},
+        {"pid", static_cast<int64_t>(::getpid())},
+        {"time", record_.time},
+        {"command", record_.command},
+        {"device", record_.device},
+        {"device_by_id", keys.stableDevice},
+        {"package", record_.package},
+        {"package_digest", record_.packageDigest},
+        {"run_folder", base_.runFolder},
+        {"channel_nvm", base_.channelNvm},
+        {"result", kUnfinishedResult},
+        {"log", base_.logFile},
+    };
+    std::string error;
+    if (const std::string state = StateFolder(); state.empty() || !AppendHistory(state + "/" + kHistoryFileName, entry, error))
+        std::cerr << "fwupgrade: the run is not in the history: " << (state.empty() ? "no state folder" : error) << "\n";
+}
+
 void RunSession::OnTrace(const TraceEntry& entry) {
     std::lock_guard<std::mutex> lock(mutex_);
     log_.Line(FormatTraceLine(entry));
@@ -214,7 +283,7 @@ void RunSession::OnSignal(int signal) {
                               (step.empty() ? "" : " (" + step + ")") + ": the card has no working firmware now.";
             result.rescueCommand = RescueCommand();
             result.cardState = CardStateAtProgress(highestProgress_);
-            if (const std::optional<RunBackup> backup = BackupOfRun(record_.package, 0)) result.keptBackup = backup->keptFolder;
+            if (const std::optional<RunBackup> backup = BackupOfRun(modulePackage_, 0)) result.keptBackup = backup->keptFolder;
             EndNowLocked(result);
         }
         case SignalAction::WarnAndGoOn:
@@ -258,8 +327,16 @@ RunResult RunSession::CompleteLocked(RunResult result) const {
     return result;
 }
 
-void RunSession::ReportLocked(const RunResult& result) {
+void RunSession::ReportLocked(RunResult result) {
     finished_ = true;
+    RunRecord record = record_;
+    record.card = GatherCardFacts(findings_.Findings(), result.channelNvm, started_);
+    if (record.card.keptBackup.empty()) record.card.keptBackup = result.keptBackup;
+    const CardKeys keys = CardKeysLocked(record.card.esn);
+    record.stableDevice = keys.stableDevice;
+    // The card's ESN, read during the run, finds runs on it under another name.
+    if (earlierRun_.empty() && !record.card.esn.empty()) earlierRun_ = EarlierUnfinishedLocked(record.card.esn);
+    result.earlierRun = earlierRun_;
     if (request_.json) {
         out_ << ResultEvent(result) << std::endl;
     } else {
@@ -270,18 +347,15 @@ void RunSession::ReportLocked(const RunResult& result) {
     for (size_t from = 0, end; (end = summary.find('\n', from)) != std::string::npos; from = end + 1)
         log_.Line("fwupgrade: " + summary.substr(from, end - from));
 
-    RunRecord record = record_;
-    record.card = GatherCardFacts(findings_.Findings(), result.channelNvm, started_);
-    if (record.card.keptBackup.empty()) record.card.keptBackup = result.keptBackup;
-    // A card followed on a USB port is known by that port: its device names
-    // change with its restarts.
-    record.stableDevice = !request_.usbPort.empty() ? "usb-port:" + request_.usbPort
-                          : StableDevicePath(request_.device.empty() ? PortDevicePath(request_.port) : request_.device);
     if (result.exitStatus == kExitFailed || result.exitStatus == kExitInterrupted) record.failedStep = CurrentStepWordsLocked();
     const auto now = std::chrono::steady_clock::now();
     record.phases = phases_.Durations(now);
     record.seconds = std::chrono::duration<double>(now - startedSteady_).count();
-    const nlohmann::json entry = HistoryEntry(record, result);
+    nlohmann::json entry = HistoryEntry(record, result);
+    entry["run"] = runId_;
+    entry["started"] = static_cast<int64_t>(started_);
+    entry["run_folder"] = result.runFolder;
+    entry["channel_nvm"] = result.channelNvm;
     std::string error;
     if (const std::string state = StateFolder(); state.empty() || !AppendHistory(state + "/" + kHistoryFileName, entry, error))
         std::cerr << "fwupgrade: the run is not in the history: " << (state.empty() ? "no state folder" : error) << "\n";
@@ -325,7 +399,7 @@ std::string RunSession::CardOptionText() const {
 }
 
 std::string RunSession::RescueCommand() const {
-    return RescueCommandFor(request_.usbPort, request_.device, request_.port, record_.package);
+    return RescueCommandFor(request_.usbPort, request_.device, request_.port, modulePackage_);
 }
 
 std::string RunSession::RestoreCommand(const std::string& keptBackup) const {

@@ -29,6 +29,7 @@
 #include "host/fwupgrade/RunResult.h"
 #include "host/fwupgrade/SingleRun.h"
 #include "host/fwupgrade/TraceLine.h"
+#include "host/fwupgrade/UnfinishedRuns.h"
 
 namespace fwupgrade {
 
@@ -44,6 +45,13 @@ public:
     // The log of the run: --log, else a new file in the state folder.
     bool OpenLog(std::string& error);
     void SetPackageDigest(std::string digest);
+    // The module's files go to the run's own folder, which it is handed as
+    // its package; the history keeps the real package.
+    void UseRunFolder(const std::string& folder);
+    // Written before the card is touched: the history entry that stays
+    // "unfinished" if the run never ends. Says when an earlier run on the
+    // same card never finished.
+    void MarkStarted();
     // From here on the bar says what the run does and how long it takes:
     // the package's file sizes by name, and how much of each pause passes.
     void StartEstimate(std::map<std::string, uint64_t> imageBytes, double pauseScale);
@@ -75,7 +83,9 @@ private:
     std::string CardOptionText() const;
     // The step the run is in, or failed in, in words ("" before any).
     std::string CurrentStepWordsLocked() const;
-    void ReportLocked(const RunResult& result);
+    void ReportLocked(RunResult result);
+    CardKeys CardKeysLocked(const std::string& esn) const;
+    std::string EarlierUnfinishedLocked(const std::string& esn) const;
     void WriteCardFolderLocked(const RunResult& result, const nlohmann::json& entry);
     void NoticeLocked(const std::string& text);
     [[noreturn]] void EndNowLocked(RunResult result);
@@ -89,6 +99,9 @@ private:
     std::ostream& out_;
     RunResult base_;
     RunRecord record_;
+    std::string modulePackage_;   // the folder the module is handed
+    std::string runId_;
+    std::string earlierRun_;
     ProgressView view_;
     LogFile log_;
     FindingsTracker findings_;

@@ -1,9 +1,14 @@
 #include "host/fwupgrade/SingleRun.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <optional>
 
+#include "host/fwupgrade/BackupCopyFailure.h"
 #include "host/fwupgrade/CardAim.h"
 #include "host/fwupgrade/CardBackup.h"
 #include "host/fwupgrade/CardSupport.h"
@@ -17,6 +22,8 @@
 #include "host/fwupgrade/PackageView.h"
 #include "host/fwupgrade/PluginHost.h"
 #include "host/fwupgrade/PluginOperations.h"
+#include "host/fwupgrade/History.h"
+#include "host/fwupgrade/RunFolder.h"
 #include "host/fwupgrade/RunLock.h"
 #include "host/fwupgrade/RunSession.h"
 #include "host/fwupgrade/SignalWatch.h"
@@ -101,6 +108,83 @@ void DescribeCardAfterFailure(RunSession& session, PluginOperations* operations,
                           ", not in its firmware: a run was interrupted there. The upgrade cannot start from there.";
 }
 
+// Where the module's files go. A run that can hold the package folder and
+// the current folder writes them there, as the host application has it; a
+// run that finds either busy or unwritable gets a run folder of its own
+// (`why` says so). A worker's card folder is its own already, and a rescue
+// works where its backup is.
+struct Placement {
+    bool ownFolder = false;
+    std::string why;
+};
+
+bool PlaceRun(RunLock& lock, const SingleRunRequest& request, const std::string& package, const std::string& current,
+              Placement& placement, std::string& error) {
+    if (request.rescue || !request.cardFolder.empty()) return lock.Acquire({package, current}, error);
+    const FolderHold packageHold = lock.Hold(package);
+    const FolderHold currentHold = lock.Hold(current);
+    if (packageHold == FolderHold::Busy) placement.why = "another fwupgrade run is using " + package;
+    else if (packageHold == FolderHold::Unwritable) placement.why = "the package folder " + package + " cannot be written";
+    else if (currentHold == FolderHold::Busy) placement.why = "another fwupgrade run is using " + current;
+    else if (currentHold == FolderHold::Unwritable) placement.why = "the current folder " + current + " cannot be written";
+    placement.ownFolder = !placement.why.empty();
+    return true;
+}
+
+// The current folder for the length of a run, then back to the one before:
+// the module writes its lock backup into the current folder.
+class WorkingFolder {
+public:
+    WorkingFolder() {
+        char path[4096];
+        if (::getcwd(path, sizeof path) != nullptr) before_ = path;
+    }
+    ~WorkingFolder() {
+        if (moved_ && !before_.empty()) (void)::chdir(before_.c_str());
+    }
+    WorkingFolder(const WorkingFolder&) = delete;
+    WorkingFolder& operator=(const WorkingFolder&) = delete;
+    bool MoveTo(const std::string& folder, std::string& error) {
+        if (::chdir(folder.c_str()) != 0) {
+            error = "cannot work in " + folder + ": " + std::strerror(errno);
+            return false;
+        }
+        moved_ = true;
+        return true;
+    }
+
+private:
+    std::string before_;
+    bool moved_ = false;
+};
+
+// Makes the run's own folder, works in it and tells the user why; the
+// module is handed it as its package.
+bool EnterRunFolder(RunSession& session, WorkingFolder& working, const std::string& package, const Placement& placement,
+                    std::string& error) {
+    const std::string state = StateFolder();
+    if (state.empty()) {
+        error = "no state folder for a run folder (set XDG_STATE_HOME or HOME)";
+        return false;
+    }
+    std::string folder;
+    if (!MakeRunFolder(state + "/runs", RunFolderName(session.Started(), session.Base().device), package, folder, error) ||
+        !working.MoveTo(folder, error))
+        return false;
+    session.UseRunFolder(folder);
+    session.Notice("This run keeps the card's backups in a run folder of its own, " + folder + ": " + placement.why + ".");
+    return true;
+}
+
+// A rescue of a card whose run had a run folder works in that folder, where
+// the run left its lock backup.
+bool EnterRescuedRunFolder(RunSession& session, WorkingFolder& working, const std::string& package, std::string& error) {
+    if (RunFolderPackage(package).empty()) return true;
+    if (!working.MoveTo(package, error)) return false;
+    session.UseRunFolder(package);
+    return true;
+}
+
 // Upgrade and rescue are card operations of the plug-in; their trace and
 // progress come back through the log and display modules, their steps,
 // losses and outcome as events.
@@ -117,10 +201,15 @@ int32_t RunThroughPlugin(RunSession& session, PluginOperations& operations, cons
 }
 
 RunResult Upgrade(RunSession& session, const SingleRunRequest& request, const std::string& aimNote) {
-    const std::string package = AbsolutePath(request.package);
-    RunLock lock;
+    const std::string package = request.package;
+    WorkingFolder working;
     std::string error;
-    if (!lock.Acquire({package, session.Base().folder}, error)) return NotStarted(session, kExitOther, "Not started: " + error + ".");
+    if (request.rescue && !EnterRescuedRunFolder(session, working, package, error))
+        return NotStarted(session, kExitOther, "Not started: " + error + ".");
+    RunLock lock;
+    Placement placement;
+    if (!PlaceRun(lock, request, package, session.Base().folder, placement, error))
+        return NotStarted(session, kExitOther, "Not started: " + error + ".");
     // The log is emptied only once this run holds the folders.
     if (!session.OpenLog(error)) return NotStarted(session, kExitOther, error + ".");
     if (!aimNote.empty()) session.Notice(aimNote);
@@ -129,6 +218,9 @@ RunResult Upgrade(RunSession& session, const SingleRunRequest& request, const st
     PackageReport report;
     if (PackageRejected(session, package, rejected, report)) return rejected;
     session.SetPackageDigest(PackageDigest(package));
+    if (placement.ownFolder && !EnterRunFolder(session, working, package, placement, error))
+        return NotStarted(session, kExitOther, "Not started: " + error + ".");
+    const std::string modulePackage = placement.ownFolder ? session.Base().runFolder : package;
     if (const DeviceAccess access = CheckCardAccess(request.port); access.exitStatus != kExitOk)
         return NotStarted(session, access.exitStatus, access.problem);
     PluginHostOptions options;
@@ -152,15 +244,16 @@ RunResult Upgrade(RunSession& session, const SingleRunRequest& request, const st
     if (table != nullptr) operations.emplace(*table, CardTarget{request.port, request.usbPort});
     if (request.rescue && !operations)
         return NotStarted(session, kExitOther, "The upgrade module cannot rescue a card: " + operationsError + ".");
+    session.MarkStarted();
     if (operations) {
-        result.code = RunThroughPlugin(session, *operations, request, package);
+        result.code = RunThroughPlugin(session, *operations, request, modulePackage);
         handled = true;
     } else {
         // A plug-in without the card operations still upgrades through
         // message 1025, as the host application has it do.
         session.Notice("The upgrade module has no card operations of this version (" + operationsError +
                        "): the run is told in less detail.");
-        result.code = host.Upgrade(request.port, package, handled);
+        result.code = host.Upgrade(request.port, modulePackage, handled);
     }
     if (!handled) {
         result.exitStatus = kExitOther;
@@ -170,7 +263,7 @@ RunResult Upgrade(RunSession& session, const SingleRunRequest& request, const st
     result.exitStatus = ExitStatusFor(result.code);
     if (result.code == 0) {
         if (operations) result.keptBackup = operations->Outcome().keptBackup;
-        if (const std::optional<RunBackup> backup = BackupOfRun(package, session.Started()); backup && result.keptBackup.empty())
+        if (const std::optional<RunBackup> backup = BackupOfRun(modulePackage, session.Started()); backup && result.keptBackup.empty())
             result.keptBackup = backup->keptFolder;
         result.headline = request.rescue ? "The card was rescued: every image is written and its data is back."
                                          : "The card was flashed successfully.";
@@ -183,6 +276,7 @@ RunResult Upgrade(RunSession& session, const SingleRunRequest& request, const st
     if (result.code == kPackageRejectedCode) return result;
     const CardOutcome outcome = operations ? operations->Outcome() : CardOutcome{};
     DescribeCardAfterFailure(session, operations ? &*operations : nullptr, outcome, result);
+    DescribeBackupCopyFailure(outcome, session.PastSwitch(), result);
     return result;
 }
 
@@ -192,6 +286,10 @@ RunResult RunSingleCard(const SingleRunRequest& given, std::ostream& out) {
     // The card is pinned once, at the start, while it is still where the
     // user named it; the rescue command then names the pin too.
     SingleRunRequest request = given;
+    // The run may work in a folder of its own: every path is fixed now.
+    request.package = AbsolutePath(request.package);
+    if (!request.logFile.empty()) request.logFile = AbsolutePath(request.logFile);
+    if (!request.rescueFrom.empty()) request.rescueFrom = AbsolutePath(request.rescueFrom);
     std::string pinName, note, error;
     const bool aimed = AimAtCard({request.device, request.usbPort}, pinName, note, error);
     if (!pinName.empty()) request.usbPort = pinName;

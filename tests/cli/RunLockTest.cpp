@@ -40,5 +40,18 @@ TEST(RunLock, AFolderWithoutALockFileIsNotHeld) {
     EXPECT_TRUE(lock.Acquire({"/nonexistent/folder"}, error));
 }
 
+TEST(RunLock, AFolderIsHeldBusyOrUnwritable) {
+    TempFolder temp;
+    RunLock first;
+    EXPECT_EQ(first.Hold(temp.path()), FolderHold::Held);
+    EXPECT_EQ(first.Hold(temp.path() + "/."), FolderHold::Held);
+    RunLock second;
+    EXPECT_EQ(second.Hold(temp.path()), FolderHold::Busy);
+    EXPECT_EQ(second.Hold(temp / "missing"), FolderHold::Unwritable);
+    std::string error;
+    EXPECT_FALSE(second.Acquire({temp.path()}, error));
+    EXPECT_NE(error.find("another fwupgrade run is using " + temp.path()), std::string::npos) << error;
+}
+
 }  // namespace
 }  // namespace fwupgrade
