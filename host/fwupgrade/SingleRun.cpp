@@ -218,9 +218,6 @@ RunResult Upgrade(RunSession& session, const SingleRunRequest& request, const st
     PackageReport report;
     if (PackageRejected(session, package, rejected, report)) return rejected;
     session.SetPackageDigest(PackageDigest(package));
-    if (placement.ownFolder && !EnterRunFolder(session, working, package, placement, error))
-        return NotStarted(session, kExitOther, "Not started: " + error + ".");
-    const std::string modulePackage = placement.ownFolder ? session.Base().runFolder : package;
     if (const DeviceAccess access = CheckCardAccess(request.port); access.exitStatus != kExitOk)
         return NotStarted(session, access.exitStatus, access.problem);
     PluginHostOptions options;
@@ -232,6 +229,9 @@ RunResult Upgrade(RunSession& session, const SingleRunRequest& request, const st
     if (const std::string refusal = RefusalFromModule(host, request.port, request.rescue ? CardUse::Rescue : CardUse::Drive);
         !refusal.empty())
         return Unsupported(session, refusal);
+    if (placement.ownFolder && !EnterRunFolder(session, working, package, placement, error))
+        return NotStarted(session, kExitOther, "Not started: " + error + ".");
+    const std::string modulePackage = placement.ownFolder ? session.Base().runFolder : package;
     std::map<std::string, uint64_t> sizes;
     for (const auto& file : report.files) sizes[file.name] = file.size;
     session.StartEstimate(std::move(sizes), PauseScaleOf(CardDevicePathNow(request.port)));

@@ -116,6 +116,20 @@ inline auto ProgressAtLeast(int percent) {
     };
 }
 
+// The card's own data: the NV items it can write, the Wi-Fi address and the
+// lock files of a default card (item 96 cleared when a Q7k upgrade ran).
+inline void ExpectOwnData(const sim::CardData& now, bool q7kUpgradeRan) {
+    sim::CardData own = sim::DefaultCardData();
+    if (q7kUpgradeRan) own.nv.at(96).data.fill(0);
+    EXPECT_EQ(now.wifi, own.wifi);
+    EXPECT_EQ(now.efsFiles, own.efsFiles);
+    for (const auto& [item, nv] : own.nv) {
+        if (!nv.inactive) {
+            EXPECT_EQ(now.nv.at(item).data, nv.data) << "NV item " << item;
+        }
+    }
+}
+
 inline auto Contains(const std::string& text) {
     return [text](const std::string& line) { return line.find(text) != std::string::npos; };
 }

@@ -209,20 +209,6 @@ TEST_F(FwupgradeCli, AFifoInThePackageIsRejectedWithoutBlocking) {
 namespace fwupgrade {
 namespace {
 
-// The card's own data: the NV items it can write, the Wi-Fi address and the
-// lock files of a default card (item 96 cleared when a Q7k upgrade ran).
-void ExpectOwnData(const sim::CardData& now, bool q7kUpgradeRan) {
-    sim::CardData own = sim::DefaultCardData();
-    if (q7kUpgradeRan) own.nv.at(96).data.fill(0);
-    EXPECT_EQ(now.wifi, own.wifi);
-    EXPECT_EQ(now.efsFiles, own.efsFiles);
-    for (const auto& [item, nv] : own.nv) {
-        if (!nv.inactive) {
-            EXPECT_EQ(now.nv.at(item).data, nv.data) << "NV item " << item;
-        }
-    }
-}
-
 TEST_F(FwupgradeCli, ABackupWrittenBackToAWipedCardGivesItItsDataBack) {
     CardProcess card;
     const std::string link = StartCard(card, "card0");
@@ -287,6 +273,9 @@ TEST_P(KilledRun, LeavesACardThatANewRunNamesAndTheRescueBringsBack) {
         << again.out;
     EXPECT_NE(again.out.find("  To rescue the card run: fwupgrade rescue --device " + link), std::string::npos)
         << again.out;
+    EXPECT_NE(again.out.find("An earlier run on this card never finished: fwupgrade upgrade --device " + link),
+              std::string::npos)
+        << again.out;
 
     const ProcessOutcome rescued = Fwupgrade({"rescue", "--device", link, "--package", Package()});
     EXPECT_EQ(rescued.exitStatus, 0) << rescued.out << rescued.err;
@@ -301,9 +290,10 @@ TEST_P(KilledRun, LeavesACardThatANewRunNamesAndTheRescueBringsBack) {
     ExpectOwnData(data, true);
 
     const nlohmann::json entries = nlohmann::json::parse(Fwupgrade({"history", "--json"}).out);
-    ASSERT_EQ(entries.size(), 2u) << "the killed run left no entry; the refused one and the rescue did";
+    ASSERT_EQ(entries.size(), 3u) << "the killed run, the refused one and the rescue";
     EXPECT_EQ(entries[0]["result"], "ok");
     EXPECT_EQ(entries[1]["result"], "failed");
+    EXPECT_EQ(entries[2]["result"], "unfinished");
 }
 
 // 7%: the card has just entered its boot downloader; 35%: system.img streams.

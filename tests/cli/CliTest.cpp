@@ -267,15 +267,26 @@ TEST_F(FwupgradeCli, TheDemoFlashesAndVerifiesTwoVirtualCards) {
     EXPECT_TRUE(fs::exists(temp_ / "demo/cards/card1/VEKLock_1"));
 }
 
-TEST_F(FwupgradeCli, ASecondRunInTheSameFolderDoesNotStart) {
-    // Another run holds the current folder (where the lock backup goes).
+TEST_F(FwupgradeCli, ARunWhoseFoldersAnotherRunHoldsKeepsItsBackupsInARunFolder) {
+    // Another run holds the package folder and the current folder.
     RunLock other;
     std::string error;
-    ASSERT_TRUE(other.Acquire({RunFolder()}, error)) << error;
-    const ProcessOutcome run = Fwupgrade({"upgrade", "--port", "4", "--package", Package()});
-    EXPECT_EQ(run.exitStatus, 1) << run.out << run.err;
-    EXPECT_NE(run.out.find("Not started: another fwupgrade run is using"), std::string::npos) << run.out;
+    ASSERT_TRUE(other.Acquire({Package(), RunFolder()}, error)) << error;
+    CardProcess card;
+    const std::string link = StartCard(card, "card0");
+    const ProcessOutcome run = Fwupgrade({"upgrade", "--device", link, "--package", Package()});
+    EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
+    const std::string runs = StateHome() + "/fwupgrade/runs/";
+    EXPECT_NE(run.out.find("another fwupgrade run is using " + Package()), std::string::npos) << run.out;
+    const size_t at = run.out.find("  run folder:  " + runs);
+    ASSERT_NE(at, std::string::npos) << run.out;
+    const std::string folder = run.out.substr(at + 15, run.out.find('\n', at) - at - 15);
+    EXPECT_NE(run.out.find("  NV backup:   " + folder + "/channel.nvm\n"), std::string::npos) << run.out;
+    EXPECT_TRUE(fs::exists(folder + "/channel.nvm"));
+    EXPECT_TRUE(fs::exists(folder + "/VEKLock_1"));
     EXPECT_FALSE(fs::exists(Package() + "/channel.nvm"));
+    EXPECT_FALSE(fs::exists(RunFolder() + "/VEKLock_1"));
+    ExpectFlashed(card, link);
 }
 
 TEST_F(FwupgradeCli, AMissingPlugInExitsWith1) {
