@@ -1,10 +1,6 @@
 #include "host/fwupgrade/SingleRun.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <optional>
 
@@ -25,6 +21,7 @@
 #include "host/fwupgrade/History.h"
 #include "host/fwupgrade/RunFolder.h"
 #include "host/fwupgrade/RunLock.h"
+#include "host/fwupgrade/RunPlace.h"
 #include "host/fwupgrade/RunSession.h"
 #include "host/fwupgrade/SignalWatch.h"
 
@@ -108,56 +105,6 @@ void DescribeCardAfterFailure(RunSession& session, PluginOperations* operations,
                           ", not in its firmware: a run was interrupted there. The upgrade cannot start from there.";
 }
 
-// Where the module's files go. A run that can hold the package folder and
-// the current folder writes them there, as the host application has it; a
-// run that finds either busy or unwritable gets a run folder of its own
-// (`why` says so). A worker's card folder is its own already, and a rescue
-// works where its backup is.
-struct Placement {
-    bool ownFolder = false;
-    std::string why;
-};
-
-bool PlaceRun(RunLock& lock, const SingleRunRequest& request, const std::string& package, const std::string& current,
-              Placement& placement, std::string& error) {
-    if (request.rescue || !request.cardFolder.empty()) return lock.Acquire({package, current}, error);
-    const FolderHold packageHold = lock.Hold(package);
-    const FolderHold currentHold = lock.Hold(current);
-    if (packageHold == FolderHold::Busy) placement.why = "another fwupgrade run is using " + package;
-    else if (packageHold == FolderHold::Unwritable) placement.why = "the package folder " + package + " cannot be written";
-    else if (currentHold == FolderHold::Busy) placement.why = "another fwupgrade run is using " + current;
-    else if (currentHold == FolderHold::Unwritable) placement.why = "the current folder " + current + " cannot be written";
-    placement.ownFolder = !placement.why.empty();
-    return true;
-}
-
-// The current folder for the length of a run, then back to the one before:
-// the module writes its lock backup into the current folder.
-class WorkingFolder {
-public:
-    WorkingFolder() {
-        char path[4096];
-        if (::getcwd(path, sizeof path) != nullptr) before_ = path;
-    }
-    ~WorkingFolder() {
-        if (moved_ && !before_.empty()) (void)::chdir(before_.c_str());
-    }
-    WorkingFolder(const WorkingFolder&) = delete;
-    WorkingFolder& operator=(const WorkingFolder&) = delete;
-    bool MoveTo(const std::string& folder, std::string& error) {
-        if (::chdir(folder.c_str()) != 0) {
-            error = "cannot work in " + folder + ": " + std::strerror(errno);
-            return false;
-        }
-        moved_ = true;
-        return true;
-    }
-
-private:
-    std::string before_;
-    bool moved_ = false;
-};
-
 // Makes the run's own folder, works in it and tells the user why; the
 // module is handed it as its package.
 bool EnterRunFolder(RunSession& session, WorkingFolder& working, const std::string& package, const Placement& placement,
@@ -208,7 +155,8 @@ RunResult Upgrade(RunSession& session, const SingleRunRequest& request, const st
         return NotStarted(session, kExitOther, "Not started: " + error + ".");
     RunLock lock;
     Placement placement;
-    if (!PlaceRun(lock, request, package, session.Base().folder, placement, error))
+    const bool mayMove = !request.rescue && request.cardFolder.empty();
+    if (!PlaceRun(lock, mayMove, package, session.Base().folder, placement, error))
         return NotStarted(session, kExitOther, "Not started: " + error + ".");
     // The log is emptied only once this run holds the folders.
     if (!session.OpenLog(error)) return NotStarted(session, kExitOther, error + ".");

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "CliFixture.h"
+#include "host/fwupgrade/UnfinishedRuns.h"
 
 namespace fwupgrade {
 namespace {
@@ -70,7 +71,8 @@ TEST_F(FwupgradeCli, AStopSignalBeforeTheSwitchEndsTheRunAndLeavesTheCardAsItWas
     EXPECT_EQ(violations, 0u);
 
     // The default log is complete up to the stop, and the run is in the history.
-    const auto history = JsonLines(StateHome() + "/fwupgrade/history.jsonl");
+    // Its entry from before it touched the card and the one at the end are one run.
+    const auto history = FoldRunEntries(JsonLines(StateHome() + "/fwupgrade/history.jsonl"));
     ASSERT_EQ(history.size(), 1u);
     EXPECT_EQ(history[0]["result"], "interrupted");
     EXPECT_EQ(history[0]["exit"], 130);
@@ -187,7 +189,7 @@ TEST_F(FwupgradeCli, WorkersFinishTheirCardsWhenTheParentIsKilled) {
         EXPECT_EQ(entries[0]["command"].get<std::string>().rfind("fwupgrade upgrade --device " + links[0], 0), 0u);
         ExpectFlashed(cards[i], links[i]);
     }
-    EXPECT_EQ(JsonLines(StateHome() + "/fwupgrade/history.jsonl").size(), 2u);
+    EXPECT_EQ(FoldRunEntries(JsonLines(StateHome() + "/fwupgrade/history.jsonl")).size(), 2u);
 }
 
 TEST_F(FwupgradeCli, AFifoInThePackageIsRejectedWithoutBlocking) {

@@ -90,8 +90,9 @@ TEST_P(BackupOfACardLeftBehind, SaysWhereTheCardIsAndPrintsTheRescueCommand) {
               std::string::npos)
         << backup.out;
     const nlohmann::json entries = nlohmann::json::parse(Fwupgrade({"history", "--json"}).out);
-    ASSERT_EQ(entries.size(), 1u) << "the killed run left no entry; the backup did";
+    ASSERT_EQ(entries.size(), 2u) << "the backup, and the killed run as it was before it touched the card";
     EXPECT_EQ(entries[0]["exit"], 4);
+    EXPECT_EQ(entries[1]["result"], "unfinished");
 }
 
 // 7%: the card has just entered its boot downloader; 35%: system.img streams.

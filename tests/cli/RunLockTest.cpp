@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "host/fwupgrade/RunLock.h"
+#include "host/fwupgrade/RunPlace.h"
 #include "tests/support/TempFolder.h"
 
 namespace fwupgrade {
@@ -51,6 +52,42 @@ TEST(RunLock, AFolderIsHeldBusyOrUnwritable) {
     std::string error;
     EXPECT_FALSE(second.Acquire({temp.path()}, error));
     EXPECT_NE(error.find("another fwupgrade run is using " + temp.path()), std::string::npos) << error;
+}
+
+TEST(PlaceRun, ARunThatMayMoveTakesItsOwnFolderAndSaysWhyOneThatMayNotIsRefused) {
+    TempFolder package, current;
+    RunLock other;
+    std::string error;
+    ASSERT_TRUE(other.Acquire({package.path()}, error)) << error;
+
+    RunLock lone;
+    Placement placement;
+    ASSERT_TRUE(PlaceRun(lone, true, package.path(), current.path(), placement, error));
+    EXPECT_TRUE(placement.ownFolder);
+    EXPECT_EQ(placement.why, "another fwupgrade run is using " + package.path());
+
+    RunLock missing;
+    Placement unwritable;
+    ASSERT_TRUE(PlaceRun(missing, true, package / "gone", current / "gone", unwritable, error));
+    EXPECT_EQ(unwritable.why, "the package folder " + package / "gone" + " cannot be written");
+
+    RunLock worker;
+    Placement fixed;
+    EXPECT_FALSE(PlaceRun(worker, false, package.path(), current.path(), fixed, error));
+    EXPECT_FALSE(fixed.ownFolder);
+    EXPECT_NE(error.find("another fwupgrade run is using"), std::string::npos) << error;
+}
+
+TEST(PlaceRun, ARunThatHoldsBothFoldersWorksInPlace) {
+    TempFolder package, current;
+    RunLock lock;
+    Placement placement;
+    std::string error;
+    ASSERT_TRUE(PlaceRun(lock, true, package.path(), current.path(), placement, error));
+    EXPECT_FALSE(placement.ownFolder);
+    EXPECT_EQ(placement.why, "");
+    RunLock second;
+    EXPECT_EQ(second.Hold(current.path()), FolderHold::Busy);
 }
 
 }  // namespace
