@@ -65,7 +65,9 @@ protected:
         std::string error;
         ASSERT_TRUE(card.Stop(data, newFirmware, violations, error)) << what << ": " << error;
         EXPECT_TRUE(newFirmware) << what;
-        if (!killedMidway) EXPECT_EQ(violations, 0u) << what;
+        if (!killedMidway) {
+            EXPECT_EQ(violations, 0u) << what;
+        }
         const sim::FlashCheck check = sim::CheckFlashAgainstPackage(data, Package(), true);
         EXPECT_TRUE(check.ok) << what << ": " << (check.problems.empty() ? "" : check.problems.front());
         ExpectOwnData(data, true);
