@@ -28,7 +28,7 @@ bool DescribeBackupCopyFailure(const CardOutcome& outcome, bool pastSwitch, RunR
         result.writeFolder = problem->folder;
         result.writeFailure = WriteFailureName(problem->failure);
         result.writeErrno = problem->error;
-        result.reasonLine = "cannot write a copy of the backup into " + problem->folder + ": " + WriteProblemWords(*problem);
+        result.reasonLine = "cannot write a copy of the backup into " + problem->folder + ": " + WriteProblemDetail(*problem);
         result.headline = "Stopped before the card left its firmware: " + problem->folder + " cannot take a copy of "
                           "its backup (" + WriteProblemWords(*problem) + "). The card is unchanged.";
         return true;

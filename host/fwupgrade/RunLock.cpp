@@ -25,11 +25,14 @@ RunLock::~RunLock() {
     for (int fd : fds_) ::close(fd);
 }
 
-FolderHold RunLock::Hold(const std::string& folder) {
+FolderHold RunLock::Hold(const std::string& folder, int* error) {
     const std::string resolved = Resolved(folder);
     if (std::find(held_.begin(), held_.end(), resolved) != held_.end()) return FolderHold::Held;
     const int fd = ::open((resolved + "/" + kRunLockFile).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return FolderHold::Unwritable;
+    if (fd < 0) {
+        if (error != nullptr) *error = errno;
+        return FolderHold::Unwritable;
+    }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
         return FolderHold::Busy;

@@ -32,8 +32,9 @@ public:
     // file can be made is not held (the module then fails to write there).
     bool Acquire(const std::vector<std::string>& folders, std::string& error);
 
-    // Takes the lock of one more folder; a folder already held counts as Held.
-    FolderHold Hold(const std::string& folder);
+    // Takes the lock of one more folder; a folder already held counts as
+    // Held. An Unwritable folder leaves the system's errno in `error`.
+    FolderHold Hold(const std::string& folder, int* error = nullptr);
 
 private:
     std::vector<int> fds_;

@@ -72,15 +72,20 @@ std::string WriteFailureName(WriteFailure failure) {
 }
 
 std::string WriteProblemWords(const WriteProblem& problem) {
-    const std::string system = problem.error != 0 ? " (" + std::string(std::strerror(problem.error)) + ")" : "";
     switch (problem.failure) {
-        case WriteFailure::FullDisk: return "the disk is full" + system;
-        case WriteFailure::ReadOnly: return "the folder is on a read-only file system" + system;
-        case WriteFailure::Permission: return "no permission to write there" + system;
-        case WriteFailure::Missing: return "the folder does not exist" + system;
+        case WriteFailure::FullDisk: return "the disk is full";
+        case WriteFailure::ReadOnly: return "the folder is on a read-only file system";
+        case WriteFailure::Permission: return "no permission to write there";
+        case WriteFailure::Missing: return "the folder does not exist";
         case WriteFailure::Other: break;
     }
-    return "it cannot be written" + system;
+    return "it cannot be written";
+}
+
+std::string WriteProblemDetail(const WriteProblem& problem) {
+    if (problem.error == 0) return WriteProblemWords(problem);
+    return WriteProblemWords(problem) + " (" + std::strerror(problem.error) + ", errno " + std::to_string(problem.error) +
+           ")";
 }
 
 std::optional<WriteProblem> ProbeFolderWrite(const std::string& folder, uint64_t bytes) {

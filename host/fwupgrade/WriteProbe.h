@@ -22,8 +22,10 @@ struct WriteProblem {
 WriteFailure WriteFailureOf(int error);
 // "full-disk", "read-only", "permission", "missing", "other": for --json.
 std::string WriteFailureName(WriteFailure failure);
-// "the disk is full (No space left on device)"
+// "the disk is full"
 std::string WriteProblemWords(const WriteProblem& problem);
+// "the disk is full (No space left on device, errno 28)"
+std::string WriteProblemDetail(const WriteProblem& problem);
 
 // Writes `bytes` bytes into a new file in `folder` (or the nearest folder
 // above it that exists), syncs and removes it. Nothing when that works.

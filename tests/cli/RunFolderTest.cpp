@@ -89,7 +89,9 @@ TEST(WriteProbe, TellsAFullDiskAReadOnlyFolderAndAMissingPermissionApart) {
     EXPECT_EQ(WriteFailureOf(EPERM), WriteFailure::Permission);
     EXPECT_EQ(WriteFailureOf(EIO), WriteFailure::Other);
     EXPECT_EQ(WriteFailureName(WriteFailure::ReadOnly), "read-only");
-    EXPECT_EQ(WriteProblemWords({"/x", WriteFailure::FullDisk, ENOSPC}), "the disk is full (No space left on device)");
+    EXPECT_EQ(WriteProblemWords({"/x", WriteFailure::FullDisk, ENOSPC}), "the disk is full");
+    EXPECT_EQ(WriteProblemDetail({"/x", WriteFailure::FullDisk, ENOSPC}),
+              "the disk is full (No space left on device, errno 28)");
 }
 
 TEST(WriteProbe, AFolderThatTakesTheCopyLeavesNothingBehind) {
@@ -151,11 +153,13 @@ TEST(BackupCopyFailure, AFullDataFolderIsNamedWithItsReasonAndTheCardIsUnchanged
     EXPECT_EQ(result.writeFolder, kept + "/8012A5C3");
     EXPECT_EQ(result.writeFailure, "full-disk");
     EXPECT_EQ(result.writeErrno, ENOSPC);
-    EXPECT_NE(result.headline.find(kept + "/8012A5C3 cannot take a copy of its backup (the disk is full"),
+    EXPECT_NE(result.headline.find(kept + "/8012A5C3 cannot take a copy of its backup (the disk is full)."),
               std::string::npos)
         << result.headline;
     EXPECT_NE(result.headline.find("The card is unchanged."), std::string::npos);
     EXPECT_TRUE(result.rescueCommand.empty());
+    EXPECT_EQ(result.reasonLine, "cannot write a copy of the backup into " + kept +
+                                     "/8012A5C3: the disk is full (No space left on device, errno 28)");
     const nlohmann::json json = ToJson(result);
     EXPECT_EQ(json["write_problem"]["reason"], "full-disk");
     EXPECT_EQ(json["card_unchanged"], true);

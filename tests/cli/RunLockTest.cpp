@@ -69,7 +69,8 @@ TEST(PlaceRun, ARunThatMayMoveTakesItsOwnFolderAndSaysWhyOneThatMayNotIsRefused)
     RunLock missing;
     Placement unwritable;
     ASSERT_TRUE(PlaceRun(missing, true, package / "gone", current / "gone", unwritable, error));
-    EXPECT_EQ(unwritable.why, "the package folder " + package / "gone" + " cannot be written");
+    EXPECT_EQ(unwritable.why,
+              "the package folder " + package / "gone" + " cannot be written: the folder does not exist");
 
     RunLock worker;
     Placement fixed;
