@@ -247,5 +247,28 @@ TEST_F(RunFolderCli, ACardKilledWhileFlashedFromARunFolderIsRescuedFromThatFolde
     ExpectFlashedWithOwnData(card, link, true);
 }
 
+TEST_F(RunFolderCli, ACardKilledUnderOneNameIsKnownByItsEsnUnderAnother) {
+    CardProcess card;
+    const std::string link = StartCard(card, "card0");
+    auto killed = Start({"upgrade", "--device", link, "--package", Package()});
+    ASSERT_TRUE(killed->WaitForLine(ProgressAtLeast(35), kTimeout)) << killed->Out();
+    killed->Signal(SIGKILL);
+    killed->Wait(kTimeout);
+    sim::CardData data;
+    bool newFirmware = false;
+    size_t violations = 0;
+    std::string error;
+    ASSERT_TRUE(card.Stop(data, newFirmware, violations, error)) << error;
+
+    // The same card comes back under another name, as it was left.
+    const std::string again = StartCard(card, "card1", {"--profile", temp_ / "card0-state.json"});
+    const ProcessOutcome rescued = Fwupgrade({"rescue", "--device", again, "--package", Package()});
+    EXPECT_EQ(rescued.exitStatus, 0) << rescued.out << rescued.err;
+    EXPECT_NE(rescued.out.find("An earlier run on this card never finished: fwupgrade upgrade --device " + link),
+              std::string::npos)
+        << rescued.out;
+    ExpectFlashedWithOwnData(card, again, true);
+}
+
 }  // namespace
 }  // namespace fwupgrade
