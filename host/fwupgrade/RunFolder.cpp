@@ -69,15 +69,19 @@ bool WriteMark(const std::string& folder, const std::string& package, std::strin
 
 }  // namespace
 
-std::string RunFolderName(std::time_t started, const std::string& device) {
+std::string RunStamp(std::time_t started) {
     std::tm utc{};
     ::gmtime_r(&started, &utc);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
+    return std::string(stamp) + "-" + std::to_string(::getpid());
+}
+
+std::string RunFolderName(std::time_t started, const std::string& device) {
     std::string label = device.substr(device.rfind('/') + 1);
     for (char& c : label)
         if (c == ' ' || c == '%' || c == ':') c = '_';
-    return std::string(stamp) + "-" + std::to_string(::getpid()) + "-" + label;
+    return RunStamp(started) + "-" + label;
 }
 
 bool MakeRunFolder(const std::string& root, const std::string& name, const std::string& package, std::string& folder,

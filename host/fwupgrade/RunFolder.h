@@ -16,7 +16,10 @@ namespace fwupgrade {
 
 constexpr const char* kRunFolderMark = ".fwupgrade-run";
 
-// "20261209T060457Z-4242-card0": the run's start in UTC, its process, its device.
+// "20261209T060457Z-4242": the run's start in UTC and its process; the
+// run's id in the history.
+std::string RunStamp(std::time_t started);
+// "20261209T060457Z-4242-card0": the stamp and the run's device.
 std::string RunFolderName(std::time_t started, const std::string& device);
 
 // Creates <root>/<name> durably (each new folder synced into its parent),

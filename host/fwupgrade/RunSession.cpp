@@ -80,8 +80,7 @@ RunSession::RunSession(const SingleRunRequest& request, std::ostream& out, RunRe
     record_.device = base_.device;
     record_.package = AbsolutePath(request.package);
     modulePackage_ = record_.package;
-    runId_ = RunFolderName(started_, std::string());
-    runId_.pop_back();   // the empty device's separator
+    runId_ = RunStamp(started_);
 }
 
 RunSession::~RunSession() {

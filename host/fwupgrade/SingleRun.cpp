@@ -11,6 +11,7 @@
 #include "host/fwupgrade/DeviceAccess.h"
 #include "host/fwupgrade/EventWords.h"
 #include "host/fwupgrade/FailureReport.h"
+#include "host/fwupgrade/History.h"
 #include "host/fwupgrade/LinkedModule.h"
 #include "host/fwupgrade/ModemManager.h"
 #include "host/fwupgrade/PackageCheck.h"
@@ -18,7 +19,6 @@
 #include "host/fwupgrade/PackageView.h"
 #include "host/fwupgrade/PluginHost.h"
 #include "host/fwupgrade/PluginOperations.h"
-#include "host/fwupgrade/History.h"
 #include "host/fwupgrade/RunFolder.h"
 #include "host/fwupgrade/RunLock.h"
 #include "host/fwupgrade/RunPlace.h"
@@ -238,6 +238,7 @@ RunResult RunSingleCard(const SingleRunRequest& given, std::ostream& out) {
     request.package = AbsolutePath(request.package);
     if (!request.logFile.empty()) request.logFile = AbsolutePath(request.logFile);
     if (!request.rescueFrom.empty()) request.rescueFrom = AbsolutePath(request.rescueFrom);
+    if (!request.device.empty()) request.device = AbsolutePath(request.device);
     std::string pinName, note, error;
     const bool aimed = AimAtCard({request.device, request.usbPort}, pinName, note, error);
     if (!pinName.empty()) request.usbPort = pinName;
