@@ -25,6 +25,16 @@ std::string Text(const nlohmann::json& entry, const char* key) {
     return it != entry.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
+bool SyncFolderOf(const std::string& file) {
+    const size_t slash = file.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool synced = ::fsync(fd) == 0 || errno == EINVAL;
+    ::close(fd);
+    return synced;
+}
+
 }  // namespace
 
 std::string StateFolder() {
@@ -45,6 +55,7 @@ std::string StateFolder() {
 
 bool AppendHistory(const std::string& file, const nlohmann::json& entry, std::string& error) {
     const std::string line = entry.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    const bool isNew = ::access(file.c_str(), F_OK) != 0;
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) {
         error = "cannot open " + file + ": " + std::strerror(errno);
@@ -59,6 +70,11 @@ bool AppendHistory(const std::string& file, const nlohmann::json& entry, std::st
     const bool synced = ::fsync(fd) == 0;
     if (written && !synced) error = "cannot sync " + file + ": " + std::strerror(errno);
     ::close(fd);
+    // A new history is durable only once its folder holds its name.
+    if (written && synced && isNew && !SyncFolderOf(file)) {
+        error = "cannot sync the folder of " + file + ": " + std::strerror(errno);
+        return false;
+    }
     return written && synced;
 }
 
