@@ -15,24 +15,28 @@ std::vector<std::string> BackupCopyFolders(const std::string& channelNvm, const 
 }
 
 bool DescribeBackupCopyFailure(const CardOutcome& outcome, bool pastSwitch, RunResult& result) {
-    if (pastSwitch || !outcome.reported || outcome.reason != FWUP_REASON_FILE_SYSTEM ||
-        outcome.failedStep != FWUP_STEP_BACKUP)
-        return false;
+    if (pastSwitch || !outcome.reported || outcome.failedStep != FWUP_STEP_BACKUP) return false;
+    std::optional<WriteProblem> problem;
+    for (const std::string& folder : BackupCopyFolders(result.channelNvm, outcome)) {
+        problem = ProbeFolderWrite(folder, kBackupCopyBytes);
+        if (problem) break;
+    }
+    // The engine may word a file it could not create as the card's refusal:
+    // a folder that cannot take a copy now tells which it was.
+    if (!problem && outcome.reason != FWUP_REASON_FILE_SYSTEM) return false;
     result.cardUnchanged = true;
     result.rescueCommand.clear();
-    result.headline = "Stopped before the card left its firmware: a copy of its backup could not be written. "
-                      "The card is unchanged.";
-    for (const std::string& folder : BackupCopyFolders(result.channelNvm, outcome)) {
-        const std::optional<WriteProblem> problem = ProbeFolderWrite(folder, kBackupCopyBytes);
-        if (!problem) continue;
-        result.writeFolder = problem->folder;
-        result.writeFailure = WriteFailureName(problem->failure);
-        result.writeErrno = problem->error;
-        result.reasonLine = "cannot write a copy of the backup into " + problem->folder + ": " + WriteProblemDetail(*problem);
-        result.headline = "Stopped before the card left its firmware: " + problem->folder + " cannot take a copy of "
-                          "its backup (" + WriteProblemWords(*problem) + "). The card is unchanged.";
+    if (!problem) {
+        result.headline = "Stopped before the card left its firmware: a copy of its backup could not be written. "
+                          "The card is unchanged.";
         return true;
     }
+    result.writeFolder = problem->folder;
+    result.writeFailure = WriteFailureName(problem->failure);
+    result.writeErrno = problem->error;
+    result.reasonLine = "cannot write a copy of the backup into " + problem->folder + ": " + WriteProblemDetail(*problem);
+    result.headline = "Stopped before the card left its firmware: " + problem->folder + " cannot take a copy of its " +
+                      "backup (" + WriteProblemWords(*problem) + "). The card is unchanged.";
     return true;
 }
 

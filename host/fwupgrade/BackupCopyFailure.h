@@ -21,8 +21,9 @@ constexpr uint64_t kBackupCopyBytes = 1024 * 1024;
 // backups of the card (of every card while its ESN is unknown).
 std::vector<std::string> BackupCopyFolders(const std::string& channelNvm, const CardOutcome& outcome);
 
-// True, with `result` completed, when the run stopped in its backup step on
-// a file before the switch.
+// True, with `result` completed, when the run stopped in its backup step
+// before the switch on a file: the engine said so, or one of the folders
+// cannot take a copy now.
 bool DescribeBackupCopyFailure(const CardOutcome& outcome, bool pastSwitch, RunResult& result);
 
 }  // namespace fwupgrade

@@ -14,6 +14,7 @@
 #include "host/fwupgrade/PackageCheck.h"
 #include "host/fwupgrade/RunFolder.h"
 #include "host/fwupgrade/WriteProbe.h"
+#include "FailingFileSystem.h"
 #include "platform/Platform.h"
 #include "tests/support/TempFolder.h"
 #include "upgrade/BackupStore.h"
@@ -23,63 +24,6 @@ namespace {
 
 using test_support::TempFolder;
 namespace fs = std::filesystem;
-
-// A file that takes `room` bytes, then fails as a full disk does.
-class FillingFile : public platform::FileHandle {
-public:
-    FillingFile(std::unique_ptr<platform::FileHandle> real, uint64_t room) : real_(std::move(real)), room_(room) {}
-    uint64_t Length() override { return real_->Length(); }
-    bool Seek(uint64_t offset) override { return real_->Seek(offset); }
-    uint32_t Read(uint8_t* buffer, uint32_t count) override { return real_->Read(buffer, count); }
-    uint32_t Write(const uint8_t* data, uint32_t count) override {
-        const uint32_t fits = static_cast<uint32_t>(std::min<uint64_t>(count, room_));
-        const uint32_t put = real_->Write(data, fits);
-        room_ -= put;
-        if (put < count) errno = ENOSPC;
-        return put;
-    }
-    bool Flush() override { return real_->Flush(); }
-
-private:
-    std::unique_ptr<platform::FileHandle> real_;
-    uint64_t room_;
-};
-
-// The real file system, except that below `folder` a new file fails with
-// `error`, or (with error 0) the disk fills after `room` bytes.
-class FailingFileSystem : public platform::FileSystem {
-public:
-    FailingFileSystem(std::string folder, int error, uint64_t room = 0)
-        : real_(platform::MakeDefaultFileSystem()), folder_(platform::Utf8ToWide(folder + "/")), error_(error),
-          room_(room) {
-        platform::SetFileSystem(this);
-    }
-    ~FailingFileSystem() override { platform::SetFileSystem(nullptr); }
-    std::unique_ptr<platform::FileHandle> OpenRead(const std::u16string& path) override { return real_->OpenRead(path); }
-    std::unique_ptr<platform::FileHandle> CreateWrite(const std::u16string& path) override {
-        if (path.rfind(folder_, 0) != 0) return real_->CreateWrite(path);
-        if (error_ != 0) {
-            errno = error_;
-            return nullptr;
-        }
-        auto file = real_->CreateWrite(path);
-        return file ? std::make_unique<FillingFile>(std::move(file), room_) : nullptr;
-    }
-    bool CreateDirectory(const std::u16string& path) override { return real_->CreateDirectory(path); }
-    bool PathExists(const std::u16string& path) override { return real_->PathExists(path); }
-    bool RemoveFile(const std::u16string& path) override { return real_->RemoveFile(path); }
-    bool ReplaceFile(const std::u16string& source, const std::u16string& target) override {
-        return real_->ReplaceFile(source, target);
-    }
-    std::vector<std::u16string> ListFolder(const std::u16string& folder) override { return real_->ListFolder(folder); }
-    bool SyncFolder(const std::u16string& folder) override { return real_->SyncFolder(folder); }
-
-private:
-    std::unique_ptr<platform::FileSystem> real_;
-    std::u16string folder_;
-    int error_;
-    uint64_t room_;
-};
 
 TEST(WriteProbe, TellsAFullDiskAReadOnlyFolderAndAMissingPermissionApart) {
     EXPECT_EQ(WriteFailureOf(ENOSPC), WriteFailure::FullDisk);
@@ -168,14 +112,33 @@ TEST(BackupCopyFailure, AFullDataFolderIsNamedWithItsReasonAndTheCardIsUnchanged
 }
 
 TEST(BackupCopyFailure, OnlyAFileFailureInTheBackupStepBeforeTheSwitchCounts) {
+    TempFolder temp;
+    platform::SetUserDataFolder(platform::Utf8ToWide(temp / "data"));
     RunResult result;
-    result.channelNvm = "/nowhere/channel.nvm";
+    result.channelNvm = temp / "channel.nvm";
     EXPECT_FALSE(DescribeBackupCopyFailure(FailedInBackup(FWUP_REASON_FILE_SYSTEM), true, result));
+    // A card that stopped answering while every folder takes a copy.
     EXPECT_FALSE(DescribeBackupCopyFailure(FailedInBackup(FWUP_REASON_NO_ANSWER), false, result));
     CardOutcome images = FailedInBackup(FWUP_REASON_FILE_SYSTEM);
     images.failedStep = FWUP_STEP_IMAGES;
     EXPECT_FALSE(DescribeBackupCopyFailure(images, false, result));
     EXPECT_FALSE(result.cardUnchanged);
+    EXPECT_TRUE(fs::is_empty(temp.path()));
+    platform::SetUserDataFolder(u"");
+}
+
+TEST(BackupCopyFailure, ACardsRefusalWhileAFolderIsFullIsTheFullFolder) {
+    TempFolder temp;
+    platform::SetUserDataFolder(platform::Utf8ToWide(temp / "data"));
+    fs::create_directories(temp / "package");
+    const FailingFileSystem disk(temp / "package", ENOSPC);
+    RunResult result;
+    result.channelNvm = temp / "package/channel.nvm";
+    ASSERT_TRUE(DescribeBackupCopyFailure(FailedInBackup(FWUP_REASON_REFUSED), false, result));
+    EXPECT_EQ(result.writeFolder, temp / "package");
+    EXPECT_EQ(result.writeFailure, "full-disk");
+    EXPECT_TRUE(result.cardUnchanged);
+    platform::SetUserDataFolder(u"");
 }
 
 TEST(RunFolder, LinksThePackageFilesAndNamesThePackageItStandsFor) {
