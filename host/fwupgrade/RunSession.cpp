@@ -176,16 +176,19 @@ CardKeys RunSession::CardKeysLocked(const std::string& esn) const {
     return keys;
 }
 
-std::string RunSession::EarlierUnfinishedLocked(const std::string& esn) const {
+std::string RunSession::EarlierUnfinishedLocked(const std::string& esn) {
     const std::string state = StateFolder();
     if (state.empty()) return {};
     UnfinishedLookup lookup;
-    lookup.esnOf = [](const nlohmann::json& entry) {
+    lookup.esnOf = [this](const nlohmann::json& entry) {
+        const std::string run = entry.value("run", "");
+        if (const auto known = unfinishedEsns_.find(run); known != unfinishedEsns_.end()) return known->second;
         const std::string nv = entry.value("channel_nvm", "");
         const auto started = entry.find("started");
-        if (nv.empty() || started == entry.end() || !started->is_number_integer()) return std::string();
+        if (unfinishedEsnsTaken_ || nv.empty() || started == entry.end() || !started->is_number_integer())
+            return std::string();
         const std::optional<RunBackup> backup = BackupOfRun(nv.substr(0, nv.rfind('/')), started->get<std::time_t>());
-        return backup ? upgrade::EsnText(backup->record.esn) : std::string();
+        return unfinishedEsns_[run] = backup ? upgrade::EsnText(backup->record.esn) : std::string();
     };
     lookup.running = [](int64_t pid) {
         return pid > 0 && pid != ::getpid() && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
@@ -198,6 +201,7 @@ std::string RunSession::EarlierUnfinishedLocked(const std::string& esn) const {
 void RunSession::MarkStarted() {
     std::lock_guard<std::mutex> lock(mutex_);
     earlierRun_ = EarlierUnfinishedLocked("");
+    unfinishedEsnsTaken_ = true;
     if (!earlierRun_.empty()) NoticeLocked("An earlier run on this card never finished: " + earlierRun_);
     const CardKeys keys = CardKeysLocked("");
     const nlohmann::json entry{

@@ -85,7 +85,7 @@ private:
     std::string CurrentStepWordsLocked() const;
     void ReportLocked(RunResult result);
     CardKeys CardKeysLocked(const std::string& esn) const;
-    std::string EarlierUnfinishedLocked(const std::string& esn) const;
+    std::string EarlierUnfinishedLocked(const std::string& esn);
     void WriteCardFolderLocked(const RunResult& result, const nlohmann::json& entry);
     void NoticeLocked(const std::string& text);
     [[noreturn]] void EndNowLocked(RunResult result);
@@ -102,6 +102,10 @@ private:
     std::string modulePackage_;   // the folder the module is handed
     std::string runId_;
     std::string earlierRun_;
+    // The ESNs of the records runs that never finished left, read before
+    // this run writes its own record (which may be the same file).
+    std::map<std::string, std::string> unfinishedEsns_;
+    bool unfinishedEsnsTaken_ = false;
     ProgressView view_;
     LogFile log_;
     FindingsTracker findings_;

@@ -1,5 +1,6 @@
 #include "host/fwupgrade/UnfinishedRuns.h"
 
+#include <algorithm>
 #include <map>
 
 namespace fwupgrade {
@@ -41,6 +42,7 @@ std::optional<nlohmann::json> UnfinishedRunOn(const std::vector<nlohmann::json>&
                                               const std::string& ownRun, const UnfinishedLookup& lookup) {
     for (auto it = folded.rbegin(); it != folded.rend(); ++it) {
         if (Text(*it, "run") == ownRun && !ownRun.empty()) continue;
+        const std::string nv = Text(*it, "channel_nvm");
         if (!Unfinished(*it)) {
             // A run on the card that ended since has told of the older ones.
             if (SameCard(*it, card, Text(*it, "esn"))) return std::nullopt;
@@ -48,7 +50,13 @@ std::optional<nlohmann::json> UnfinishedRunOn(const std::vector<nlohmann::json>&
         }
         const auto pid = it->find("pid");
         if (pid != it->end() && pid->is_number_integer() && lookup.running && lookup.running(pid->get<int64_t>())) continue;
-        const std::string esn = Text(*it, "esn").empty() && lookup.esnOf ? lookup.esnOf(*it) : Text(*it, "esn");
+        // A record a later run wrote over tells nothing of this run's card.
+        const bool overwritten = !nv.empty() && std::any_of(folded.rbegin(), it, [&](const nlohmann::json& later) {
+            return Text(later, "channel_nvm") == nv;
+        });
+        const std::string esn = !Text(*it, "esn").empty()          ? Text(*it, "esn")
+                                : lookup.esnOf && !overwritten ? lookup.esnOf(*it)
+                                                               : std::string();
         if (SameCard(*it, card, esn)) return *it;
     }
     return std::nullopt;

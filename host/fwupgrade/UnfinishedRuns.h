@@ -29,7 +29,8 @@ struct CardKeys {
 };
 
 struct UnfinishedLookup {
-    // The ESN a run that never finished had read from its card, if any.
+    // The ESN a run that never finished had read from its card, if any; not
+    // asked when a later run wrote the same channel.nvm.
     std::function<std::string(const nlohmann::json& entry)> esnOf;
     // True while the process that wrote the entry still runs.
     std::function<bool(int64_t pid)> running;

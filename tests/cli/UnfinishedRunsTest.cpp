@@ -62,6 +62,19 @@ TEST(UnfinishedRunOn, FindsTheCardByDeviceByLinkOrByTheEsnItsRunRead) {
     EXPECT_FALSE(UnfinishedRunOn(FoldRunEntries({Started("b", "")}), {"", "", ""}, "own", NothingRuns()));
 }
 
+TEST(UnfinishedRunOn, ARecordALaterRunWroteOverNamesNoCard) {
+    json killed = Started("a", "/dev/ttyUSB0");
+    killed["channel_nvm"] = "/pkg/channel.nvm";
+    json later = Ended("b", "/dev/ttyUSB1", "ok", "11223344");
+    later["channel_nvm"] = "/pkg/channel.nvm";
+    UnfinishedLookup byEsn = NothingRuns();
+    byEsn.esnOf = [](const json&) { return std::string("11223344"); };   // what the file says now
+    EXPECT_FALSE(UnfinishedRunOn(FoldRunEntries({killed, later}), {"/dev/ttyUSB2", "", "11223344"}, "own", byEsn));
+    later["channel_nvm"] = "/elsewhere/channel.nvm";
+    later["esn"] = "55667788";
+    EXPECT_TRUE(UnfinishedRunOn(FoldRunEntries({killed, later}), {"/dev/ttyUSB2", "", "11223344"}, "own", byEsn));
+}
+
 TEST(UnfinishedRunOn, SkipsTheOwnRunARunStillGoingAndOnesARunOnTheCardHasEndedSince) {
     const CardKeys card{"/dev/ttyUSB0", "", ""};
     EXPECT_FALSE(UnfinishedRunOn(FoldRunEntries({Started("own", "/dev/ttyUSB0")}), card, "own", NothingRuns()));
