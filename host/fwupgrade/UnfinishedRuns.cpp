@@ -50,9 +50,10 @@ std::optional<nlohmann::json> UnfinishedRunOn(const std::vector<nlohmann::json>&
         }
         const auto pid = it->find("pid");
         if (pid != it->end() && pid->is_number_integer() && lookup.running && lookup.running(pid->get<int64_t>())) continue;
-        // A record a later run wrote over tells nothing of this run's card.
+        // A record a later run wrote over tells nothing of this run's card
+        // (the own run's record is read before it is written: lookup.esnOf).
         const bool overwritten = !nv.empty() && std::any_of(folded.rbegin(), it, [&](const nlohmann::json& later) {
-            return Text(later, "channel_nvm") == nv;
+            return Text(later, "channel_nvm") == nv && Text(later, "run") != ownRun;
         });
         const std::string esn = !Text(*it, "esn").empty()          ? Text(*it, "esn")
                                 : lookup.esnOf && !overwritten ? lookup.esnOf(*it)

@@ -65,11 +65,13 @@ TEST(UnfinishedRunOn, FindsTheCardByDeviceByLinkOrByTheEsnItsRunRead) {
 TEST(UnfinishedRunOn, ARecordALaterRunWroteOverNamesNoCard) {
     json killed = Started("a", "/dev/ttyUSB0");
     killed["channel_nvm"] = "/pkg/channel.nvm";
-    json later = Ended("b", "/dev/ttyUSB1", "ok", "11223344");
+    json later = Ended("b", "/dev/ttyUSB1", "ok");   // its card's ESN not in its entry
     later["channel_nvm"] = "/pkg/channel.nvm";
     UnfinishedLookup byEsn = NothingRuns();
     byEsn.esnOf = [](const json&) { return std::string("11223344"); };   // what the file says now
     EXPECT_FALSE(UnfinishedRunOn(FoldRunEntries({killed, later}), {"/dev/ttyUSB2", "", "11223344"}, "own", byEsn));
+    // The own run's record was read before it wrote its own.
+    EXPECT_TRUE(UnfinishedRunOn(FoldRunEntries({killed, later}), {"/dev/ttyUSB2", "", "11223344"}, "b", byEsn));
     later["channel_nvm"] = "/elsewhere/channel.nvm";
     later["esn"] = "55667788";
     EXPECT_TRUE(UnfinishedRunOn(FoldRunEntries({killed, later}), {"/dev/ttyUSB2", "", "11223344"}, "own", byEsn));
