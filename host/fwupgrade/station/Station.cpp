@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 
 #include "host/fwupgrade/CardSupport.h"
 #include "host/fwupgrade/FailureReport.h"
@@ -103,6 +104,8 @@ void Station::StartCard(const std::string& port) {
     }
     CardFolder folder;
     std::string error;
+    std::error_code made;
+    std::filesystem::create_directories(options_.workRoot, made);
     if (!MakeCardFolder(options_.workRoot + "/" + port, 0, options_.package, folder, error)) {
         EndWithoutRun(port, RowState::Failed, error, "");
         return;
