@@ -131,18 +131,18 @@ TEST_F(StationRuns, ACardFoundInItsProgrammerWithoutAPendingRecordIsNamedForARes
 TEST_F(StationRuns, ACardAFailedRunLeftInItsProgrammerIsRescuedWithItsPendingRecordWhenPluggedInAgain) {
     // The programmer stops answering for a while from its 30th request on:
     // the run gives up, the rescue that follows finds it answering again.
-    PlugCard("1-1.2", {"--fault", "silence:mode=programmer,occurrence=30,count=40"}, false);
+    PlugCard("1-1.2", {"--fault", "silence:mode=programmer,occurrence=30,count=8"}, false);
     auto station = StartStation();
     ASSERT_TRUE(station->WaitFor(Event("result", "1-1.2"), kTimeout)) << station->Text();
     EXPECT_EQ(station->EventsOf("1-1.2", "result")[0]["result"], "failed") << station->Text();
     bus_->Reenumerate("1-1.2", packet::kCardProgrammerIdentity.product);
     ASSERT_TRUE(station->WaitFor(Event("card_removed", "1-1.2"), kTimeout)) << station->Text();
-    ASSERT_TRUE(station->WaitFor(Event("result", "1-1.2"), kTimeout)) << station->Text();
+    ASSERT_TRUE(station->WaitFor(Event("result", "1-1.2"), kTimeout, 2)) << station->Text();
     EndStation(*station);
     const auto results = station->EventsOf("1-1.2", "result");
     ASSERT_EQ(results.size(), 2u) << station->Text();
     EXPECT_EQ(results[1]["result"], "done") << station->Text();
-    ExpectFlashed("1-1.2");
+    ExpectFlashed("1-1.2", true);
 }
 
 TEST_F(StationRuns, AStopLineEndsThatCardBeforeItsSwitchAndTheOtherGoesOn) {

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -77,19 +78,13 @@ bool StationProcess::Pump(int timeoutMs) {
     return true;
 }
 
-bool StationProcess::WaitFor(const std::function<bool(const nlohmann::json&)>& match, int timeoutSeconds) {
+bool StationProcess::WaitFor(const std::function<bool(const nlohmann::json&)>& match, int timeoutSeconds,
+                             size_t count) {
     const auto deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
     for (;;) {
-        for (; seen_ < events_.size(); ++seen_)
-            if (match(events_[seen_])) {
-                ++seen_;
-                return true;
-            }
-        if (MillisecondsLeft(deadline) == 0 || !Pump(MillisecondsLeft(deadline))) {
-            for (; seen_ < events_.size(); ++seen_)
-                if (match(events_[seen_])) return ++seen_, true;
-            return false;
-        }
+        if (static_cast<size_t>(std::count_if(events_.begin(), events_.end(), match)) >= count) return true;
+        if (MillisecondsLeft(deadline) == 0 || !Pump(MillisecondsLeft(deadline)))
+            return static_cast<size_t>(std::count_if(events_.begin(), events_.end(), match)) >= count;
     }
 }
 

@@ -24,9 +24,9 @@ public:
     StationProcess(const StationProcess&) = delete;
     StationProcess& operator=(const StationProcess&) = delete;
 
-    // Reads events until one matches; false when the output ends or the
-    // time is up first.
-    bool WaitFor(const std::function<bool(const nlohmann::json&)>& match, int timeoutSeconds);
+    // Reads events until `count` of those so far match; false when the
+    // output ends or the time is up first.
+    bool WaitFor(const std::function<bool(const nlohmann::json&)>& match, int timeoutSeconds, size_t count = 1);
     void Say(const std::string& line);
     void Signal(int signal) const;
     // Reads to the end and reaps; the exit status, -1 when it did not end in time.
@@ -45,7 +45,6 @@ private:
     int in_ = -1;
     std::string pending_;
     std::vector<nlohmann::json> events_;
-    size_t seen_ = 0;
     bool reaped_ = false;
 };
 

@@ -78,6 +78,13 @@ RunResult CardRun::Finish() {
     RunResult missing;
     missing.exitStatus = kExitOther;
     missing.folder = folder_;
+    // A worker stopped before it took its signals itself had not loaded the
+    // plug-in yet: nothing was sent to the card.
+    if (stopAsked_ && WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) {
+        missing.exitStatus = kExitInterrupted;
+        missing.headline = "Stopped before anything was sent to the card.";
+        return missing;
+    }
     missing.headline = WIFSIGNALED(status)
                            ? "the worker was ended by signal " + std::to_string(WTERMSIG(status))
                            : "the worker ended without a result (see worker.err in " + folder_ + ")";

@@ -111,16 +111,20 @@ void Station::StartCard(const std::string& port) {
         return;
     }
     std::string command = "upgrade";
+    std::string pin = reach.usbPin;
     if (registry_.NeedAt(port) == CardNeed::Rescue) {
+        if (const auto known = firmwarePins_.find(port); known != firmwarePins_.end()) pin = known->second;
         if (!HasPendingRecord(folder.package)) {
             EndWithoutRun(port, RowState::NeedsRescue, "no pending record of a run on this port",
-                          RescueCommandFor(reach.usbPin, "", -1, setup_.package));
+                          RescueCommandFor(pin, "", -1, setup_.package));
             return;
         }
         command = "rescue";
+    } else {
+        firmwarePins_[port] = pin;
     }
     auto run = std::make_unique<CardRun>();
-    if (!run->Start(setup_, {command, "--usb-port", reach.usbPin}, folder.folder, folder.package, error)) {
+    if (!run->Start(setup_, {command, "--usb-port", pin}, folder.folder, folder.package, error)) {
         EndWithoutRun(port, RowState::Failed, error, "");
         return;
     }

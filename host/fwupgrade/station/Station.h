@@ -62,6 +62,10 @@ private:
     Board board_;
     std::map<std::string, std::unique_ptr<CardRun>> runs_;
     std::vector<RunResult> results_;
+    // The interface each port's card was driven through in its firmware: a
+    // card found outside it shows another one, which its firmware uses for
+    // something else (its modem port).
+    std::map<std::string, std::string> firmwarePins_;
     int stopSignals_ = 0;
 };
 
