@@ -36,6 +36,7 @@ public:
     // The events of one port, of one kind ("" for all).
     std::vector<nlohmann::json> EventsOf(const std::string& port, const std::string& kind = "") const;
     std::string Text() const;
+    pid_t Pid() const { return pid_; }
 
 private:
     bool Pump(int timeoutMs);
