@@ -97,9 +97,17 @@ public:
         }
     }
 
-    void PlugAll() {
-        for (size_t i = 0; i < cards_; ++i)
+    // When each card was plugged in, against `start`.
+    std::vector<double> PlugAll(Clock::time_point start) {
+        std::vector<double> plugged;
+        // A hand plugs cards one after another; umockdev's uevent sender
+        // gives up on a socket whose queue is full.
+        for (size_t i = 0; i < cards_; ++i) {
+            plugged.push_back(Since(start));
             bus_.Plug(PortName(i), packet::kCardVendor, packet::kCardFirmwareIdentity.product);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return plugged;
     }
 
     std::vector<std::string> StationArgs() const {
@@ -119,19 +127,20 @@ public:
         auto args = StationArgs();
         args.insert(args.begin() + 2, "--json");
         StationProcess station(args, temp_ / "run", Env(), temp_ / "station.err");
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        bus_.WaitForListener();
         Batch batch;
         batch.cards = cards_;
         const auto start = Clock::now();
-        PlugAll();
+        const std::vector<double> plugged = PlugAll(start);
         std::vector<double> firstByte(cards_, -1);
         size_t results = 0;
         while (results < cards_ && Since(start) < 1800) {
-            station.WaitFor(Event("result"), 0);
+            station.Drain();
             results = 0;
             for (const auto& event : station.Events()) results += Event("result")(event) ? 1 : 0;
             for (size_t i = 0; i < cards_; ++i)
-                if (firstByte[i] < 0 && HeardSomething(temp_ / (PortName(i) + ".transcript"))) firstByte[i] = Since(start);
+                if (firstByte[i] < 0 && HeardSomething(temp_ / (PortName(i) + ".transcript")))
+                    firstByte[i] = Since(start) - plugged[i];
             batch.peakKilobytes = std::max(batch.peakKilobytes, TreeKilobytes(StationPid(station)));
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
@@ -163,8 +172,8 @@ public:
             ::execv(argv[0], argv.data());
             ::_exit(127);
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        PlugAll();
+        bus_.WaitForListener();
+        PlugAll(Clock::now());
         std::this_thread::sleep_for(std::chrono::seconds(5 + 2 * cards_));
         ::kill(pid, SIGINT);
         ::waitpid(pid, nullptr, 0);

@@ -62,7 +62,9 @@ std::unique_ptr<StationProcess> StationRuns::StartStation(std::vector<std::strin
                              {"FWUPGRADE_DEV_ROOT", Dev()},
                              {"FWUPGRADE_DBUS_ADDRESS", "unix:path=" + temp_ / "no-system-bus"},
                              {"TERM", "dumb"}};
-    return std::make_unique<StationProcess>(args, temp_ / "run", env, temp_ / "station.err");
+    auto station = std::make_unique<StationProcess>(args, temp_ / "run", env, temp_ / "station.err");
+    EXPECT_TRUE(bus_->WaitForListener()) << "the station does not listen for uevents";
+    return station;
 }
 
 int StationRuns::EndStation(StationProcess& station) {

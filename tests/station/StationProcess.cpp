@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 
 namespace fwupgrade::station_tests {
 
@@ -83,8 +84,17 @@ bool StationProcess::WaitFor(const std::function<bool(const nlohmann::json&)>& m
     const auto deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
     for (;;) {
         if (static_cast<size_t>(std::count_if(events_.begin(), events_.end(), match)) >= count) return true;
-        if (MillisecondsLeft(deadline) == 0 || !Pump(MillisecondsLeft(deadline)))
+        const bool open = Pump(MillisecondsLeft(deadline));
+        if (!open || MillisecondsLeft(deadline) == 0)
             return static_cast<size_t>(std::count_if(events_.begin(), events_.end(), match)) >= count;
+    }
+}
+
+void StationProcess::Drain() {
+    for (size_t before = SIZE_MAX; before != events_.size() || !pending_.empty();) {
+        before = events_.size();
+        const size_t pendingBefore = pending_.size();
+        if (!Pump(0) || (events_.size() == before && pending_.size() == pendingBefore)) return;
     }
 }
 

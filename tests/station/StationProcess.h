@@ -27,6 +27,8 @@ public:
     // Reads events until `count` of those so far match; false when the
     // output ends or the time is up first.
     bool WaitFor(const std::function<bool(const nlohmann::json&)>& match, int timeoutSeconds, size_t count = 1);
+    // Reads all that has come so far, without waiting.
+    void Drain();
     void Say(const std::string& line);
     void Signal(int signal) const;
     // Reads to the end and reaps; the exit status, -1 when it did not end in time.

@@ -2,7 +2,10 @@
 
 #include <umockdev.h>
 
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <thread>
 #include <cstdlib>
 #include <cstring>
 
@@ -47,6 +50,19 @@ void UsbTestbed::Unplug(const std::string& port) {
     umockdev_testbed_uevent(testbed_, device->second.c_str(), "remove");
     umockdev_testbed_remove_device(testbed_, device->second.c_str());
     devices_.erase(device);
+}
+
+bool UsbTestbed::WaitForListener() const {
+    gchar* root = umockdev_testbed_get_root_dir(testbed_);
+    const std::string folder = root;
+    g_free(root);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+        for (const auto& entry : std::filesystem::directory_iterator(folder))
+            if (entry.path().filename().string().rfind("event", 0) == 0) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
 }
 
 void UsbTestbed::Reenumerate(const std::string& port, uint16_t product) {

@@ -26,6 +26,9 @@ public:
     void Unplug(const std::string& port);
     // The card restarts into another mode: gone, and back with `product`.
     void Reenumerate(const std::string& port, uint16_t product);
+    // Waits until a process listens for uevents (umockdev makes a socket
+    // "event<fd>" in the testbed for each monitor); false after 10 s.
+    bool WaitForListener() const;
 
 private:
     UMockdevTestbed* testbed_ = nullptr;

@@ -1,6 +1,7 @@
 #include "host/fwupgrade/station/BusWatch.h"
 
 #include <libudev.h>
+#include <poll.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -71,6 +72,11 @@ std::vector<UsbChange> BusWatch::PluggedIn() {
 }
 
 int BusWatch::Descriptor() const { return monitor_ == nullptr ? -1 : udev_monitor_get_fd(monitor_); }
+
+bool BusWatch::Pending() const {
+    pollfd ready{Descriptor(), POLLIN, 0};
+    return ::poll(&ready, 1, 0) > 0 && (ready.revents & POLLIN) != 0;
+}
 
 std::optional<UsbChange> BusWatch::NextChange() {
     udev_device* device = udev_monitor_receive_device(monitor_);

@@ -37,6 +37,8 @@ public:
     std::vector<UsbChange> PluggedIn();
     // The descriptor to poll for changes.
     int Descriptor() const;
+    // True while a change waits to be read.
+    bool Pending() const;
     // The next change, once the descriptor is readable; nullopt for an
     // event that is not about a USB device.
     std::optional<UsbChange> NextChange();

@@ -50,11 +50,6 @@ bool CardRegistry::Finished(const std::string& port) {
     return false;
 }
 
-void CardRegistry::Dropped(const std::string& port) {
-    const auto known = ports_.find(port);
-    if (known != ports_.end()) known->second.state = PortState::Finished;
-}
-
 PortState CardRegistry::StateOf(const std::string& port) const {
     const auto known = ports_.find(port);
     return known == ports_.end() ? PortState::Ignored : known->second.state;

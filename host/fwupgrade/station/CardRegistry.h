@@ -42,8 +42,6 @@ public:
     void Started(const std::string& port);
     // True when the card is gone by then: its port is free for the next one.
     bool Finished(const std::string& port);
-    // A queued card taken out of the queue before its run.
-    void Dropped(const std::string& port);
 
     bool Has(const std::string& port) const { return ports_.count(port) != 0; }
     PortState StateOf(const std::string& port) const;

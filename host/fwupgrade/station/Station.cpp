@@ -1,11 +1,7 @@
 #include "host/fwupgrade/station/Station.h"
 
-#include <poll.h>
 #include <signal.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
 #include <filesystem>
 
 #include "host/fwupgrade/CardSupport.h"
@@ -173,8 +169,9 @@ void Station::WorkerDone(const std::string& port) {
 }
 
 void Station::OnSignal(int signal) {
-    ++stopSignals_;
-    if (stopSignals_ == 1 || signal == SIGHUP) {
+    // A closed terminal only closes the queue; it never reaches a card.
+    if (signal != SIGHUP) ++stopSignals_;
+    if (stopSignals_ <= 1 || signal == SIGHUP) {
         if (!queue_.Taking()) return;
         for (const auto& port : queue_.StopTaking())
             EndWithoutRun(port, RowState::Stopped, "not started: the station was stopped", "");

@@ -52,6 +52,7 @@ private:
     void Report(const std::string& port, const WorkerReport& report);
     bool Over() const { return !queue_.Taking() && runs_.empty(); }
     int Poll(int signalFd, bool& inputOpen, std::string& inputPending);
+    void DrainBus();
 
     StationOptions options_;
     RunSetup setup_;

@@ -93,8 +93,7 @@ int Station::Poll(int signalFd, bool& inputOpen, std::string& inputPending) {
     }
     const int ready = ::poll(fds.data(), fds.size(), kTickMs);
     if (ready < 0) return errno == EINTR ? 0 : -1;
-    if (fds[0].revents != 0)
-        if (auto change = bus_.NextChange()) OnBusChange(*change);
+    if (fds[0].revents != 0) DrainBus();
     if (fds[1].revents != 0) {
         unsigned char number = 0;
         while (::read(signalFd, &number, 1) == 1) OnSignal(number);
@@ -107,6 +106,13 @@ int Station::Poll(int signalFd, bool& inputOpen, std::string& inputPending) {
     for (size_t i = 0; i < ports.size(); ++i)
         if (fds[3 + i].revents != 0 && runs_.count(ports[i]) != 0) ReadWorker(ports[i]);
     return ready;
+}
+
+void Station::DrainBus() {
+    // Every change waiting, so a batch of cards plugged in at once never
+    // fills the socket.
+    while (bus_.Pending())
+        if (auto change = bus_.NextChange()) OnBusChange(*change);
 }
 
 int RunStation(const StationOptions& options) {
