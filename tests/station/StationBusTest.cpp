@@ -68,6 +68,20 @@ TEST_F(StationRuns, ProductsTheModuleDoesNotTakeAreListedAndSentNothing) {
     ExpectUntouched("1-2");
 }
 
+TEST_F(StationRuns, PortsOutsideTheUsbPortPatternsAreLeftAloneEntirely) {
+    PlugCard("2-4", {}, false);
+    auto station = StartStation({"--usb-port", "1-1.*"});
+    bus_->Plug("2-5", 0x05c6, 0x9008);
+    bus_->Plug("1-1.5", 0x05c6, 0x9008);
+    // The last device plugged in is served: every one before it was seen.
+    ASSERT_TRUE(station->WaitFor(Event("not_supported", "1-1.5"), kTimeout)) << station->Text();
+    EXPECT_EQ(EndStation(*station), 0) << station->Text();
+    EXPECT_TRUE(station->EventsOf("2-4").empty()) << station->Text();
+    EXPECT_TRUE(station->EventsOf("2-5").empty()) << station->Text();
+    EXPECT_FALSE(fs::exists(WorkRoot() + "/2-4"));
+    ExpectUntouched("2-4");
+}
+
 TEST_F(StationRuns, ACardPulledMidRunIsReportedWithItsRescueAndTheOtherFinishes) {
     PlugCard("1-1.2", {}, false);
     PlugCard("1-1.3", {}, false);
