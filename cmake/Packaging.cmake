@@ -44,6 +44,7 @@ if(fwup_has_program)
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions RENAME fwupgrade COMPONENT fwupgrade)
   install(FILES ${fwup_packaging}/copyright ${PROJECT_SOURCE_DIR}/host/fwupgrade/README.md
     DESTINATION ${fwup_docdir} COMPONENT fwupgrade)
+  install(FILES ${fwup_packaging}/fwupgrade-station.service DESTINATION ${fwup_docdir}/examples COMPONENT fwupgrade)
   install(FILES ${fwup_packaging}/copyright DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/fwupgrade-cardsim
     COMPONENT cardsim)
   install(FILES ${fwup_packaging}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
@@ -95,6 +96,8 @@ set(CPACK_DEBIAN_FWUPGRADE_PACKAGE_NAME "fwupgrade")
 set(CPACK_DEBIAN_FWUPGRADE_PACKAGE_CONTROL_EXTRA
   ${PROJECT_SOURCE_DIR}/packaging/postinst ${PROJECT_SOURCE_DIR}/packaging/postrm)
 set(CPACK_DEBIAN_FWUPGRADE_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# postinst makes the group fwupgrade with addgroup.
+set(CPACK_DEBIAN_FWUPGRADE_PACKAGE_DEPENDS "adduser")
 set(CPACK_DEBIAN_CARDSIM_PACKAGE_NAME "fwupgrade-cardsim")
 set(CPACK_DEBIAN_CARDSIM_PACKAGE_SECTION "devel")
 # Only `fwupgrade demo` needs the virtual card; flashing real cards does not.

@@ -40,7 +40,8 @@ RunResult Unreported(const std::string& device, const std::string& folder, const
     return r;
 }
 
-// The parent's environment with the worker's own variables set.
+}  // namespace
+
 std::vector<std::string> WorkerEnvironment(const std::string& command, const std::string& folder) {
     std::vector<std::string> env;
     const std::string commandPrefix = std::string(kWorkerCommandVariable) + "=";
@@ -54,8 +55,8 @@ std::vector<std::string> WorkerEnvironment(const std::string& command, const std
     return env;
 }
 
-pid_t Spawn(const std::string& executable, const std::vector<std::string>& args, const std::string& folder,
-            const std::vector<std::string>& env, int& readFd, std::string& error) {
+pid_t SpawnWorker(const std::string& executable, const std::vector<std::string>& args, const std::string& folder,
+                  const std::vector<std::string>& env, int& readFd, std::string& error) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         error = std::string("cannot create a pipe: ") + std::strerror(errno);
@@ -94,6 +95,8 @@ pid_t Spawn(const std::string& executable, const std::vector<std::string>& args,
     readFd = fds[0];
     return pid;
 }
+
+namespace {
 
 void HandleLine(Worker& worker, const std::string& line, const WorkerEvents& events) {
     nlohmann::json event = nlohmann::json::parse(line, nullptr, false);
@@ -190,7 +193,7 @@ void StartWorker(const WorkerPlan& plan, Worker& w, SignalRelay& relay) {
         "--package", folder.package, "--log", folder.folder + "/fwupgrade.log",
     };
     if (!plan.pluginPath.empty()) args.insert(args.end(), {"--plugin", AbsolutePath(plan.pluginPath)});
-    w.pid = Spawn(plan.executable, args, folder.folder, WorkerEnvironment(plan.command, folder.folder), w.fd, error);
+    w.pid = SpawnWorker(plan.executable, args, folder.folder, WorkerEnvironment(plan.command, folder.folder), w.fd, error);
     if (w.pid < 0) {
         w.result = Unreported(device, folder.folder, error);
         w.reported = true;

@@ -10,6 +10,8 @@
 // on once; every worker then applies the stop rules to its own card.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -44,6 +46,15 @@ struct WorkerEvents {
 
 // Runs every card and waits for all of them.
 std::vector<RunResult> RunWorkers(const WorkerPlan& plan, const WorkerEvents& events);
+
+// The parent's environment with the worker's own variables set.
+std::vector<std::string> WorkerEnvironment(const std::string& command, const std::string& folder);
+
+// Starts `executable args` in `folder`, in a process group of its own, with
+// `env`: its output comes on `readFd`, its errors go to worker.err in the
+// folder, its input is /dev/null. -1 with `error` set when it cannot start.
+pid_t SpawnWorker(const std::string& executable, const std::vector<std::string>& args, const std::string& folder,
+                  const std::vector<std::string>& env, int& readFd, std::string& error);
 
 // The exit status of a run of several cards: a stopped run first, then a
 // failed flash, then any other error.

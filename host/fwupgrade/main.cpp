@@ -12,6 +12,7 @@
 #include "host/fwupgrade/FailureReport.h"
 #include "host/fwupgrade/PackageView.h"
 #include "host/fwupgrade/SignalWatch.h"
+#include "host/fwupgrade/station/Station.h"
 #include "platform/VirtualCardClock.h"
 #include "platform/posix/UsbSerial.h"
 
@@ -125,6 +126,22 @@ int main(int argc, char** argv) {
                    "With several cards: the folder below which each card gets its working folder")->capture_default_str();
     up->add_option("--plugin", upgrade.pluginPath, "The plug-in library to load instead of the registered one");
 
+    station::StationOptions stationOptions;
+    auto* sta = app.add_subcommand("station", "Flash every card plugged in, as it is plugged in, until stopped; "
+                                              "a line \"stop USB-PORT\" on the input stops that card at a safe point");
+    sta->add_option("--package", stationOptions.package, "The package folder with the image files")->required();
+    sta->add_option("--usb-port", stationOptions.usbPorts,
+                    "Serve only the USB ports matching this pattern (shell wildcards, e.g. 1-1.*); repeat it for more");
+    sta->add_option("--max-parallel", stationOptions.maxParallel, "Flash at most this many cards at once; "
+                                                                  "the others wait")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 256));
+    sta->add_flag("--json", stationOptions.json, "One JSON event per line: card appeared, step, progress, result, "
+                                                 "card removed");
+    sta->add_option("--work-dir", stationOptions.workRoot, "The folder below which each USB port gets its working folder")
+        ->capture_default_str();
+    sta->add_option("--plugin", stationOptions.pluginPath, "The plug-in library to load instead of the registered one");
+
     std::string checkPackage;
     bool checkJson = false;
     auto* check = app.add_subcommand("check", "Check a package folder without a card");
@@ -216,7 +233,7 @@ int main(int argc, char** argv) {
     // pauses run faster while its port is a virtual card's, as the plug-in's do.
     platform::InstallClockFromEnvironment();
     upgrade.commandLine = CommandLine(argc, argv);
-    backup.commandLine = restore.commandLine = rescue.commandLine = upgrade.commandLine;
+    backup.commandLine = restore.commandLine = rescue.commandLine = stationOptions.commandLine = upgrade.commandLine;
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -268,6 +285,7 @@ int main(int argc, char** argv) {
             if (bimp->parsed()) return RunBackupsImport(backupsFile);
             return RunBackupsList(backupsJson);
         }
+        if (sta->parsed()) return station::RunStation(stationOptions);
         if (check->parsed()) return RunCheck(checkPackage, checkJson);
         if (sums->parsed()) return RunPackageSums(sumsPackage);
         if (hist->parsed()) return RunHistory(historyJson);

@@ -43,11 +43,17 @@ for file in lib/fwupgrade/fwupgrade lib/fwupgrade/libFWUpgradeDataCDMAW326.so li
     [[ -f "$prefix/$file" ]] || fail "not installed: $file"
 done
 [[ "$(readlink "$prefix/bin/fwupgrade")" == ../lib/fwupgrade/fwupgrade ]] || fail "bin/fwupgrade is not a link to lib/fwupgrade/fwupgrade"
-# The rule gives access to the card in every mode, and leaves ModemManager
-# free to use it as a modem.
+# The rule gives access to the card in every mode, to the seat's user and to
+# group fwupgrade, and hides the card from ModemManager only outside its
+# firmware.
 rule="$(grep -v '^#' "$prefix/lib/udev/rules.d/70-fwupgrade.rules")"
-grep -q 'SUBSYSTEM=="tty", ATTRS{idVendor}=="2e1a",.*TAG+="uaccess"' <<<"$rule" || fail "the udev rule: $rule"
-! grep -qE 'idProduct|ID_MM_DEVICE_IGNORE' <<<"$rule" || fail "the udev rule misses modes or hides the card from ModemManager"
+grep -q 'SUBSYSTEM=="tty", ATTRS{idVendor}=="2e1a", GROUP="fwupgrade", MODE="0660", TAG+="uaccess"' <<<"$rule" ||
+    fail "the udev rule: $rule"
+access="$(grep 'TAG+="uaccess"' <<<"$rule")"
+! grep -q 'idProduct' <<<"$access" || fail "the access rule misses modes: $access"
+ignored="$(grep 'ID_MM_DEVICE_IGNORE' <<<"$rule")"
+[[ "$(grep -c 'idProduct}=="0082|0083", ENV{ID_MM_DEVICE_IGNORE}="1"' <<<"$ignored")" -eq 2 ]] &&
+    ! grep -q '0081' <<<"$ignored" || fail "ModemManager is not told to ignore exactly the boot downloader and programmer: $ignored"
 
 demo_passes "$work/home" "$prefix/bin/fwupgrade"
 manager_path="$(find "$work/home/.config" -path '*256/1/Path' -print -quit)"
