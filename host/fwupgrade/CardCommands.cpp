@@ -21,6 +21,7 @@
 #include "host/fwupgrade/PackageView.h"
 #include "host/fwupgrade/PluginHost.h"
 #include "host/fwupgrade/RescueCommand.h"
+#include "host/fwupgrade/RescueWaysOn.h"
 #include "host/fwupgrade/PluginOperations.h"
 #include "host/fwupgrade/RunRecord.h"
 #include "host/fwupgrade/RunResult.h"
@@ -278,17 +279,17 @@ int RunRestoreCommand(const CardDataOptions& options) {
     }
     upgrade::BackupRecord source;
     std::string error;
-    const bool sourceRead = upgrade::ReadBackupRecord(Wide(from + "/" + Narrow(upgrade::kBackupRecordName)), source,
-                                                      error) == upgrade::RecordRead::Read;
-    if (sourceRead && source.esn != cardEsn && !options.force) {
-        run.Fail(kExitFailed, "The backup in " + from + " belongs to the card with ESN " + upgrade::EsnText(source.esn) +
-                                  "; this card has ESN " + esn + ". Give --force to write it to this card anyway.");
+    (void)upgrade::ReadBackupRecord(Wide(from + "/" + Narrow(upgrade::kBackupRecordName)), source, error);
+    // The module checks the backup against the card before it writes anything.
+    const int32_t result = operations.Restore(from, options.force);
+    const CardOutcome& outcome = operations.Outcome();
+    if (result != 0 && outcome.reason == FWUP_REASON_OTHER_CARD) {
+        run.Fail(kExitFailed, "Nothing was written back (" + ReasonWords(outcome.reason) + "). " +
+                                  OtherCardWords(from, cardEsn) + " Give --force to write it to this card anyway.");
         return run.Finish("");
     }
-    const int32_t result = operations.Restore(from, options.force);
     run.Facts().keptBackup = from;
     run.Result().keptBackup = from;
-    const CardOutcome& outcome = operations.Outcome();
     if (result != 0 && outcome.failedStep != FWUP_STEP_RESTORE) {
         run.Fail(kExitFailed, "Nothing was written back from " + from + " (" + ReasonWords(outcome.reason) + ").");
         return run.Finish("");

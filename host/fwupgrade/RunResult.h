@@ -31,6 +31,7 @@ struct RunResult {
     std::string restoreCommand;     // set when the card runs its firmware but its data did not go back
     std::string cardState;          // where the card was last seen, after a failure ("in its boot downloader")
     std::string keptBackup;         // the kept backup that holds the card's data
+    std::vector<std::string> waysOn;  // after a refused rescue: the commands that can take the card on
 };
 
 nlohmann::json ToJson(const RunResult& result);
