@@ -170,6 +170,19 @@ private:
     std::optional<PluginOperations> operations_;
 };
 
+// "fwupgrade restore --device D": the card as the user named it.
+std::string RestoreCommandFor(const CardDataOptions& options) {
+    if (!options.device.empty()) return "fwupgrade restore --device " + ShellWord(options.device);
+    if (!options.usbPort.empty()) return "fwupgrade restore --usb-port " + ShellWord(options.usbPort);
+    return "fwupgrade restore --port " + std::to_string(options.port);
+}
+
+std::string WaysOnText(const std::vector<std::string>& ways) {
+    std::string text = ways.empty() ? "" : "  Ways on:\n";
+    for (const std::string& way : ways) text += "    " + way + "\n";
+    return text;
+}
+
 }  // namespace
 
 std::string RestoreReport(const upgrade::BackupRecord& source, const CardOutcome& outcome,
@@ -286,7 +299,7 @@ int RunRestoreCommand(const CardDataOptions& options) {
     if (result != 0 && outcome.reason == FWUP_REASON_OTHER_CARD) {
         run.Fail(kExitFailed, "Nothing was written back (" + ReasonWords(outcome.reason) + "). " +
                                   OtherCardWords(from, cardEsn) + " Give --force to write it to this card anyway.");
-        return run.Finish("");
+        return run.Finish(WaysOnText(WaysOn({RestoreCommandFor(options), from, false}, RescuableBackupsOf(cardEsn))));
     }
     run.Facts().keptBackup = from;
     run.Result().keptBackup = from;

@@ -31,11 +31,11 @@ std::optional<uint32_t> EsnFromText(const std::string& text) {
 
 }  // namespace
 
-std::vector<std::string> RescueWaysOn(const RefusedRescue& refused, const std::vector<std::string>& keptFolders) {
+std::vector<std::string> WaysOn(const RefusedCommand& refused, const std::vector<std::string>& keptFolders) {
     std::vector<std::string> ways;
     for (const std::string& folder : keptFolders)
         if (!SameFolder(folder, refused.from)) ways.push_back(refused.command + " --from " + ShellWord(folder));
-    if (!refused.withoutData) ways.push_back(refused.command + " --without-data");
+    if (refused.offerWithoutData) ways.push_back(refused.command + " --without-data");
     return ways;
 }
 
@@ -58,14 +58,14 @@ std::vector<std::string> RescuableBackupsOf(uint32_t esn) {
     return folders;
 }
 
-std::vector<std::string> WaysOnFor(const RefusedRescue& refused, std::optional<uint32_t> cardEsn,
+std::vector<std::string> WaysOnFor(const RefusedCommand& refused, std::optional<uint32_t> cardEsn,
                                    const std::string& device, const std::string& stableDevice) {
     if (!cardEsn) {
         const std::string state = StateFolder();
         if (!state.empty())
             cardEsn = LastEsnOnDevice(ReadHistory(state + "/" + kHistoryFileName), device, stableDevice);
     }
-    return RescueWaysOn(refused, cardEsn ? RescuableBackupsOf(*cardEsn) : std::vector<std::string>{});
+    return WaysOn(refused, cardEsn ? RescuableBackupsOf(*cardEsn) : std::vector<std::string>{});
 }
 
 std::string OtherCardWords(const std::string& from, uint32_t cardEsn) {

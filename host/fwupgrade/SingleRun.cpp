@@ -123,7 +123,7 @@ void OfferWaysOn(const RunSession& session, const SingleRunRequest& request, con
         if (const std::string words = OtherCardWords(from, outcome.esn); !words.empty())
             result.headline += " " + words + " Nothing was written to the card.";
     const std::optional<uint32_t> esn = outcome.esnKnown ? std::optional<uint32_t>(outcome.esn) : std::nullopt;
-    result.waysOn = WaysOnFor({session.RescueCommand(), from, request.rescueWithoutData}, esn, session.Base().device,
+    result.waysOn = WaysOnFor({session.RescueCommand(), from, !request.rescueWithoutData}, esn, session.Base().device,
                               StableDevicePath(request.device));
     result.rescueCommand.clear();
 }

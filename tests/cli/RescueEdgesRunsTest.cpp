@@ -148,12 +148,17 @@ TEST_F(RescueEdgesCli, ARestoreOfAnotherCardsBackupIsRefusedAndFiledUnderTheCard
     const std::string otherFolder = OtherCardsKeptBackup();
     CardProcess card;
     const std::string link = StartCard(card, "card0");
+    ASSERT_EQ(Fwupgrade({"backup", "--device", link}).exitStatus, 0);
+    const std::string own = KeptFolderOf("8012A5C3");
     const ProcessOutcome refused = Fwupgrade({"restore", "--device", link, "--from", otherFolder});
     EXPECT_EQ(refused.exitStatus, 4) << refused.out << refused.err;
     EXPECT_NE(refused.out.find("Nothing was written back (the backup belongs to another card)"), std::string::npos)
         << refused.out;
     EXPECT_NE(refused.out.find("ESN 11223344; this card has ESN 8012A5C3"), std::string::npos) << refused.out;
     EXPECT_EQ(LastHistoryEntry()["esn"], "8012A5C3");
+    const std::vector<std::string> ways = WaysOn(refused.out);
+    ASSERT_EQ(ways.size(), 1u) << refused.out;
+    EXPECT_EQ(ways[0], "fwupgrade restore --device " + link + " --from " + own);
     ExpectOwnData(StopCard(card), false);
 }
 

@@ -12,16 +12,16 @@ const std::string kRescue = "fwupgrade rescue --device /dev/ttyUSB0 --package /p
 
 TEST(RescueWaysOn, NamesEveryOtherKeptBackupThenTheRescueWithoutData) {
     const std::vector<std::string> ways =
-        RescueWaysOn({kRescue, "/data/b/8012A5C3/2", false}, {"/data/b/8012A5C3/3", "/data/b/8012A5C3/2/", "/a b"});
+        WaysOn({kRescue, "/data/b/8012A5C3/2", true}, {"/data/b/8012A5C3/3", "/data/b/8012A5C3/2/", "/a b"});
     ASSERT_EQ(ways.size(), 3u);
     EXPECT_EQ(ways[0], kRescue + " --from /data/b/8012A5C3/3");
     EXPECT_EQ(ways[1], kRescue + " --from '/a b'");
     EXPECT_EQ(ways[2], kRescue + " --without-data");
 }
 
-TEST(RescueWaysOn, NeverOffersTheRefusedRescueAgain) {
-    EXPECT_TRUE(RescueWaysOn({kRescue, "", true}, {}).empty());
-    const std::vector<std::string> ways = RescueWaysOn({kRescue, "", false}, {});
+TEST(RescueWaysOn, NeverOffersTheRefusedCommandAgain) {
+    EXPECT_TRUE(WaysOn({kRescue, "", false}, {}).empty());
+    const std::vector<std::string> ways = WaysOn({kRescue, "", true}, {});
     ASSERT_EQ(ways.size(), 1u);
     EXPECT_NE(ways[0], kRescue);
 }
