@@ -264,10 +264,12 @@ int32_t UpgradeModule::FinishInterruptedRun(UpgradeRun& run) {
         DealError(run.packet);
         return kUpgradeFailed;
     };
-    const std::u16string recordPath = JoinPath(run.packageFolder, kBackupRecordName);
+    std::u16string recordPath = JoinPath(run.packageFolder, kBackupRecordName);
     BackupRecord pending;
     std::string error;
-    if (ReadBackupRecord(recordPath, pending, error) != RecordRead::Read || !pending.RestorePending()) return fail();
+    const bool besidePackage =
+        ReadBackupRecord(recordPath, pending, error) == RecordRead::Read && pending.RestorePending();
+    if (!besidePackage && !OnlyNotedPendingRecord(recordPath, pending, recordPath)) return fail();
     FW_TRACE(kRescue, u"No answer in the firmware, and %s holds a restore pending: look for the card outside it",
              recordPath.c_str());
     if (!SelectArmprgAccordingToPidVid(run.packageFolder)) {
@@ -285,6 +287,23 @@ int32_t UpgradeModule::FinishInterruptedRun(UpgradeRun& run) {
     const int32_t result = FlashFromOutsideFirmware(run, state);
     m_Rescue = RescueOptions{};
     return result;
+}
+
+bool UpgradeModule::OnlyNotedPendingRecord(const std::u16string& besidePath, BackupRecord& pending,
+                                           std::u16string& path) {
+    size_t usable = 0;
+    for (uint32_t esn : CardsWithPendingNotes()) {
+        BackupRecord noted;
+        std::u16string notedPath;
+        std::string error;
+        if (FindNotedPendingRecord(esn, besidePath, noted, notedPath, error) != NotedPending::Usable) continue;
+        if (++usable > 1) break;
+        pending = noted;
+        path = notedPath;
+    }
+    if (usable > 1)
+        FW_TRACE(kRescue, u"Several cards have a restore pending on this computer: which one is on this port is not known");
+    return usable == 1;
 }
 
 int32_t UpgradeModule::FlashFromOutsideFirmware(UpgradeRun& run, CardState state) {

@@ -292,6 +292,11 @@ private:
     // that an interrupted one left pending (its record in the package
     // folder) is finished from wherever the card stands.
     [[nodiscard]] int32_t FinishInterruptedRun(UpgradeRun& run);
+    // The one record of the kept store's pending notes (besides the one at
+    // besidePath) still pending with its files whole; false when none or
+    // several, as a card outside its firmware cannot tell which is its own.
+    [[nodiscard]] bool OnlyNotedPendingRecord(const std::u16string& besidePath, BackupRecord& pending,
+                                              std::u16string& path);
     [[nodiscard]] bool RestoreSteps(int32_t port, const std::u16string& keptFolder, bool force);
     // The step being entered; false when the front-end asked to stop.
     [[nodiscard]] bool EnterStep(RunStep step);

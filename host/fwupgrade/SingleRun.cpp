@@ -22,6 +22,7 @@
 #include "host/fwupgrade/RunRecord.h"
 #include "host/fwupgrade/RunSession.h"
 #include "host/fwupgrade/SignalWatch.h"
+#include "upgrade/BackupStore.h"
 
 namespace fwupgrade {
 
@@ -80,12 +81,16 @@ bool PackageRejected(const RunSession& session, const std::string& package, RunR
 }
 
 // A card that answered nothing while the run prepared is not looked at
-// again: it would only stay silent through every probe once more.
+// again: it would only stay silent through every probe once more. While a
+// restore is pending on this computer, though, it may be a programmer an
+// interrupted run left in the middle of a data block, which only the look
+// wakes.
 bool NeverAnswered(const CardOutcome& outcome) {
-    const bool unheard = outcome.cardState == FWUP_CARD_UNKNOWN || outcome.cardState == FWUP_CARD_SILENT ||
-                         outcome.cardState == FWUP_CARD_ABSENT;
-    return outcome.reported && outcome.reason == FWUP_REASON_NO_ANSWER && outcome.failedStep == FWUP_STEP_PREPARE &&
-           unheard;
+    if (!outcome.reported || outcome.reason != FWUP_REASON_NO_ANSWER || outcome.failedStep != FWUP_STEP_PREPARE)
+        return false;
+    // The run itself looked and found the card silent or gone.
+    if (outcome.cardState == FWUP_CARD_SILENT || outcome.cardState == FWUP_CARD_ABSENT) return true;
+    return outcome.cardState == FWUP_CARD_UNKNOWN && upgrade::CardsWithPendingNotes().empty();
 }
 
 // After a failure: where the card is now (asked again, else as the run

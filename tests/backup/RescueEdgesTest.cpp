@@ -123,6 +123,48 @@ TEST_F(RescueEdges, Message1025FinishesARunThatLeftTheCardInTheProgrammer) {
     EXPECT_FALSE(Record().RestorePending());
 }
 
+TEST_F(RescueEdges, Message1025FromAnotherPackageFolderFindsThePendingRecordInTheKeptStore) {
+    Prepare(CardKind::Q7k);
+    Plug(original_, Faults({"silence:command=0x0F,mode=download,count=3"}));
+    ASSERT_EQ(Run(), -13314);
+    const std::string other = work_ / "other-package";
+    std::string error;
+    ASSERT_TRUE(sim::MakePackage(other, sim::PackageOptions{}, error)) << error;
+
+    session_->Log().Clear();
+    ASSERT_EQ(session_->RunUpgrade(kPort, platform::Utf8ToWide(other)).result, 0);
+    EXPECT_TRUE(Logged(Package() + "/backup-record.txt holds a restore pending"));
+    EXPECT_TRUE(card_->RunningNewFirmware());
+    ExpectOriginalData();
+    EXPECT_FALSE(Record().RestorePending()) << "the noted record learns the restore is done";
+    EXPECT_TRUE(upgrade::PendingRecordOf(original_.esn).empty());
+}
+
+TEST_F(RescueEdges, Message1025WithSeveralPendingCardsInTheKeptStoreLeavesTheCardAlone) {
+    Prepare(CardKind::Q7k);
+    Plug(original_, Faults({"silence:command=0x0F,mode=download,count=3"}));
+    ASSERT_EQ(Run(), -13314);
+    // Another card's restore pending too, noted by a copy of this one's record under its ESN.
+    upgrade::BackupRecord another = Record();
+    another.esn = kOtherEsn;
+    const std::u16string anotherPath = platform::Utf8ToWide(work_ / "another-record.txt");
+    std::string error;
+    ASSERT_TRUE(upgrade::WriteBackupRecord(anotherPath, another, error)) << error;
+    upgrade::NotePendingRecord(kOtherEsn, anotherPath, true);
+    const std::string other = work_ / "other-package";
+    ASSERT_TRUE(sim::MakePackage(other, sim::PackageOptions{}, error)) << error;
+    const uint32_t changes = card_->ModeChanges();
+
+    session_->Log().Clear();
+    EXPECT_EQ(session_->RunUpgrade(kPort, platform::Utf8ToWide(other)).result, -13314);
+    EXPECT_TRUE(Logged("Several cards have a restore pending on this computer"));
+    EXPECT_EQ(card_->ModeChanges(), changes);
+
+    upgrade::UpgradeModule module;
+    ASSERT_EQ(module.RescueCard(kPort, platform::Utf8ToWide(Package()), u""), 0);
+    ExpectOriginalData();
+}
+
 TEST_F(RescueEdges, Message1025WithoutAPendingRecordLeavesACardOutsideItsFirmwareAlone) {
     Prepare(CardKind::Q7k);
     Plug(original_, Faults({"silence:command=0x0F,mode=download,count=3"}));
