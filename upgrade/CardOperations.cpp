@@ -264,12 +264,13 @@ int32_t UpgradeModule::FinishInterruptedRun(UpgradeRun& run) {
         DealError(run.packet);
         return kUpgradeFailed;
     };
-    std::u16string recordPath = JoinPath(run.packageFolder, kBackupRecordName);
+    const std::u16string packageRecord = JoinPath(run.packageFolder, kBackupRecordName);
+    std::u16string recordPath = packageRecord;
     BackupRecord pending;
     std::string error;
     const bool besidePackage =
-        ReadBackupRecord(recordPath, pending, error) == RecordRead::Read && pending.RestorePending();
-    if (!besidePackage && !OnlyNotedPendingRecord(recordPath, pending, recordPath)) return fail();
+        ReadBackupRecord(packageRecord, pending, error) == RecordRead::Read && pending.RestorePending();
+    if (!besidePackage && !OnlyNotedPendingRecord(packageRecord, pending, recordPath)) return fail();
     FW_TRACE(kRescue, u"No answer in the firmware, and %s holds a restore pending: look for the card outside it",
              recordPath.c_str());
     if (!SelectArmprgAccordingToPidVid(run.packageFolder)) {
