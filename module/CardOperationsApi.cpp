@@ -3,6 +3,7 @@
 // engine's events to the caller's sink as C structs.
 #include "module/CardOperationsApi.h"
 
+#include <cstddef>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -185,8 +186,21 @@ int32_t Rescue(const FwupOptions* options, const char* packageFolder, const char
     return call.Engine()->RescueCard(options->port, Wide(packageFolder), Wide(fromFolder));
 }
 
+int32_t RescueWithoutData(const FwupOptions* options, const char* packageFolder) {
+    if (options == nullptr || packageFolder == nullptr) return kBadOptions;
+    Call call(*options);
+    if (call.Engine() == nullptr) return kBadOptions;
+    return call.Engine()->RescueCard(options->port, Wide(packageFolder), u"", true);
+}
+
 constexpr FwupCardOperationTable kOperations = {FWUP_CARD_OPERATIONS_VERSION, &Probe, &Upgrade, &Backup, &Restore,
-                                                &Rescue};
+                                                &Rescue, &RescueWithoutData};
+
+// The version 1 layout: every function pointer in its place, the appended one last.
+static_assert(offsetof(FwupCardOperationTable, probe) == sizeof(void*));
+static_assert(offsetof(FwupCardOperationTable, rescue) == 5 * sizeof(void*));
+static_assert(offsetof(FwupCardOperationTable, rescueWithoutData) == 6 * sizeof(void*));
+static_assert(sizeof(FwupCardOperationTable) == 7 * sizeof(void*));
 
 }  // namespace
 }  // namespace module

@@ -130,6 +130,11 @@ typedef struct FwupCardOperationTable {
     int32_t (*backup)(const FwupOptions* options, const char* folder);
     int32_t (*restore)(const FwupOptions* options, const char* keptFolder, int32_t force);
     int32_t (*rescue)(const FwupOptions* options, const char* packageFolder, const char* fromFolder);
+    /* Appended to the version 1 table, the fields above keep their places.
+     * A card outside its firmware is flashed with the whole package and
+     * none of its data goes back; a card in its firmware is rescued as by
+     * rescue, its data saved and restored. */
+    int32_t (*rescueWithoutData)(const FwupOptions* options, const char* packageFolder);
 } FwupCardOperationTable;
 
 typedef const FwupCardOperationTable* (*FwupCardOperationsFunction)(uint32_t version);

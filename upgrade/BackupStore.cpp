@@ -259,6 +259,18 @@ NotedPending FindNotedPendingRecord(uint32_t esn, const std::u16string& besidePa
     return BackupFilesMatch(out, error) ? NotedPending::Usable : NotedPending::Unusable;
 }
 
+std::vector<uint32_t> CardsWithPendingNotes() {
+    std::vector<uint32_t> cards;
+    const std::u16string data = platform::UserDataFolder();
+    if (data.empty()) return cards;
+    for (const std::u16string& name : platform::ListFolder(JoinPath(data, u"pending"))) {
+        uint32_t esn = 0;
+        if (ParseEsnText(platform::WideToUtf8(name), esn)) cards.push_back(esn);
+    }
+    std::sort(cards.begin(), cards.end());
+    return cards;
+}
+
 void ForgetPendingNote(uint32_t esn) {
     const std::u16string note = PendingNote(esn);
     // A note that cannot be removed is judged by its record at the next read.

@@ -89,6 +89,8 @@ NotedPending FindNotedPendingRecord(uint32_t esn, const std::u16string& besidePa
                                     std::u16string& path, std::string& error);
 // The card holds its own data again: its note goes, whatever record it names.
 void ForgetPendingNote(uint32_t esn);
+// The cards with a note of a pending restore, in ESN order.
+std::vector<uint32_t> CardsWithPendingNotes();
 
 // Keeps the backup the record describes: its files are checked against the
 // digests, copied into a new folder, and the record (with the paths of the

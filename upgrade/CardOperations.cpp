@@ -70,7 +70,8 @@ CardState UpgradeModule::ProbeCardState(CPacket& packet, int32_t port) {
             packet.Write(flags.data(), static_cast<uint32_t>(flags.size()));
             platform::Sleep(500);
             packet.Purge(platform::kPurgeAll);
-            m_LastCardState = StateFromAnswers(packet);
+            // Only the programmer waits in a raw block: its hello is the one probe left.
+            if (packet.Hello() && packet.Response().code() == kHelloAnswer) m_LastCardState = CardState::FlashProgrammer;
         }
     }
     FW_TRACE(kProbe, u"The card is %s", Wide(CardStateText(m_LastCardState)).c_str());
@@ -196,20 +197,37 @@ bool UpgradeModule::RestoresOntoTheRightCard(CPacket& packet) {
     return false;
 }
 
-int32_t UpgradeModule::RescueCard(int32_t port, const std::u16string& packageFolder, const std::u16string& fromFolder) {
+int32_t UpgradeModule::RescueCard(int32_t port, const std::u16string& packageFolder, const std::u16string& fromFolder,
+                                  bool withoutData) {
     StartEvents();
-    const int32_t result = RescueSteps(port, packageFolder, fromFolder);
+    m_Rescue = RescueOptions{true, fromFolder, withoutData};
+    const int32_t result = RescueSteps(port, packageFolder);
+    m_Rescue = RescueOptions{};
     ReportOutcome(result, packageFolder);
     return result;
 }
 
-int32_t UpgradeModule::RescueSteps(int32_t port, const std::u16string& packageFolder, const std::u16string& fromFolder) {
-    m_Rescue = RescueOptions{true, fromFolder};
-    struct EndRescue {
-        RescueOptions& options;
-        ~EndRescue() { options = RescueOptions{}; }
-    } endRescue{m_Rescue};
+bool UpgradeModule::ChosenBackupFitsTheCard(CardState state) {
+    if (m_Rescue.fromFolder.empty()) return true;
+    BackupRecord chosen, pending;
+    std::string error;
+    // An unreadable choice is refused later, with its own reason.
+    if (ReadBackupRecord(JoinPath(m_Rescue.fromFolder, kBackupRecordName), chosen, error) != RecordRead::Read) return true;
+    uint32_t cardEsn = 0;
+    if (state == CardState::Firmware) {
+        cardEsn = m_dwCardEsn;
+    } else if (ReadBackupRecord(m_strRecordPath, pending, error) == RecordRead::Read && pending.RestorePending()) {
+        cardEsn = pending.esn;   // the card an interrupted run left on this port
+    }
+    if (cardEsn == 0 || cardEsn == chosen.esn) return true;
+    FW_TRACE(kRescue, u"The backup in %s belongs to the card with ESN %s, this card has ESN %s: nothing is written",
+             m_Rescue.fromFolder.c_str(), Wide(EsnText(chosen.esn)).c_str(), Wide(EsnText(cardEsn)).c_str());
+    m_dwCardEsn = cardEsn;
+    NoteFailure(FailureReason::OtherCard);
+    return false;
+}
 
+int32_t UpgradeModule::RescueSteps(int32_t port, const std::u16string& packageFolder) {
     FW_TRACE(kRescue, u"Rescue the card on port %d with the package %s", port, packageFolder.c_str());
     UpgradeRun run;
     run.port = port;
@@ -233,15 +251,77 @@ int32_t UpgradeModule::RescueSteps(int32_t port, const std::u16string& packageFo
     const CardState state = ProbeCardState(*run.packet, port);
     if (state == CardState::Firmware) {
         // Upgraded as a retry is: the whole package, the backup restored.
+        if (!ChosenBackupFitsTheCard(state)) return fail();
         DealError(run.packet);
         return UpgradeSteps(port, packageFolder);
     }
+    return FlashFromOutsideFirmware(run, state);
+}
+
+int32_t UpgradeModule::FinishInterruptedRun(UpgradeRun& run) {
+    auto fail = [&]() {
+        NoteCardFailure(run.packet.get());
+        DealError(run.packet);
+        return kUpgradeFailed;
+    };
+    const std::u16string packageRecord = JoinPath(run.packageFolder, kBackupRecordName);
+    std::u16string recordPath = packageRecord;
+    BackupRecord pending;
+    std::string error;
+    const bool besidePackage =
+        ReadBackupRecord(packageRecord, pending, error) == RecordRead::Read && pending.RestorePending();
+    if (!besidePackage && !OnlyNotedPendingRecord(packageRecord, pending, recordPath)) return fail();
+    FW_TRACE(kRescue, u"No answer in the firmware, and %s holds a restore pending: look for the card outside it",
+             recordPath.c_str());
+    if (!SelectArmprgAccordingToPidVid(run.packageFolder)) {
+        NoteFailure(FailureReason::Package);
+        return fail();
+    }
+    const CardState state = ProbeCardState(*run.packet, run.port);
+    if (state != CardState::BootDownloader && state != CardState::FlashProgrammer) return fail();
+    FW_TRACE(kRescue, u"Finish the interrupted run of %s (ESN %s) as a rescue", Wide(pending.time).c_str(),
+             Wide(EsnText(pending.esn)).c_str());
+    // The silence in the firmware is explained: the outcome is the rescue's.
+    m_Failure = FailureReason::None;
+    m_strRecordPath = recordPath;
+    m_Rescue = RescueOptions{true, u"", false};
+    const int32_t result = FlashFromOutsideFirmware(run, state);
+    m_Rescue = RescueOptions{};
+    return result;
+}
+
+bool UpgradeModule::OnlyNotedPendingRecord(const std::u16string& besidePath, BackupRecord& pending,
+                                           std::u16string& path) {
+    size_t usable = 0;
+    for (uint32_t esn : CardsWithPendingNotes()) {
+        BackupRecord noted;
+        std::u16string notedPath;
+        std::string error;
+        if (FindNotedPendingRecord(esn, besidePath, noted, notedPath, error) != NotedPending::Usable) continue;
+        if (++usable > 1) break;
+        pending = noted;
+        path = notedPath;
+    }
+    if (usable > 1)
+        FW_TRACE(kRescue, u"Several cards have a restore pending on this computer: which one is on this port is not known");
+    return usable == 1;
+}
+
+int32_t UpgradeModule::FlashFromOutsideFirmware(UpgradeRun& run, CardState state) {
+    auto fail = [&]() {
+        NoteCardFailure(run.packet.get());
+        DealError(run.packet);
+        return kUpgradeFailed;
+    };
     if (state != CardState::BootDownloader && state != CardState::FlashProgrammer) {
         NoteFailure(FailureReason::NoAnswer);
         return fail();
     }
-    if (!TakeRescueBackup()) return fail();
-    if (!LoadNv22FromBackup(run)) {
+    if (m_Rescue.withoutData) {
+        FW_TRACE(kRescue, u"Rescue without the card's data: cefs.mbn wipes the card and nothing is restored");
+    } else if (!ChosenBackupFitsTheCard(state) || !TakeRescueBackup()) {
+        return fail();
+    } else if (!LoadNv22FromBackup(run)) {
         NoteFailure(FailureReason::NoBackup);
         return fail();
     }

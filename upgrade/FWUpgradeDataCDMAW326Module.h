@@ -94,6 +94,7 @@ const char* CardStateText(CardState state);
 struct RescueOptions {
     bool active = false;
     std::u16string fromFolder;   // a kept backup to restore instead of the package folder's
+    bool withoutData = false;    // flash a card outside its firmware and restore nothing
 };
 
 // Progress percentages (0-100) go to the host's display module.
@@ -139,7 +140,10 @@ public:
     // Brings back a card an interrupted or failed run left behind, from
     // whatever state it is in: every image with cefs, the reset, the restore
     // of the package folder's backup (or of fromFolder). Answers as a run.
-    [[nodiscard]] int32_t RescueCard(int32_t port, const std::u16string& packageFolder, const std::u16string& fromFolder);
+    // A backup of another card is refused before anything is written; with
+    // withoutData a card outside its firmware is flashed and nothing restored.
+    [[nodiscard]] int32_t RescueCard(int32_t port, const std::u16string& packageFolder, const std::u16string& fromFolder,
+                                     bool withoutData = false);
 
     // ---- events for a front-end: steps, progress, losses, outcome
     // The sink (none by default) and the stop request of the operations
@@ -276,7 +280,23 @@ private:
     // The body of FirmWareUpgrade, without its outcome (a rescue of a card
     // in its firmware runs it too).
     [[nodiscard]] int32_t UpgradeSteps(int32_t port, const std::u16string& packageFolder);
-    [[nodiscard]] int32_t RescueSteps(int32_t port, const std::u16string& packageFolder, const std::u16string& fromFolder);
+    [[nodiscard]] int32_t RescueSteps(int32_t port, const std::u16string& packageFolder);
+    // False (OtherCard noted) when the chosen backup is of another card than
+    // the one found: its ESN, or outside its firmware the pending record's.
+    [[nodiscard]] bool ChosenBackupFitsTheCard(CardState state);
+    // A card found in its boot downloader or flash programmer: its backup
+    // taken (or none, without data), every image with cefs, the reset and
+    // the restore. Answers as a run.
+    [[nodiscard]] int32_t FlashFromOutsideFirmware(UpgradeRun& run, CardState state);
+    // Message 1025 on a card that did not answer in its firmware: a run
+    // that an interrupted one left pending (its record in the package
+    // folder) is finished from wherever the card stands.
+    [[nodiscard]] int32_t FinishInterruptedRun(UpgradeRun& run);
+    // The one record of the kept store's pending notes (besides the one at
+    // besidePath) still pending with its files whole; false when none or
+    // several, as a card outside its firmware cannot tell which is its own.
+    [[nodiscard]] bool OnlyNotedPendingRecord(const std::u16string& besidePath, BackupRecord& pending,
+                                              std::u16string& path);
     [[nodiscard]] bool RestoreSteps(int32_t port, const std::u16string& keptFolder, bool force);
     // The step being entered; false when the front-end asked to stop.
     [[nodiscard]] bool EnterStep(RunStep step);

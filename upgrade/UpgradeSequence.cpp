@@ -168,6 +168,10 @@ bool UpgradeModule::ResetAndRestore(UpgradeRun& run) {
     ShowRatio(99);
     FW_TRACE(kRun, u"Function: ShowRatio 99");
     m_Record.versionAfter = m_strIdentifiedVersion;
+    if (m_Rescue.active && m_Rescue.withoutData) {
+        FW_TRACE(kRun, u"Nothing is restored: the rescue was asked to go without the card's data");
+        return true;
+    }
 
     if (!m_bNv22Read) return false;
     if (m_Rescue.active && m_LastCardState != CardState::Firmware && !RestoresOntoTheRightCard(packet)) return false;
@@ -211,7 +215,7 @@ int32_t UpgradeModule::UpgradeSteps(int32_t port, const std::u16string& packageF
         DealError(run.packet);
         return kUpgradeFailed;
     };
-    if (prepared != kUpgradeOk) return fail();
+    if (prepared != kUpgradeOk) return m_Rescue.active ? fail() : FinishInterruptedRun(run);
 
     if (!EnterStep(RunStep::Backup) || !RunBackupPhase(*run.packet, packageFolder)) return fail();
     // Without item 22 in the pending backup, the item the card holds now goes back.

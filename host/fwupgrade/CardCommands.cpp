@@ -21,6 +21,7 @@
 #include "host/fwupgrade/PackageView.h"
 #include "host/fwupgrade/PluginHost.h"
 #include "host/fwupgrade/RescueCommand.h"
+#include "host/fwupgrade/RescueWaysOn.h"
 #include "host/fwupgrade/PluginOperations.h"
 #include "host/fwupgrade/RunRecord.h"
 #include "host/fwupgrade/RunResult.h"
@@ -169,6 +170,19 @@ private:
     std::optional<PluginOperations> operations_;
 };
 
+// "fwupgrade restore --device D": the card as the user named it.
+std::string RestoreCommandFor(const CardDataOptions& options) {
+    if (!options.device.empty()) return "fwupgrade restore --device " + ShellWord(options.device);
+    if (!options.usbPort.empty()) return "fwupgrade restore --usb-port " + ShellWord(options.usbPort);
+    return "fwupgrade restore --port " + std::to_string(options.port);
+}
+
+std::string WaysOnText(const std::vector<std::string>& ways) {
+    std::string text = ways.empty() ? "" : "  Ways on:\n";
+    for (const std::string& way : ways) text += "    " + way + "\n";
+    return text;
+}
+
 }  // namespace
 
 std::string RestoreReport(const upgrade::BackupRecord& source, const CardOutcome& outcome,
@@ -278,17 +292,17 @@ int RunRestoreCommand(const CardDataOptions& options) {
     }
     upgrade::BackupRecord source;
     std::string error;
-    const bool sourceRead = upgrade::ReadBackupRecord(Wide(from + "/" + Narrow(upgrade::kBackupRecordName)), source,
-                                                      error) == upgrade::RecordRead::Read;
-    if (sourceRead && source.esn != cardEsn && !options.force) {
-        run.Fail(kExitFailed, "The backup in " + from + " belongs to the card with ESN " + upgrade::EsnText(source.esn) +
-                                  "; this card has ESN " + esn + ". Give --force to write it to this card anyway.");
-        return run.Finish("");
-    }
+    (void)upgrade::ReadBackupRecord(Wide(from + "/" + Narrow(upgrade::kBackupRecordName)), source, error);
+    // The module checks the backup against the card before it writes anything.
     const int32_t result = operations.Restore(from, options.force);
+    const CardOutcome& outcome = operations.Outcome();
+    if (result != 0 && outcome.reason == FWUP_REASON_OTHER_CARD) {
+        run.Fail(kExitFailed, "Nothing was written back (" + ReasonWords(outcome.reason) + "). " +
+                                  OtherCardWords(from, cardEsn) + " Give --force to write it to this card anyway.");
+        return run.Finish(WaysOnText(WaysOn({RestoreCommandFor(options), from, false}, RescuableBackupsOf(cardEsn))));
+    }
     run.Facts().keptBackup = from;
     run.Result().keptBackup = from;
-    const CardOutcome& outcome = operations.Outcome();
     if (result != 0 && outcome.failedStep != FWUP_STEP_RESTORE) {
         run.Fail(kExitFailed, "Nothing was written back from " + from + " (" + ReasonWords(outcome.reason) + ").");
         return run.Finish("");

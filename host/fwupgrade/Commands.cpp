@@ -159,6 +159,7 @@ int RunRescue(const RescueOptions& options) {
     request.command = options.commandLine;
     request.rescue = true;
     request.rescueFrom = options.from;
+    request.rescueWithoutData = options.withoutData;
     request.pluginPath = options.pluginPath;
     return RunSingleCard(request, std::cout).exitStatus;
 }

@@ -43,6 +43,7 @@ struct RescueOptions {
     std::string usbPort;
     std::string package;
     std::string from;         // a kept backup to restore instead of the package folder's
+    bool withoutData = false; // flash without restoring anything
     std::string logFile;
     bool json = false;
     std::string commandLine;

@@ -129,4 +129,10 @@ int32_t PluginOperations::Rescue(const std::string& packageFolder, const std::st
     return table_.rescue(&options, packageFolder.c_str(), fromFolder.empty() ? nullptr : fromFolder.c_str());
 }
 
+int32_t PluginOperations::RescueWithoutData(const std::string& packageFolder) {
+    Clear();
+    const FwupOptions options = Options();
+    return table_.rescueWithoutData(&options, packageFolder.c_str());
+}
+
 }  // namespace fwupgrade

@@ -62,6 +62,7 @@ public:
     int32_t Backup(const std::string& folder);
     int32_t Restore(const std::string& keptFolder, bool force);
     int32_t Rescue(const std::string& packageFolder, const std::string& fromFolder);
+    int32_t RescueWithoutData(const std::string& packageFolder);
 
     // The events of the last operation.
     const std::vector<int32_t>& Steps() const { return steps_; }

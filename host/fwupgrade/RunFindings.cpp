@@ -67,6 +67,9 @@ void FindingsTracker::OnLoss(const CardLoss& loss) {
     }
 }
 
-void FindingsTracker::OnOutcome(const CardOutcome& outcome) { findings_.softwareVersion = outcome.softwareVersion; }
+void FindingsTracker::OnOutcome(const CardOutcome& outcome) {
+    findings_.softwareVersion = outcome.softwareVersion;
+    findings_.cardEsn = outcome.esnKnown ? outcome.esn : 0;
+}
 
 }  // namespace fwupgrade

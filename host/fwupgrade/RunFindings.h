@@ -15,6 +15,7 @@ namespace fwupgrade {
 struct RunFindings {
     int32_t step = -1;                  // the step the run is in; -1 before the first
     std::string softwareVersion;        // as the card reported it; empty when not read
+    uint32_t cardEsn = 0;               // as the outcome names the card; 0 when unknown
     bool resetReached = false;          // the card was restarted into the new firmware
     std::vector<std::string> losses;    // plain sentences, in the order they happened
 };

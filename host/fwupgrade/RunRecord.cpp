@@ -32,6 +32,8 @@ CardFacts GatherCardFacts(const RunFindings& findings, const std::string& channe
         facts.versionAfter = backup->record.versionAfter;
         facts.keptBackup = backup->keptFolder;
     }
+    // A run refused before its backup is filed under the card the outcome names.
+    if (facts.esn.empty() && findings.cardEsn != 0) facts.esn = upgrade::EsnText(findings.cardEsn);
     return facts;
 }
 

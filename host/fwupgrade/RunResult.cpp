@@ -32,6 +32,7 @@ nlohmann::json ToJson(const RunResult& r) {
                                                 : nlohmann::json{{"folder", r.writeFolder},
                                                                  {"reason", r.writeFailure},
                                                                  {"errno", r.writeErrno}}},
+        {"ways_on", r.waysOn},
     };
 }
 
@@ -66,6 +67,9 @@ RunResult RunResultFromJson(const nlohmann::json& e) {
         r.writeFailure = problem->value("reason", "");
         r.writeErrno = problem->value("errno", 0);
     }
+    if (e.contains("ways_on") && e["ways_on"].is_array())
+        for (const auto& way : e["ways_on"])
+            if (way.is_string()) r.waysOn.push_back(way.get<std::string>());
     return r;
 }
 
@@ -109,6 +113,8 @@ std::string SummaryText(const RunResult& r) {
         text += "  Its data is safe: NV items, Wi-Fi address and lock files are kept in " + r.keptBackup + "\n";
     if (!r.rescueCommand.empty()) text += "  To rescue the card run: " + r.rescueCommand + "\n";
     if (!r.restoreCommand.empty()) text += "  To write its data back run: " + r.restoreCommand + "\n";
+    if (!r.waysOn.empty()) text += "  Ways on:\n";
+    for (const std::string& way : r.waysOn) text += "    " + way + "\n";
     // The step and its reason stay the last lines.
     if (!r.stepLine.empty()) text += "  step:   " + r.stepLine + "\n";
     if (!r.reasonLine.empty()) text += "  reason: " + r.reasonLine + "\n";

@@ -38,6 +38,7 @@ struct RunResult {
     std::string writeFolder;
     std::string writeFailure;       // "full-disk", "read-only", "permission", "missing", "other"
     int writeErrno = 0;
+    std::vector<std::string> waysOn;  // after a refused rescue: the commands that can take the card on
 };
 
 nlohmann::json ToJson(const RunResult& result);

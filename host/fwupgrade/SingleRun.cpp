@@ -19,11 +19,14 @@
 #include "host/fwupgrade/PackageView.h"
 #include "host/fwupgrade/PluginHost.h"
 #include "host/fwupgrade/PluginOperations.h"
+#include "host/fwupgrade/RescueWaysOn.h"
 #include "host/fwupgrade/RunFolder.h"
 #include "host/fwupgrade/RunLock.h"
 #include "host/fwupgrade/RunPlace.h"
+#include "host/fwupgrade/RunRecord.h"
 #include "host/fwupgrade/RunSession.h"
 #include "host/fwupgrade/SignalWatch.h"
+#include "upgrade/BackupStore.h"
 
 namespace fwupgrade {
 
@@ -81,6 +84,19 @@ bool PackageRejected(const RunSession& session, const std::string& package, RunR
     return true;
 }
 
+// A card that answered nothing while the run prepared is not looked at
+// again: it would only stay silent through every probe once more. While a
+// restore is pending on this computer, though, it may be a programmer an
+// interrupted run left in the middle of a data block, which only the look
+// wakes.
+bool NeverAnswered(const CardOutcome& outcome) {
+    if (!outcome.reported || outcome.reason != FWUP_REASON_NO_ANSWER || outcome.failedStep != FWUP_STEP_PREPARE)
+        return false;
+    // The run itself looked and found the card silent or gone.
+    if (outcome.cardState == FWUP_CARD_SILENT || outcome.cardState == FWUP_CARD_ABSENT) return true;
+    return outcome.cardState == FWUP_CARD_UNKNOWN && upgrade::CardsWithPendingNotes().empty();
+}
+
 // After a failure: where the card is now (asked again, else as the run
 // last saw it), where its data is kept and how to bring it back, as the
 // run's outcome says. A card that failed before the switch and still
@@ -88,7 +104,7 @@ bool PackageRejected(const RunSession& session, const std::string& package, RunR
 void DescribeCardAfterFailure(RunSession& session, PluginOperations* operations, const CardOutcome& outcome,
                               RunResult& result) {
     uint32_t esn = 0;
-    int32_t state = operations == nullptr ? FWUP_CARD_UNKNOWN : operations->Probe(esn);
+    int32_t state = operations == nullptr || NeverAnswered(outcome) ? FWUP_CARD_UNKNOWN : operations->Probe(esn);
     // A card that does not answer now was last seen where the run left it.
     const bool unheard = state == FWUP_CARD_UNKNOWN || state == FWUP_CARD_ABSENT || state == FWUP_CARD_SILENT;
     if (unheard && outcome.cardState != FWUP_CARD_UNKNOWN) state = outcome.cardState;
@@ -130,6 +146,37 @@ bool EnterRescuedRunFolder(RunSession& session, WorkingFolder& working, const st
     if (!working.MoveTo(package, error)) return false;
     session.UseRunFolder(package);
     return true;
+// A rescue refused before anything was written: why, in the card's terms,
+// and the ways on in place of the command that was just refused.
+void OfferWaysOn(const RunSession& session, const SingleRunRequest& request, const CardOutcome& outcome,
+                 RunResult& result) {
+    const bool refused = outcome.reason == FWUP_REASON_NO_BACKUP || outcome.reason == FWUP_REASON_OTHER_CARD;
+    if (!outcome.reported || !refused || session.PastSwitch()) return;
+    const std::string from = request.rescueFrom.empty() ? std::string() : AbsolutePath(request.rescueFrom);
+    if (outcome.reason == FWUP_REASON_OTHER_CARD && outcome.esnKnown)
+        if (const std::string words = OtherCardWords(from, outcome.esn); !words.empty())
+            result.headline += " " + words + " Nothing was written to the card.";
+    const std::optional<uint32_t> esn = outcome.esnKnown ? std::optional<uint32_t>(outcome.esn) : std::nullopt;
+    result.waysOn = WaysOnFor({session.RescueCommand(), from, !request.rescueWithoutData}, esn, session.Base().device,
+                              StableDevicePath(request.device));
+    result.rescueCommand.clear();
+}
+
+// A rescue without data of a card outside its firmware restores nothing;
+// a card in its firmware had its data saved and given back.
+bool DataLeftOut(const SingleRunRequest& request, const CardOutcome& outcome) {
+    return request.rescueWithoutData && outcome.nvItemsRestored == 0;
+}
+
+// The operation the request asks for; a rescue without data says first what it costs.
+int32_t StartOperation(RunSession& session, PluginOperations& operations, const SingleRunRequest& request,
+                       const std::string& package) {
+    if (!request.rescue) return operations.Upgrade(package);
+    if (!request.rescueWithoutData)
+        return operations.Rescue(package, request.rescueFrom.empty() ? std::string() : AbsolutePath(request.rescueFrom));
+    session.Notice("Rescue without the card's data: a card outside its firmware is wiped and flashed, and none of "
+                   "its NV items, Wi-Fi address or lock files go back.");
+    return operations.RescueWithoutData(package);
 }
 
 // Upgrade and rescue are card operations of the plug-in; their trace and
@@ -138,10 +185,7 @@ bool EnterRescuedRunFolder(RunSession& session, WorkingFolder& working, const st
 int32_t RunThroughPlugin(RunSession& session, PluginOperations& operations, const SingleRunRequest& request,
                          const std::string& package) {
     operations.OnStep([&session](int32_t step) { session.OnStep(step); });
-    const int32_t code = request.rescue ? operations.Rescue(package, request.rescueFrom.empty()
-                                                                         ? std::string()
-                                                                         : AbsolutePath(request.rescueFrom))
-                                        : operations.Upgrade(package);
+    const int32_t code = StartOperation(session, operations, request, package);
     for (const CardLoss& loss : operations.Losses()) session.OnLoss(loss);
     if (operations.Outcome().reported) session.OnOutcome(operations.Outcome());
     return code;
@@ -213,8 +257,11 @@ RunResult Upgrade(RunSession& session, const SingleRunRequest& request, const st
         if (operations) result.keptBackup = operations->Outcome().keptBackup;
         if (const std::optional<RunBackup> backup = BackupOfRun(modulePackage, session.Started()); backup && result.keptBackup.empty())
             result.keptBackup = backup->keptFolder;
-        result.headline = request.rescue ? "The card was rescued: every image is written and its data is back."
-                                         : "The card was flashed successfully.";
+        result.headline = !request.rescue ? "The card was flashed successfully."
+                          : DataLeftOut(request, operations ? operations->Outcome() : CardOutcome{})
+                              ? "The card was rescued without its data: every image is written, and the card's data "
+                                "was NOT put back (its NV items, Wi-Fi address and lock files are the new firmware's)."
+                              : "The card was rescued: every image is written and its data is back.";
         return result;
     }
     const FailureSummary summary = session.Summarize(result.code, request.rescue ? "rescue" : "upgrade");
@@ -225,6 +272,7 @@ RunResult Upgrade(RunSession& session, const SingleRunRequest& request, const st
     const CardOutcome outcome = operations ? operations->Outcome() : CardOutcome{};
     DescribeCardAfterFailure(session, operations ? &*operations : nullptr, outcome, result);
     DescribeBackupCopyFailure(outcome, session.PastSwitch(), result);
+    if (request.rescue) OfferWaysOn(session, request, outcome, result);
     return result;
 }
 

@@ -24,6 +24,7 @@ struct SingleRunRequest {
     std::string cardFolder;  // a worker's folder: its summary and history entry go there too
     bool rescue = false;     // rescue a card a run left behind instead of upgrading it
     std::string rescueFrom;  // with rescue: a kept backup to restore ("" the package folder's)
+    bool rescueWithoutData = false;   // with rescue: nothing is restored
 };
 
 // Progress, the result and (with json) the events go to `out`. A rescue

@@ -205,7 +205,9 @@ int main(int argc, char** argv) {
     rsc->add_option("--package", rescue.package, "The package folder with the image files")->required();
     rsc->add_option("--from", rescue.from,
                     "Restore this kept backup folder, or archive file (imported first), instead of the package "
-                    "folder's");
+                    "folder's")
+        ->excludes(rsc->add_flag("--without-data", rescue.withoutData,
+                                 "Flash a card outside its firmware without restoring anything: its data is lost"));
     rsc->add_option("--log", rescue.logFile, "Write the trace to this file instead of the state folder");
     rsc->add_option("--plugin", rescue.pluginPath, "The plug-in library to load instead of the registered one");
     rsc->add_flag("--json", rescue.json, "Progress and result as JSON lines on the output");

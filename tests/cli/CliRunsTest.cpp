@@ -259,7 +259,7 @@ struct KillPoint {
 
 class KilledRun : public FwupgradeCli, public ::testing::WithParamInterface<KillPoint> {};
 
-TEST_P(KilledRun, LeavesACardThatANewRunNamesAndTheRescueBringsBack) {
+TEST_P(KilledRun, LeavesACardThatANewRunNamesWithoutItsRecordAndFinishesWithIt) {
     CardProcess card;
     const std::string link = StartCard(card, "card0");
     auto run = Start({"upgrade", "--device", link, "--package", Package()});
@@ -267,7 +267,10 @@ TEST_P(KilledRun, LeavesACardThatANewRunNamesAndTheRescueBringsBack) {
     run->Signal(SIGKILL);
     run->Wait(kTimeout);
 
-    // A new run finds the card outside its firmware and says so instead of reading NV items.
+    // Without the killed run's record, a new run finds the card outside its
+    // firmware and says so instead of reading NV items.
+    const std::string record = Package() + "/backup-record.txt";
+    fs::rename(record, temp_ / "record-aside.txt");
     const ProcessOutcome again = Fwupgrade({"upgrade", "--device", link, "--package", Package()});
     EXPECT_EQ(again.exitStatus, 4) << again.out;
     EXPECT_NE(again.out.find(std::string("The card is ") + GetParam().state + ", not in its firmware"),
@@ -279,8 +282,10 @@ TEST_P(KilledRun, LeavesACardThatANewRunNamesAndTheRescueBringsBack) {
               std::string::npos)
         << again.out;
 
-    const ProcessOutcome rescued = Fwupgrade({"rescue", "--device", link, "--package", Package()});
-    EXPECT_EQ(rescued.exitStatus, 0) << rescued.out << rescued.err;
+    // With it, the new run finishes what the killed one started, as a rescue does.
+    fs::rename(temp_ / "record-aside.txt", record);
+    const ProcessOutcome finished = Fwupgrade({"upgrade", "--device", link, "--package", Package()});
+    EXPECT_EQ(finished.exitStatus, 0) << finished.out << finished.err;
     sim::CardData data;
     bool newFirmware = false;
     size_t violations = 0;
@@ -292,7 +297,7 @@ TEST_P(KilledRun, LeavesACardThatANewRunNamesAndTheRescueBringsBack) {
     ExpectOwnData(data, true);
 
     const nlohmann::json entries = nlohmann::json::parse(Fwupgrade({"history", "--json"}).out);
-    ASSERT_EQ(entries.size(), 3u) << "the killed run, the refused one and the rescue";
+    ASSERT_EQ(entries.size(), 3u) << "the killed run, the refused one and the finishing one";
     EXPECT_EQ(entries[0]["result"], "ok");
     EXPECT_EQ(entries[1]["result"], "failed");
     EXPECT_EQ(entries[2]["result"], "unfinished");

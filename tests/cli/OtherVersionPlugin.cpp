@@ -9,7 +9,7 @@ namespace {
 
 int32_t Refuse(const FwupOptions*, const char*) { return -13314; }
 
-const FwupCardOperationTable kVersion2 = {2, nullptr, &Refuse, &Refuse, nullptr, nullptr};
+const FwupCardOperationTable kVersion2 = {2, nullptr, &Refuse, &Refuse, nullptr, nullptr, nullptr};
 
 }  // namespace
 

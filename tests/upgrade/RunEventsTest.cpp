@@ -256,6 +256,42 @@ TEST_F(RunEvents, ARescueWithoutABackupSaysSo) {
     EXPECT_EQ(recorded_.outcome.cardState, FWUP_CARD_FLASH_PROGRAMMER);
 }
 
+TEST_F(RunEvents, ARescueWithoutDataFlashesTheCardAndReportsNothingRestored) {
+    Package();
+    Plug({"silence:mode=programmer,count=0"});
+    ASSERT_EQ(Upgrade(), -13314);
+    recorded_ = Recorded{};
+    card_->ClearFaults();
+    ASSERT_NE(operations_->rescueWithoutData, nullptr);
+    EXPECT_EQ(operations_->rescueWithoutData(&options_, PackagePath().c_str()), 0);
+    EXPECT_EQ(recorded_.outcome.result, 0);
+    EXPECT_EQ(recorded_.outcome.nvItemsRestored, 0u);
+    EXPECT_EQ(recorded_.outcome.recovery, FWUP_RECOVERY_NONE);
+    EXPECT_EQ(recorded_.steps.back(), FWUP_STEP_RESTORE) << "the card restarted into its new firmware";
+    EXPECT_NE(card_->Data().wifi, sim::DefaultCardData().wifi) << "nothing put the wiped address back";
+}
+
+TEST_F(RunEvents, ARescueFromAnotherCardsBackupIsRefusedForThatReasonUnderTheCardsEsn) {
+    Package();
+    sim::CardData other = sim::DefaultCardData();
+    other.esn = 0x11223344;
+    Plug({}, other);
+    std::filesystem::create_directories(work_ / "other");
+    ASSERT_EQ(operations_->backup(&options_, (work_ / "other").c_str()), 0);
+    const std::string otherKept = recorded_.keptBackup;
+    Plug();
+    recorded_ = Recorded{};
+    EXPECT_EQ(operations_->rescue(&options_, PackagePath().c_str(), otherKept.c_str()), -13314);
+    EXPECT_EQ(recorded_.outcome.reason, FWUP_REASON_OTHER_CARD);
+    EXPECT_EQ(recorded_.outcome.failedStep, FWUP_STEP_PREPARE);
+    EXPECT_EQ(recorded_.outcome.esn, card_->Data().esn);
+    EXPECT_EQ(recorded_.outcome.recovery, FWUP_RECOVERY_NONE);
+    EXPECT_EQ(card_->ModeChanges(), 0u);
+    EXPECT_EQ(card_->Data().wifi, sim::DefaultCardData().wifi);
+    EXPECT_EQ(card_->Data().efsFiles, sim::DefaultCardData().efsFiles);
+    EXPECT_EQ(card_->Data().nv.at(96).data, sim::DefaultCardData().nv.at(96).data) << "not even the Q7k item";
+}
+
 TEST_F(RunEvents, ABackupIsKeptBelowTheDataFolderTheCallerChose) {
     Plug();
     const std::filesystem::path chosen = work_ / "chosen-data";
