@@ -195,8 +195,10 @@ int32_t RescueWithoutData(const FwupOptions* options, const char* packageFolder)
 
 constexpr FwupCardOperationTable kOperations = {FWUP_CARD_OPERATIONS_VERSION, &Probe, &Upgrade, &Backup, &Restore,
                                                 &Rescue, &RescueWithoutData};
+// A front-end of version 1 reads no further than the rescue.
+constexpr FwupCardOperationTable kOperationsVersion1 = {1, &Probe, &Upgrade, &Backup, &Restore, &Rescue, nullptr};
 
-// The version 1 layout: every function pointer in its place, the appended one last.
+// The version 1 layout: every function pointer in its place; version 2 appends one.
 static_assert(offsetof(FwupCardOperationTable, probe) == sizeof(void*));
 static_assert(offsetof(FwupCardOperationTable, rescue) == 5 * sizeof(void*));
 static_assert(offsetof(FwupCardOperationTable, rescueWithoutData) == 6 * sizeof(void*));
@@ -206,5 +208,6 @@ static_assert(sizeof(FwupCardOperationTable) == 7 * sizeof(void*));
 }  // namespace module
 
 extern "C" const FwupCardOperationTable* FwupCardOperations(uint32_t version) {
-    return version == FWUP_CARD_OPERATIONS_VERSION ? &module::kOperations : nullptr;
+    if (version == FWUP_CARD_OPERATIONS_VERSION) return &module::kOperations;
+    return version == 1 ? &module::kOperationsVersion1 : nullptr;
 }

@@ -4,7 +4,8 @@
  * both run the same engine.
  *
  * FwupCardOperations(version) answers the table of that version, or null
- * when the plug-in does not provide it. Strings are UTF-8; every string an
+ * when the plug-in does not provide it. A table of version N holds the
+ * fields of version N and of every earlier one, in their places. Strings are UTF-8; every string an
  * event carries lives until the sink returns. One operation at a time. */
 #ifndef FWUP_CARD_OPERATIONS_API_H
 #define FWUP_CARD_OPERATIONS_API_H
@@ -16,7 +17,7 @@
 extern "C" {
 #endif
 
-#define FWUP_CARD_OPERATIONS_VERSION 1u
+#define FWUP_CARD_OPERATIONS_VERSION 2u
 
 /* The steps of an operation, in order. Each begins at a progress value:
  * 0, 3, 6, 10, 98, 99. */
@@ -130,8 +131,8 @@ typedef struct FwupCardOperationTable {
     int32_t (*backup)(const FwupOptions* options, const char* folder);
     int32_t (*restore)(const FwupOptions* options, const char* keptFolder, int32_t force);
     int32_t (*rescue)(const FwupOptions* options, const char* packageFolder, const char* fromFolder);
-    /* Appended to the version 1 table, the fields above keep their places.
-     * A card outside its firmware is flashed with the whole package and
+    /* Version 2 on; version 1's table ends above, and the fields above keep
+     * their places. A card outside its firmware is flashed with the whole package and
      * none of its data goes back; a card in its firmware is rescued as by
      * rescue, its data saved and restored. */
     int32_t (*rescueWithoutData)(const FwupOptions* options, const char* packageFolder);

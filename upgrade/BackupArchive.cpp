@@ -1,5 +1,6 @@
 #include "upgrade/BackupArchive.h"
 
+#include <algorithm>
 #include <charconv>
 #include <string_view>
 
@@ -21,12 +22,20 @@ std::string_view AsText(std::span<const uint8_t> bytes) {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
-void AppendText(std::vector<uint8_t>& out, std::string_view text) { out.insert(out.end(), text.begin(), text.end()); }
+// Grown, then copied into: GCC 12 at -O3 takes an insert of a character
+// range into a vector for an overflow.
+void AppendText(std::vector<uint8_t>& out, std::string_view text) {
+    const size_t at = out.size();
+    out.resize(at + text.size());
+    std::copy(text.begin(), text.end(), out.begin() + static_cast<std::ptrdiff_t>(at));
+}
 
 void AppendMember(std::vector<uint8_t>& out, std::string_view name, std::span<const uint8_t> bytes) {
     AppendText(out, "file ");
     AppendText(out, name);
-    AppendText(out, " " + std::to_string(bytes.size()) + "\n");
+    AppendText(out, " ");
+    AppendText(out, std::to_string(bytes.size()));
+    AppendText(out, "\n");
     out.insert(out.end(), bytes.begin(), bytes.end());
 }
 
@@ -207,7 +216,9 @@ std::vector<uint8_t> EncodeBackupArchive(const BackupRecord& record, std::span<c
     AppendMember(out, kNvMember, nvTable);
     if (kept.lockFilesSaved) AppendMember(out, kLockMember, lockBackup);
     const std::string digest = Sha256Hex(out);
-    AppendText(out, "end " + digest + "\n");
+    AppendText(out, "end ");
+    AppendText(out, digest);
+    AppendText(out, "\n");
     return out;
 }
 

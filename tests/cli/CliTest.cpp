@@ -309,7 +309,7 @@ TEST_F(FwupgradeCli, APlugInOfAnotherOperationsVersionIsNamedAndNothingRuns) {
     for (const auto& command : commands) {
         const ProcessOutcome run = Fwupgrade(command);
         EXPECT_EQ(run.exitStatus, 1) << command[0] << ": " << run.out << run.err;
-        EXPECT_NE(run.out.find("does not offer version 1 of the card operations"), std::string::npos)
+        EXPECT_NE(run.out.find("does not offer version 2 of the card operations"), std::string::npos)
             << command[0] << ": " << run.out;
         EXPECT_NE(run.out.find("plug-in and fwupgrade do not match"), std::string::npos) << run.out;
     }

@@ -1,5 +1,5 @@
-// A stand-in of a plug-in whose card operations are of another version: it
-// answers only for version 2. Its GetModule hands out an object nothing
+// A stand-in of a plug-in whose card operations are of an earlier version:
+// it answers only for version 1, before rescues without data. Its GetModule hands out an object nothing
 // calls, since a program that finds no usable version must stop there.
 #include <cstdint>
 
@@ -9,7 +9,7 @@ namespace {
 
 int32_t Refuse(const FwupOptions*, const char*) { return -13314; }
 
-const FwupCardOperationTable kVersion2 = {2, nullptr, &Refuse, &Refuse, nullptr, nullptr, nullptr};
+const FwupCardOperationTable kVersion1 = {1, nullptr, &Refuse, &Refuse, nullptr, nullptr, nullptr};
 
 }  // namespace
 
@@ -19,5 +19,5 @@ extern "C" __attribute__((visibility("default"))) void* GetModule() {
 }
 
 extern "C" const FwupCardOperationTable* FwupCardOperations(uint32_t version) {
-    return version == 2 ? &kVersion2 : nullptr;
+    return version == 1 ? &kVersion1 : nullptr;
 }

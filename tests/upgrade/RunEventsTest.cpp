@@ -101,13 +101,20 @@ protected:
     int32_t cancelStep_ = -1;
 };
 
-TEST(CardOperationsExport, AnswersOnlyItsOwnVersion) {
+TEST(CardOperationsExport, AnswersItsOwnVersionAndTheEarlierOneOnly) {
     const FwupCardOperationTable* table = FwupCardOperations(FWUP_CARD_OPERATIONS_VERSION);
     ASSERT_NE(table, nullptr);
     EXPECT_EQ(table->version, FWUP_CARD_OPERATIONS_VERSION);
+    EXPECT_NE(table->rescueWithoutData, nullptr);
     EXPECT_EQ(FwupCardOperations(0), nullptr);
     EXPECT_EQ(FwupCardOperations(FWUP_CARD_OPERATIONS_VERSION + 1), nullptr);
     EXPECT_EQ(table->upgrade(nullptr, "."), -1);
+    // A version 1 front-end gets the operations it knows, in their places.
+    const FwupCardOperationTable* first = FwupCardOperations(1);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->version, 1u);
+    EXPECT_EQ(first->rescue, table->rescue);
+    EXPECT_EQ(first->rescueWithoutData, nullptr);
 }
 
 TEST_F(RunEvents, AWholeRunEntersEachStepOnceAtItsAnchor) {
