@@ -3,7 +3,7 @@
 #include <chrono>
 #include <sstream>
 
-#include "host/fwupgrade/PhaseTimes.h"
+#include "host/fwupgrade/report/PhaseTimes.h"
 
 namespace runbench {
 

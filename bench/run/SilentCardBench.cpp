@@ -20,7 +20,7 @@
 #include <iostream>
 #include <string>
 
-#include "host/fwupgrade/CardProcess.h"
+#include "host/fwupgrade/demo/CardProcess.h"
 #include "sim/PackageMaker.h"
 
 namespace {

@@ -26,7 +26,7 @@
 #include "bench/run/Report.h"
 #include "bench/run/RunWorker.h"
 #include "bench/run/Timeline.h"
-#include "host/fwupgrade/CardProcess.h"
+#include "host/fwupgrade/demo/CardProcess.h"
 #include "sim/PackageMaker.h"
 
 namespace {

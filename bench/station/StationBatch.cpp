@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "host/fwupgrade/CardProcess.h"
+#include "host/fwupgrade/demo/CardProcess.h"
 #include "packet/CardIdentity.h"
 #include "sim/PackageMaker.h"
 #include "tests/station/StationProcess.h"

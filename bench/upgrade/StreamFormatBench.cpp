@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "upgrade/StreamFormat.h"
+#include "upgrade/flashing/StreamFormat.h"
 
 namespace {
 

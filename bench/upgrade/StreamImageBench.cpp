@@ -16,7 +16,7 @@
 #include "tests/support/TestClocks.h"
 #include "sim/InProcessPort.h"
 #include "sim/PackageMaker.h"
-#include "upgrade/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
 
 namespace {
 

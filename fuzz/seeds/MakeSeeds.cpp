@@ -24,9 +24,9 @@
 #include "sim/Hdlc.h"
 #include "sim/InProcessPort.h"
 #include "sim/PackageMaker.h"
-#include "upgrade/BackupRecord.h"
-#include "upgrade/FWUpgradeDataCDMAW326Module.h"
-#include "upgrade/NvBackupTable.h"
+#include "upgrade/backup/BackupRecord.h"
+#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/backup/NvBackupTable.h"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;

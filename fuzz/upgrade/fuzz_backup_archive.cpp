@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "fuzz/common/FuzzInput.h"
-#include "upgrade/BackupArchive.h"
-#include "upgrade/NvBackupTable.h"
-#include "upgrade/Sha256.h"
+#include "upgrade/backup/BackupArchive.h"
+#include "upgrade/backup/NvBackupTable.h"
+#include "upgrade/backup/Sha256.h"
 
 namespace {
 

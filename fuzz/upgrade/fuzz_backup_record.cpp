@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "upgrade/BackupRecord.h"
+#include "upgrade/backup/BackupRecord.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     upgrade::BackupRecord record;

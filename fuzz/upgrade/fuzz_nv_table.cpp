@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "fuzz/common/FuzzInput.h"
-#include "upgrade/NvBackupTable.h"
+#include "upgrade/backup/NvBackupTable.h"
 
 namespace nv = upgrade::nvtable;
 

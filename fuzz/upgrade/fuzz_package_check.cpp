@@ -16,9 +16,9 @@
 #include "fuzz/common/FuzzInput.h"
 #include "fuzz/common/Sandbox.h"
 #include "fuzz/common/VirtualTime.h"
-#include "host/fwupgrade/PackageCheck.h"
+#include "host/fwupgrade/package/PackageCheck.h"
 #include "platform/Platform.h"
-#include "upgrade/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "upgrade/BackupArchive.h"
-#include "upgrade/NvBackupTable.h"
-#include "upgrade/Sha256.h"
+#include "upgrade/backup/BackupArchive.h"
+#include "upgrade/backup/NvBackupTable.h"
+#include "upgrade/backup/Sha256.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <iterator>
 
 #include "platform/Trace.h"
-#include "upgrade/NvBackupTable.h"
+#include "upgrade/backup/NvBackupTable.h"
 
 namespace backup_test {
 

@@ -9,8 +9,8 @@
 #include <iterator>
 
 #include "tests/backup/CardRunFixture.h"
-#include "upgrade/FWUpgradeDataCDMAW326Module.h"
-#include "upgrade/Sha256.h"
+#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/backup/Sha256.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "tests/support/WholeRunFixture.h"
 #include "sim/InProcessPort.h"
 #include "sim/PackageMaker.h"
-#include "upgrade/BackupStore.h"
+#include "upgrade/backup/BackupStore.h"
 
 namespace backup_test {
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "tests/backup/BackupFixture.h"
-#include "upgrade/BackupSafeFile.h"
+#include "upgrade/backup/BackupSafeFile.h"
 
 namespace backup_test {
 namespace {

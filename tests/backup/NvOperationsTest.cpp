@@ -4,8 +4,8 @@
 #include <fstream>
 
 #include "tests/backup/BackupFixture.h"
-#include "upgrade/BackupSafeFile.h"
-#include "upgrade/NvBackupTable.h"
+#include "upgrade/backup/BackupSafeFile.h"
+#include "upgrade/backup/NvBackupTable.h"
 
 namespace backup_test {
 namespace {

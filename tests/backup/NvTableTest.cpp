@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "upgrade/NvBackupTable.h"
+#include "upgrade/backup/NvBackupTable.h"
 
 namespace nv = upgrade::nvtable;
 

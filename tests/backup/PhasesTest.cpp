@@ -1,5 +1,5 @@
 #include "tests/backup/BackupFixture.h"
-#include "upgrade/NvBackupTable.h"
+#include "upgrade/backup/NvBackupTable.h"
 
 namespace backup_test {
 namespace {

@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "upgrade/BackupRecord.h"
-#include "upgrade/Sha256.h"
+#include "upgrade/backup/BackupRecord.h"
+#include "upgrade/backup/Sha256.h"
 
 namespace {
 

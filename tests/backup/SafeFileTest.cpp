@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "platform/Platform.h"
-#include "upgrade/BackupSafeFile.h"
-#include "upgrade/NvBackupTable.h"
+#include "upgrade/backup/BackupSafeFile.h"
+#include "upgrade/backup/NvBackupTable.h"
 
 namespace {
 

@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "tests/support/TempFolder.h"
-#include "upgrade/BackupArchive.h"
-#include "upgrade/BackupStore.h"
-#include "upgrade/BackupTransfer.h"
-#include "upgrade/NvBackupTable.h"
-#include "upgrade/Sha256.h"
+#include "upgrade/backup/BackupArchive.h"
+#include "upgrade/backup/BackupStore.h"
+#include "upgrade/backup/BackupTransfer.h"
+#include "upgrade/backup/NvBackupTable.h"
+#include "upgrade/backup/Sha256.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "tests/support/WholeRunFixture.h"
 #include "sim/InProcessPort.h"
 #include "sim/PackageMaker.h"
-#include "upgrade/NvBackupTable.h"
+#include "upgrade/backup/NvBackupTable.h"
 
 namespace {
 

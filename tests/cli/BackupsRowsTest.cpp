@@ -7,11 +7,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "host/fwupgrade/BackupsCommand.h"
+#include "host/fwupgrade/cli/BackupsCommand.h"
 #include "tests/support/TempFolder.h"
-#include "upgrade/BackupStore.h"
-#include "upgrade/NvBackupTable.h"
-#include "upgrade/Sha256.h"
+#include "upgrade/backup/BackupStore.h"
+#include "upgrade/backup/NvBackupTable.h"
+#include "upgrade/backup/Sha256.h"
 
 namespace fwupgrade {
 namespace {

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "host/fwupgrade/CardSupport.h"
-#include "host/fwupgrade/LinkedModule.h"
+#include "host/fwupgrade/plugin/CardSupport.h"
+#include "host/fwupgrade/plugin/LinkedModule.h"
 #include "platform/VirtualCardClock.h"
 #include "tests/support/TempFolder.h"
 

@@ -13,7 +13,7 @@
 
 #include "ProcessRunner.h"
 #include "tests/support/TempFolder.h"
-#include "host/fwupgrade/CardProcess.h"
+#include "host/fwupgrade/demo/CardProcess.h"
 #include "sim/PackageMaker.h"
 
 namespace fwupgrade {

@@ -11,7 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "CliFixture.h"
-#include "host/fwupgrade/UnfinishedRuns.h"
+#include "host/fwupgrade/run/UnfinishedRuns.h"
 
 namespace fwupgrade {
 namespace {

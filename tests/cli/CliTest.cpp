@@ -13,7 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "CliFixture.h"
-#include "host/fwupgrade/RunLock.h"
+#include "host/fwupgrade/run/RunLock.h"
 
 namespace fwupgrade {
 namespace {

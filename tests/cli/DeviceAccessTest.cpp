@@ -15,8 +15,8 @@
 #include <fstream>
 
 #include "tests/support/TempFolder.h"
-#include "host/fwupgrade/DeviceAccess.h"
-#include "host/fwupgrade/FailureReport.h"
+#include "host/fwupgrade/card/DeviceAccess.h"
+#include "host/fwupgrade/report/FailureReport.h"
 
 namespace fwupgrade {
 namespace {

@@ -1,8 +1,8 @@
 // A failed operation in words, from the outcome the plug-in reports.
 #include <gtest/gtest.h>
 
-#include "host/fwupgrade/EventWords.h"
-#include "host/fwupgrade/FailureReport.h"
+#include "host/fwupgrade/report/EventWords.h"
+#include "host/fwupgrade/report/FailureReport.h"
 
 namespace fwupgrade {
 namespace {

@@ -6,8 +6,8 @@
 #include <cerrno>
 
 #include "FailingFileSystem.h"
-#include "host/fwupgrade/BackupCopyFailure.h"
-#include "host/fwupgrade/PluginOperations.h"
+#include "host/fwupgrade/card/BackupCopyFailure.h"
+#include "host/fwupgrade/plugin/PluginOperations.h"
 #include "module/CardOperationsApi.h"
 #include "tests/backup/CardRunFixture.h"
 

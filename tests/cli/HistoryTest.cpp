@@ -8,8 +8,8 @@
 #include <optional>
 
 #include "tests/support/TempFolder.h"
-#include "host/fwupgrade/History.h"
-#include "host/fwupgrade/RunRecord.h"
+#include "host/fwupgrade/report/History.h"
+#include "host/fwupgrade/report/RunRecord.h"
 
 namespace fwupgrade {
 namespace {

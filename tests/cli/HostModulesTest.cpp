@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "host/fwupgrade/HostModules.h"
+#include "host/fwupgrade/plugin/HostModules.h"
 #include "module/LogRecord.h"
 
 namespace fwupgrade {

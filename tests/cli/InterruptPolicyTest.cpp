@@ -2,7 +2,7 @@
 
 #include <csignal>
 
-#include "host/fwupgrade/InterruptPolicy.h"
+#include "host/fwupgrade/run/InterruptPolicy.h"
 
 namespace fwupgrade {
 namespace {

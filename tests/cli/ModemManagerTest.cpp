@@ -12,7 +12,7 @@
 #include <sstream>
 
 #include "CliFixture.h"
-#include "host/fwupgrade/ModemManager.h"
+#include "host/fwupgrade/card/ModemManager.h"
 
 namespace fwupgrade {
 namespace {

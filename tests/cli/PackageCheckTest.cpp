@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "host/fwupgrade/PackageCheck.h"
+#include "host/fwupgrade/package/PackageCheck.h"
 #include "tests/support/TempFolder.h"
 
 namespace fwupgrade {

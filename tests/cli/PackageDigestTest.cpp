@@ -6,8 +6,8 @@
 #include <fstream>
 
 #include "tests/support/TempFolder.h"
-#include "host/fwupgrade/PackageCheck.h"
-#include "host/fwupgrade/PackageDigest.h"
+#include "host/fwupgrade/package/PackageCheck.h"
+#include "host/fwupgrade/package/PackageDigest.h"
 
 namespace fwupgrade {
 namespace {

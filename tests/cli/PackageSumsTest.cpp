@@ -7,8 +7,8 @@
 #include <fstream>
 
 #include "tests/support/TempFolder.h"
-#include "host/fwupgrade/PackageCheck.h"
-#include "host/fwupgrade/PackageSums.h"
+#include "host/fwupgrade/package/PackageCheck.h"
+#include "host/fwupgrade/package/PackageSums.h"
 
 namespace fwupgrade {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <filesystem>
 
-#include "host/fwupgrade/PackageCheck.h"
-#include "host/fwupgrade/PackageView.h"
+#include "host/fwupgrade/package/PackageCheck.h"
+#include "host/fwupgrade/run/PackageView.h"
 #include "tests/support/TempFolder.h"
 
 namespace fwupgrade {

@@ -13,8 +13,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "host/fwupgrade/BackupsCommand.h"
-#include "host/fwupgrade/CardBackup.h"
+#include "host/fwupgrade/cli/BackupsCommand.h"
+#include "host/fwupgrade/card/CardBackup.h"
 #include "tests/backup/CardRunFixture.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "host/fwupgrade/PhaseTimes.h"
+#include "host/fwupgrade/report/PhaseTimes.h"
 
 namespace fwupgrade {
 namespace {

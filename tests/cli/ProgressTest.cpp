@@ -2,7 +2,7 @@
 
 #include <sstream>
 
-#include "host/fwupgrade/Progress.h"
+#include "host/fwupgrade/report/Progress.h"
 
 namespace fwupgrade {
 namespace {

@@ -3,7 +3,7 @@
 // ESN from the last history entry on its device.
 #include <gtest/gtest.h>
 
-#include "host/fwupgrade/RescueWaysOn.h"
+#include "host/fwupgrade/card/RescueWaysOn.h"
 
 namespace fwupgrade {
 namespace {

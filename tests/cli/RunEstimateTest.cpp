@@ -11,10 +11,10 @@
 #include <filesystem>
 
 #include "tests/support/TempFolder.h"
-#include "upgrade/FWUpgradeDataCDMAW326Module.h"
-#include "host/fwupgrade/EventWords.h"
-#include "host/fwupgrade/PhaseTimes.h"
-#include "host/fwupgrade/RunEstimate.h"
+#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "host/fwupgrade/report/EventWords.h"
+#include "host/fwupgrade/report/PhaseTimes.h"
+#include "host/fwupgrade/report/RunEstimate.h"
 #include "tests/support/TestClocks.h"
 #include "sim/InProcessPort.h"
 #include "sim/PackageMaker.h"

@@ -1,7 +1,7 @@
 // What a run's events tell beyond its result, in sentences.
 #include <gtest/gtest.h>
 
-#include "host/fwupgrade/RunFindings.h"
+#include "host/fwupgrade/report/RunFindings.h"
 
 namespace fwupgrade {
 namespace {

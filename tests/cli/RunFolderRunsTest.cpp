@@ -15,8 +15,8 @@
 #include <nlohmann/json.hpp>
 
 #include "CliFixture.h"
-#include "host/fwupgrade/CardBackup.h"
-#include "host/fwupgrade/RunLock.h"
+#include "host/fwupgrade/card/CardBackup.h"
+#include "host/fwupgrade/run/RunLock.h"
 
 namespace fwupgrade {
 namespace {

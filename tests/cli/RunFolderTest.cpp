@@ -10,14 +10,14 @@
 #include <fstream>
 #include <memory>
 
-#include "host/fwupgrade/BackupCopyFailure.h"
-#include "host/fwupgrade/PackageCheck.h"
-#include "host/fwupgrade/RunFolder.h"
-#include "host/fwupgrade/WriteProbe.h"
+#include "host/fwupgrade/card/BackupCopyFailure.h"
+#include "host/fwupgrade/package/PackageCheck.h"
+#include "host/fwupgrade/run/RunFolder.h"
+#include "host/fwupgrade/card/WriteProbe.h"
 #include "FailingFileSystem.h"
 #include "platform/Platform.h"
 #include "tests/support/TempFolder.h"
-#include "upgrade/BackupStore.h"
+#include "upgrade/backup/BackupStore.h"
 
 namespace fwupgrade {
 namespace {

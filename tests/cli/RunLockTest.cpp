@@ -2,8 +2,8 @@
 
 #include <filesystem>
 
-#include "host/fwupgrade/RunLock.h"
-#include "host/fwupgrade/RunPlace.h"
+#include "host/fwupgrade/run/RunLock.h"
+#include "host/fwupgrade/run/RunPlace.h"
 #include "tests/support/TempFolder.h"
 
 namespace fwupgrade {

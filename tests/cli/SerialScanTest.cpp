@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "host/fwupgrade/SerialScan.h"
+#include "host/fwupgrade/card/SerialScan.h"
 #include "tests/support/TempFolder.h"
 
 namespace fwupgrade {

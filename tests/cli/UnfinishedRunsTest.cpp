@@ -3,7 +3,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "host/fwupgrade/UnfinishedRuns.h"
+#include "host/fwupgrade/run/UnfinishedRuns.h"
 
 namespace fwupgrade {
 namespace {

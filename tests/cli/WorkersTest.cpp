@@ -6,8 +6,8 @@
 #include <fstream>
 #include <map>
 
-#include "host/fwupgrade/PackageCheck.h"
-#include "host/fwupgrade/Workers.h"
+#include "host/fwupgrade/package/PackageCheck.h"
+#include "host/fwupgrade/run/Workers.h"
 #include "tests/support/TempFolder.h"
 
 namespace fwupgrade {

@@ -4,8 +4,8 @@
 #include <iterator>
 
 #include "platform/Platform.h"
-#include "upgrade/BackupStore.h"
-#include "upgrade/NvBackupTable.h"
+#include "upgrade/backup/BackupStore.h"
+#include "upgrade/backup/NvBackupTable.h"
 
 namespace matrix {
 namespace {

@@ -23,8 +23,8 @@
 #include "tests/matrix/CardCheck.h"
 #include "tests/matrix/Survey.h"
 #include "tests/matrix/Workspace.h"
-#include "upgrade/BackupStore.h"
-#include "upgrade/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/backup/BackupStore.h"
+#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
 
 namespace matrix {
 namespace {

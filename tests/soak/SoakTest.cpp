@@ -19,7 +19,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "host/fwupgrade/CardProcess.h"
+#include "host/fwupgrade/demo/CardProcess.h"
 #include "host/kit/HostKit.h"
 #include "host/kit/ProcessFootprint.h"
 #include "platform/Platform.h"

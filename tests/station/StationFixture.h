@@ -14,7 +14,7 @@
 
 #include "StationProcess.h"
 #include "UsbTestbed.h"
-#include "host/fwupgrade/CardProcess.h"
+#include "host/fwupgrade/demo/CardProcess.h"
 #include "packet/CardIdentity.h"
 #include "tests/support/TempFolder.h"
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "upgrade/PhoneType.h"
+#include "upgrade/flashing/PhoneType.h"
 
 using upgrade::CountQ7kMarkers;
 

@@ -9,9 +9,9 @@
 #include "tests/support/TempFolder.h"
 #include "TraceCapture.h"
 #include "platform/Platform.h"
-#include "upgrade/FWUpgradeDataCDMAW326Module.h"
-#include "upgrade/ProgrammerResource.h"
-#include "upgrade/UpgradeInternal.h"
+#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/flashing/ProgrammerResource.h"
+#include "upgrade/run/UpgradeInternal.h"
 
 using namespace upgrade;
 using namespace upgrade_test;

@@ -14,7 +14,7 @@
 #include "sim/PackageMaker.h"
 #include "tests/support/TestClocks.h"
 #include "tests/support/WholeRunFixture.h"
-#include "upgrade/ProgressAnchors.h"
+#include "upgrade/run/ProgressAnchors.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <numeric>
 #include <vector>
 
-#include "upgrade/StreamFormat.h"
+#include "upgrade/flashing/StreamFormat.h"
 
 using namespace upgrade;
 

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "upgrade/StreamProgress.h"
+#include "upgrade/flashing/StreamProgress.h"
 
 using upgrade::StreamProgress;
 

@@ -10,9 +10,9 @@
 #include "tests/support/ScriptedPort.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestClocks.h"
-#include "upgrade/FWUpgradeDataCDMAW326Module.h"
-#include "upgrade/StreamFormat.h"
-#include "upgrade/UpgradeInternal.h"
+#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/flashing/StreamFormat.h"
+#include "upgrade/run/UpgradeInternal.h"
 
 using namespace upgrade;
 using namespace upgrade_test;

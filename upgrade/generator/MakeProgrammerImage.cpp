@@ -62,7 +62,7 @@ bool WriteSource(const char* path, const std::vector<uint8_t>& image) {
     std::fprintf(out,
                  "// Generated at build time from the flash programmer image. Do not edit.\n"
                  "#include \"platform/Platform.h\"\n"
-                 "#include \"upgrade/ProgrammerResource.h\"\n\n"
+                 "#include \"upgrade/flashing/ProgrammerResource.h\"\n\n"
                  "namespace upgrade {\n"
                  "#ifndef _WIN32\n"
                  "namespace {\n"

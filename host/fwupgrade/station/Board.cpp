@@ -1,6 +1,6 @@
 #include "host/fwupgrade/station/Board.h"
 
-#include "host/fwupgrade/FailureReport.h"
+#include "host/fwupgrade/report/FailureReport.h"
 
 namespace fwupgrade::station {
 

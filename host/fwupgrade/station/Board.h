@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host/fwupgrade/RunResult.h"
+#include "host/fwupgrade/report/RunResult.h"
 
 namespace fwupgrade::station {
 

@@ -6,11 +6,11 @@
 #include <thread>
 #include <vector>
 
-#include "host/fwupgrade/CardScan.h"
-#include "host/fwupgrade/DeviceAccess.h"
-#include "host/fwupgrade/FailureReport.h"
+#include "host/fwupgrade/card/CardScan.h"
+#include "host/fwupgrade/card/DeviceAccess.h"
+#include "host/fwupgrade/report/FailureReport.h"
 #include "platform/posix/UsbSerial.h"
-#include "upgrade/BackupRecord.h"
+#include "upgrade/backup/BackupRecord.h"
 
 namespace fwupgrade::station {
 

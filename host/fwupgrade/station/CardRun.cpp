@@ -8,9 +8,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "host/fwupgrade/FailureReport.h"
-#include "host/fwupgrade/PackageView.h"
-#include "host/fwupgrade/Workers.h"
+#include "host/fwupgrade/report/FailureReport.h"
+#include "host/fwupgrade/run/PackageView.h"
+#include "host/fwupgrade/run/Workers.h"
 
 namespace fwupgrade::station {
 

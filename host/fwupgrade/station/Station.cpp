@@ -4,11 +4,11 @@
 
 #include <filesystem>
 
-#include "host/fwupgrade/CardSupport.h"
-#include "host/fwupgrade/FailureReport.h"
-#include "host/fwupgrade/PackageView.h"
-#include "host/fwupgrade/RescueCommand.h"
-#include "host/fwupgrade/Workers.h"
+#include "host/fwupgrade/plugin/CardSupport.h"
+#include "host/fwupgrade/report/FailureReport.h"
+#include "host/fwupgrade/run/PackageView.h"
+#include "host/fwupgrade/card/RescueCommand.h"
+#include "host/fwupgrade/run/Workers.h"
 #include "host/fwupgrade/station/CardPort.h"
 #include "host/fwupgrade/station/PortPatterns.h"
 

@@ -9,10 +9,10 @@
 #include <cstring>
 #include <iostream>
 
-#include "host/fwupgrade/Commands.h"
-#include "host/fwupgrade/FailureReport.h"
-#include "host/fwupgrade/SignalWatch.h"
-#include "host/fwupgrade/Workers.h"
+#include "host/fwupgrade/cli/Commands.h"
+#include "host/fwupgrade/report/FailureReport.h"
+#include "host/fwupgrade/run/SignalWatch.h"
+#include "host/fwupgrade/run/Workers.h"
 #include "host/fwupgrade/station/Station.h"
 
 namespace fwupgrade::station {
