@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "UsbTestbed.h"
@@ -13,6 +15,13 @@ int main(int argc, char** argv) {
         std::vector<char*> args = {const_cast<char*>(UMOCKDEV_WRAPPER)};
         for (int i = 0; i < argc; ++i) args.push_back(argv[i]);
         args.push_back(nullptr);
+        // The wrapper preloads umockdev's library ahead of everything, the
+        // sanitizer runtime of a sanitizer build included, which AddressSanitizer
+        // refuses unless told that the order is meant.
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        const std::string options = std::string(asan != nullptr && *asan != '\0' ? std::string(asan) + ":" : "") +
+                                    "verify_asan_link_order=0";
+        ::setenv("ASAN_OPTIONS", options.c_str(), 1);
         ::execv(UMOCKDEV_WRAPPER, args.data());
     }
     ::testing::InitGoogleTest(&argc, argv);
