@@ -145,7 +145,7 @@ DiskImage ReadDiskImage(const std::string& root) {
 }
 
 PowerCutFileSystem::PowerCutFileSystem(std::string root)
-    : root_("/" + Joined(Components(root), 0)), real_(platform::MakeDefaultFileSystem()) {
+    : root_(std::string("/").append(Joined(Components(root), 0))), real_(platform::MakeDefaultFileSystem()) {
     Load(ReadDiskImage(root_));
 }
 
