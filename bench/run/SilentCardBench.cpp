@@ -21,7 +21,7 @@
 #include <string>
 
 #include "host/fwupgrade/demo/CardProcess.h"
-#include "sim/PackageMaker.h"
+#include "sim/frontends/PackageMaker.h"
 
 namespace {
 

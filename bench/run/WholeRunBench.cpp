@@ -27,7 +27,7 @@
 #include "bench/run/RunWorker.h"
 #include "bench/run/Timeline.h"
 #include "host/fwupgrade/demo/CardProcess.h"
-#include "sim/PackageMaker.h"
+#include "sim/frontends/PackageMaker.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 
 #include "packet/ByteOrder.h"
 #include "tests/support/TestClocks.h"
-#include "sim/Card.h"
-#include "sim/Hdlc.h"
-#include "sim/ProgrammerStandIn.h"
+#include "sim/card/Card.h"
+#include "sim/card/Hdlc.h"
+#include "sim/frontends/ProgrammerStandIn.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 
 #include "host/fwupgrade/demo/CardProcess.h"
 #include "packet/CardIdentity.h"
-#include "sim/PackageMaker.h"
+#include "sim/frontends/PackageMaker.h"
 #include "tests/station/StationProcess.h"
 #include "tests/station/UsbTestbed.h"
 #include "tests/support/TempFolder.h"

@@ -14,8 +14,8 @@
 #include "packet/Packet.h"
 #include "platform/Platform.h"
 #include "tests/support/TestClocks.h"
-#include "sim/InProcessPort.h"
-#include "sim/PackageMaker.h"
+#include "sim/frontends/InProcessPort.h"
+#include "sim/frontends/PackageMaker.h"
 #include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
 
 namespace {

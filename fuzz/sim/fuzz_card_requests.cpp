@@ -10,9 +10,9 @@
 #include "fuzz/common/FuzzInput.h"
 #include "fuzz/common/VirtualTime.h"
 #include "packet/Codec.h"
-#include "sim/Card.h"
-#include "sim/Hdlc.h"
-#include "sim/ProgrammerStandIn.h"
+#include "sim/card/Card.h"
+#include "sim/card/Hdlc.h"
+#include "sim/frontends/ProgrammerStandIn.h"
 
 namespace {
 

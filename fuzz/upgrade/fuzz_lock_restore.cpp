@@ -16,7 +16,7 @@
 #include "fuzz/common/VirtualTime.h"
 #include "packet/Packet.h"
 #include "platform/Platform.h"
-#include "sim/InProcessPort.h"
+#include "sim/frontends/InProcessPort.h"
 #include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "packet/Packet.h"
-#include "sim/InProcessPort.h"
+#include "sim/frontends/InProcessPort.h"
 #include "tests/support/TestClocks.h"
 #include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
 

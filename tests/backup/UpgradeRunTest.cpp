@@ -15,8 +15,8 @@
 
 #include "tests/support/TestClocks.h"
 #include "tests/support/WholeRunFixture.h"
-#include "sim/InProcessPort.h"
-#include "sim/PackageMaker.h"
+#include "sim/frontends/InProcessPort.h"
+#include "sim/frontends/PackageMaker.h"
 #include "upgrade/backup/NvBackupTable.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include "ProcessRunner.h"
 #include "tests/support/TempFolder.h"
 #include "host/fwupgrade/demo/CardProcess.h"
-#include "sim/PackageMaker.h"
+#include "sim/frontends/PackageMaker.h"
 
 namespace fwupgrade {
 

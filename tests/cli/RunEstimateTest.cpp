@@ -16,8 +16,8 @@
 #include "host/fwupgrade/report/PhaseTimes.h"
 #include "host/fwupgrade/report/RunEstimate.h"
 #include "tests/support/TestClocks.h"
-#include "sim/InProcessPort.h"
-#include "sim/PackageMaker.h"
+#include "sim/frontends/InProcessPort.h"
+#include "sim/frontends/PackageMaker.h"
 
 namespace fwupgrade {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/Faults.h"
+#include "sim/card/Faults.h"
 #include "tests/matrix/TraceSteps.h"
 
 namespace matrix {

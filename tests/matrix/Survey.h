@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/Card.h"
+#include "sim/card/Card.h"
 #include "tests/matrix/TraceSteps.h"
 
 namespace matrix {

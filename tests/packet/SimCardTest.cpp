@@ -8,7 +8,7 @@
 
 #include "packet/Packet.h"
 #include "tests/support/TestClocks.h"
-#include "sim/InProcessPort.h"
+#include "sim/frontends/InProcessPort.h"
 
 namespace packet_test {
 namespace {

@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "SimTestSupport.h"
-#include "sim/CardData.h"
+#include "sim/card/CardData.h"
 
 TEST(CardData, DefaultCardHoldsEverythingTheUpgradeSaves) {
     const sim::CardData data = sim::DefaultCardData();

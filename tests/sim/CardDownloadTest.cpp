@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "SimTestSupport.h"
-#include "sim/ProgrammerStandIn.h"
+#include "sim/frontends/ProgrammerStandIn.h"
 
 using simtest::Ask;
 using simtest::Bytes;

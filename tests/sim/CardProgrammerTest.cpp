@@ -6,8 +6,8 @@
 #include <iterator>
 
 #include "SimTestSupport.h"
-#include "sim/PackageMaker.h"
-#include "sim/ProgrammerStandIn.h"
+#include "sim/frontends/PackageMaker.h"
+#include "sim/frontends/ProgrammerStandIn.h"
 #include "packet/ByteOrder.h"
 
 using simtest::Ask;

@@ -3,7 +3,7 @@
 #include <random>
 
 #include "SimTestSupport.h"
-#include "sim/Hdlc.h"
+#include "sim/card/Hdlc.h"
 
 using simtest::Bytes;
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "SimTestSupport.h"
-#include "sim/InProcessPort.h"
-#include "sim/ProgrammerStandIn.h"
+#include "sim/frontends/InProcessPort.h"
+#include "sim/frontends/ProgrammerStandIn.h"
 
 using simtest::Bytes;
 

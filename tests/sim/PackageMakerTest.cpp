@@ -4,7 +4,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "sim/PackageMaker.h"
+#include "sim/frontends/PackageMaker.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "platform/Platform.h"
 #include "tests/support/TestClocks.h"
-#include "sim/Card.h"
+#include "sim/card/Card.h"
 #include "tests/support/ReferenceFcs.h"
 
 namespace simtest {

@@ -23,7 +23,7 @@
 #include "host/kit/HostKit.h"
 #include "host/kit/ProcessFootprint.h"
 #include "platform/Platform.h"
-#include "sim/PackageMaker.h"
+#include "sim/frontends/PackageMaker.h"
 #include "tests/support/TempFolder.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "sim/PackageMaker.h"
+#include "sim/frontends/PackageMaker.h"
 
 namespace fwupgrade::station_tests {
 

@@ -13,8 +13,8 @@
 #include "packet/Codec.h"
 #include "tests/support/WholeRunFixture.h"
 #include "tests/support/TestClocks.h"
-#include "sim/InProcessPort.h"
-#include "sim/PackageMaker.h"
+#include "sim/frontends/InProcessPort.h"
+#include "sim/frontends/PackageMaker.h"
 
 
 namespace {

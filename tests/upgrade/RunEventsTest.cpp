@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "module/CardOperationsApi.h"
-#include "sim/InProcessPort.h"
-#include "sim/PackageMaker.h"
+#include "sim/frontends/InProcessPort.h"
+#include "sim/frontends/PackageMaker.h"
 #include "tests/support/TestClocks.h"
 #include "tests/support/WholeRunFixture.h"
 #include "upgrade/run/ProgressAnchors.h"

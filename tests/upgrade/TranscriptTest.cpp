@@ -18,8 +18,8 @@
 
 #include "RunTranscript.h"
 #include "tests/support/WholeRunFixture.h"
-#include "sim/InProcessPort.h"
-#include "sim/PackageMaker.h"
+#include "sim/frontends/InProcessPort.h"
+#include "sim/frontends/PackageMaker.h"
 
 using namespace upgrade_test;
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/CardData.h"
+#include "sim/card/CardData.h"
 
 namespace fwupgrade {
 

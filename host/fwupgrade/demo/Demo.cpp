@@ -13,7 +13,7 @@
 #include "host/fwupgrade/report/FailureReport.h"
 #include "host/fwupgrade/run/PackageView.h"
 #include "host/fwupgrade/run/SingleRun.h"
-#include "sim/PackageMaker.h"
+#include "sim/frontends/PackageMaker.h"
 
 namespace fwupgrade {
 

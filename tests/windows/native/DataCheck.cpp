@@ -8,7 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "sim/CardData.h"
+#include "sim/card/CardData.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {

@@ -8,8 +8,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "sim/CardData.h"
-#include "sim/PackageMaker.h"
+#include "sim/card/CardData.h"
+#include "sim/frontends/PackageMaker.h"
 
 int main(int argc, char** argv) {
     if (argc != 4) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/CardData.h"
+#include "sim/card/CardData.h"
 
 namespace sim {
 

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <string>
 
-#include "sim/Card.h"
-#include "sim/UsbBusTree.h"
+#include "sim/card/Card.h"
+#include "sim/frontends/UsbBusTree.h"
 
 namespace sim {
 

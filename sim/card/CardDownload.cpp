@@ -1,6 +1,6 @@
 // The boot downloader: no-op, parameters, memory writes into the RAM window
 // and the jump into the flash programmer.
-#include "sim/Card.h"
+#include "sim/card/Card.h"
 #include "packet/ByteOrder.h"
 
 namespace sim {

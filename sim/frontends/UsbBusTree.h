@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/Card.h"
+#include "sim/card/Card.h"
 
 namespace sim {
 

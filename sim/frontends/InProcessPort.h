@@ -10,7 +10,7 @@
 //   ... run the upgrade against port 7 ...
 //   EXPECT_TRUE(card->Violations().empty());
 //   card->Data().nv, .wifi, .efsFiles, .partitions   // what the card now holds
-//   sim::CheckFlashAgainstPackage(card->Data(), folder)   (sim/PackageMaker.h)
+//   sim::CheckFlashAgainstPackage(card->Data(), folder)   (sim/frontends/PackageMaker.h)
 //
 // Behaviour: Open fails while the card is off the bus (re-enumerating, timed
 // on platform::TickCount) and while another port to the same card is open
@@ -24,7 +24,7 @@
 #include <memory>
 
 #include "platform/Platform.h"
-#include "sim/Card.h"
+#include "sim/card/Card.h"
 
 namespace sim {
 

@@ -1,4 +1,4 @@
-#include "sim/InProcessPort.h"
+#include "sim/frontends/InProcessPort.h"
 
 #include <algorithm>
 #include <cctype>

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "sim/Card.h"
-#include "sim/PackageMaker.h"
-#include "sim/PtyFrontEnd.h"
+#include "sim/card/Card.h"
+#include "sim/frontends/PackageMaker.h"
+#include "sim/frontends/PtyFrontEnd.h"
 
 namespace sim {
 

@@ -1,4 +1,4 @@
-#include "sim/Hdlc.h"
+#include "sim/card/Hdlc.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "sim/Faults.h"
+#include "sim/card/Faults.h"
 
 #include <stdexcept>
 

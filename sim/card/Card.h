@@ -26,9 +26,9 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include "packet/RawBlocks.h"
-#include "sim/CardData.h"
-#include "sim/Faults.h"
-#include "sim/Hdlc.h"
+#include "sim/card/CardData.h"
+#include "sim/card/Faults.h"
+#include "sim/card/Hdlc.h"
 
 namespace sim {
 

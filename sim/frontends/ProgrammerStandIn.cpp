@@ -1,4 +1,4 @@
-#include "sim/ProgrammerStandIn.h"
+#include "sim/frontends/ProgrammerStandIn.h"
 
 #include <cstddef>
 

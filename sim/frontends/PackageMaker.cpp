@@ -1,4 +1,4 @@
-#include "sim/PackageMaker.h"
+#include "sim/frontends/PackageMaker.h"
 
 #include <algorithm>
 #include <filesystem>

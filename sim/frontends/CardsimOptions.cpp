@@ -1,4 +1,4 @@
-#include "sim/CardsimOptions.h"
+#include "sim/frontends/CardsimOptions.h"
 
 #include <fstream>
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "sim/Card.h"
+#include "sim/card/Card.h"
 #include "packet/ByteOrder.h"
 
 namespace sim {

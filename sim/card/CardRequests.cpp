@@ -2,7 +2,7 @@
 // path a request names or holds open, which the efs_* fault rules match.
 #include <cstdio>
 
-#include "sim/Card.h"
+#include "sim/card/Card.h"
 #include "packet/ByteOrder.h"
 #include "packet/Efs2Codes.h"
 

@@ -1,4 +1,4 @@
-#include "sim/PtyFrontEnd.h"
+#include "sim/frontends/PtyFrontEnd.h"
 
 #include <fcntl.h>
 #include <poll.h>

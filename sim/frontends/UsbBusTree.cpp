@@ -1,4 +1,4 @@
-#include "sim/UsbBusTree.h"
+#include "sim/frontends/UsbBusTree.h"
 
 #include <unistd.h>
 

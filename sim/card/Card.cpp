@@ -1,7 +1,7 @@
 // The card's bus presence, input splitting, answer queue and fault shaping.
 // The protocol handlers live in CardDiag.cpp, CardDownload.cpp and
 // CardProgrammer.cpp.
-#include "sim/Card.h"
+#include "sim/card/Card.h"
 
 #include <algorithm>
 #include <cctype>

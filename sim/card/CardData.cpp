@@ -1,4 +1,4 @@
-#include "sim/CardData.h"
+#include "sim/card/CardData.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -4,10 +4,10 @@
 #include <fstream>
 #include <memory>
 
-#include "sim/Card.h"
-#include "sim/CardsimOptions.h"
-#include "sim/PackageMaker.h"
-#include "sim/PtyFrontEnd.h"
+#include "sim/card/Card.h"
+#include "sim/frontends/CardsimOptions.h"
+#include "sim/frontends/PackageMaker.h"
+#include "sim/frontends/PtyFrontEnd.h"
 
 namespace {
 
