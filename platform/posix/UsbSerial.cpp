@@ -159,10 +159,25 @@ std::optional<std::pair<uint16_t, uint16_t>> UsbIdentityOf(const UsbTree& tree, 
     return std::make_pair(static_cast<uint16_t>(*v), static_cast<uint16_t>(*p));
 }
 
+bool DrivenBefore(const std::string& ttyA, int interfaceA, const std::string& ttyB, int interfaceB) {
+    const bool serialA = ttyA.rfind("ttyUSB", 0) == 0, serialB = ttyB.rfind("ttyUSB", 0) == 0;
+    if (serialA != serialB) return serialA;
+    return interfaceA < interfaceB;
+}
+
+std::optional<UsbSerialInterface> InterfaceToDrive(const std::vector<UsbSerialInterface>& interfaces) {
+    const auto best = std::min_element(interfaces.begin(), interfaces.end(), [](const auto& a, const auto& b) {
+        return DrivenBefore(a.ttyName, a.interfaceNumber, b.ttyName, b.interfaceNumber);
+    });
+    if (best == interfaces.end()) return std::nullopt;
+    return *best;
+}
+
 std::optional<UsbSerialInterface> ChooseInterface(const std::vector<UsbSerialInterface>& interfaces, int pinned) {
     for (const auto& candidate : interfaces)
         if (candidate.interfaceNumber == pinned) return candidate;
     if (interfaces.size() == 1) return interfaces.front();
+    if (pinned < 0) return InterfaceToDrive(interfaces);
     return std::nullopt;
 }
 

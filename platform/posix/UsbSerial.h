@@ -53,9 +53,18 @@ std::vector<UsbSerialInterface> SerialInterfacesOf(const UsbTree& tree, const st
 // The vendor and product the port's device reports; nullopt when there is none.
 std::optional<std::pair<uint16_t, uint16_t>> UsbIdentityOf(const UsbTree& tree, const std::string& usbPort);
 
+// The order a card's interfaces are driven in: a usb-serial tty ("ttyUSB3")
+// before a cdc-acm one (the card's modem port), then the lower interface number.
+bool DrivenBefore(const std::string& ttyA, int interfaceA, const std::string& ttyB, int interfaceB);
+
+// The interface the card is driven through (DrivenBefore); nullopt for none.
+std::optional<UsbSerialInterface> InterfaceToDrive(const std::vector<UsbSerialInterface>& interfaces);
+
 // Which of the port's serial interfaces a pinned card is on now: the pinned
-// interface when it is there, else the only one. nullopt when the port has
-// no serial interface, or several of which none is the pinned one.
+// interface when it is there, else the only one; a card pinned by its port
+// alone, the one it is driven through (after a mode change, where the card
+// may show several). nullopt when the port has no serial interface, or
+// several of which none is the pinned one.
 std::optional<UsbSerialInterface> ChooseInterface(const std::vector<UsbSerialInterface>& interfaces, int pinned);
 
 // The device node of the pinned card's tty now; nullopt when nothing fits.

@@ -66,9 +66,9 @@ protected:
     }
 
     // The program in the background, to be watched and signalled.
-    std::unique_ptr<testing::RunningProcess> Start(std::vector<std::string> args) const {
+    std::unique_ptr<testing::RunningProcess> Start(std::vector<std::string> args, testing::Environment env = {}) const {
         args.insert(args.begin(), FWUPGRADE_EXE);
-        return std::make_unique<testing::RunningProcess>(args, RunFolder(), RunEnvironment());
+        return std::make_unique<testing::RunningProcess>(args, RunFolder(), RunEnvironment(std::move(env)));
     }
 
     // Starts a card on <temp>/<name>; returns the link.

@@ -39,5 +39,22 @@ TEST(InterruptPolicy, AnInterruptBeforeTheSwitchDoesNotCountAsTheFirst) {
     EXPECT_EQ(policy.OnSignal(SIGINT, true, kStart + seconds(1)), SignalAction::WarnAndGoOn);
 }
 
+TEST(InterruptPolicy, ABackupOrRestoreIsAskedToStopAtItsSafePointAndEndsOnlyOnASecondInterrupt) {
+    InterruptPolicy policy(StopRule::AtSafePoint);
+    // Where the run is makes no difference: the engine finds its safe point.
+    EXPECT_EQ(policy.OnSignal(SIGINT, false, kStart), SignalAction::StopAtSafePoint);
+    EXPECT_EQ(policy.OnSignal(SIGHUP, true, kStart + seconds(1)), SignalAction::Ignore);
+    EXPECT_EQ(policy.OnSignal(SIGTERM, false, kStart + seconds(5)), SignalAction::StopPartWritten);
+}
+
+TEST(InterruptPolicy, AtTheSafePointAHangUpAsksToStopAndALateInterruptAsksAgain) {
+    InterruptPolicy policy(StopRule::AtSafePoint);
+    EXPECT_EQ(policy.OnSignal(SIGHUP, false, kStart), SignalAction::StopAtSafePoint);
+    // A hang-up is never the first of two interrupts.
+    EXPECT_EQ(policy.OnSignal(SIGINT, false, kStart + seconds(1)), SignalAction::StopAtSafePoint);
+    EXPECT_EQ(policy.OnSignal(SIGINT, false, kStart + seconds(7)), SignalAction::StopAtSafePoint);
+    EXPECT_EQ(policy.OnSignal(SIGINT, false, kStart + seconds(9)), SignalAction::StopPartWritten);
+}
+
 }  // namespace
 }  // namespace fwupgrade

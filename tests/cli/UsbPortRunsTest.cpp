@@ -146,6 +146,39 @@ TEST_F(UsbPortRuns, AnInterruptedRunNamesTheCardByItsPortAndTheRescueFindsItTher
     ExpectFlashed(card, "card0");
 }
 
+TEST_F(UsbPortRuns, ARescuePinnedToTheProgrammersInterfaceFollowsTheCardIntoItsFirmware) {
+    CardProcess card;
+    StartUsbCard(card, "card0", "1-1.2", "2,6,7,8");
+    auto run = Start({"upgrade", "--usb-port", "1-1.2:1.1", "--package", Package()});
+    ASSERT_TRUE(run->WaitForLine(ProgressAtLeast(12), kTimeout)) << run->Out();
+    run->Signal(SIGTERM);
+    ASSERT_TRUE(run->WaitForLine(Contains("the run will finish"), kTimeout)) << run->Out();
+    run->Signal(SIGINT);
+    const ProcessOutcome interrupted = run->Wait(kTimeout);
+    ASSERT_EQ(interrupted.exitStatus, 130) << interrupted.out << interrupted.err;
+    // In its flash programmer the card shows interface 0 alone, as detect names it.
+    const ProcessOutcome detect = Fwupgrade({"detect"});
+    ASSERT_NE(detect.out.find("--usb-port 1-1.2:1.0"), std::string::npos) << detect.out;
+    // Back in its firmware interface 0 is the modem: the rescue goes on
+    // through the interface the card is driven through.
+    const ProcessOutcome rescued =
+        Fwupgrade({"rescue", "--usb-port", "1-1.2:1.0", "--package", Package(), "--log", "rescue.log"});
+    EXPECT_EQ(rescued.exitStatus, 0) << rescued.out << rescued.err;
+    const std::vector<std::string> ttys = TtysOpened(RunFolder() + "/rescue.log");
+    ASSERT_FALSE(ttys.empty());
+    EXPECT_EQ(ttys.back().rfind(Dev() + "/ttyUSB", 0), 0u) << ttys.back();
+    // (The rescue's look at the card's state sends the programmer a request
+    // of the boot downloader, which it counts as a violation: not checked.)
+    sim::CardData data;
+    bool newFirmware = false;
+    size_t violations = 0;
+    std::string error;
+    ASSERT_TRUE(card.Stop(data, newFirmware, violations, error)) << error;
+    EXPECT_TRUE(newFirmware);
+    const sim::FlashCheck check = sim::CheckFlashAgainstPackage(data, Package(), newFirmware);
+    EXPECT_TRUE(check.ok) << (check.problems.empty() ? "" : check.problems.front());
+}
+
 TEST_F(UsbPortRuns, DetectListsEachCardOnceAndACommandWithoutACardTakesTheOnlyOne) {
     ProcessOutcome run = Fwupgrade({"backup"});
     EXPECT_EQ(run.exitStatus, 5) << run.out << run.err;

@@ -86,6 +86,26 @@ TEST_F(UsbTreeTest, FollowsACardWhoseTtyAndProductChangeBetweenOpens) {
     EXPECT_EQ(platform::posix::ResolvePinnedTty(Tree(), *pin), Node("ttyUSB7"));
 }
 
+TEST_F(UsbTreeTest, ACardPinnedByItsPortAloneIsFoundOnTheInterfaceItIsDrivenThrough) {
+    // In its flash programmer: interface 0 alone.
+    Device("1-1.2", "0083");
+    Interface("1-1.2", 0, "ttyUSB2");
+    const UsbPin byPort{"1-1.2", -1};
+    EXPECT_EQ(platform::posix::ResolvePinnedTty(Tree(), byPort), Node("ttyUSB2"));
+    // In its firmware interface 0 is the modem (cdc-acm): the usb-serial
+    // interface is taken, then the lower number among several.
+    Unplug("1-1.2");
+    Device("1-1.2", "0081");
+    Interface("1-1.2", 0, "ttyACM0");
+    Interface("1-1.2", 3, "ttyUSB5");
+    Interface("1-1.2", 2, "ttyUSB4");
+    EXPECT_EQ(platform::posix::ResolvePinnedTty(Tree(), byPort), Node("ttyUSB4"));
+    // A pin on interface 0 keeps to it, modem or not.
+    EXPECT_EQ(platform::posix::ResolvePinnedTty(Tree(), UsbPin{"1-1.2", 0}), Node("ttyACM0"));
+    EXPECT_TRUE(platform::posix::DrivenBefore("ttyUSB9", 7, "ttyACM0", 0));
+    EXPECT_FALSE(platform::posix::InterfaceToDrive({}));
+}
+
 TEST_F(UsbTreeTest, TwoCardsOnTwoPortsNeverMixUp) {
     Device("1-1.2", "0081");
     Interface("1-1.2", 0, "ttyUSB0");

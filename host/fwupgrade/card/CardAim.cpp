@@ -58,9 +58,20 @@ std::optional<UsbPin> PinOfCard(const CardName& card, const UsbTree& tree, std::
     return platform::posix::PinOfDevice(tree, card.device);
 }
 
-bool AimAtCard(const CardName& card, std::string& pinName, std::string& note, std::string& error) {
-    pinName.clear();
-    note.clear();
+namespace {
+
+// A pin on the interface the card is driven through now is held by its port
+// alone; a pin on another interface is the user's choice and kept.
+UsbPin FollowedPin(const UsbTree& tree, UsbPin pin) {
+    const auto driven = platform::posix::InterfaceToDrive(platform::posix::SerialInterfacesOf(tree, pin.usbPort));
+    if (driven && driven->interfaceNumber == pin.interfaceNumber) pin.interfaceNumber = -1;
+    return pin;
+}
+
+}  // namespace
+
+bool AimAtCard(const CardName& card, CardAim& aim, std::string& error) {
+    aim = CardAim{};
     if (card.device.empty() && card.usbPort.empty()) return true;   // a COM number: the pattern maps it
     const UsbTree tree = platform::posix::UsbTreeFromEnvironment();
     const std::optional<UsbPin> pin = PinOfCard(card, tree, error);
@@ -75,11 +86,13 @@ bool AimAtCard(const CardName& card, std::string& pinName, std::string& note, st
         ::setenv("FWUPGRADE_PORT_PATTERN", card.device.c_str(), 1);
         return true;
     }
-    platform::posix::SetPinInEnvironment(*pin);
-    pinName = PinName(*pin);
+    const UsbPin followed = FollowedPin(tree, *pin);
+    platform::posix::SetPinInEnvironment(followed);
+    aim.pinName = PinName(*pin);
+    aim.followedPin = PinName(followed);
     const auto now = platform::posix::ResolvePinnedTty(tree, *pin);
-    note = "Following the card on USB port " + pin->usbPort + ", interface " + std::to_string(pin->interfaceNumber) +
-           (now ? " (now " + *now + ")" : "") + ", through its restarts.";
+    aim.note = "Following the card on USB port " + pin->usbPort + ", interface " + std::to_string(pin->interfaceNumber) +
+               (now ? " (now " + *now + ")" : "") + ", through its restarts.";
     return true;
 }
 

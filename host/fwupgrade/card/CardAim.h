@@ -30,11 +30,19 @@ std::string PinName(const platform::posix::UsbPin& pin);
 std::optional<platform::posix::UsbPin> PinOfCard(const CardName& card, const platform::posix::UsbTree& tree,
                                                  std::string& error);
 
+struct CardAim {
+    std::string pinName;       // the pin as commands name it ("1-1.2:1.1"); "" when opened by its path
+    // The pin the module follows: the port alone when the named interface is
+    // the one the card is driven through, so that the card is found on the
+    // interface it is driven through after each mode change (the flash
+    // programmer's only interface 0 may be the firmware's modem interface).
+    std::string followedPin;
+    std::string note;          // one line for the user
+};
+
 // Points this process's COM opener at the card (FWUPGRADE_USB_PORT and
 // FWUPGRADE_USB_INTERFACE, or FWUPGRADE_PORT_PATTERN for a plain path).
-// `pinName` gets the pin's name ("" when the card is opened by its path)
-// and `note` one line for the user. False with an error when the card's
-// name does not resolve.
-bool AimAtCard(const CardName& card, std::string& pinName, std::string& note, std::string& error);
+// False with an error when the card's name does not resolve.
+bool AimAtCard(const CardName& card, CardAim& aim, std::string& error);
 
 }  // namespace fwupgrade

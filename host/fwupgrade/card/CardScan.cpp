@@ -2,12 +2,15 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 
 #include "host/fwupgrade/plugin/CardSupport.h"
 #include "host/fwupgrade/report/FailureReport.h"
 #include "packet/CardIdentity.h"
+#include "platform/posix/UsbSerial.h"
 
 namespace fwupgrade {
 
@@ -26,14 +29,11 @@ std::string CardListing(const std::vector<FoundCard>& cards) {
 }  // namespace
 
 const SerialDevice& PortToUse(const std::vector<SerialDevice>& interfaces) {
-    const SerialDevice* best = &interfaces.front();
-    auto rank = [](const SerialDevice& d) { return d.name.rfind("ttyUSB", 0) == 0 ? 0 : 1; };
-    for (const auto& candidate : interfaces) {
-        if (rank(candidate) < rank(*best) ||
-            (rank(candidate) == rank(*best) && candidate.interfaceNumber < best->interfaceNumber))
-            best = &candidate;
-    }
-    return *best;
+    // The serial layer follows a card pinned by its port alone by the same order.
+    auto number = [](const SerialDevice& d) { return static_cast<int>(std::strtol(d.interfaceNumber.c_str(), nullptr, 16)); };
+    return *std::min_element(interfaces.begin(), interfaces.end(), [&](const SerialDevice& a, const SerialDevice& b) {
+        return platform::posix::DrivenBefore(a.name, number(a), b.name, number(b));
+    });
 }
 
 std::vector<FoundCard> ScanCards(const std::string& sysRoot, const std::string& devRoot, bool anyVendor) {

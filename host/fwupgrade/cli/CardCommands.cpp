@@ -2,29 +2,13 @@
 
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdlib>
-#include <ctime>
-#include <iostream>
-#include <optional>
-
 #include "host/fwupgrade/cli/BackupsCommand.h"
-#include "host/fwupgrade/card/CardAim.h"
+#include "host/fwupgrade/cli/CardDataRun.h"
 #include "host/fwupgrade/card/CardBackup.h"
-#include "host/fwupgrade/plugin/CardSupport.h"
-#include "host/fwupgrade/card/DeviceAccess.h"
-#include "host/fwupgrade/report/FailureReport.h"
 #include "host/fwupgrade/report/EventWords.h"
-#include "host/fwupgrade/report/History.h"
-#include "host/fwupgrade/run/LogFile.h"
-#include "host/fwupgrade/card/ModemManager.h"
 #include "host/fwupgrade/run/PackageView.h"
-#include "host/fwupgrade/plugin/PluginHost.h"
-#include "host/fwupgrade/card/RescueCommand.h"
 #include "host/fwupgrade/card/RescueWaysOn.h"
 #include "host/fwupgrade/plugin/PluginOperations.h"
-#include "host/fwupgrade/report/RunRecord.h"
-#include "host/fwupgrade/report/RunResult.h"
 #include "platform/Platform.h"
 #include "upgrade/backup/BackupRecord.h"
 #include "upgrade/backup/BackupStore.h"
@@ -33,154 +17,25 @@ namespace fwupgrade {
 
 namespace {
 
-constexpr int32_t kDevicePort = 1;   // the port pattern names the device itself
-// These commands take no package: the rescue command they print names its place.
-constexpr const char* kPackagePlaceholder = "DIR";
-
 std::string Narrow(const std::u16string& text) { return platform::WideToUtf8(text); }
 std::u16string Wide(const std::string& text) { return platform::Utf8ToWide(text); }
-
-// One backup or restore: the port, the log, the linked module, the history.
-class CardDataRun {
-public:
-    CardDataRun(const CardDataOptions& options, const char* kind)
-        : options_(options), kind_(kind), started_(std::time(nullptr)), steady_(std::chrono::steady_clock::now()) {
-        const CardName card{options.device, options.usbPort};
-        const bool named = !options.device.empty() || !options.usbPort.empty();
-        result_.device = named ? card.Label() : "COM" + std::to_string(options.port);
-        result_.port = named ? kDevicePort : options.port;
-        result_.folder = AbsolutePath(".");
-    }
-
-    // Points the module's port at the card; says how it is followed.
-    bool Aim() {
-        std::string note, error;
-        if (!AimAtCard({options_.device, options_.usbPort}, pinName_, note, error)) return Fail(kExitUsage, error);
-        if (!note.empty()) std::cout << note << "\n";
-        const DeviceAccess access = CheckCardAccess(result_.port);
-        if (access.exitStatus != kExitOk) return Fail(access.exitStatus, access.problem);
-        if (!AskModule()) return false;
-        inhibition_.emplace(pinName_, [](const std::string& line) { std::cout << line << "\n"; });
-        return true;
-    }
-
-    // Loads the plug-in (--plugin, else the registered one) and takes its
-    // card operations; the trace goes to the log.
-    bool LoadPlugin() {
-        PluginHostOptions hostOptions;
-        hostOptions.pluginPath = options_.pluginPath;
-        hostOptions.onTrace = [this](const TraceEntry& entry) { log_.Line(FormatTraceLine(entry)); };
-        hostOptions.onProgress = [](int) {};
-        host_.emplace(hostOptions);
-        std::string error;
-        if (!host_->Load(error)) return Fail(kExitOther, "Cannot load the upgrade module: " + error + ".");
-        const FwupCardOperationTable* table = host_->CardOperations(error);
-        if (table == nullptr) return Fail(kExitOther, "The upgrade module cannot be used: " + error + ".");
-        operations_.emplace(*table, CardTarget{result_.port, pinName_});
-        return true;
-    }
-
-    // Message 1026 to the plug-in about the card, before anything is sent to it.
-    bool AskModule() {
-        PluginHost host(PluginHostOptions{});
-        std::string error;
-        if (!host.Load(error)) return Fail(kExitOther, "Cannot load the upgrade module: " + error);
-        const std::string refusal = RefusalFromModule(host, result_.port, CardUse::Drive);
-        if (refusal.empty()) return true;
-        if (const auto identity = CardIdentityNow(result_.port); identity && !CardModeOf(*identity).empty())
-            NameRescue();
-        return Fail(kExitUnsupported, refusal);
-    }
-
-    // The card is in its boot downloader or flash programmer: the rescue takes it.
-    void NameRescue() {
-        result_.rescueCommand = RescueCommandFor(pinName_, options_.device, options_.port, kPackagePlaceholder);
-    }
-
-    // After a failure: a card a run left outside its firmware is named so.
-    void DescribeCardOutsideFirmware(const char* failed) {
-        uint32_t esn = 0;
-        const int32_t state = Operations().Probe(esn);
-        if (state != FWUP_CARD_BOOT_DOWNLOADER && state != FWUP_CARD_FLASH_PROGRAMMER) return;
-        result_.headline = "The card is " + CardStateWords(state) + ", not in its firmware (a run left it there), so " +
-                           failed + "; the card is unchanged.";
-        NameRescue();
-    }
-
-    bool OpenLog() {
-        std::string path = options_.logFile;
-        if (path.empty()) {
-            const std::string state = StateFolder();
-            if (state.empty()) return Fail(kExitOther, "No state folder for the log (set XDG_STATE_HOME or HOME).");
-            path = state + "/logs/" + upgrade::RecordTimeNow() + "-" + std::to_string(::getpid()) + "-" + kind_ + ".log";
-        }
-        std::string error;
-        if (!log_.Open(path, error)) return Fail(kExitOther, "Cannot write the log file " + path + ": " + error + ".");
-        result_.logFile = AbsolutePath(path);
-        return true;
-    }
-
-    PluginOperations& Operations() { return *operations_; }
-    int32_t Port() const { return result_.port; }
-    RunResult& Result() { return result_; }
-    CardFacts& Facts() { return facts_; }
-
-    bool Fail(int exitStatus, const std::string& headline) {
-        result_.exitStatus = exitStatus;
-        result_.headline = headline;
-        return false;
-    }
-
-    // Prints the outcome, ends the log and appends the history entry.
-    int Finish(const std::string& details) {
-        const std::string rescue = result_.rescueCommand.empty() ? ""
-                                   : "  To rescue the card run: " + result_.rescueCommand + "  (" +
-                                         kPackagePlaceholder + ": the firmware package folder)\n";
-        const std::string text = result_.device + ": " + result_.headline + "\n" + details + rescue +
-                                 (result_.logFile.empty() ? "" : "  log:         " + result_.logFile + "\n");
-        std::cout << text << std::flush;
-        for (size_t from = 0, end; (end = text.find('\n', from)) != std::string::npos; from = end + 1)
-            log_.Line("fwupgrade: " + text.substr(from, end - from));
-        RunRecord record;
-        record.time = LocalTimeText(started_);
-        record.command = options_.commandLine;
-        record.device = result_.device;
-        record.stableDevice = StableDevicePath(options_.device);
-        record.card = facts_;
-        record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - steady_).count();
-        std::string error;
-        const std::string state = StateFolder();
-        if (state.empty() || !AppendHistory(state + "/" + kHistoryFileName, HistoryEntry(record, result_), error))
-            std::cerr << "fwupgrade: the " << kind_ << " is not in the history: " << (state.empty() ? "no state folder" : error)
-                      << "\n";
-        return result_.exitStatus;
-    }
-
-private:
-    std::optional<ModemManagerInhibition> inhibition_;   // destroyed last, after the module's last port
-    CardDataOptions options_;
-    std::string pinName_;   // the USB port the card is pinned to, "" when opened by its path
-    std::string kind_;
-    std::time_t started_;
-    std::chrono::steady_clock::time_point steady_;
-    RunResult result_;
-    CardFacts facts_;
-    LogFile log_;
-    std::optional<PluginHost> host_;
-    std::optional<PluginOperations> operations_;
-};
-
-// "fwupgrade restore --device D": the card as the user named it.
-std::string RestoreCommandFor(const CardDataOptions& options) {
-    if (!options.device.empty()) return "fwupgrade restore --device " + ShellWord(options.device);
-    if (!options.usbPort.empty()) return "fwupgrade restore --usb-port " + ShellWord(options.usbPort);
-    return "fwupgrade restore --port " + std::to_string(options.port);
-}
 
 std::string WaysOnText(const std::vector<std::string>& ways) {
     std::string text = ways.empty() ? "" : "  Ways on:\n";
     for (const std::string& way : ways) text += "    " + way + "\n";
     return text;
+}
+
+// The engine stopped at its safe point, as a stop signal asked: nothing went
+// back, and the backup is where it was.
+int StoppedBeforeWriting(CardDataRun& run, const std::string& from) {
+    RunResult& result = run.Result();
+    result.exitStatus = kExitInterrupted;
+    result.headline = "Stopped by " + run.Session().StopSignalName() +
+                      " before anything was written back: the card's data is as it was.";
+    result.keptBackup = from;
+    result.restoreCommand = run.Session().RestoreCommand(from);
+    return run.Finish("  kept backup: " + from + " (still there)\n");
 }
 
 }  // namespace
@@ -225,8 +80,12 @@ bool EverythingRestored(const CardOutcome& outcome, const std::vector<CardLoss>&
 }
 
 int RunBackupCommand(const CardDataOptions& options) {
-    CardDataRun run(options, "backup");
-    if (!run.Aim() || !run.OpenLog() || !run.LoadPlugin()) return run.Finish("");
+    CardDataRun run(options,
+                    "the backup stops at its next safe point, before it reads the card's data (once it reads, it "
+                    "finishes; the card is unchanged either way). Send it again within 5 s to stop at once.",
+                    "while the card's data was being read: no backup was kept. The card's data is unchanged; its "
+                    "lock files may stay open to writing until the card restarts.");
+    if (!run.Start()) return run.Finish("");
     // Without --to, the files are put together in a folder of their own
     // and, once kept, that folder's copies are removed.
     const bool staged = options.folder.empty();
@@ -238,7 +97,14 @@ int RunBackupCommand(const CardDataOptions& options) {
         return run.Finish("");
     }
     PluginOperations& operations = run.Operations();
-    if (operations.Backup(folder) != 0) {
+    const int32_t code = operations.Backup(folder);
+    if (code != 0 && operations.Outcome().reason == FWUP_REASON_INTERRUPTED) {
+        if (staged) ::rmdir(folder.c_str());
+        run.Fail(kExitInterrupted, "Stopped by " + run.Session().StopSignalName() +
+                                       " before the card's data was read: no backup was taken; the card is unchanged.");
+        return run.Finish("");
+    }
+    if (code != 0) {
         run.Fail(kExitFailed, "The card's data could not be backed up (" + ReasonWords(operations.Outcome().reason) +
                                   "); the card is unchanged.");
         run.DescribeCardOutsideFirmware("its data cannot be backed up");
@@ -272,8 +138,11 @@ int RunBackupCommand(const CardDataOptions& options) {
 }
 
 int RunRestoreCommand(const CardDataOptions& options) {
-    CardDataRun run(options, "restore");
-    if (!run.Aim() || !run.OpenLog() || !run.LoadPlugin()) return run.Finish("");
+    CardDataRun run(options,
+                    "the restore stops at its next safe point, before it writes to the card (once it writes, it "
+                    "finishes). Send it again within 5 s to stop at once; the card's data may then be only partly back.",
+                    "while the card's data was being written back: it may be only partly back.");
+    if (!run.Start()) return run.Finish("");
     std::string from = options.folder.empty() ? std::string() : AbsolutePath(options.folder);
     PluginOperations& operations = run.Operations();
     uint32_t cardEsn = 0;
@@ -293,13 +162,18 @@ int RunRestoreCommand(const CardDataOptions& options) {
     upgrade::BackupRecord source;
     std::string error;
     (void)upgrade::ReadBackupRecord(Wide(from + "/" + Narrow(upgrade::kBackupRecordName)), source, error);
+    run.Facts().keptBackup = from;
+    run.ShareFacts();
     // The module checks the backup against the card before it writes anything.
     const int32_t result = operations.Restore(from, options.force);
     const CardOutcome& outcome = operations.Outcome();
+    if (result != 0 && outcome.reason == FWUP_REASON_INTERRUPTED) return StoppedBeforeWriting(run, from);
+    run.Facts().keptBackup.clear();
     if (result != 0 && outcome.reason == FWUP_REASON_OTHER_CARD) {
         run.Fail(kExitFailed, "Nothing was written back (" + ReasonWords(outcome.reason) + "). " +
                                   OtherCardWords(from, cardEsn) + " Give --force to write it to this card anyway.");
-        return run.Finish(WaysOnText(WaysOn({RestoreCommandFor(options), from, false}, RescuableBackupsOf(cardEsn))));
+        return run.Finish(
+            WaysOnText(WaysOn({run.Session().RestoreCommand(""), from, false}, RescuableBackupsOf(cardEsn))));
     }
     run.Facts().keptBackup = from;
     run.Result().keptBackup = from;

@@ -1,6 +1,7 @@
 // `backup` and `restore`: a card's own data saved alone, or written back, on
-// a card that runs its firmware. Both log to the state folder (or --log) and
-// leave an entry in the run history.
+// a card that runs its firmware. Both run in the run session of `upgrade`
+// (CardDataRun.h): log, history, signal watch; a stop signal asks the module
+// to stop at its next safe point.
 #pragma once
 
 #include <cstdint>

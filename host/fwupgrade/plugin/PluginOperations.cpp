@@ -52,6 +52,7 @@ FwupOptions PluginOperations::Options() {
     options.usbPort = usbPort_.empty() ? nullptr : usbPort_.c_str();
     options.usbInterface = usbInterface_;
     options.onEvent = &OnEvent;
+    if (stopAsked_) options.cancelRequested = &StopAsked;
     options.context = this;
     return options;
 }
@@ -94,6 +95,10 @@ void PluginOperations::OnEvent(const FwupEvent* event, void* context) {
         }
         default: break;   // a kind of a later version
     }
+}
+
+int PluginOperations::StopAsked(void* context) {
+    return static_cast<PluginOperations*>(context)->stopAsked_() ? 1 : 0;
 }
 
 int32_t PluginOperations::Probe(uint32_t& esn) {

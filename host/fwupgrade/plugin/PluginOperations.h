@@ -55,6 +55,9 @@ public:
     // Called for each step as the operation enters it. (Progress comes
     // through the display module, as message 1025's does.)
     void OnStep(std::function<void(int32_t step)> onStep) { onStep_ = std::move(onStep); }
+    // The engine's cancellation check: asked at the start of each step, on
+    // the operation's thread; true stops the operation there.
+    void StopWhen(std::function<bool()> stopAsked) { stopAsked_ = std::move(stopAsked); }
 
     // The card's state (FwupCardState) and, in its firmware, its ESN.
     int32_t Probe(uint32_t& esn);
@@ -73,12 +76,14 @@ private:
     FwupOptions Options();
     void Clear();
     static void OnEvent(const FwupEvent* event, void* context);
+    static int StopAsked(void* context);
 
     const FwupCardOperationTable& table_;
     CardTarget target_;
     std::string usbPort_;
     int32_t usbInterface_ = -1;
     std::function<void(int32_t)> onStep_;
+    std::function<bool()> stopAsked_;
     std::vector<int32_t> steps_;
     std::vector<CardLoss> losses_;
     CardOutcome outcome_;

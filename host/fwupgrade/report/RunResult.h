@@ -39,6 +39,7 @@ struct RunResult {
     std::string writeFailure;       // "full-disk", "read-only", "permission", "missing", "other"
     int writeErrno = 0;
     std::vector<std::string> waysOn;  // after a refused rescue: the commands that can take the card on
+    std::string details;            // a backup's or restore's own lines ("  kept backup: ...")
 };
 
 nlohmann::json ToJson(const RunResult& result);

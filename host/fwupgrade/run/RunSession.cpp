@@ -78,7 +78,7 @@ RunSession::RunSession(const SingleRunRequest& request, std::ostream& out, RunRe
     record_.time = LocalTimeText(started_);
     record_.command = request.command;
     record_.device = base_.device;
-    record_.package = AbsolutePath(request.package);
+    record_.package = request.package.empty() ? std::string() : AbsolutePath(request.package);
     modulePackage_ = record_.package;
     runId_ = RunStamp(started_);
 }
@@ -130,6 +130,22 @@ void RunSession::ShowDetailLocked() {
     text += ClockText(detail.elapsed) + ", about " + ClockText(detail.left) + " left";
     if (detail.rate) text += ", " + RateText(*detail.rate);
     view_.SetDetail(0, text);
+}
+
+void RunSession::ServeCardData(CardDataMode mode) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    interrupts_.SetRule(StopRule::AtSafePoint);
+    cardData_ = std::move(mode);
+}
+
+void RunSession::SetCardFacts(const CardFacts& facts) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    cardFacts_ = facts;
+}
+
+std::string RunSession::StopSignalName() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stopSignal_;
 }
 
 bool RunSession::OpenLog(std::string& error) {
@@ -278,6 +294,13 @@ void RunSession::OnSignal(int signal) {
             result.headline = "Stopped by " + name + " before the card left its firmware: the card is unchanged.";
             EndNowLocked(result);
         }
+        case SignalAction::StopAtSafePoint:
+            stopRequested_ = true;
+            if (stopSignal_.empty()) stopSignal_ = name;
+            NoticeLocked(name + ": " + (cardData_ ? cardData_->stopNotice : "the run stops at its next safe point."));
+            return;
+        case SignalAction::StopPartWritten:
+            EndNowLocked(StoppedMidwayLocked(name));
         case SignalAction::StopWithRescue: {
             RunResult result = base_;
             result.exitStatus = kExitInterrupted;
@@ -297,6 +320,17 @@ void RunSession::OnSignal(int signal) {
             log_.Line("fwupgrade: " + name + " ignored: the card is being flashed and the run goes on.");
             return;
     }
+}
+
+RunResult RunSession::StoppedMidwayLocked(const std::string& signalName) const {
+    RunResult result = base_;
+    result.exitStatus = kExitInterrupted;
+    result.headline = "Stopped by a second " + signalName + " " + (cardData_ ? cardData_->stoppedMidway : "");
+    if (cardFacts_ && !cardFacts_->keptBackup.empty()) {
+        result.keptBackup = cardFacts_->keptBackup;
+        result.restoreCommand = RestoreCommand(cardFacts_->keptBackup);
+    }
+    return result;
 }
 
 FailureSummary RunSession::Summarize(int32_t code, const std::string& operation) {
@@ -333,7 +367,7 @@ RunResult RunSession::CompleteLocked(RunResult result) const {
 void RunSession::ReportLocked(RunResult result) {
     finished_ = true;
     RunRecord record = record_;
-    record.card = GatherCardFacts(findings_.Findings(), result.channelNvm, started_);
+    record.card = cardFacts_ ? *cardFacts_ : GatherCardFacts(findings_.Findings(), result.channelNvm, started_);
     if (record.card.keptBackup.empty()) record.card.keptBackup = result.keptBackup;
     const CardKeys keys = CardKeysLocked(record.card.esn);
     record.stableDevice = keys.stableDevice;
@@ -344,9 +378,9 @@ void RunSession::ReportLocked(RunResult result) {
         out_ << ResultEvent(result) << std::endl;
     } else {
         view_.Close();
-        out_ << SummaryText(result) << std::flush;
+        out_ << SummaryLocked(result) << std::flush;
     }
-    const std::string summary = SummaryText(result);
+    const std::string summary = SummaryLocked(result);
     for (size_t from = 0, end; (end = summary.find('\n', from)) != std::string::npos; from = end + 1)
         log_.Line("fwupgrade: " + summary.substr(from, end - from));
 
@@ -363,6 +397,10 @@ void RunSession::ReportLocked(RunResult result) {
     if (const std::string state = StateFolder(); state.empty() || !AppendHistory(state + "/" + kHistoryFileName, entry, error))
         std::cerr << "fwupgrade: the run is not in the history: " << (state.empty() ? "no state folder" : error) << "\n";
     if (!request_.cardFolder.empty()) WriteCardFolderLocked(result, entry);
+}
+
+std::string RunSession::SummaryLocked(const RunResult& result) const {
+    return cardData_ && cardData_->summary ? cardData_->summary(result) : SummaryText(result);
 }
 
 void RunSession::WriteCardFolderLocked(const RunResult& result, const nlohmann::json& entry) {

@@ -8,8 +8,10 @@
 // while a signal before it is being handled.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <optional>
 #include <thread>
@@ -33,6 +35,15 @@
 
 namespace fwupgrade {
 
+// How a backup or a restore differs from a flash: the card never leaves its
+// firmware, the command words its own summary, and a stop signal asks the
+// engine to stop at its next safe point (StopRule::AtSafePoint).
+struct CardDataMode {
+    std::function<std::string(const RunResult&)> summary;
+    std::string stopNotice;      // after "SIGINT: ", what a first stop signal does
+    std::string stoppedMidway;   // after "Stopped by a second SIGINT ", where a second one left the card
+};
+
 class RunSession {
 public:
     // `base`: the device, port and backup paths of the run.
@@ -55,6 +66,14 @@ public:
     // From here on the bar says what the run does and how long it takes:
     // the package's file sizes by name, and how much of each pause passes.
     void StartEstimate(std::map<std::string, uint64_t> imageBytes, double pauseScale);
+    // Before the signal watch starts.
+    void ServeCardData(CardDataMode mode);
+    // What a backup or restore learnt of the card, for the history.
+    void SetCardFacts(const CardFacts& facts);
+    // A stop signal asked the engine to stop at its next safe point.
+    bool StopRequested() const { return stopRequested_.load(); }
+    // "SIGINT": the signal that asked for the stop.
+    std::string StopSignalName();
 
     // The trace goes to the log only; what the run does comes from its events.
     void OnTrace(const TraceEntry& entry);
@@ -75,7 +94,7 @@ public:
     std::string RescueCommand() const;
     // "fwupgrade restore --device D --from K" for this run's card.
     std::string RestoreCommand(const std::string& keptBackup) const;
-    bool PastSwitch() const { return highestProgress_ >= kSwitchProgress; }
+    bool PastSwitch() const { return !cardData_ && highestProgress_ >= kSwitchProgress; }
     std::time_t Started() const { return started_; }
 
 private:
@@ -88,6 +107,8 @@ private:
     std::string EarlierUnfinishedLocked(const std::string& esn);
     void WriteCardFolderLocked(const RunResult& result, const nlohmann::json& entry);
     void NoticeLocked(const std::string& text);
+    std::string SummaryLocked(const RunResult& result) const;
+    RunResult StoppedMidwayLocked(const std::string& signalName) const;
     [[noreturn]] void EndNowLocked(RunResult result);
     double Elapsed() const;
     ProgressDetail DetailLocked() const;
@@ -112,6 +133,10 @@ private:
     std::optional<CardOutcome> outcome_;
     PhaseTimes phases_;
     InterruptPolicy interrupts_;
+    std::optional<CardDataMode> cardData_;
+    std::optional<CardFacts> cardFacts_;
+    std::atomic<bool> stopRequested_{false};
+    std::string stopSignal_;
     std::chrono::steady_clock::time_point startedSteady_;
     std::time_t started_;
     int highestProgress_ = -1;

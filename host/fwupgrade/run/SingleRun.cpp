@@ -193,7 +193,7 @@ int32_t RunThroughPlugin(RunSession& session, PluginOperations& operations, cons
     return code;
 }
 
-RunResult Upgrade(RunSession& session, const SingleRunRequest& request, const std::string& aimNote) {
+RunResult Upgrade(RunSession& session, const SingleRunRequest& request, const CardAim& aim) {
     const std::string package = request.package;
     WorkingFolder working;
     std::string error;
@@ -206,7 +206,7 @@ RunResult Upgrade(RunSession& session, const SingleRunRequest& request, const st
         return NotStarted(session, kExitOther, "Not started: " + error + ".");
     // The log is emptied only once this run holds the folders.
     if (!session.OpenLog(error)) return NotStarted(session, kExitOther, error + ".");
-    if (!aimNote.empty()) session.Notice(aimNote);
+    if (!aim.note.empty()) session.Notice(aim.note);
     const ModemManagerInhibition inhibition(request.usbPort, [&](const std::string& line) { session.Notice(line); });
     RunResult rejected;
     PackageReport report;
@@ -235,7 +235,7 @@ RunResult Upgrade(RunSession& session, const SingleRunRequest& request, const st
     std::string operationsError;
     const FwupCardOperationTable* table = host.CardOperations(operationsError);
     std::optional<PluginOperations> operations;
-    if (table != nullptr) operations.emplace(*table, CardTarget{request.port, request.usbPort});
+    if (table != nullptr) operations.emplace(*table, CardTarget{request.port, aim.followedPin});
     if (request.rescue && !operations)
         return NotStarted(session, kExitOther, "The upgrade module cannot rescue a card: " + operationsError + ".");
     session.MarkStarted();
@@ -289,13 +289,14 @@ RunResult RunSingleCard(const SingleRunRequest& given, std::ostream& out) {
     if (!request.logFile.empty()) request.logFile = AbsolutePath(request.logFile);
     if (!request.rescueFrom.empty()) request.rescueFrom = AbsolutePath(request.rescueFrom);
     if (!request.device.empty()) request.device = AbsolutePath(request.device);
-    std::string pinName, note, error;
-    const bool aimed = AimAtCard({request.device, request.usbPort}, pinName, note, error);
-    if (!pinName.empty()) request.usbPort = pinName;
+    CardAim aim;
+    std::string error;
+    const bool aimed = AimAtCard({request.device, request.usbPort}, aim, error);
+    if (!aim.pinName.empty()) request.usbPort = aim.pinName;
     RunSession session(request, out, BaseResult(given));
     SignalWatch watch([&session](int signal) { session.OnSignal(signal); });
     if (!aimed) return session.Finish(NotStarted(session, kExitUsage, error));
-    return session.Finish(Upgrade(session, request, note));
+    return session.Finish(Upgrade(session, request, aim));
 }
 
 }  // namespace fwupgrade
