@@ -107,6 +107,7 @@ bool UpgradeModule::BackupNVMOP(CPacket& packet, const std::u16string& path) {
     if (!WriteFileReplacing(path, table, error)) {
         FW_TRACE(kBackupFunction, u"Execute BackupNVMOP file write fail: %s", platform::Utf8ToWide(error).c_str());
         ReportFileError(error);
+        NoteFailure(FailureReason::FileSystem);
         return false;
     }
     return true;
