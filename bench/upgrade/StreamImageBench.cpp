@@ -16,7 +16,7 @@
 #include "tests/support/TestClocks.h"
 #include "sim/frontends/InProcessPort.h"
 #include "sim/frontends/PackageMaker.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 
 namespace {
 

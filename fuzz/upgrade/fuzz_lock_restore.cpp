@@ -17,7 +17,7 @@
 #include "packet/Packet.h"
 #include "platform/Platform.h"
 #include "sim/frontends/InProcessPort.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "fuzz/common/VirtualTime.h"
 #include "host/fwupgrade/package/PackageCheck.h"
 #include "platform/Platform.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <iterator>
 
 #include "tests/backup/CardRunFixture.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 #include "upgrade/backup/Sha256.h"
 
 namespace {

@@ -14,7 +14,7 @@ protected:
         module_.SetChannelNvPath(ChannelPathW());
         OpenPort();
     }
-    bool Backup() { return module_.RunBackupPhase(packet_, platform::Utf8ToWide(folder_)); }
+    bool Backup() { return module_.RunBackupPhase(packet_, platform::Utf8ToWide(folder_), upgrade::RunPlan::Upgrade()); }
     // What the rewritten file system of the new firmware looks like: the
     // folders stay, the files are gone.
     void WipeCard() {

@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "tests/backup/CardRunFixture.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "tests/support/TempFolder.h"
 #include "TraceCapture.h"
 #include "platform/Platform.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 
 using namespace upgrade;
 using namespace upgrade_test;

@@ -9,7 +9,7 @@
 #include "tests/support/TempFolder.h"
 #include "TraceCapture.h"
 #include "platform/Platform.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 #include "upgrade/flashing/ProgrammerResource.h"
 #include "upgrade/run/UpgradeInternal.h"
 

@@ -10,7 +10,7 @@
 #include "tests/support/ScriptedPort.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestClocks.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 #include "upgrade/flashing/StreamFormat.h"
 #include "upgrade/run/UpgradeInternal.h"
 

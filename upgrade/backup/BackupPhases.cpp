@@ -7,7 +7,7 @@
 
 #include "platform/Trace.h"
 #include "upgrade/backup/BackupStore.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 #include "upgrade/run/UpgradeInternal.h"
 
 namespace upgrade {
@@ -49,7 +49,7 @@ bool FindNotedPendingBackup(uint32_t esn, BackupRecord& pending, const std::u16s
 
 }  // namespace
 
-bool UpgradeModule::RunBackupPhase(CPacket& packet, const std::u16string& packageFolder) {
+bool UpgradeModule::RunBackupPhase(CPacket& packet, const std::u16string& packageFolder, const RunPlan& plan) {
     FW_TRACE(kSequenceFunction, u"Function: CreateNVBackupDirectory");
     if (!CreateNVBackupDirectory(packageFolder)) {
         NoteFailure(FailureReason::FileSystem);
@@ -61,7 +61,7 @@ bool UpgradeModule::RunBackupPhase(CPacket& packet, const std::u16string& packag
     m_strRecordPath = JoinPath(packageFolder, kBackupRecordName);
     BackupRecord pending;
     std::string apartFrom;
-    const bool retry = FindPendingBackup(esnRead, esn, pending) ||
+    const bool retry = FindPendingBackup(plan, esnRead, esn, pending) ||
                        (esnRead && FindNotedPendingBackup(esn, pending, m_strRecordPath, apartFrom));
     if (!esnRead) {
         // A backup must be found again by the ESN of its card.
@@ -88,7 +88,7 @@ bool UpgradeModule::RunBackupPhase(CPacket& packet, const std::u16string& packag
         return false;
     }
     saved.readWhilePending = apartFrom;
-    const bool recorded = retry ? AdoptPendingBackup(pending, std::move(saved)) : RecordFreshBackup(saved);
+    const bool recorded = retry ? AdoptPendingBackup(plan, pending, std::move(saved)) : RecordFreshBackup(saved);
     if (!recorded) NoteFailure(FailureReason::FileSystem);
     return recorded;
 }

@@ -9,7 +9,7 @@
 #include "platform/Trace.h"
 #include "upgrade/backup/BackupSafeFile.h"
 #include "upgrade/backup/BackupStore.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 
 namespace upgrade {
 

@@ -5,7 +5,7 @@
 
 #include "platform/Trace.h"
 #include "upgrade/backup/BackupSafeFile.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 #include "upgrade/backup/NvBackupTable.h"
 #include "upgrade/backup/NvItems.h"
 

@@ -5,7 +5,7 @@
 
 #include "platform/Trace.h"
 #include "upgrade/backup/BackupStore.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 #include "upgrade/backup/NvBackupTable.h"
 #include "upgrade/backup/NvItems.h"
 #include "upgrade/backup/Sha256.h"
@@ -44,14 +44,13 @@ void UpgradeModule::RecordFullDownload(FullDownloadReason reason) {
     (void)SaveRecord();   // traced; the reason is a note, the run does not depend on it
 }
 
-bool UpgradeModule::FindPendingBackup(bool esnRead, uint32_t esn, BackupRecord& pending) {
-    // A rescue given a kept backup restores that one, pending or not.
-    const bool chosen = m_Rescue.active && !m_Rescue.fromFolder.empty();
-    const std::u16string path = chosen ? JoinPath(m_Rescue.fromFolder, kBackupRecordName) : m_strRecordPath;
+bool UpgradeModule::FindPendingBackup(const RunPlan& plan, bool esnRead, uint32_t esn, BackupRecord& pending) {
+    const bool chosen = plan.RestoresChosenBackup();
+    const std::u16string path = chosen ? JoinPath(plan.chosenBackup, kBackupRecordName) : m_strRecordPath;
     std::string error;
     switch (ReadBackupRecord(path, pending, error)) {
         case RecordRead::Missing:
-            if (chosen) FW_TRACE(kRecord, u"There is no backup record in %s", m_Rescue.fromFolder.c_str());
+            if (chosen) FW_TRACE(kRecord, u"There is no backup record in %s", plan.chosenBackup.c_str());
             return false;
         case RecordRead::Refused:
             FW_TRACE(kRecord, u"The backup record %s is refused: %s", path.c_str(), Wide(error).c_str());
@@ -110,7 +109,7 @@ bool UpgradeModule::RecordFreshBackup(const BackupRecord& fresh) {
     return false;
 }
 
-bool UpgradeModule::AdoptPendingBackup(const BackupRecord& pending, BackupRecord readNow) {
+bool UpgradeModule::AdoptPendingBackup(const RunPlan& plan, const BackupRecord& pending, BackupRecord readNow) {
     readNow.readWhilePending = pending.time;
     std::string error;
     if (KeepBackup(readNow, m_strKeptReadNow, error)) {
@@ -125,25 +124,14 @@ bool UpgradeModule::AdoptPendingBackup(const BackupRecord& pending, BackupRecord
         FW_TRACE(kRecord, u"The pending backup could not be kept: %s", Wide(error).c_str());
 
     const std::u16string source = platform::RemoveFileSpec(pending.nvFile);
-    if (m_Rescue.active && !m_Rescue.fromFolder.empty())
+    if (plan.RestoresChosenBackup())
         FW_TRACE(kRecord, u"Restore the chosen backup of %s (ESN %s, software %s): %s", Wide(pending.time).c_str(),
                  Wide(EsnText(pending.esn)).c_str(), Wide(pending.version).c_str(), source.c_str());
     else
         FW_TRACE(kRecord, u"Restore from the backup of %s (ESN %s, software %s) that an earlier run left pending: %s",
                  Wide(pending.time).c_str(), Wide(EsnText(pending.esn)).c_str(), Wide(pending.version).c_str(),
                  source.c_str());
-    m_Record = pending;
-    m_Record.restored = false;
-    if (m_Record.fullDownload == FullDownloadReason::None) m_Record.fullDownload = FullDownloadReason::Rescue;
-    m_bRecordActive = true;
-    m_bRestoringPending = true;
-    m_strChannelNvPath = pending.nvFile;
-    m_strLockBackupPath = pending.lockFile;
-    m_Backup.wifiSaved = pending.wifiSaved;
-    std::memcpy(m_Backup.wifiAddress, pending.wifi.data(), pending.wifi.size());
-    m_Backup.lockFilesSaved = pending.lockFilesSaved;
-    m_Backup.lockFiles.clear();
-    for (const RecordedLockFile& entry : pending.lockFiles) m_Backup.lockFiles.push_back({entry.path, entry.size});
+    AdoptAsRunRecord(pending);
     // The card is wiped and restored whatever its table and version say now.
     bFullDownload = 1;
     return true;

@@ -2,7 +2,7 @@
 // override when the card asks for it) and then one table of image writes,
 // in the order the card must receive them.
 #include "platform/Trace.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 #include "upgrade/run/ProgressAnchors.h"
 
 namespace upgrade {

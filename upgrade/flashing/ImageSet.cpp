@@ -4,7 +4,7 @@
 
 #include "platform/Platform.h"
 #include "platform/Trace.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 #include "upgrade/run/PackagePath.h"
 #include "upgrade/flashing/StreamFormat.h"
 #include "upgrade/run/UpgradeInternal.h"

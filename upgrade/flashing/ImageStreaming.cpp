@@ -10,7 +10,7 @@
 
 #include "platform/Platform.h"
 #include "platform/Trace.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 #include "upgrade/flashing/StreamFormat.h"
 #include "upgrade/flashing/StreamProgress.h"
 #include "upgrade/run/UpgradeInternal.h"

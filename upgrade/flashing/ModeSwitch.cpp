@@ -7,7 +7,7 @@
 
 #include "platform/Platform.h"
 #include "platform/Trace.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 #include "upgrade/backup/NvItems.h"
 #include "upgrade/flashing/PhoneType.h"
 

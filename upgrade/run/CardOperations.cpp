@@ -6,7 +6,7 @@
 #include "packet/Codec.h"
 #include "platform/Trace.h"
 #include "upgrade/backup/BackupStore.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 #include "upgrade/flashing/StreamFormat.h"
 #include "upgrade/run/UpgradeInternal.h"
 
@@ -44,6 +44,15 @@ void UpgradeModule::TakeDataOf(const BackupRecord& record) {
     m_Backup.lockFilesSaved = record.lockFilesSaved;
     m_Backup.lockFiles.clear();
     for (const RecordedLockFile& entry : record.lockFiles) m_Backup.lockFiles.push_back({entry.path, entry.size});
+}
+
+void UpgradeModule::AdoptAsRunRecord(const BackupRecord& backup) {
+    m_Record = backup;
+    m_Record.restored = false;
+    if (m_Record.fullDownload == FullDownloadReason::None) m_Record.fullDownload = FullDownloadReason::Rescue;
+    m_bRecordActive = true;
+    m_bRestoringPending = true;
+    TakeDataOf(backup);
 }
 
 const char* CardStateText(CardState state) {
@@ -99,7 +108,7 @@ bool UpgradeModule::BackupCard(int32_t port, const std::u16string& folder) {
     if (saved) {
         NoteCardState(CardState::Firmware);
         (void)SelectPhoneType(packet);   // only for the version the record names ("" when unread)
-        saved = EnterStep(RunStep::Backup) && RunBackupPhase(packet, folder);
+        saved = EnterStep(RunStep::Backup) && RunBackupPhase(packet, folder, RunPlan::Upgrade());
         // The listing switched lock-file access on; a backup never leaves it so.
         if (!packet.EnableDisableLockFileRW(0)) FW_TRACE(kBackup, u"Lock-file access could not be switched off");
     }
@@ -155,9 +164,9 @@ bool UpgradeModule::RestoreSteps(int32_t port, const std::u16string& keptFolder,
     return restored;
 }
 
-bool UpgradeModule::TakeRescueBackup() {
-    const bool chosen = !m_Rescue.fromFolder.empty();
-    const std::u16string path = chosen ? JoinPath(m_Rescue.fromFolder, kBackupRecordName) : m_strRecordPath;
+bool UpgradeModule::TakeRescueBackup(const RunPlan& plan) {
+    const bool chosen = plan.RestoresChosenBackup();
+    const std::u16string path = chosen ? JoinPath(plan.chosenBackup, kBackupRecordName) : m_strRecordPath;
     BackupRecord record;
     std::string error;
     const RecordRead read = ReadBackupRecord(path, record, error);
@@ -173,13 +182,8 @@ bool UpgradeModule::TakeRescueBackup() {
     std::string keptError;
     if (!KeepBackup(record, m_strKeptBackup, keptError))
         FW_TRACE(kRescue, u"The backup could not be kept: %s", Wide(keptError).c_str());
-    m_Record = record;
+    AdoptAsRunRecord(record);
     m_Record.leftFirmware = true;
-    m_Record.restored = false;
-    if (m_Record.fullDownload == FullDownloadReason::None) m_Record.fullDownload = FullDownloadReason::Rescue;
-    m_bRecordActive = true;
-    m_bRestoringPending = true;
-    TakeDataOf(record);
     return SaveRecord();
 }
 
@@ -200,19 +204,17 @@ bool UpgradeModule::RestoresOntoTheRightCard(CPacket& packet) {
 int32_t UpgradeModule::RescueCard(int32_t port, const std::u16string& packageFolder, const std::u16string& fromFolder,
                                   bool withoutData) {
     StartEvents();
-    m_Rescue = RescueOptions{true, fromFolder, withoutData};
-    const int32_t result = RescueSteps(port, packageFolder);
-    m_Rescue = RescueOptions{};
+    const int32_t result = RescueSteps(RunPlan::Rescue(fromFolder, withoutData), port, packageFolder);
     ReportOutcome(result, packageFolder);
     return result;
 }
 
-bool UpgradeModule::ChosenBackupFitsTheCard(CardState state) {
-    if (m_Rescue.fromFolder.empty()) return true;
+bool UpgradeModule::ChosenBackupFitsTheCard(const RunPlan& plan, CardState state) {
+    if (plan.chosenBackup.empty()) return true;
     BackupRecord chosen, pending;
     std::string error;
     // An unreadable choice is refused later, with its own reason.
-    if (ReadBackupRecord(JoinPath(m_Rescue.fromFolder, kBackupRecordName), chosen, error) != RecordRead::Read) return true;
+    if (ReadBackupRecord(JoinPath(plan.chosenBackup, kBackupRecordName), chosen, error) != RecordRead::Read) return true;
     uint32_t cardEsn = 0;
     if (state == CardState::Firmware) {
         cardEsn = m_dwCardEsn;
@@ -221,15 +223,16 @@ bool UpgradeModule::ChosenBackupFitsTheCard(CardState state) {
     }
     if (cardEsn == 0 || cardEsn == chosen.esn) return true;
     FW_TRACE(kRescue, u"The backup in %s belongs to the card with ESN %s, this card has ESN %s: nothing is written",
-             m_Rescue.fromFolder.c_str(), Wide(EsnText(chosen.esn)).c_str(), Wide(EsnText(cardEsn)).c_str());
+             plan.chosenBackup.c_str(), Wide(EsnText(chosen.esn)).c_str(), Wide(EsnText(cardEsn)).c_str());
     m_dwCardEsn = cardEsn;
     NoteFailure(FailureReason::OtherCard);
     return false;
 }
 
-int32_t UpgradeModule::RescueSteps(int32_t port, const std::u16string& packageFolder) {
+int32_t UpgradeModule::RescueSteps(const RunPlan& plan, int32_t port, const std::u16string& packageFolder) {
     FW_TRACE(kRescue, u"Rescue the card on port %d with the package %s", port, packageFolder.c_str());
     UpgradeRun run;
+    run.plan = plan;
     run.port = port;
     run.packageFolder = packageFolder;
     run.packet = std::make_unique<CPacket>();
@@ -251,9 +254,9 @@ int32_t UpgradeModule::RescueSteps(int32_t port, const std::u16string& packageFo
     const CardState state = ProbeCardState(*run.packet, port);
     if (state == CardState::Firmware) {
         // Upgraded as a retry is: the whole package, the backup restored.
-        if (!ChosenBackupFitsTheCard(state)) return fail();
+        if (!ChosenBackupFitsTheCard(plan, state)) return fail();
         DealError(run.packet);
-        return UpgradeSteps(port, packageFolder);
+        return UpgradeSteps(plan, port, packageFolder);
     }
     return FlashFromOutsideFirmware(run, state);
 }
@@ -284,10 +287,8 @@ int32_t UpgradeModule::FinishInterruptedRun(UpgradeRun& run) {
     // The silence in the firmware is explained: the outcome is the rescue's.
     m_Failure = FailureReason::None;
     m_strRecordPath = recordPath;
-    m_Rescue = RescueOptions{true, u"", false};
-    const int32_t result = FlashFromOutsideFirmware(run, state);
-    m_Rescue = RescueOptions{};
-    return result;
+    run.plan = RunPlan::FinishInterrupted();
+    return FlashFromOutsideFirmware(run, state);
 }
 
 bool UpgradeModule::OnlyNotedPendingRecord(const std::u16string& besidePath, BackupRecord& pending,
@@ -317,9 +318,9 @@ int32_t UpgradeModule::FlashFromOutsideFirmware(UpgradeRun& run, CardState state
         NoteFailure(FailureReason::NoAnswer);
         return fail();
     }
-    if (m_Rescue.withoutData) {
+    if (!run.plan.RestoresData()) {
         FW_TRACE(kRescue, u"Rescue without the card's data: cefs.mbn wipes the card and nothing is restored");
-    } else if (!ChosenBackupFitsTheCard(state) || !TakeRescueBackup()) {
+    } else if (!ChosenBackupFitsTheCard(run.plan, state) || !TakeRescueBackup(run.plan)) {
         return fail();
     } else if (!LoadNv22FromBackup(run)) {
         NoteFailure(FailureReason::NoBackup);
@@ -328,22 +329,7 @@ int32_t UpgradeModule::FlashFromOutsideFirmware(UpgradeRun& run, CardState state
     bFullDownload = 1;
     // The card is outside its firmware: from here a host treats the rescue
     // as a run past the switch.
-    if (!EnterStep(RunStep::Switch)) return fail();
-    ShowRatio(6);
-
-    if (state == CardState::BootDownloader) {
-        ShowRatio(7);
-        FW_TRACE(kRescue, u"Function: DownloadArmPrg");
-        if (!DownloadArmPrg(*run.packet)) return fail();
-        ShowRatio(8);
-        platform::Sleep(2000);
-        FW_TRACE(kRescue, u"Function: GoToFlashPrg");
-        if (!GoToFlashPrg(*run.packet)) return fail();
-    } else if (!run.packet->Nop()) {
-        return fail();
-    }
-    NoteCardState(CardState::FlashProgrammer);
-    ShowRatio(10);
+    if (!EnterStep(RunStep::Switch) || !StartProgrammer(run, state)) return fail();
     if (!EnterStep(RunStep::Images) || !FlashImages(run) || !ResetAndRestore(run)) return fail();
     ShowRatio(100);
     DealError(run.packet);

@@ -1,7 +1,7 @@
 #include "upgrade/run/PackagePath.h"
 
 #include "platform/Platform.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 
 namespace upgrade {
 

@@ -1,7 +1,7 @@
 // The events of the operations, reported where the engine learns each fact:
 // the step it enters, the state the card was last seen in, why it stopped,
 // and what of the card's data did not go back.
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 
 namespace upgrade {
 namespace {

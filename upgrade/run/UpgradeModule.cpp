@@ -1,5 +1,5 @@
 // The module object's construction and its progress report.
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 
 namespace upgrade {
 

@@ -6,13 +6,14 @@
 
 #include "platform/Platform.h"
 #include "platform/Trace.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 #include "upgrade/backup/NvItems.h"
 
 namespace upgrade {
 namespace {
 
 constexpr const char16_t* kRun = u"CFWUpgradeDataCDMA7627Module::FirmWareUpgrade";
+constexpr const char16_t* kRescue = u"CFWUpgradeDataCDMA7627Module::RescueCard";
 
 constexpr uint16_t kNvQ7kItem = 96;
 constexpr size_t kNvItemSize = 128;
@@ -135,24 +136,36 @@ bool UpgradeModule::SwitchAndStartProgrammer(UpgradeRun& run) {
         return false;
     }
 
+    return StartProgrammer(run, CardState::Firmware);
+}
+
+// An upgrade's trace names each progress anchor it passes; a card found
+// outside its firmware is traced as the rescue it is.
+bool UpgradeModule::StartProgrammer(UpgradeRun& run, CardState from) {
+    const bool fromFirmware = from == CardState::Firmware;
+    const char16_t* trace = fromFirmware ? kRun : kRescue;
+    CPacket& packet = *run.packet;
     ShowRatio(6);
-    FW_TRACE(kRun, u"Function: SwitchToDownload");
-    if (!SwitchToDownload(*run.packet)) return false;
-    NoteCardState(CardState::BootDownloader);
-
-    ShowRatio(7);
-    FW_TRACE(kRun, u"Function: DownloadArmPrg");
-    if (!DownloadArmPrg(*run.packet)) return false;
-
-    ShowRatio(8);
-    FW_TRACE(kRun, u"Function: ShowRatio 8");
-    platform::Sleep(2000);
-
-    FW_TRACE(kRun, u"Function: GoToFlashPrg");
-    if (!GoToFlashPrg(*run.packet)) return false;
+    if (fromFirmware) {
+        FW_TRACE(kRun, u"Function: SwitchToDownload");
+        if (!SwitchToDownload(packet)) return false;
+        NoteCardState(CardState::BootDownloader);
+    }
+    if (from == CardState::FlashProgrammer) {
+        if (!packet.Nop()) return false;
+    } else {
+        ShowRatio(7);
+        FW_TRACE(trace, u"Function: DownloadArmPrg");
+        if (!DownloadArmPrg(packet)) return false;
+        ShowRatio(8);
+        if (fromFirmware) FW_TRACE(kRun, u"Function: ShowRatio 8");
+        platform::Sleep(2000);
+        FW_TRACE(trace, u"Function: GoToFlashPrg");
+        if (!GoToFlashPrg(packet)) return false;
+    }
     NoteCardState(CardState::FlashProgrammer);
     ShowRatio(10);
-    FW_TRACE(kRun, u"Function: ShowRatio 10");
+    if (fromFirmware) FW_TRACE(kRun, u"Function: ShowRatio 10");
     return true;
 }
 
@@ -168,13 +181,14 @@ bool UpgradeModule::ResetAndRestore(UpgradeRun& run) {
     ShowRatio(99);
     FW_TRACE(kRun, u"Function: ShowRatio 99");
     m_Record.versionAfter = m_strIdentifiedVersion;
-    if (m_Rescue.active && m_Rescue.withoutData) {
+    if (!run.plan.RestoresData()) {
         FW_TRACE(kRun, u"Nothing is restored: the rescue was asked to go without the card's data");
         return true;
     }
 
     if (!m_bNv22Read) return false;
-    if (m_Rescue.active && m_LastCardState != CardState::Firmware && !RestoresOntoTheRightCard(packet)) return false;
+    if (run.plan.WritesEveryImage() && m_LastCardState != CardState::Firmware && !RestoresOntoTheRightCard(packet))
+        return false;
     for (int attempt = 0; attempt < 3; ++attempt) {
         std::memcpy(run.nv22, run.nv22Save, kNv22SaveSize);
         FW_TRACE(kRun, u"Function: NvItemWrite(22, item_data, status)");
@@ -187,18 +201,19 @@ bool UpgradeModule::ResetAndRestore(UpgradeRun& run) {
 
 int32_t UpgradeModule::FirmWareUpgrade(int32_t port, const std::u16string& packageFolder) {
     StartEvents();
-    const int32_t result = UpgradeSteps(port, packageFolder);
+    const int32_t result = UpgradeSteps(RunPlan::Upgrade(), port, packageFolder);
     ReportOutcome(result, packageFolder);
     return result;
 }
 
-int32_t UpgradeModule::UpgradeSteps(int32_t port, const std::u16string& packageFolder) {
+int32_t UpgradeModule::UpgradeSteps(const RunPlan& plan, int32_t port, const std::u16string& packageFolder) {
     if (!EnterStep(RunStep::Prepare)) return kUpgradeFailed;
     FW_TRACE(kRun, u"*****************FWUpgrade_DataCard_CDMA_W326.dll by qrix V1.00.01 20120112********************");
     ShowRatio(0);
     FW_TRACE(kRun, u"Function: ShowRatio 0");
 
     UpgradeRun run;
+    run.plan = plan;
     run.port = port;
     run.packageFolder = packageFolder;
     run.packet = std::make_unique<CPacket>();
@@ -215,12 +230,12 @@ int32_t UpgradeModule::UpgradeSteps(int32_t port, const std::u16string& packageF
         DealError(run.packet);
         return kUpgradeFailed;
     };
-    if (prepared != kUpgradeOk) return m_Rescue.active ? fail() : FinishInterruptedRun(run);
+    if (prepared != kUpgradeOk) return plan.MayFinishInterruptedRun() ? FinishInterruptedRun(run) : fail();
 
-    if (!EnterStep(RunStep::Backup) || !RunBackupPhase(*run.packet, packageFolder)) return fail();
+    if (!EnterStep(RunStep::Backup) || !RunBackupPhase(*run.packet, packageFolder, plan)) return fail();
     // Without item 22 in the pending backup, the item the card holds now goes back.
     if (m_bRestoringPending) (void)LoadNv22FromBackup(run);
-    if (m_Rescue.active && !bFullDownload) {
+    if (plan.WritesEveryImage() && !bFullDownload) {
         // A rescue writes every image with cefs and restores the data saved.
         bFullDownload = 1;
         RecordFullDownload(FullDownloadReason::Rescue);

@@ -18,6 +18,7 @@
 #include "upgrade/backup/BackupRecord.h"
 #include "upgrade/backup/NvBackupTable.h"
 #include "upgrade/run/RunEvents.h"
+#include "upgrade/run/RunPlan.h"
 
 namespace upgrade {
 
@@ -75,6 +76,7 @@ struct NvRestoreOutcome {
 
 // The state one run hands from phase to phase.
 struct UpgradeRun {
+    RunPlan plan;
     int32_t port = 0;
     std::u16string packageFolder;
     std::unique_ptr<CPacket> packet;
@@ -89,13 +91,6 @@ std::u16string LockBackupFileName();
 enum class CardState { Absent, Silent, Firmware, BootDownloader, FlashProgrammer };
 // "its firmware", "its boot downloader", "the flash programmer", ...
 const char* CardStateText(CardState state);
-
-// Options of a rescue: every image with cefs, then the restore of a backup.
-struct RescueOptions {
-    bool active = false;
-    std::u16string fromFolder;   // a kept backup to restore instead of the package folder's
-    bool withoutData = false;    // flash a card outside its firmware and restore nothing
-};
 
 // Progress percentages (0-100) go to the host's display module.
 using ProgressReporter = std::function<void(int percent)>;
@@ -114,6 +109,9 @@ public:
     [[nodiscard]] bool OpenCardPort(CPacket& packet, int32_t port);
     [[nodiscard]] bool ReadFtmModeAndNv22(UpgradeRun& run);
     [[nodiscard]] bool SwitchAndStartProgrammer(UpgradeRun& run);
+    // Takes the card from the state it was found in (its firmware, the boot
+    // downloader or the flash programmer) to a greeted flash programmer.
+    [[nodiscard]] bool StartProgrammer(UpgradeRun& run, CardState from);
     [[nodiscard]] bool FlashImages(UpgradeRun& run);
     [[nodiscard]] bool ResetAndRestore(UpgradeRun& run);
     // The partition table; on the card's request once more with the
@@ -207,7 +205,7 @@ public:
     [[nodiscard]] bool CopyNVFileToEFS(CPacket& packet, platform::File& local, const std::u16string& path, int32_t size);
 
     // ---- backup and restore phases (before the card leaves its firmware, after its reset)
-    [[nodiscard]] bool RunBackupPhase(CPacket& packet, const std::u16string& packageFolder);
+    [[nodiscard]] bool RunBackupPhase(CPacket& packet, const std::u16string& packageFolder, const RunPlan& plan);
     [[nodiscard]] bool BackupWifiAddress(CPacket& packet);
     [[nodiscard]] bool BackupLockFiles(CPacket& packet);
     [[nodiscard]] bool RunRestorePhase(CPacket& packet);
@@ -222,7 +220,7 @@ public:
     // The record an earlier run left beside channel.nvm when it names this
     // card, has a restore pending and its files match their digests;
     // otherwise false, with the reason traced.
-    [[nodiscard]] bool FindPendingBackup(bool esnRead, uint32_t esn, BackupRecord& pending);
+    [[nodiscard]] bool FindPendingBackup(const RunPlan& plan, bool esnRead, uint32_t esn, BackupRecord& pending);
     // The record of what the backup phase just saved to nvPath and the lock
     // backup file; false when a file cannot be digested.
     [[nodiscard]] bool DescribeBackup(uint32_t esn, const std::u16string& nvPath, BackupRecord& out);
@@ -230,12 +228,12 @@ public:
     [[nodiscard]] bool RecordFreshBackup(const BackupRecord& fresh);
     // A retry: what the card holds now is kept aside, and the run takes the
     // pending backup's data for its own restore.
-    [[nodiscard]] bool AdoptPendingBackup(const BackupRecord& pending, BackupRecord readNow);
+    [[nodiscard]] bool AdoptPendingBackup(const RunPlan& plan, const BackupRecord& pending, BackupRecord readNow);
     // Notes in the record why the run writes cefs, resets and restores.
     void RecordFullDownload(FullDownloadReason reason);
     // The backup a rescue restores: --from, else the package folder's record
     // if its files match; it becomes the run's record, pending.
-    [[nodiscard]] bool TakeRescueBackup();
+    [[nodiscard]] bool TakeRescueBackup(const RunPlan& plan);
     // A rescue that found the card outside its firmware checks, once the
     // card runs its new firmware, that it is the card of the backup.
     [[nodiscard]] bool RestoresOntoTheRightCard(CPacket& packet);
@@ -279,11 +277,11 @@ public:
 private:
     // The body of FirmWareUpgrade, without its outcome (a rescue of a card
     // in its firmware runs it too).
-    [[nodiscard]] int32_t UpgradeSteps(int32_t port, const std::u16string& packageFolder);
-    [[nodiscard]] int32_t RescueSteps(int32_t port, const std::u16string& packageFolder);
+    [[nodiscard]] int32_t UpgradeSteps(const RunPlan& plan, int32_t port, const std::u16string& packageFolder);
+    [[nodiscard]] int32_t RescueSteps(const RunPlan& plan, int32_t port, const std::u16string& packageFolder);
     // False (OtherCard noted) when the chosen backup is of another card than
     // the one found: its ESN, or outside its firmware the pending record's.
-    [[nodiscard]] bool ChosenBackupFitsTheCard(CardState state);
+    [[nodiscard]] bool ChosenBackupFitsTheCard(const RunPlan& plan, CardState state);
     // A card found in its boot downloader or flash programmer: its backup
     // taken (or none, without data), every image with cefs, the reset and
     // the restore. Answers as a run.
@@ -319,6 +317,9 @@ private:
     // Takes the card's data to restore (NV file, lock files, Wi-Fi address)
     // from a backup record.
     void TakeDataOf(const BackupRecord& record);
+    // A backup an earlier run left pending, or the one a rescue restores,
+    // becomes the run's record, pending, and its data the data restored.
+    void AdoptAsRunRecord(const BackupRecord& backup);
 
     // ---- the state of a run and of the operations beside it
     uint8_t m_byFtmMode = 0;
@@ -350,7 +351,6 @@ private:
     std::u16string m_strKeptReadNow;
     CardState m_LastCardState = CardState::Absent;
     uint32_t m_dwCardEsn = 0;
-    RescueOptions m_Rescue;
 
     ProgressReporter reporter_;
     RunEventSink* m_Events = nullptr;
