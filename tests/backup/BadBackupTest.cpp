@@ -38,7 +38,7 @@ protected:
         expected_ = original_;
         Plug(original_);
         EXPECT_TRUE(module_.BackupCard(kPort, platform::Utf8ToWide(work_ / "staging")));
-        return platform::WideToUtf8(module_.KeptBackup());
+        return platform::WideToUtf8(module_.Keeper().KeptBackup());
     }
     // The record rewritten so that its NV digest is that of an empty file.
     static void EmptyTheNvTable(const std::string& recordPath) {
