@@ -152,63 +152,70 @@ bool BackupPhases::BackupLockFiles(CPacket& packet) {
 }
 
 bool BackupPhases::RunRestorePhase(CPacket& packet) {
-    keeper_.Record().nvRestore = keeper_.Record().wifiRestore = RestoreResult::NotRun;
-    keeper_.Record().nvRestored.clear();
-    keeper_.Record().nvNotRestored.clear();
-    for (RecordedLockFile& entry : keeper_.Record().lockFiles) entry.restore = RestoreResult::NotRun;
+    BackupRecord& record = keeper_.Record();
+    record.nvRestore = record.wifiRestore = RestoreResult::NotRun;
+    record.nvRestored.clear();
+    record.nvNotRestored.clear();
+    for (RecordedLockFile& entry : record.lockFiles) entry.restore = RestoreResult::NotRun;
     // Checked again on use: the files may have changed since the backup was read.
-    BackupRecord nvOnly = keeper_.Record();
+    BackupRecord nvOnly = record;
     nvOnly.lockFilesSaved = false;
     std::string changed;
     if (!BackupFilesMatch(nvOnly, changed)) {
         FW_TRACE(kSequenceFunction, u"The backup no longer matches its record (%s): nothing is written back",
                  platform::Utf8ToWide(changed).c_str());
-        keeper_.Record().nvRestore = RestoreResult::Failed;
+        record.nvRestore = RestoreResult::Failed;
         (void)keeper_.SaveRecord();   // traced; the restore stays pending either way
         return false;
     }
-    const bool locksIntact = !data_.backup.lockFilesSaved || BackupFilesMatch(keeper_.Record(), changed);
+    const bool locksIntact = !data_.backup.lockFilesSaved || BackupFilesMatch(record, changed);
 
     FW_TRACE(kSequenceFunction, u"Function: RestoreNVMOP");
     const bool nvRestored = nv_.RestoreNVMOP(packet, data_.channelNvPath);
-    keeper_.Record().nvRestore = nvRestored ? RestoreResult::Done : RestoreResult::Failed;
-    keeper_.Record().nvRestored = data_.nvRestore.restored;
-    keeper_.Record().nvNotRestored = data_.nvRestore.notRestored;
+    record.nvRestore = nvRestored ? RestoreResult::Done : RestoreResult::Failed;
+    record.nvRestored = data_.nvRestore.restored;
+    record.nvNotRestored = data_.nvRestore.notRestored;
     (void)keeper_.SaveRecord();   // traced; the restore goes on whatever its notes say
     if (!nvRestored) {
         return false;
     }
-
-    if (data_.backup.wifiSaved) {
-        FW_TRACE(kSequenceFunction, u"Execute WriteWiFiAddress1 function");
-        bool written = packet.WriteWiFiAddress(data_.backup.wifiAddress) == 1;
-        if (!written) {
-            FW_TRACE(kSequenceFunction, u"Execute WriteWiFiAddress2 function");
-            written = packet.WriteWiFiAddress(data_.backup.wifiAddress) == 1;
-            if (!written) {
-                FW_TRACE(kSequenceFunction, u"Execute WriteWiFiAddress2 function fail ");
-            }
-        }
-        keeper_.Record().wifiRestore = written ? RestoreResult::Done : RestoreResult::Failed;
-        (void)keeper_.SaveRecord();   // traced; the restore goes on whatever its notes say
-    }
-
-    if (data_.backup.lockFilesSaved && !locksIntact) {
-        FW_TRACE(kSequenceFunction, u"The lock backup no longer matches its record (%s): no lock file is written back",
-                 platform::Utf8ToWide(changed).c_str());
-        for (RecordedLockFile& entry : keeper_.Record().lockFiles) entry.restore = RestoreResult::Failed;
-    } else if (data_.backup.lockFilesSaved) {
-        if (!locks_.RestoreLockFile(packet, data_.backup.lockFiles)) {
-            FW_TRACE(kSequenceFunction, u"Execute RestoreLockFile function fail ");
-        }
-        const size_t known = std::min(data_.lockRestore.size(), keeper_.Record().lockFiles.size());
-        for (size_t i = 0; i < known; ++i) keeper_.Record().lockFiles[i].restore = data_.lockRestore[i];
-    }
-    keeper_.Record().restored = true;
+    if (data_.backup.wifiSaved) RestoreWifiAddress(packet);
+    RestoreLockFiles(packet, locksIntact, changed);
+    record.restored = true;
     (void)keeper_.SaveRecord();   // traced; the data is back on the card, a record that says otherwise only repeats it
     // The card holds its own data again, wherever a note said it waited.
-    if (keeper_.Record().readWhilePending.empty() && data_.cardEsn == keeper_.Record().esn) ForgetPendingNote(keeper_.Record().esn);
+    if (record.readWhilePending.empty() && data_.cardEsn == record.esn) ForgetPendingNote(record.esn);
     return true;
+}
+
+void BackupPhases::RestoreWifiAddress(CPacket& packet) {
+    FW_TRACE(kSequenceFunction, u"Execute WriteWiFiAddress1 function");
+    bool written = packet.WriteWiFiAddress(data_.backup.wifiAddress) == 1;
+    if (!written) {
+        FW_TRACE(kSequenceFunction, u"Execute WriteWiFiAddress2 function");
+        written = packet.WriteWiFiAddress(data_.backup.wifiAddress) == 1;
+        if (!written) {
+            FW_TRACE(kSequenceFunction, u"Execute WriteWiFiAddress2 function fail ");
+        }
+    }
+    keeper_.Record().wifiRestore = written ? RestoreResult::Done : RestoreResult::Failed;
+    (void)keeper_.SaveRecord();   // traced; the restore goes on whatever its notes say
+}
+
+void BackupPhases::RestoreLockFiles(CPacket& packet, bool locksIntact, const std::string& changed) {
+    if (!data_.backup.lockFilesSaved) return;
+    BackupRecord& record = keeper_.Record();
+    if (!locksIntact) {
+        FW_TRACE(kSequenceFunction, u"The lock backup no longer matches its record (%s): no lock file is written back",
+                 platform::Utf8ToWide(changed).c_str());
+        for (RecordedLockFile& entry : record.lockFiles) entry.restore = RestoreResult::Failed;
+        return;
+    }
+    if (!locks_.RestoreLockFile(packet, data_.backup.lockFiles)) {
+        FW_TRACE(kSequenceFunction, u"Execute RestoreLockFile function fail ");
+    }
+    const size_t known = std::min(data_.lockRestore.size(), record.lockFiles.size());
+    for (size_t i = 0; i < known; ++i) record.lockFiles[i].restore = data_.lockRestore[i];
 }
 
 bool BackupPhases::RestoreAndReport(CPacket& packet) {

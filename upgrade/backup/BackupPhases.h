@@ -32,6 +32,10 @@ public:
 private:
     [[nodiscard]] bool BackupWifiAddress(CPacket& packet);
     [[nodiscard]] bool BackupLockFiles(CPacket& packet);
+    void RestoreWifiAddress(CPacket& packet);
+    // The lock files back under their paths, unless their backup changed
+    // since it was recorded (changed says how).
+    void RestoreLockFiles(CPacket& packet, bool locksIntact, const std::string& changed);
 
     RunData& data_;
     NvBackup& nv_;

@@ -94,6 +94,24 @@ bool RunSequence::ReadFtmModeAndNv22(UpgradeRun& run) {
     return data_.nv22Read;
 }
 
+bool RunSequence::IdentifyCard(CPacket& packet) {
+    data_.isQ7 = false;
+    FW_TRACE(kRun, u"Execute SelectPhoneType function");
+    if (!switch_.SelectPhoneType(packet)) {
+        // Without the version the run cannot tell a Q7k card, which must get
+        // cefs.mbn and its data written back, from any other.
+        FW_TRACE(kRun, u"Execute SelectPhoneType function fail");
+        reporter_.NoteCardFailure(&packet);
+        return false;
+    }
+    if (data_.isQ7) {
+        FW_TRACE(kRun, u"Execute DealQ7K function");
+        if (!switch_.DealQ7K(packet)) FW_TRACE(kRun, u"Execute DealQ7K function fail");
+        data_.fullDownload = true;
+    }
+    return true;
+}
+
 int32_t RunSequence::PrepareAndIdentify(UpgradeRun& run) {
     CPacket& packet = *run.packet;
     FW_TRACE(kRun, u"Current Port is %d.......", run.port);
@@ -119,21 +137,7 @@ int32_t RunSequence::PrepareAndIdentify(UpgradeRun& run) {
         return kUpgradeFailed;
     }
 
-    data_.isQ7 = false;
-    FW_TRACE(kRun, u"Execute SelectPhoneType function");
-    if (!switch_.SelectPhoneType(packet)) {
-        // Without the version the run cannot tell a Q7k card, which must get
-        // cefs.mbn and its data written back, from any other.
-        FW_TRACE(kRun, u"Execute SelectPhoneType function fail");
-        reporter_.NoteCardFailure(&packet);
-        return kUpgradeFailed;
-    }
-    if (data_.isQ7) {
-        FW_TRACE(kRun, u"Execute DealQ7K function");
-        if (!switch_.DealQ7K(packet)) FW_TRACE(kRun, u"Execute DealQ7K function fail");
-        data_.fullDownload = true;
-    }
-
+    if (!IdentifyCard(packet)) return kUpgradeFailed;
     if (!ReadFtmModeAndNv22(run)) {
         reporter_.NoteCardFailure(&packet);
         return kUpgradeFailed;

@@ -69,6 +69,9 @@ private:
     // Preparation answers a result code (kPackageRejected before the card is
     // touched); the other phases a success flag.
     [[nodiscard]] int32_t PrepareAndIdentify(UpgradeRun& run);
+    // The card's version, and for a Q7k card its item 96 cleared and every
+    // image with cefs planned.
+    [[nodiscard]] bool IdentifyCard(CPacket& packet);
     // The card's factory test mode, which the switch restores, and its item
     // 22, which goes back after the reset: up to five tries.
     [[nodiscard]] bool ReadFtmModeAndNv22(UpgradeRun& run);
