@@ -3,7 +3,7 @@
 #include "module/LogRecord.h"
 #include "module/Register.h"
 #include "platform/VirtualCardClock.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 
 namespace module {
 

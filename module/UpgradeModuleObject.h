@@ -9,7 +9,7 @@
 
 #include "module/ModuleInterface.h"
 #include "module/UpgradeRequest.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 
 namespace module {
 

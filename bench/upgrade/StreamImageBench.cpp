@@ -16,7 +16,7 @@
 #include "tests/support/TestClocks.h"
 #include "sim/frontends/InProcessPort.h"
 #include "sim/frontends/PackageMaker.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 
 namespace {
 
@@ -38,8 +38,8 @@ struct Bench {
         sim::MakePackage(folder.string(), options, error);
         platform::SetClock(&clock);
         platform::SetComPortOpener(&opener);
-        if (!upgrade::UpgradeModule::ExtractProgrammer() || !module.Initialize(platform::Utf8ToWide(folder.string())) ||
-            !module.SelectArmprgAccordingToPidVid(u"")) {
+        if (!upgrade::UpgradeModule::ExtractProgrammer() || !module.Images().Initialize(platform::Utf8ToWide(folder.string())) ||
+            !module.Images().SelectArmprgAccordingToPidVid(u"")) {
             throw std::runtime_error("the bench package does not load: " + error);
         }
     }
@@ -55,9 +55,9 @@ struct Bench {
         card = sim::MakeCard();
         opener.Attach(kPort, card);
         packet = std::make_unique<packet::CPacket>();
-        return module.InitPort(*packet, kPort) && module.SwitchToDownload(*packet) &&
-               module.DownloadArmPrg(*packet) && module.GoToFlashPrg(*packet) && packet->SecurityMode() &&
-               module.DownloadPartitionTable(*packet);
+        return module.Port().InitPort(*packet, kPort) && module.Switch().SwitchToDownload(*packet) &&
+               module.Programmer().DownloadArmPrg(*packet) && module.Programmer().GoToFlashPrg(*packet) && packet->SecurityMode() &&
+               module.Writer().DownloadPartitionTable(*packet);
     }
 };
 
@@ -71,7 +71,7 @@ void BM_StreamSystemImage(benchmark::State& state) {
             break;
         }
         state.ResumeTiming();
-        if (!bench.module.WindowsDownloadHS(*bench.packet, bench.module.DownloadFiles().strSystemPath, 0x15, 28,
+        if (!bench.module.Writer().WindowsDownloadHS(*bench.packet, bench.module.Images().DownloadFiles().strSystemPath, 0x15, 28,
                                             90)) {
             state.SkipWithError("system.img was not written");
             break;

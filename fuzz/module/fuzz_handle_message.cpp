@@ -116,8 +116,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static module::CHolModuleInterface* const object = [] {
         module::CHolModuleInterface* created = module::GetModuleObject();
         // The lock backup would otherwise go to the current folder.
-        static_cast<module::CFWUpgradeDataCDMA7627Module*>(created)->Upgrade().SetLockBackupPath(
-            platform::Utf8ToWide((fuzz::Sandbox::Get().Root() / "work" / "VEKLock_1").string()));
+        static_cast<module::CFWUpgradeDataCDMA7627Module*>(created)->Upgrade().Data().lockBackupPath =
+            platform::Utf8ToWide((fuzz::Sandbox::Get().Root() / "work" / "VEKLock_1").string());
         return created;
     }();
 

@@ -25,7 +25,7 @@
 #include "sim/frontends/InProcessPort.h"
 #include "sim/frontends/PackageMaker.h"
 #include "upgrade/backup/BackupRecord.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 #include "upgrade/backup/NvBackupTable.h"
 
 namespace fs = std::filesystem;

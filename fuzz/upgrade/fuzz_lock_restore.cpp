@@ -17,7 +17,7 @@
 #include "packet/Packet.h"
 #include "platform/Platform.h"
 #include "sim/frontends/InProcessPort.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 
 namespace {
 
@@ -74,10 +74,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool restored = false;
     {
         upgrade::UpgradeModule module;
-        module.SetLockBackupPath(backupPath);
+        module.Data().lockBackupPath = backupPath;
         packet::CPacket packet;
         if (!packet.Open(kPort)) std::abort();
-        restored = module.RestoreLockFile(packet, list);
+        restored = module.Locks().RestoreLockFile(packet, list);
         packet.Close();
     }
     if (listed != content.size()) {

@@ -18,7 +18,7 @@
 #include "fuzz/common/VirtualTime.h"
 #include "host/fwupgrade/package/PackageCheck.h"
 #include "platform/Platform.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 
 namespace {
 
@@ -116,11 +116,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!folders->Lay(folder, wanted)) return 0;
     const fwupgrade::PackageReport report = fwupgrade::CheckPackage(folder.string());
     upgrade::UpgradeModule module;
-    const bool started = module.Initialize(platform::Utf8ToWide(folder.string()));
+    const bool started = module.Images().Initialize(platform::Utf8ToWide(folder.string()));
     Require(started == report.Accepted());
     if (started) {
-        Require(module.HasUserdata() == report.hasUserdata);
-        Require(module.HasSplash() == report.hasSplash);
+        Require(module.Images().HasUserdata() == report.hasUserdata);
+        Require(module.Images().HasSplash() == report.hasSplash);
     }
     return 0;
 }

@@ -13,7 +13,7 @@
 #include "packet/Packet.h"
 #include "sim/frontends/InProcessPort.h"
 #include "tests/support/TestClocks.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 
 namespace backup_test {
 

@@ -9,7 +9,7 @@
 #include <iterator>
 
 #include "tests/backup/CardRunFixture.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 #include "upgrade/backup/Sha256.h"
 
 namespace {
@@ -38,7 +38,7 @@ protected:
         expected_ = original_;
         Plug(original_);
         EXPECT_TRUE(module_.BackupCard(kPort, platform::Utf8ToWide(work_ / "staging")));
-        return platform::WideToUtf8(module_.KeptBackup());
+        return platform::WideToUtf8(module_.Keeper().KeptBackup());
     }
     // The record rewritten so that its NV digest is that of an empty file.
     static void EmptyTheNvTable(const std::string& recordPath) {

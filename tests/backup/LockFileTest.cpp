@@ -25,11 +25,11 @@ TEST_F(LockFiles, NestedFilesAreSavedInWalkOrderAndWrittenBackInChunks) {
     OpenPort();
 
     std::vector<upgrade::LockFileEntry> list;
-    ASSERT_TRUE(module_.EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
+    ASSERT_TRUE(module_.Locks().EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
     EXPECT_EQ(Paths(list), (std::vector<std::string>{"vek/a", "vek/z", "vek/sub/b", "vek/sub/deep/empty"}));
     EXPECT_TRUE(card_->LockAccessEnabled());
 
-    ASSERT_TRUE(module_.BackupLockFile(list, packet_));
+    ASSERT_TRUE(module_.Locks().BackupLockFile(list, packet_));
     EXPECT_EQ(list[0].size, 100);
     EXPECT_EQ(list[1].size, 1024);
     EXPECT_EQ(list[2].size, 3000);
@@ -48,7 +48,7 @@ TEST_F(LockFiles, NestedFilesAreSavedInWalkOrderAndWrittenBackInChunks) {
         content = Pattern(7, 0xEE);   // the new firmware brings other files
     }
     card_->ClearRequests();
-    ASSERT_TRUE(module_.RestoreLockFile(packet_, list));
+    ASSERT_TRUE(module_.Locks().RestoreLockFile(packet_, list));
     EXPECT_EQ(Held().efsFiles, before);
     EXPECT_EQ(Count("efswrite vek/sub/b 0 1024"), 1u);
     EXPECT_EQ(Count("efswrite vek/sub/b 1024 1024"), 1u);
@@ -66,39 +66,39 @@ TEST_F(LockFiles, AnEmptyFolderGivesAnEmptyBackupAndLeavesAccessOn) {
     Held().efsDirs = {"vek"};
     OpenPort();
     std::vector<upgrade::LockFileEntry> list;
-    ASSERT_TRUE(module_.EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
+    ASSERT_TRUE(module_.Locks().EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
     EXPECT_TRUE(list.empty());
-    ASSERT_TRUE(module_.BackupLockFile(list, packet_));
+    ASSERT_TRUE(module_.Locks().BackupLockFile(list, packet_));
     EXPECT_TRUE(Exists("VEKLock_1"));
     EXPECT_TRUE(Slurp("VEKLock_1").empty());
     EXPECT_TRUE(card_->LockAccessEnabled());
     card_->ClearRequests();
-    ASSERT_TRUE(module_.RestoreLockFile(packet_, list));
+    ASSERT_TRUE(module_.Locks().RestoreLockFile(packet_, list));
     EXPECT_EQ(Requests(), (std::vector<std::string>{"lock on", "lock off"}));
 }
 
 TEST_F(LockFiles, TheWalkFailsWithoutTheFolderAndIgnoresDotEntries) {
     OpenPort();
     std::vector<upgrade::LockFileEntry> list;
-    EXPECT_FALSE(module_.EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
+    EXPECT_FALSE(module_.Locks().EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
 
     FillCard();
     Fault("efs_dot_entries:count=0");   // a card that lists "." and ".." would send a plain walk round forever
     list.clear();
-    ASSERT_TRUE(module_.EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
+    ASSERT_TRUE(module_.Locks().EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
     EXPECT_EQ(Paths(list), (std::vector<std::string>{"vek/a", "vek/sub/b", "vek/sub/deep/empty"}));
 
     card_->ClearFaults();
     Fault("efs_endless_listing:count=0");   // a listing without end is given up, not followed forever
     list.clear();
-    EXPECT_FALSE(module_.EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
+    EXPECT_FALSE(module_.Locks().EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
     EXPECT_LE(list.size(), 8192u);
     card_->ClearFaults();
 
     Fault("lock_switch_refused:count=0");
     card_->ClearRequests();
     list.clear();
-    EXPECT_FALSE(module_.EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
+    EXPECT_FALSE(module_.Locks().EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
     EXPECT_EQ(Requests(), (std::vector<std::string>{"lock on"}));
 }
 
@@ -109,19 +109,19 @@ TEST_F(LockFiles, UnknownLengthOrShortReadFailsTheBackupAndKeepsTheOlderOne) {
     FillCard();
     OpenPort();
     std::vector<upgrade::LockFileEntry> list;
-    ASSERT_TRUE(module_.EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
+    ASSERT_TRUE(module_.Locks().EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
     const std::vector<uint8_t> older = Pattern(3100, 4);
     Put("VEKLock_1", older);
 
     Fault("efs_fail:command=0x11,path=vek/sub/deep/empty,count=0");
-    EXPECT_FALSE(module_.BackupLockFile(list, packet_));
+    EXPECT_FALSE(module_.Locks().BackupLockFile(list, packet_));
     EXPECT_EQ(Requests().back(), "efsclose vek/sub/deep/empty");
     EXPECT_EQ(Slurp("VEKLock_1"), older);
     EXPECT_FALSE(Exists(platform::WideToUtf8(upgrade::ReplacementFileName(u"VEKLock_1"))));
 
     card_->ClearFaults();
     Fault("efs_short_read:path=vek/sub/b,value=1000,count=0");
-    EXPECT_FALSE(module_.BackupLockFile(list, packet_));
+    EXPECT_FALSE(module_.Locks().BackupLockFile(list, packet_));
     EXPECT_EQ(Slurp("VEKLock_1"), older);
     const auto messages = Messages("CFWUpgradeDataCDMA7627Module::BackupLockFile");
     EXPECT_EQ(std::count(messages.begin(), messages.end(), "Execute CopyNVFileFromEFS function fail"), 2);
@@ -132,22 +132,22 @@ TEST_F(LockFiles, ARestoreWithoutItsBackupOrWithTheWrongLengthSendsNothing) {
     FillCard();
     OpenPort();
     std::vector<upgrade::LockFileEntry> list;
-    ASSERT_TRUE(module_.EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
-    ASSERT_TRUE(module_.BackupLockFile(list, packet_));
+    ASSERT_TRUE(module_.Locks().EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
+    ASSERT_TRUE(module_.Locks().BackupLockFile(list, packet_));
     const auto saved = Slurp("VEKLock_1");
 
     ::unlink("VEKLock_1");
     card_->ClearRequests();
-    EXPECT_FALSE(module_.RestoreLockFile(packet_, list));
+    EXPECT_FALSE(module_.Locks().RestoreLockFile(packet_, list));
     EXPECT_TRUE(Requests().empty());
 
     Put("VEKLock_1", std::vector<uint8_t>(saved.begin(), saved.end() - 1));
-    EXPECT_FALSE(module_.RestoreLockFile(packet_, list));
+    EXPECT_FALSE(module_.Locks().RestoreLockFile(packet_, list));
     EXPECT_TRUE(Requests().empty());
 
     Put("VEKLock_1", saved);
     Fault("efs_fail:command=0x05,path=vek/sub/b,value=28,count=0");
-    EXPECT_FALSE(module_.RestoreLockFile(packet_, list));
+    EXPECT_FALSE(module_.Locks().RestoreLockFile(packet_, list));
     EXPECT_EQ(Held().efsFiles["vek/a"], Pattern(100, 1));   // restored before the failure
     EXPECT_EQ(Count("efsclose vek/sub/b"), 0u);
 }
@@ -164,32 +164,32 @@ TEST_F(LockFiles, AnUnwritableCurrentFolderFallsBackToTheUserFolderAndAFailingSw
     FillCard();
     OpenPort();
     std::vector<upgrade::LockFileEntry> list;
-    ASSERT_TRUE(module_.EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
+    ASSERT_TRUE(module_.Locks().EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
 
     // The temporary name in the current folder is taken by a folder: the
     // file goes to the per-user folder, and the module remembers where.
     const std::string temporary = platform::WideToUtf8(upgrade::ReplacementFileName(upgrade::LockBackupFileName()));
     ASSERT_EQ(::mkdir(temporary.c_str(), 0755), 0);
-    ASSERT_TRUE(module_.BackupLockFile(list, packet_));
+    ASSERT_TRUE(module_.Locks().BackupLockFile(list, packet_));
     const std::string fallback = folder_ + "/data/fwupgrade/VEKLock_1";
-    EXPECT_EQ(platform::WideToUtf8(module_.LockBackupPath()), fallback);
+    EXPECT_EQ(platform::WideToUtf8(module_.Data().lockBackupPath), fallback);
     EXPECT_EQ(Slurp(fallback).size(), 3100u);
     EXPECT_FALSE(Exists("VEKLock_1"));
 
     // Neither folder takes it: the backup ends before any EFS request.
-    module_.SetLockBackupPath(upgrade::LockBackupFileName());
+    module_.Data().lockBackupPath = upgrade::LockBackupFileName();
     ASSERT_EQ(::mkdir((fallback + ".new").c_str(), 0755), 0);
     card_->ClearRequests();
-    EXPECT_FALSE(module_.BackupLockFile(list, packet_));
+    EXPECT_FALSE(module_.Locks().BackupLockFile(list, packet_));
     EXPECT_TRUE(Traced("Execute hReadFile.Open function fail"));
     EXPECT_TRUE(Requests().empty());
     ASSERT_EQ(::rmdir(temporary.c_str()), 0);
 
     // The first backup switched access off: the walk switches it on again.
     list.clear();
-    ASSERT_TRUE(module_.EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
+    ASSERT_TRUE(module_.Locks().EnumAllAbsoluteFilePathInEfsDir(packet_, u"vek", list));
     Fault("lock_switch_refused:count=0");
-    EXPECT_FALSE(module_.BackupLockFile(list, packet_));
+    EXPECT_FALSE(module_.Locks().BackupLockFile(list, packet_));
     EXPECT_TRUE(Traced("Execute EnableDisableLockFileRW function fail"));
     EXPECT_EQ(Requests().back(), "lock off");
 }

@@ -20,7 +20,7 @@ TEST_F(NvBackup, TheTableHoldsEveryItemWithItsStatusAndInactiveItemsAsZero) {
     Held().nv[4837].inactive = true;
     Fault("nv_refuse:command=0x26,item=1943,value=6,count=0");
     OpenPort();
-    ASSERT_TRUE(module_.BackupNVMOP(packet_, ChannelPathW()));
+    ASSERT_TRUE(module_.Nv().BackupNVMOP(packet_, ChannelPathW()));
 
     const std::vector<uint8_t> table = Slurp(ChannelPath());
     std::vector<nv::NvRecord> records;
@@ -37,7 +37,7 @@ TEST_F(NvBackup, TheTableHoldsEveryItemWithItsStatusAndInactiveItemsAsZero) {
     ASSERT_FALSE(Requests().empty());
     EXPECT_EQ(Requests().front(), "spc");
     EXPECT_EQ(clock_.Pauses().front(), 500u);
-    EXPECT_EQ(module_.NvStatus(), 5);   // the last item was inactive
+    EXPECT_EQ(module_.Data().nvStatus, 5);   // the last item was inactive
     EXPECT_FALSE(Exists(platform::WideToUtf8(upgrade::ReplacementFileName(ChannelPathW()))));
 }
 
@@ -48,7 +48,7 @@ TEST_F(NvBackup, AFailingItemIsReadOnceMoreAndThenFailsWithoutTouchingTheOlderFi
 
     Fault("silence:command=0x26,item=447,count=3");   // one whole read without an answer, then the retry works
     OpenPort();
-    ASSERT_TRUE(module_.BackupNVMOP(packet_, ChannelPathW()));
+    ASSERT_TRUE(module_.Nv().BackupNVMOP(packet_, ChannelPathW()));
     std::vector<nv::NvRecord> records;
     ASSERT_TRUE(nv::DecodeTable(Slurp(ChannelPath()), records));
     EXPECT_EQ(records[6].item, 447);
@@ -58,10 +58,10 @@ TEST_F(NvBackup, AFailingItemIsReadOnceMoreAndThenFailsWithoutTouchingTheOlderFi
     Put(ChannelPath(), older);
     card_->ClearRequests();
     Fault("nv_refuse:command=0x26,item=22,value=7,count=0");   // read-only is no reason to skip while saving
-    ASSERT_FALSE(module_.BackupNVMOP(packet_, ChannelPathW()));
+    ASSERT_FALSE(module_.Nv().BackupNVMOP(packet_, ChannelPathW()));
     EXPECT_EQ(Count("nvread 22"), 2u);
     EXPECT_EQ(Count("nvread 88"), 0u);
-    EXPECT_EQ(module_.NvStatus(), 7);
+    EXPECT_EQ(module_.Data().nvStatus, 7);
     EXPECT_EQ(Slurp(ChannelPath()), older);
 }
 
@@ -69,7 +69,7 @@ TEST_F(NvBackup, ARefusedServiceCodeReadsNothing) {
     FillCard();
     Fault("spc_refused");
     OpenPort();
-    EXPECT_FALSE(module_.BackupNVMOP(packet_, ChannelPathW()));
+    EXPECT_FALSE(module_.Nv().BackupNVMOP(packet_, ChannelPathW()));
     EXPECT_EQ(Count("nvread"), 0u);
     EXPECT_FALSE(Exists(ChannelPath()));
 }
@@ -79,7 +79,7 @@ TEST_F(NvBackup, AnUnwritableFolderIsATracedFailure) {
     OpenPort();
     const std::u16string missing = platform::Utf8ToWide(folder_ + "/no/such/channel.nvm");
     testing::internal::CaptureStderr();   // where a message box goes on this system
-    EXPECT_FALSE(module_.BackupNVMOP(packet_, missing));
+    EXPECT_FALSE(module_.Nv().BackupNVMOP(packet_, missing));
     const std::string shown = testing::internal::GetCapturedStderr();
     EXPECT_EQ(Messages("CFWUpgradeDataCDMA7627Module::BackupNVMOP").size(), 1u);
     EXPECT_NE(shown.find("no/such/channel.nvm"), std::string::npos) << shown;
@@ -91,7 +91,7 @@ TEST_F(NvRestore, WritesBackEveryItemAndSkipsInactiveAndReadOnlyOnes) {
     FillCard();
     Held().nv[1632].inactive = true;
     OpenPort();
-    ASSERT_TRUE(module_.BackupNVMOP(packet_, ChannelPathW()));
+    ASSERT_TRUE(module_.Nv().BackupNVMOP(packet_, ChannelPathW()));
     const auto before = Held().nv;
 
     for (auto& [item, nv] : Held().nv) {
@@ -101,7 +101,7 @@ TEST_F(NvRestore, WritesBackEveryItemAndSkipsInactiveAndReadOnlyOnes) {
     Held().nv[1943].readOnly = true;
     card_->ClearRequests();
     clock_.ClearPauses();
-    ASSERT_TRUE(module_.RestoreNVMOP(packet_, ChannelPathW()));
+    ASSERT_TRUE(module_.Nv().RestoreNVMOP(packet_, ChannelPathW()));
 
     for (const auto& [item, nv] : before) {
         const bool kept = Held().nv[item].readOnly || Held().nv[item].inactive;
@@ -124,13 +124,13 @@ TEST_F(NvRestore, ATableOfAnyOtherLengthSendsNothing) {
     OpenPort();
     Put(ChannelPath(), std::vector<uint8_t>(nv::kTableSize - 1, 0));
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(module_.RestoreNVMOP(packet_, ChannelPathW()));
+    EXPECT_FALSE(module_.Nv().RestoreNVMOP(packet_, ChannelPathW()));
     Put(ChannelPath(), std::vector<uint8_t>(nv::kTableSize + 1, 0));
-    EXPECT_FALSE(module_.RestoreNVMOP(packet_, ChannelPathW()));
+    EXPECT_FALSE(module_.Nv().RestoreNVMOP(packet_, ChannelPathW()));
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");   // a wrong length is refused quietly
     ::unlink(ChannelPath().c_str());
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(module_.RestoreNVMOP(packet_, ChannelPathW()));
+    EXPECT_FALSE(module_.Nv().RestoreNVMOP(packet_, ChannelPathW()));
     const std::string shown = testing::internal::GetCapturedStderr();
     EXPECT_NE(shown.find("channel.nvm"), std::string::npos) << shown;   // a missing file is shown
     EXPECT_TRUE(Requests().empty());
@@ -140,33 +140,33 @@ TEST_F(NvRestore, ATableOfAnyOtherLengthSendsNothing) {
 TEST_F(NvRestore, ATransportFailureIsRetriedOnceAndTwiceFailsTheRestore) {
     FillCard();
     OpenPort();
-    ASSERT_TRUE(module_.BackupNVMOP(packet_, ChannelPathW()));
+    ASSERT_TRUE(module_.Nv().BackupNVMOP(packet_, ChannelPathW()));
 
     Fault("silence:command=0x27,item=1650,count=3");
-    ASSERT_TRUE(module_.RestoreNVMOP(packet_, ChannelPathW()));
+    ASSERT_TRUE(module_.Nv().RestoreNVMOP(packet_, ChannelPathW()));
 
     card_->ClearRequests();
     Fault("silence:command=0x27,item=1650,count=6");
-    EXPECT_FALSE(module_.RestoreNVMOP(packet_, ChannelPathW()));
+    EXPECT_FALSE(module_.Nv().RestoreNVMOP(packet_, ChannelPathW()));
     EXPECT_EQ(Requests().back(), "nvwrite 1650");
     EXPECT_EQ(Count("nvwrite 1651"), 0u);
-    EXPECT_EQ(module_.NvStatus(), 0xFFFF);
+    EXPECT_EQ(module_.Data().nvStatus, 0xFFFF);
 }
 
 TEST_F(NvRestore, TheServiceCodeIsSentOnceMoreAfterTwoSeconds) {
     FillCard();
     OpenPort();
-    ASSERT_TRUE(module_.BackupNVMOP(packet_, ChannelPathW()));
+    ASSERT_TRUE(module_.Nv().BackupNVMOP(packet_, ChannelPathW()));
 
     Fault("spc_refused");
     clock_.ClearPauses();
-    ASSERT_TRUE(module_.RestoreNVMOP(packet_, ChannelPathW()));
+    ASSERT_TRUE(module_.Nv().RestoreNVMOP(packet_, ChannelPathW()));
     const auto pauses = clock_.Pauses();
     EXPECT_NE(std::find(pauses.begin(), pauses.end(), 2000u), pauses.end());
 
     Fault("spc_refused:count=2");
     card_->ClearRequests();
-    EXPECT_FALSE(module_.RestoreNVMOP(packet_, ChannelPathW()));
+    EXPECT_FALSE(module_.Nv().RestoreNVMOP(packet_, ChannelPathW()));
     EXPECT_EQ(Count("nvwrite"), 1u);   // only the FTM mode switch
 }
 
@@ -176,15 +176,15 @@ TEST(NvBackupFolder, ExistingNewAndDriveRootFolders) {
     const std::string base = pattern;
     const std::u16string sep(1, platform::PathSeparator());
 
-    EXPECT_TRUE(upgrade::UpgradeModule::CreateNVBackupDirectory(platform::Utf8ToWide(base)));
-    EXPECT_TRUE(upgrade::UpgradeModule::CreateNVBackupDirectory(platform::Utf8ToWide(base) + sep));
+    EXPECT_TRUE(upgrade::NvBackup::CreateNVBackupDirectory(platform::Utf8ToWide(base)));
+    EXPECT_TRUE(upgrade::NvBackup::CreateNVBackupDirectory(platform::Utf8ToWide(base) + sep));
     const std::u16string fresh = platform::Utf8ToWide(base + "/fresh");
-    EXPECT_TRUE(upgrade::UpgradeModule::CreateNVBackupDirectory(fresh + sep));
+    EXPECT_TRUE(upgrade::NvBackup::CreateNVBackupDirectory(fresh + sep));
     struct stat info {};
     EXPECT_EQ(::stat((base + "/fresh").c_str(), &info), 0);
-    EXPECT_FALSE(upgrade::UpgradeModule::CreateNVBackupDirectory(platform::Utf8ToWide(base + "/x/y")));
+    EXPECT_FALSE(upgrade::NvBackup::CreateNVBackupDirectory(platform::Utf8ToWide(base + "/x/y")));
     // A drive root exists without asking the file system (there is no "Q:" here).
-    EXPECT_TRUE(upgrade::UpgradeModule::CreateNVBackupDirectory(u"Q:\\"));
+    EXPECT_TRUE(upgrade::NvBackup::CreateNVBackupDirectory(u"Q:\\"));
     EXPECT_FALSE(::stat("Q:", &info) == 0);
     ::rmdir((base + "/fresh").c_str());
     ::rmdir(base.c_str());
@@ -202,12 +202,12 @@ TEST(NvBackupFolder, ShortFolderNamesKeepTheirSeparator) {
     std::ofstream(base + "/ab") << "not a folder";
     const std::u16string sep(1, platform::PathSeparator());
 
-    EXPECT_FALSE(upgrade::UpgradeModule::CreateNVBackupDirectory(u"ab" + sep));
-    EXPECT_TRUE(upgrade::UpgradeModule::CreateNVBackupDirectory(u"cd" + sep));
+    EXPECT_FALSE(upgrade::NvBackup::CreateNVBackupDirectory(u"ab" + sep));
+    EXPECT_TRUE(upgrade::NvBackup::CreateNVBackupDirectory(u"cd" + sep));
     struct stat info {};
     EXPECT_EQ(::stat((base + "/cd").c_str(), &info), 0);
     EXPECT_TRUE(S_ISDIR(info.st_mode));
-    EXPECT_TRUE(upgrade::UpgradeModule::CreateNVBackupDirectory(u"cd" + sep));   // now it exists
+    EXPECT_TRUE(upgrade::NvBackup::CreateNVBackupDirectory(u"cd" + sep));   // now it exists
 
     ASSERT_EQ(chdir(previous), 0);
     ::unlink((base + "/ab").c_str());

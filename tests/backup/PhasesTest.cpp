@@ -11,10 +11,10 @@ protected:
     void SetUp() override {
         BackupTest::SetUp();
         FillCard();
-        module_.SetChannelNvPath(ChannelPathW());
+        module_.Data().channelNvPath = ChannelPathW();
         OpenPort();
     }
-    bool Backup() { return module_.RunBackupPhase(packet_, platform::Utf8ToWide(folder_)); }
+    bool Backup() { return module_.Phases().RunBackupPhase(packet_, platform::Utf8ToWide(folder_), upgrade::RunPlan::Upgrade()); }
     // What the rewritten file system of the new firmware looks like: the
     // folders stay, the files are gone.
     void WipeCard() {
@@ -36,12 +36,12 @@ TEST_F(Phases, BackupAndRestoreGiveTheCardBackItsOwnData) {
     ASSERT_TRUE(Backup());
     EXPECT_EQ(Messages(kRun), (std::vector<std::string>{"Function: CreateNVBackupDirectory", "Function: ReadWiFiAddress1",
                                                         "EnumAllAbsoluteFilePathInEfsDir", "Function: BackupNVMOP"}));
-    EXPECT_TRUE(module_.BackupState().wifiSaved);
-    EXPECT_TRUE(module_.BackupState().lockFilesSaved);
+    EXPECT_TRUE(module_.Data().backup.wifiSaved);
+    EXPECT_TRUE(module_.Data().backup.lockFilesSaved);
     EXPECT_EQ(Slurp(ChannelPath()).size(), 816000u);
 
     WipeCard();
-    ASSERT_TRUE(module_.RunRestorePhase(packet_));
+    ASSERT_TRUE(module_.Phases().RunRestorePhase(packet_));
     EXPECT_EQ(Held().wifi, wifiBefore);
     EXPECT_EQ(Held().efsFiles, filesBefore);
     for (const auto& [item, nv] : nvBefore) {
@@ -59,19 +59,19 @@ TEST_F(Phases, AWifiAddressThatCannotBeReadIsNotWrittenBack) {
     ASSERT_TRUE(Backup());
     EXPECT_TRUE(Traced("Function: ReadWiFiAddress2"));
     EXPECT_TRUE(Traced("The phone software do not support reading wifi address command"));
-    EXPECT_FALSE(module_.BackupState().wifiSaved);
-    ASSERT_TRUE(module_.RunRestorePhase(packet_));
+    EXPECT_FALSE(module_.Data().backup.wifiSaved);
+    ASSERT_TRUE(module_.Phases().RunRestorePhase(packet_));
     EXPECT_EQ(Count("wifi write"), 0u);
 
     Fault("silence:command=0x4B,count=1");   // the first read of the two
     Fault("wifi_refused:count=1");
     ASSERT_TRUE(Backup());
     EXPECT_TRUE(Traced("backup wifi failed,make sure the wifi address be written!"));
-    EXPECT_FALSE(module_.BackupState().wifiSaved);
+    EXPECT_FALSE(module_.Data().backup.wifiSaved);
 
     Fault("wifi_refused:count=1");
     ASSERT_TRUE(Backup());
-    EXPECT_TRUE(module_.BackupState().wifiSaved);
+    EXPECT_TRUE(module_.Data().backup.wifiSaved);
 }
 
 // No answer at all is not a card without an address: the backup stops
@@ -94,7 +94,7 @@ TEST_F(Phases, AWifiWriteThatFailsTwiceIsOnlyTraced) {
     // request of the subsystem after these rules is the second write.
     Fault("wifi_refused:count=1");
     Fault("silence:command=0x4B,occurrence=2,count=1");
-    ASSERT_TRUE(module_.RunRestorePhase(packet_));
+    ASSERT_TRUE(module_.Phases().RunRestorePhase(packet_));
     EXPECT_EQ(Count("wifi write"), 2u);
     EXPECT_TRUE(Traced("Execute WriteWiFiAddress2 function"));
     EXPECT_TRUE(Traced("Execute WriteWiFiAddress2 function fail "));
@@ -105,10 +105,10 @@ TEST_F(Phases, WithoutTheLockFolderOnlyNvAndWifiAreSavedAndRestored) {
     Held().efsFiles.clear();
     ASSERT_TRUE(Backup());
     EXPECT_TRUE(Traced("function EnumAllAbsoluteFilePathInEfsDir fail"));
-    EXPECT_FALSE(module_.BackupState().lockFilesSaved);
+    EXPECT_FALSE(module_.Data().backup.lockFilesSaved);
     EXPECT_TRUE(Exists(ChannelPath()));
     card_->ClearRequests();
-    ASSERT_TRUE(module_.RunRestorePhase(packet_));
+    ASSERT_TRUE(module_.Phases().RunRestorePhase(packet_));
     EXPECT_EQ(Count("efs"), 0u);
     EXPECT_EQ(Count("lock"), 0u);
     EXPECT_EQ(Count("wifi write"), 1u);
@@ -117,7 +117,7 @@ TEST_F(Phases, WithoutTheLockFolderOnlyNvAndWifiAreSavedAndRestored) {
 TEST_F(Phases, AFailingLockRestoreLeavesTheRunGoing) {
     ASSERT_TRUE(Backup());
     Fault("efs_fail:command=0x02,path=vek/a,count=0");
-    ASSERT_TRUE(module_.RunRestorePhase(packet_));
+    ASSERT_TRUE(module_.Phases().RunRestorePhase(packet_));
     EXPECT_TRUE(Traced("Execute RestoreLockFile function fail "));
 }
 
@@ -127,14 +127,14 @@ TEST_F(Phases, ALockBackupThatNoLongerMatchesIsNotWrittenBack) {
     ASSERT_TRUE(Backup());
     ::unlink("VEKLock_1");
     card_->ClearRequests();
-    ASSERT_TRUE(module_.RunRestorePhase(packet_));
+    ASSERT_TRUE(module_.Phases().RunRestorePhase(packet_));
     const std::vector<std::string> messages = Messages(kRun);
     EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [](const std::string& message) {
         return message.rfind("The lock backup no longer matches its record", 0) == 0;
     }));
     EXPECT_EQ(Count("lock"), 0u);
     EXPECT_EQ(Count("wifi write"), 1u);
-    for (const upgrade::RecordedLockFile& entry : module_.Record().lockFiles)
+    for (const upgrade::RecordedLockFile& entry : module_.Keeper().Record().lockFiles)
         EXPECT_EQ(entry.restore, upgrade::RestoreResult::Failed);
 }
 
@@ -159,16 +159,16 @@ TEST_F(Phases, AFailingNvRestoreFailsThePhaseBeforeAnythingElseIsWritten) {
     ASSERT_TRUE(Backup());
     ::unlink(ChannelPath().c_str());
     card_->ClearRequests();
-    EXPECT_FALSE(module_.RunRestorePhase(packet_));
+    EXPECT_FALSE(module_.Phases().RunRestorePhase(packet_));
     EXPECT_TRUE(Requests().empty());
 
     ASSERT_TRUE(Backup());
     Held().nv[1699].readOnly = true;   // status 7 is skipped
-    ASSERT_TRUE(module_.RunRestorePhase(packet_));
+    ASSERT_TRUE(module_.Phases().RunRestorePhase(packet_));
     Fault("silence:command=0x27,item=1699,count=6");   // no answer twice fails
     Held().nv[1699].readOnly = false;
     card_->ClearRequests();
-    EXPECT_FALSE(module_.RunRestorePhase(packet_));
+    EXPECT_FALSE(module_.Phases().RunRestorePhase(packet_));
     EXPECT_EQ(Count("wifi write"), 0u);
 }
 

@@ -79,7 +79,7 @@ protected:
         disk_->CutAt(operation, [&] { cut.cardState = CardState(); });
         upgrade::UpgradeModule module;
         (void)module.FirmWareUpgrade(kPort, platform::Utf8ToWide(Package()));   // it fails: the power went
-        cut.reportedKept = module.KeptBackup();
+        cut.reportedKept = module.Keeper().KeptBackup();
         return cut;
     }
 

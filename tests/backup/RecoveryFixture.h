@@ -12,7 +12,7 @@
 
 #include "packet/Packet.h"
 #include "tests/backup/CardRunFixture.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 
 namespace backup_test {
 

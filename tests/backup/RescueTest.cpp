@@ -21,7 +21,7 @@ TEST_F(Rescue, ABackupWrittenBackAfterAWipeGivesTheCardItsDataBack) {
     EXPECT_EQ(card_->ModeChanges(), 0u);
     const std::vector<upgrade::KeptBackup> kept = upgrade::ListKeptBackups(original_.esn);
     ASSERT_EQ(kept.size(), 1u);
-    EXPECT_EQ(kept[0].folder, module.KeptBackup());
+    EXPECT_EQ(kept[0].folder, module.Keeper().KeptBackup());
 
     card_->MutableData() = sim::DefaultCardData();
     card_->MutableData().wifi = {};
@@ -31,8 +31,8 @@ TEST_F(Rescue, ABackupWrittenBackAfterAWipeGivesTheCardItsDataBack) {
 
     ASSERT_TRUE(module.RestoreCard(kPort, kept[0].folder, false));
     ExpectOriginalData();
-    EXPECT_EQ(module.Record().nvRestore, upgrade::RestoreResult::Done);
-    EXPECT_EQ(module.Record().wifiRestore, upgrade::RestoreResult::Done);
+    EXPECT_EQ(module.Keeper().Record().nvRestore, upgrade::RestoreResult::Done);
+    EXPECT_EQ(module.Keeper().Record().wifiRestore, upgrade::RestoreResult::Done);
     std::string error;
     upgrade::BackupRecord unchanged;
     ASSERT_EQ(upgrade::ReadBackupRecord(kept[0].folder + u"/backup-record.txt", unchanged, error),
@@ -58,7 +58,7 @@ TEST_F(Rescue, ACardLeftInItsBootDownloaderGetsEveryImageAndItsDataBack) {
 
     upgrade::UpgradeModule module;
     ASSERT_EQ(module.RescueCard(kPort, platform::Utf8ToWide(Package()), u""), 0);
-    EXPECT_EQ(module.LastCardState(), upgrade::CardState::BootDownloader);
+    EXPECT_EQ(module.Data().lastCardState, upgrade::CardState::BootDownloader);
     EXPECT_TRUE(card_->RunningNewFirmware());
     const sim::FlashCheck check = sim::CheckFlashAgainstPackage(card_->Data(), Package(), true);
     EXPECT_TRUE(check.ok) << ::testing::PrintToString(check.problems);
@@ -77,7 +77,7 @@ TEST_F(Rescue, ACardLeftInTheProgrammerWhileSystemStreamedIsFlashedAgainAndResto
 
     upgrade::UpgradeModule module;
     ASSERT_EQ(module.RescueCard(kPort, platform::Utf8ToWide(Package()), u""), 0);
-    EXPECT_EQ(module.LastCardState(), upgrade::CardState::FlashProgrammer);
+    EXPECT_EQ(module.Data().lastCardState, upgrade::CardState::FlashProgrammer);
     EXPECT_TRUE(card_->RunningNewFirmware());
     const sim::FlashCheck check = sim::CheckFlashAgainstPackage(card_->Data(), Package(), true);
     EXPECT_TRUE(check.ok) << ::testing::PrintToString(check.problems);
@@ -92,7 +92,7 @@ TEST_F(Rescue, ACardBackInItsFirmwareIsUpgradedAsARetry) {
     upgrade::UpgradeModule module;
     session_->Log().Clear();
     ASSERT_EQ(module.RescueCard(kPort, platform::Utf8ToWide(Package()), u""), 0);
-    EXPECT_EQ(module.LastCardState(), upgrade::CardState::Firmware);
+    EXPECT_EQ(module.Data().lastCardState, upgrade::CardState::Firmware);
     EXPECT_TRUE(Logged("that an earlier run left pending"));
     ExpectOriginalData();
 }

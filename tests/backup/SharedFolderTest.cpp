@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "tests/backup/CardRunFixture.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 
 namespace {
 
@@ -69,7 +69,7 @@ TEST_F(SharedFolder, AFolderAnotherRunMadeAtTheSameMomentStillHoldsTheKeptBackup
     EXPECT_GE(racing.raced, 1);
     const std::vector<upgrade::KeptBackup> kept = upgrade::ListKeptBackups(original_.esn);
     ASSERT_EQ(kept.size(), 1u);
-    EXPECT_EQ(kept[0].folder, module_.KeptBackup());
+    EXPECT_EQ(kept[0].folder, module_.Keeper().KeptBackup());
 }
 
 TEST_F(SharedFolder, AKeptBackupFolderNameTakenByAnotherRunGoesToTheNextFreeName) {
@@ -82,7 +82,7 @@ TEST_F(SharedFolder, AKeptBackupFolderNameTakenByAnotherRunGoesToTheNextFreeName
     ASSERT_EQ(racing.raced, 1);
     const std::vector<upgrade::KeptBackup> kept = upgrade::ListKeptBackups(original_.esn);
     ASSERT_EQ(kept.size(), 1u) << "the other run's folder holds no record yet";
-    EXPECT_EQ(kept[0].folder, module_.KeptBackup());
+    EXPECT_EQ(kept[0].folder, module_.Keeper().KeptBackup());
     EXPECT_TRUE(platform::WideToUtf8(kept[0].folder).ends_with("-2")) << platform::WideToUtf8(kept[0].folder);
 }
 

@@ -64,11 +64,11 @@ TEST_F(StoppedRestore, ABackupOfTheWipedCardIsKeptApartAndNeverRestoredByDefault
 
     upgrade::UpgradeModule module;
     ASSERT_TRUE(module.BackupCard(kPort, Wide(work_ / "staging")));
-    EXPECT_TRUE(module.RestoringPending()) << "the backup knows the card's restore is pending";
+    EXPECT_TRUE(module.Keeper().RestoringPending()) << "the backup knows the card's restore is pending";
     EXPECT_TRUE(Logged("A restore of this card is pending from " + Package() + "/backup-record.txt"));
     upgrade::BackupRecord read;
     std::string error;
-    ASSERT_EQ(upgrade::ReadBackupRecord(module.KeptReadNow() + u"/backup-record.txt", read, error),
+    ASSERT_EQ(upgrade::ReadBackupRecord(module.Keeper().KeptReadNow() + u"/backup-record.txt", read, error),
               upgrade::RecordRead::Read)
         << error;
     EXPECT_EQ(read.readWhilePending, pending.time);
@@ -78,7 +78,7 @@ TEST_F(StoppedRestore, ABackupOfTheWipedCardIsKeptApartAndNeverRestoredByDefault
     ASSERT_EQ(rows.size(), 2u);
     int apart = 0;
     for (const fwupgrade::KeptBackupRow& row : rows)
-        apart += row.state == fwupgrade::KeptState::ReadWhilePending && row.folder == Narrow(module.KeptReadNow());
+        apart += row.state == fwupgrade::KeptState::ReadWhilePending && row.folder == Narrow(module.Keeper().KeptReadNow());
     EXPECT_EQ(apart, 1);
 
     // While the pending record is there it is the default; once the package
@@ -87,7 +87,7 @@ TEST_F(StoppedRestore, ABackupOfTheWipedCardIsKeptApartAndNeverRestoredByDefault
     std::filesystem::remove_all(Package());
     const std::string source = fwupgrade::DefaultRestoreSource(original_.esn);
     ASSERT_FALSE(source.empty());
-    EXPECT_NE(source, Narrow(module.KeptReadNow()));
+    EXPECT_NE(source, Narrow(module.Keeper().KeptReadNow()));
 
     upgrade::UpgradeModule restorer;
     ASSERT_TRUE(restorer.RestoreCard(kPort, Wide(source), false));
@@ -104,14 +104,14 @@ TEST_F(StoppedRestore, WithThePendingRecordGoneABackupIsStillKeptApart) {
     upgrade::UpgradeModule module;
     ASSERT_TRUE(module.BackupCard(kPort, Wide(work_ / "staging")));
     EXPECT_TRUE(Logged("which cannot be used (it no longer exists)"));
-    EXPECT_EQ(module.Record().readWhilePending, "unknown");
+    EXPECT_EQ(module.Keeper().Record().readWhilePending, "unknown");
     std::string time, folder;
-    ASSERT_TRUE(fwupgrade::ReadApartFromPending(Narrow(module.KeptBackup()), original_.esn, time, folder));
+    ASSERT_TRUE(fwupgrade::ReadApartFromPending(Narrow(module.Keeper().KeptBackup()), original_.esn, time, folder));
     EXPECT_EQ(time, "unknown");
     EXPECT_EQ(folder, Package());
     const std::string source = fwupgrade::DefaultRestoreSource(original_.esn);
     ASSERT_FALSE(source.empty());
-    EXPECT_NE(source, Narrow(module.KeptBackup())) << "the read kept apart is never the default";
+    EXPECT_NE(source, Narrow(module.Keeper().KeptBackup())) << "the read kept apart is never the default";
 
     upgrade::UpgradeModule restorer;
     ASSERT_TRUE(restorer.RestoreCard(kPort, Wide(source), false));
@@ -120,7 +120,7 @@ TEST_F(StoppedRestore, WithThePendingRecordGoneABackupIsStillKeptApart) {
 
     upgrade::UpgradeModule again;
     ASSERT_TRUE(again.BackupCard(kPort, Wide(work_ / "staging2")));
-    EXPECT_FALSE(fwupgrade::ReadApartFromPending(Narrow(again.KeptBackup()), original_.esn, time, folder))
+    EXPECT_FALSE(fwupgrade::ReadApartFromPending(Narrow(again.Keeper().KeptBackup()), original_.esn, time, folder))
         << "its own data again";
 }
 

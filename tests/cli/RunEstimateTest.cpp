@@ -11,7 +11,7 @@
 #include <filesystem>
 
 #include "tests/support/TempFolder.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 #include "host/fwupgrade/report/EventWords.h"
 #include "host/fwupgrade/report/PhaseTimes.h"
 #include "host/fwupgrade/report/RunEstimate.h"

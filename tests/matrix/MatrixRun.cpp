@@ -24,7 +24,7 @@
 #include "tests/matrix/Survey.h"
 #include "tests/matrix/Workspace.h"
 #include "upgrade/backup/BackupStore.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 
 namespace matrix {
 namespace {

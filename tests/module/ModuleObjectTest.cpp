@@ -212,7 +212,7 @@ TEST_F(ModuleObject, ProgressGoesToTheDisplayModule) {
     EXPECT_EQ(reports[0].percent, 42);
     EXPECT_EQ(reports[1].percent, 43);
     // The upgrade operations report through the same path.
-    upgrade->Upgrade().ShowRatio(60);
+    upgrade->Upgrade().Reporter().ShowRatio(60);
     EXPECT_EQ(host_.Display().Percentages().back(), 60);
 }
 

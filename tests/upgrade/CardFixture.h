@@ -17,7 +17,7 @@
 #include "tests/support/TestClocks.h"
 #include "sim/frontends/InProcessPort.h"
 #include "sim/frontends/PackageMaker.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 
 namespace upgrade_test {
 
@@ -58,15 +58,15 @@ protected:
     void MakePackage(sim::PackageOptions options = {}) {
         std::string error;
         ASSERT_TRUE(sim::MakePackage(package_.path(), options, error)) << error;
-        ASSERT_TRUE(module_.Initialize(package_.Wide()));
-        ASSERT_TRUE(module_.SelectArmprgAccordingToPidVid(package_.Wide()));
+        ASSERT_TRUE(module_.Images().Initialize(package_.Wide()));
+        ASSERT_TRUE(module_.Images().SelectArmprgAccordingToPidVid(package_.Wide()));
     }
     // Takes the card to its flash programmer, as the run does before the images.
     void ReachProgrammer() {
-        ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
-        ASSERT_TRUE(module_.SwitchToDownload(*packet_));
-        ASSERT_TRUE(module_.DownloadArmPrg(*packet_));
-        ASSERT_TRUE(module_.GoToFlashPrg(*packet_));
+        ASSERT_TRUE(module_.Port().InitPort(*packet_, kCardPort));
+        ASSERT_TRUE(module_.Switch().SwitchToDownload(*packet_));
+        ASSERT_TRUE(module_.Programmer().DownloadArmPrg(*packet_));
+        ASSERT_TRUE(module_.Programmer().GoToFlashPrg(*packet_));
         ASSERT_TRUE(packet_->SecurityMode());
         ASSERT_EQ(card_->Mode(), sim::CardMode::FlashProgrammer);
         clock_.ClearPauses();

@@ -7,7 +7,7 @@
 #include "tests/support/TempFolder.h"
 #include "TraceCapture.h"
 #include "platform/Platform.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 
 using namespace upgrade;
 using namespace upgrade_test;
@@ -26,17 +26,17 @@ TEST(Initialize, CompletePackageFormsEveryPathAndSetsTheFlags) {
     WriteSmallPackage(folder);
     TraceCapture trace;
     UpgradeModule module;
-    ASSERT_TRUE(module.Initialize(folder.Wide()));
-    const DownloadFileList& list = module.DownloadFiles();
+    ASSERT_TRUE(module.Images().Initialize(folder.Wide()));
+    const DownloadFileList& list = module.Images().DownloadFiles();
     EXPECT_EQ(list.strPartitionFilePath, Joined(folder, "partition.mbn"));
     EXPECT_EQ(list.strQcsblhdCfgdataFilePath, Joined(folder, "qcsblhd_cfgdata.mbn"));
     EXPECT_EQ(list.strVendorPartitionFilePath, Joined(folder, "partition_vek.mbn"));
     EXPECT_EQ(list.strCefsFilePath, Joined(folder, "cefs.mbn"));
     EXPECT_EQ(list.strNvBakFilePath, Joined(folder, "NV_Bak.NVM"));
-    EXPECT_EQ(module.ChannelNvPath(), Joined(folder, "channel.nvm"));
-    EXPECT_TRUE(module.HasUserdata());
-    EXPECT_TRUE(module.HasSplash());
-    EXPECT_TRUE(module.HasVendorPartition());
+    EXPECT_EQ(module.Data().channelNvPath, Joined(folder, "channel.nvm"));
+    EXPECT_TRUE(module.Images().HasUserdata());
+    EXPECT_TRUE(module.Images().HasSplash());
+    EXPECT_TRUE(module.Images().HasVendorPartition());
 
     const std::vector<std::string> messages = trace.Messages();
     ASSERT_GE(messages.size(), 19u);
@@ -53,12 +53,12 @@ TEST(Initialize, OptionalImagesMayBeMissing) {
     TempFolder folder;
     WriteSmallPackage(folder, false);
     UpgradeModule module;
-    ASSERT_TRUE(module.Initialize(complete.Wide()));
-    ASSERT_TRUE(module.HasUserdata() && module.HasSplash());
+    ASSERT_TRUE(module.Images().Initialize(complete.Wide()));
+    ASSERT_TRUE(module.Images().HasUserdata() && module.Images().HasSplash());
     TraceCapture trace;
-    ASSERT_TRUE(module.Initialize(folder.Wide()));
-    EXPECT_FALSE(module.HasUserdata());
-    EXPECT_FALSE(module.HasSplash());
+    ASSERT_TRUE(module.Images().Initialize(folder.Wide()));
+    EXPECT_FALSE(module.Images().HasUserdata());
+    EXPECT_FALSE(module.Images().HasSplash());
     EXPECT_TRUE(trace.Contains("userdata.img file is not Exist !!"));
     EXPECT_TRUE(trace.Contains("splash.img file is not Exist !!"));
     EXPECT_TRUE(trace.Contains("NULL==pfile !!"));
@@ -70,8 +70,8 @@ TEST(Initialize, StopsAtTheFirstMissingRequiredFile) {
     folder.WriteBytes("partition_vek.mbn", {});
     TraceCapture trace;
     UpgradeModule module;
-    EXPECT_FALSE(module.Initialize(folder.Wide()));
-    EXPECT_FALSE(module.HasVendorPartition());
+    EXPECT_FALSE(module.Images().Initialize(folder.Wide()));
+    EXPECT_FALSE(module.Images().HasVendorPartition());
     const std::vector<std::string> messages = trace.Messages();
     ASSERT_GE(messages.size(), 2u);
     EXPECT_EQ(messages[messages.size() - 2], "fclose(pfile); !!");
@@ -85,7 +85,7 @@ TEST(Initialize, OneByteFileIsRefused) {
     folder.WriteBytes("cefs.mbn", {0x42});
     TraceCapture trace;
     UpgradeModule module;
-    EXPECT_FALSE(module.Initialize(folder.Wide()));
+    EXPECT_FALSE(module.Images().Initialize(folder.Wide()));
     const std::vector<std::string> messages = trace.Messages();
     EXPECT_EQ(messages[messages.size() - 2], "fclose(pfile); !!");
     EXPECT_EQ(messages.back(), "cefs.mbn file is not Exist !!");
@@ -97,7 +97,7 @@ TEST(Initialize, EmptyFolderFailsOnTheFirstFile) {
     TempFolder folder;
     TraceCapture trace;
     UpgradeModule module;
-    EXPECT_FALSE(module.Initialize(folder.Wide()));
+    EXPECT_FALSE(module.Images().Initialize(folder.Wide()));
     EXPECT_EQ(trace.Messages().back(), "partition.mbn file is not Exist !!");
 }
 
@@ -107,10 +107,10 @@ TEST(Initialize, HeaderFileLongerThanOneCommandIsRefused) {
         WriteSmallPackage(folder);
         folder.WritePattern(header, 1024);
         UpgradeModule module;
-        EXPECT_TRUE(module.Initialize(folder.Wide())) << header << " of 1024 bytes still fits";
+        EXPECT_TRUE(module.Images().Initialize(folder.Wide())) << header << " of 1024 bytes still fits";
         folder.WritePattern(header, 1025);
         TraceCapture trace;
-        EXPECT_FALSE(module.Initialize(folder.Wide())) << header;
+        EXPECT_FALSE(module.Images().Initialize(folder.Wide())) << header;
         EXPECT_TRUE(trace.ContainsPart(std::string(header) + ": 1025 bytes")) << header;
     }
 }
@@ -121,10 +121,10 @@ TEST(Initialize, ImageOfTwoGibibytesIsRefused) {
     std::filesystem::resize_file(folder / "system.img", 0x80000000ull);
     TraceCapture trace;
     UpgradeModule module;
-    EXPECT_FALSE(module.Initialize(folder.Wide()));
+    EXPECT_FALSE(module.Images().Initialize(folder.Wide()));
     EXPECT_TRUE(trace.ContainsPart("system.img: 2147483648 bytes"));
     std::filesystem::resize_file(folder / "system.img", 0x7FFFFFFFull);
-    EXPECT_TRUE(module.Initialize(folder.Wide()));
+    EXPECT_TRUE(module.Images().Initialize(folder.Wide()));
 }
 
 TEST(Initialize, PathBeyondTheCapacityIsRefusedNotCut) {
@@ -145,16 +145,16 @@ TEST(Initialize, PathBeyondTheCapacityIsRefusedNotCut) {
         std::ofstream(deep / name, std::ios::binary) << "0123456789";
     }
     UpgradeModule module;
-    EXPECT_TRUE(module.Initialize(platform::Utf8ToWide(sub))) << "a path of exactly 259 units fits";
-    EXPECT_EQ(module.DownloadFiles().strQcsblhdCfgdataFilePath.size(), kPathCapacity - 1);
+    EXPECT_TRUE(module.Images().Initialize(platform::Utf8ToWide(sub))) << "a path of exactly 259 units fits";
+    EXPECT_EQ(module.Images().DownloadFiles().strQcsblhdCfgdataFilePath.size(), kPathCapacity - 1);
 
     std::filesystem::path deeper = deep.parent_path() / (deep.filename().string() + "x");
     std::filesystem::create_directories(deeper);
     for (const std::string& name : RequiredPackageFiles()) std::ofstream(deeper / name, std::ios::binary) << "0123456789";
     TraceCapture trace;
-    EXPECT_FALSE(module.Initialize(platform::Utf8ToWide(deeper.string())));
+    EXPECT_FALSE(module.Images().Initialize(platform::Utf8ToWide(deeper.string())));
     EXPECT_TRUE(trace.ContainsPart("Refuse qcsblhd_cfgdata.mbn"));
-    EXPECT_TRUE(module.DownloadFiles().strQcsblhdCfgdataFilePath.empty()) << "never a cut path";
+    EXPECT_TRUE(module.Images().DownloadFiles().strQcsblhdCfgdataFilePath.empty()) << "never a cut path";
 }
 
 TEST(CheckFile, NeedsTwoBytes) {
@@ -162,7 +162,7 @@ TEST(CheckFile, NeedsTwoBytes) {
     UpgradeModule module;
     folder.WriteBytes("a", {1, 2});
     folder.WriteBytes("b", {1});
-    EXPECT_TRUE(module.CheckFile(folder.WideFile("a")));
-    EXPECT_FALSE(module.CheckFile(folder.WideFile("b")));
-    EXPECT_FALSE(module.CheckFile(folder.WideFile("missing")));
+    EXPECT_TRUE(module.Images().CheckFile(folder.WideFile("a")));
+    EXPECT_FALSE(module.Images().CheckFile(folder.WideFile("b")));
+    EXPECT_FALSE(module.Images().CheckFile(folder.WideFile("missing")));
 }

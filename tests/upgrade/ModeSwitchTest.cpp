@@ -10,10 +10,10 @@ class ModeSwitchTest : public CardFixture {};
 
 TEST_F(ModeSwitchTest, SwitchToDownloadPausesAsTheCardNeedsAndReachesTheBootDownloader) {
     StartCard();
-    ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
+    ASSERT_TRUE(module_.Port().InitPort(*packet_, kCardPort));
     clock_.ClearPauses();
     trace_.Clear();
-    EXPECT_TRUE(module_.SwitchToDownload(*packet_));
+    EXPECT_TRUE(module_.Switch().SwitchToDownload(*packet_));
     EXPECT_TRUE(ContainsInOrder(clock_.Pauses(), {50, 50, 2000, 50, 5000}));
     EXPECT_EQ(card_->Mode(), sim::CardMode::BootDownloader);
     EXPECT_TRUE(trace_.Contains("Function: ParamRequest"));
@@ -26,9 +26,9 @@ TEST_F(ModeSwitchTest, SwitchToDownloadPausesAsTheCardNeedsAndReachesTheBootDown
 TEST_F(ModeSwitchTest, ParamRequestFailingWhileDiagnosticsAnswerSendsTheSwitchAgain) {
     // The first switch request is lost: the card stays in its firmware.
     StartCard(sim::DefaultCardData(), Faults({"silence:command=0x3A,mode=diag"}));
-    ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
+    ASSERT_TRUE(module_.Port().InitPort(*packet_, kCardPort));
     clock_.ClearPauses();
-    EXPECT_TRUE(module_.SwitchToDownload(*packet_));
+    EXPECT_TRUE(module_.Switch().SwitchToDownload(*packet_));
     EXPECT_TRUE(trace_.Contains("Function: ParamRequest fail")) << trace_.Dump();
     EXPECT_TRUE(trace_.Contains("Function: CommunicateWithMobile"));
     EXPECT_TRUE(trace_.Contains("Function: DoNoop fail"));
@@ -38,19 +38,19 @@ TEST_F(ModeSwitchTest, ParamRequestFailingWhileDiagnosticsAnswerSendsTheSwitchAg
 
 TEST_F(ModeSwitchTest, CardAlreadyInTheBootDownloaderIsAccepted) {
     StartCard();
-    ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
-    ASSERT_TRUE(module_.SwitchToDownload(*packet_));
+    ASSERT_TRUE(module_.Port().InitPort(*packet_, kCardPort));
+    ASSERT_TRUE(module_.Switch().SwitchToDownload(*packet_));
     trace_.Clear();
-    EXPECT_TRUE(module_.SwitchToDownload(*packet_));
+    EXPECT_TRUE(module_.Switch().SwitchToDownload(*packet_));
     EXPECT_TRUE(trace_.Contains("Execute SendSpc function fail"));
     EXPECT_FALSE(trace_.Contains("Function: ParamRequest fail"));
 }
 
 TEST_F(ModeSwitchTest, ReOpenGivesUpAfterFivePassesOnASilentCard) {
     StartCard(sim::DefaultCardData(), Faults({"silence:count=0"}));
-    ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
+    ASSERT_TRUE(module_.Port().InitPort(*packet_, kCardPort));
     clock_.ClearPauses();
-    EXPECT_FALSE(module_.ReOpenCOMPort(*packet_));
+    EXPECT_FALSE(module_.Port().ReOpenCOMPort(*packet_));
     int initLines = 0;
     int touchLines = 0;
     for (const TraceLine& line : trace_.lines()) {
@@ -66,9 +66,9 @@ TEST_F(ModeSwitchTest, SelectPhoneTypeFindsTheQ7kMarker) {
     sim::CardData data = sim::DefaultCardData();
     data.version = "LUM_Q7KV1.0.0B05";
     StartCard(data);
-    ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
-    EXPECT_TRUE(module_.SelectPhoneType(*packet_));
-    EXPECT_TRUE(module_.IsQ7());
+    ASSERT_TRUE(module_.Port().InitPort(*packet_, kCardPort));
+    EXPECT_TRUE(module_.Switch().SelectPhoneType(*packet_));
+    EXPECT_TRUE(module_.Data().isQ7);
     int markerLines = 0;
     for (const TraceLine& line : trace_.lines()) markerLines += line.message == "Execute  bIsQ7 = true;";
     EXPECT_EQ(markerLines, 1);
@@ -80,31 +80,31 @@ TEST_F(ModeSwitchTest, SelectPhoneTypeTracesDeviceTextAsAnArgument) {
     sim::CardData data = sim::DefaultCardData();
     data.version = "W326%s%n%dQ7kV1.0.0B04";
     StartCard(data);
-    ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
-    EXPECT_TRUE(module_.SelectPhoneType(*packet_));
-    EXPECT_FALSE(module_.IsQ7()) << "Q7 family, but no listed build";
+    ASSERT_TRUE(module_.Port().InitPort(*packet_, kCardPort));
+    EXPECT_TRUE(module_.Switch().SelectPhoneType(*packet_));
+    EXPECT_FALSE(module_.Data().isQ7) << "Q7 family, but no listed build";
     EXPECT_TRUE(trace_.Contains("W326%s%n%dQ7kV1.0.0B04"));
 }
 
 TEST_F(ModeSwitchTest, SelectPhoneTypeGivesUpAfterThreeSilentAttempts) {
     StartCard(sim::DefaultCardData(), Faults({"silence:command=0x38,count=0"}));
-    ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
+    ASSERT_TRUE(module_.Port().InitPort(*packet_, kCardPort));
     clock_.ClearPauses();
-    EXPECT_FALSE(module_.SelectPhoneType(*packet_));
-    EXPECT_FALSE(module_.IsQ7());
+    EXPECT_FALSE(module_.Switch().SelectPhoneType(*packet_));
+    EXPECT_FALSE(module_.Data().isQ7);
     EXPECT_TRUE(ContainsInOrder(clock_.Pauses(), {500, 500, 500}));
 }
 
 TEST_F(ModeSwitchTest, ProgrammerIsLoadedWholeAndGreeted) {
     StartCard();
     MakePackage();
-    ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
-    ASSERT_TRUE(module_.SwitchToDownload(*packet_));
-    ASSERT_TRUE(module_.DownloadArmPrg(*packet_));
+    ASSERT_TRUE(module_.Port().InitPort(*packet_, kCardPort));
+    ASSERT_TRUE(module_.Switch().SwitchToDownload(*packet_));
+    ASSERT_TRUE(module_.Programmer().DownloadArmPrg(*packet_));
     EXPECT_EQ(card_->ProgrammerBytesLoaded(), 177376u);
     clock_.ClearPauses();
     trace_.Clear();
-    EXPECT_TRUE(module_.GoToFlashPrg(*packet_));
+    EXPECT_TRUE(module_.Programmer().GoToFlashPrg(*packet_));
     EXPECT_EQ(card_->Mode(), sim::CardMode::FlashProgrammer);
     EXPECT_TRUE(ContainsInOrder(clock_.Pauses(), {5000}));
     EXPECT_FALSE(ContainsInOrder(clock_.Pauses(), {2000})) << "no recovery pass";
@@ -116,11 +116,11 @@ TEST_F(ModeSwitchTest, ProgrammerIsLoadedWholeAndGreeted) {
 TEST_F(ModeSwitchTest, SilentFirstHelloIsRecovered) {
     StartCard(sim::DefaultCardData(), Faults({"silence:command=0x01,mode=programmer"}));
     MakePackage();
-    ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
-    ASSERT_TRUE(module_.SwitchToDownload(*packet_));
-    ASSERT_TRUE(module_.DownloadArmPrg(*packet_));
+    ASSERT_TRUE(module_.Port().InitPort(*packet_, kCardPort));
+    ASSERT_TRUE(module_.Switch().SwitchToDownload(*packet_));
+    ASSERT_TRUE(module_.Programmer().DownloadArmPrg(*packet_));
     trace_.Clear();
-    EXPECT_TRUE(module_.GoToFlashPrg(*packet_));
+    EXPECT_TRUE(module_.Programmer().GoToFlashPrg(*packet_));
     EXPECT_TRUE(trace_.Contains("Execute pPacket->DoNoop function"));
     EXPECT_EQ(card_->Mode(), sim::CardMode::FlashProgrammer);
 }
@@ -128,12 +128,12 @@ TEST_F(ModeSwitchTest, SilentFirstHelloIsRecovered) {
 TEST_F(ModeSwitchTest, LostStartCommandIsSentAgain) {
     StartCard(sim::DefaultCardData(), Faults({"silence:command=0x05,mode=download"}));
     MakePackage();
-    ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
-    ASSERT_TRUE(module_.SwitchToDownload(*packet_));
-    ASSERT_TRUE(module_.DownloadArmPrg(*packet_));
+    ASSERT_TRUE(module_.Port().InitPort(*packet_, kCardPort));
+    ASSERT_TRUE(module_.Switch().SwitchToDownload(*packet_));
+    ASSERT_TRUE(module_.Programmer().DownloadArmPrg(*packet_));
     trace_.Clear();
     clock_.ClearPauses();
-    EXPECT_TRUE(module_.GoToFlashPrg(*packet_)) << trace_.Dump();
+    EXPECT_TRUE(module_.Programmer().GoToFlashPrg(*packet_)) << trace_.Dump();
     EXPECT_TRUE(trace_.Contains("Execute pPacket->Go2 function"));
     EXPECT_TRUE(ContainsInOrder(clock_.Pauses(), {5000, 2000, 5000}));
     EXPECT_EQ(card_->Mode(), sim::CardMode::FlashProgrammer);
@@ -141,18 +141,18 @@ TEST_F(ModeSwitchTest, LostStartCommandIsSentAgain) {
 
 TEST_F(ModeSwitchTest, MissingProgrammerFileFailsAtOnce) {
     StartCard();
-    module_.SetArmprgPath(package_.WideFile("absent.bin"));
-    EXPECT_FALSE(module_.DownloadArmPrg(*packet_));
+    module_.Images().SetArmprgPath(package_.WideFile("absent.bin"));
+    EXPECT_FALSE(module_.Programmer().DownloadArmPrg(*packet_));
     EXPECT_TRUE(trace_.Contains("Execute hReadFile.Open function fail"));
 }
 
 TEST_F(ModeSwitchTest, ProgrammerWritesAreCutAt1017Bytes) {
     StartCard();
     package_.WritePattern("prg.bin", 1018);
-    module_.SetArmprgPath(package_.WideFile("prg.bin"));
-    ASSERT_TRUE(module_.InitPort(*packet_, kCardPort));
-    ASSERT_TRUE(module_.SwitchToDownload(*packet_));
-    EXPECT_TRUE(module_.DownloadArmPrg(*packet_));
+    module_.Images().SetArmprgPath(package_.WideFile("prg.bin"));
+    ASSERT_TRUE(module_.Port().InitPort(*packet_, kCardPort));
+    ASSERT_TRUE(module_.Switch().SwitchToDownload(*packet_));
+    EXPECT_TRUE(module_.Programmer().DownloadArmPrg(*packet_));
     EXPECT_EQ(card_->ProgrammerBytesLoaded(), 1018u);
 }
 

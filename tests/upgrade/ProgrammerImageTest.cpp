@@ -9,7 +9,7 @@
 #include "tests/support/TempFolder.h"
 #include "TraceCapture.h"
 #include "platform/Platform.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 #include "upgrade/flashing/ProgrammerResource.h"
 #include "upgrade/run/UpgradeInternal.h"
 
@@ -78,12 +78,12 @@ TEST(ProgrammerImage, NoWritableFolderFails) {
 
 TEST(ProgrammerImage, TheRunLoadsTheFileExtractionWrote) {
     ASSERT_TRUE(UpgradeModule::ExtractProgrammer());
-    const std::u16string written = UpgradeModule::ExtractedProgrammerPath();
+    const std::u16string written = ImageSet::ExtractedProgrammerPath();
     EXPECT_EQ(written, platform::RemoveFileSpec(platform::GetModuleFileName(nullptr)) + platform::PathSeparator() +
                            u"armprgVEKMSM7627.bin");
     UpgradeModule module;
-    EXPECT_TRUE(module.SelectArmprgAccordingToPidVid(u"ignored"));
-    EXPECT_EQ(module.ArmprgPath(), written);
+    EXPECT_TRUE(module.Images().SelectArmprgAccordingToPidVid(u"ignored"));
+    EXPECT_EQ(module.Images().ArmprgPath(), written);
     EXPECT_EQ(ReadAll(std::filesystem::path(platform::WideToUtf8(written))).size(), 177376u);
 }
 

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -238,6 +239,46 @@ TEST_F(RunEvents, AnNvItemRefusedOnTheWayBackIsALossAndTheRestIsNotTried) {
     EXPECT_EQ(notTried, recorded_.losses.size() - 1);
     EXPECT_EQ(wifi, 1u);
     EXPECT_GE(lockFiles, 1u);
+}
+
+// The real file system, except that the NV backup file (or its temporary
+// name) cannot be created, as in a folder this computer cannot write.
+class NoNvBackupFile : public platform::FileSystem {
+public:
+    NoNvBackupFile() : real_(platform::MakeDefaultFileSystem()) { platform::SetFileSystem(this); }
+    ~NoNvBackupFile() override { platform::SetFileSystem(nullptr); }
+    int refused = 0;
+
+    std::unique_ptr<platform::FileHandle> OpenRead(const std::u16string& path) override { return real_->OpenRead(path); }
+    std::unique_ptr<platform::FileHandle> CreateWrite(const std::u16string& path) override {
+        if (path.find(u"channel.nvm") == std::u16string::npos) return real_->CreateWrite(path);
+        ++refused;
+        return nullptr;
+    }
+    bool CreateDirectory(const std::u16string& path) override { return real_->CreateDirectory(path); }
+    bool PathExists(const std::u16string& path) override { return real_->PathExists(path); }
+    bool RemoveFile(const std::u16string& path) override { return real_->RemoveFile(path); }
+    bool ReplaceFile(const std::u16string& source, const std::u16string& target) override {
+        return real_->ReplaceFile(source, target);
+    }
+    std::vector<std::u16string> ListFolder(const std::u16string& folder) override { return real_->ListFolder(folder); }
+    bool SyncFolder(const std::u16string& folder) override { return real_->SyncFolder(folder); }
+
+private:
+    std::unique_ptr<platform::FileSystem> real_;
+};
+
+TEST_F(RunEvents, AnNvBackupFileThisComputerCannotWriteIsAFileSystemFailureNotTheCards) {
+    Package();
+    Plug();
+    const NoNvBackupFile disk;
+    EXPECT_EQ(Upgrade(), -13314);
+    EXPECT_GE(disk.refused, 1);
+    EXPECT_EQ(recorded_.outcome.failedStep, FWUP_STEP_BACKUP);
+    EXPECT_EQ(recorded_.outcome.reason, FWUP_REASON_FILE_SYSTEM);
+    EXPECT_EQ(recorded_.outcome.cardState, FWUP_CARD_FIRMWARE);
+    EXPECT_EQ(recorded_.outcome.recovery, FWUP_RECOVERY_NONE);
+    EXPECT_EQ(card_->ModeChanges(), 0u);
 }
 
 TEST_F(RunEvents, AWifiAddressTheCardCannotReportIsLostAtTheBackupAndTheRunGoesOn) {

@@ -10,7 +10,7 @@
 #include "tests/support/ScriptedPort.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestClocks.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/UpgradeModule.h"
 #include "upgrade/flashing/StreamFormat.h"
 #include "upgrade/run/UpgradeInternal.h"
 
@@ -32,7 +32,7 @@ protected:
         platform::SetComPortOpener(&opener_);
         ASSERT_TRUE(packet_.Open(3));
         folder_.WritePattern("partition_vek.mbn", 300, 9);
-        module_.SetVendorPartitionPath(folder_.WideFile("partition_vek.mbn"));
+        module_.Images().SetVendorPartitionPath(folder_.WideFile("partition_vek.mbn"));
         peer_->writes.clear();
         clock_.ClearPauses();
     }
@@ -85,23 +85,23 @@ TEST_F(StreamWaitTest, SilentCardEndsTheWaitsAfterTheirPolls) {
     EXPECT_EQ(WaitStatusReport(packet_), StatusWait::None);
     EXPECT_EQ(CountPauses(10), 2000u);
     clock_.ClearPauses();
-    EXPECT_EQ(WaitBlockAck(module_, packet_, 40), AckWait::TimedOut);
+    EXPECT_EQ(WaitBlockAck(module_.Reporter(), packet_, 40), AckWait::TimedOut);
     EXPECT_EQ(CountPauses(10), 1000u);
     EXPECT_TRUE(progress_.empty());
 }
 
 TEST_F(StreamWaitTest, BlockAcknowledgementReportsTheProgressAboveLow) {
     Inbound(Concat(StatusReport(0, 1), BlockWritten(0x21000)));
-    EXPECT_EQ(WaitBlockAck(module_, packet_, 40), AckWait::Acknowledged);
+    EXPECT_EQ(WaitBlockAck(module_.Reporter(), packet_, 40), AckWait::Acknowledged);
     EXPECT_EQ(progress_, (std::vector<int>{41}));
 
     Inbound(StatusReport(0, 0));
-    EXPECT_EQ(WaitBlockAck(module_, packet_, 40), AckWait::Resend);
+    EXPECT_EQ(WaitBlockAck(module_.Reporter(), packet_, 40), AckWait::Resend);
 }
 
 TEST_F(StreamWaitTest, ReadyReportDuringABlockWaitStaysForTheNextWaits) {
     Inbound(StatusReport(1, 0));
-    EXPECT_EQ(WaitBlockAck(module_, packet_, 40), AckWait::EndedByReport);
+    EXPECT_EQ(WaitBlockAck(module_.Reporter(), packet_, 40), AckWait::EndedByReport);
     EXPECT_TRUE(packet_.PendingStatusReport());
     clock_.ClearPauses();
     EXPECT_EQ(WaitStatusReport(packet_), StatusWait::Ready);
@@ -116,7 +116,7 @@ TEST_F(StreamWaitTest, BlocksGoOutWithOffsetDataAndChecksum) {
     ScriptImageStart();
     peer_->Answer(BlockWritten(0));
     peer_->Answer(BlockWritten(kRawBlockSize));
-    ASSERT_TRUE(module_.WindowsDownloadHS(packet_, folder_.WideFile("system.img"), 0x15, 28, 90));
+    ASSERT_TRUE(module_.Writer().WindowsDownloadHS(packet_, folder_.WideFile("system.img"), 0x15, 28, 90));
 
     const std::vector<Bytes>& writes = peer_->writes;
     ASSERT_EQ(writes.size(), 4u) << "announcement, header block, two data blocks and no close";
@@ -130,7 +130,7 @@ TEST_F(StreamWaitTest, BlocksGoOutWithOffsetDataAndChecksum) {
 TEST_F(StreamWaitTest, BlockNeitherAcknowledgedNorReportedFailsTheImage) {
     folder_.WritePattern("boot.img", 2 * kRawBlockSize);
     ScriptImageStart();
-    EXPECT_FALSE(module_.WindowsDownloadHS(packet_, folder_.WideFile("boot.img"), 0x14, 26, 28));
+    EXPECT_FALSE(module_.Writer().WindowsDownloadHS(packet_, folder_.WideFile("boot.img"), 0x14, 26, 28));
     EXPECT_EQ(peer_->writes.size(), 3u) << "the second block is never sent";
     EXPECT_TRUE(trace_.ContainsPart("boot.img: the block at offset 0 was neither acknowledged nor reported"));
 }
@@ -140,7 +140,7 @@ TEST_F(StreamWaitTest, ReportThatEndsABlockWaitMovesOn) {
     ScriptImageStart();
     peer_->Answer(StatusReport(1, 0));
     peer_->Answer(BlockWritten(kRawBlockSize));
-    EXPECT_TRUE(module_.WindowsDownloadHS(packet_, folder_.WideFile("boot.img"), 0x14, 26, 28));
+    EXPECT_TRUE(module_.Writer().WindowsDownloadHS(packet_, folder_.WideFile("boot.img"), 0x14, 26, 28));
     EXPECT_EQ(peer_->writes.size(), 4u);
 }
 
@@ -148,7 +148,7 @@ TEST_F(StreamWaitTest, BlockRefusedAgainAndAgainIsBounded) {
     folder_.WritePattern("recovery.img", 1000);
     ScriptImageStart();
     for (int i = 0; i < 30; ++i) peer_->Answer(StatusReport(0, 0));
-    EXPECT_FALSE(module_.WindowsDownloadHS(packet_, folder_.WideFile("recovery.img"), 0x17, 95, 96));
+    EXPECT_FALSE(module_.Writer().WindowsDownloadHS(packet_, folder_.WideFile("recovery.img"), 0x17, 95, 96));
     EXPECT_EQ(peer_->writes.size(), 2u + 1u + size_t(kMaxBlockResends));
     EXPECT_TRUE(trace_.ContainsPart("recovery.img: the block at offset 0 was refused 11 times"));
     // Every resend carries the same bytes.
@@ -163,7 +163,7 @@ TEST_F(StreamWaitTest, ResentBlockIsThenFlashed) {
     peer_->Answer(StatusReport(0, 0));
     peer_->Answer(BlockWritten(0));
     peer_->Answer(Frame({0x16}, true));   // close acknowledged
-    EXPECT_TRUE(module_.WindowsDownloadwithHeaderHS(packet_, folder_.WideFile("oemsblhd.mbn"),
+    EXPECT_TRUE(module_.Writer().WindowsDownloadwithHeaderHS(packet_, folder_.WideFile("oemsblhd.mbn"),
                                                     folder_.WideFile("oemsbl.mbn"), 0x04, 13, 14));
     ASSERT_EQ(peer_->writes.size(), 6u);
     EXPECT_EQ(peer_->writes[3], peer_->writes[4]);
@@ -173,7 +173,7 @@ TEST_F(StreamWaitTest, ResentBlockIsThenFlashed) {
 TEST_F(StreamWaitTest, OversizeHeaderIsRefusedBeforeAnythingIsSent) {
     folder_.WritePattern("amsshd.mbn", kCommandPayloadCapacity + 1);
     folder_.WritePattern("amss.mbn", 500);
-    EXPECT_FALSE(module_.WindowsDownloadwithHeaderHS(packet_, folder_.WideFile("amsshd.mbn"),
+    EXPECT_FALSE(module_.Writer().WindowsDownloadwithHeaderHS(packet_, folder_.WideFile("amsshd.mbn"),
                                                      folder_.WideFile("amss.mbn"), 0x05, 14, 25));
     EXPECT_TRUE(peer_->writes.empty());
     EXPECT_TRUE(trace_.ContainsPart("1025 bytes, more than the 1024-byte command payload"));
@@ -181,7 +181,7 @@ TEST_F(StreamWaitTest, OversizeHeaderIsRefusedBeforeAnythingIsSent) {
 
 TEST_F(StreamWaitTest, EraseSendsOnlyTheEmptyAnnouncementAndTheHeaderBlock) {
     ScriptImageStart();
-    EXPECT_TRUE(module_.EraseSector(packet_, "misc.img"));
+    EXPECT_TRUE(module_.Writer().EraseSector(packet_, "misc.img"));
     ASSERT_EQ(peer_->writes.size(), 2u);
     EXPECT_EQ(peer_->writes[1][0], 0x17);
 }

@@ -1,11 +1,14 @@
 // NV item backup and restore: the 90 items of the card saved to
 // "channel.nvm" in the package folder before the reflash and written back
 // after it.
+#include "upgrade/backup/NvBackup.h"
+
 #include <vector>
 
 #include "platform/Trace.h"
 #include "upgrade/backup/BackupSafeFile.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/RunData.h"
+#include "upgrade/run/RunReporter.h"
 #include "upgrade/backup/NvBackupTable.h"
 #include "upgrade/backup/NvItems.h"
 
@@ -55,7 +58,7 @@ TableRead ReadWholeFile(const std::u16string& path, std::vector<uint8_t>& conten
 
 }  // namespace
 
-bool UpgradeModule::CreateNVBackupDirectory(const std::u16string& folder) {
+bool NvBackup::CreateNVBackupDirectory(const std::u16string& folder) {
     std::u16string lookup = folder;
     if (!folder.empty() && IsSeparator(folder.back())) {
         if (folder.size() == 3) {
@@ -75,7 +78,7 @@ bool UpgradeModule::CreateNVBackupDirectory(const std::u16string& folder) {
     return platform::CreateDurableDirectory(folder);
 }
 
-bool UpgradeModule::BackupNVMOP(CPacket& packet, const std::u16string& path) {
+bool NvBackup::BackupNVMOP(CPacket& packet, const std::u16string& path) {
     std::vector<nvtable::NvRecord> records = nvtable::InitialRecords();
 
     platform::Sleep(500);
@@ -88,18 +91,18 @@ bool UpgradeModule::BackupNVMOP(CPacket& packet, const std::u16string& path) {
             break;
         }
         if (packet.NvItemRead(record.item, record.data.data(), record.status)) {
-            m_wNvStatus = record.status;
+            data_.nvStatus = record.status;
             continue;
         }
-        m_wNvStatus = record.status;
+        data_.nvStatus = record.status;
         if (SkippedOnBackup(record.status)) {
             continue;
         }
         if (!packet.NvItemRead(record.item, record.data.data(), record.status)) {
-            m_wNvStatus = record.status;
+            data_.nvStatus = record.status;
             return false;
         }
-        m_wNvStatus = record.status;
+        data_.nvStatus = record.status;
     }
 
     const std::vector<uint8_t> table = nvtable::EncodeTable(records);
@@ -107,13 +110,14 @@ bool UpgradeModule::BackupNVMOP(CPacket& packet, const std::u16string& path) {
     if (!WriteFileReplacing(path, table, error)) {
         FW_TRACE(kBackupFunction, u"Execute BackupNVMOP file write fail: %s", platform::Utf8ToWide(error).c_str());
         ReportFileError(error);
+        reporter_.NoteFailure(FailureReason::FileSystem);
         return false;
     }
     return true;
 }
 
-bool UpgradeModule::RestoreNVMOP(CPacket& packet, const std::u16string& path) {
-    m_NvRestore = NvRestoreOutcome{};
+bool NvBackup::RestoreNVMOP(CPacket& packet, const std::u16string& path) {
+    data_.nvRestore = NvRestoreOutcome{};
     std::vector<nvtable::NvRecord> records;
     if (!ReadRestoreTable(path, records)) {
         return false;
@@ -130,7 +134,7 @@ bool UpgradeModule::RestoreNVMOP(CPacket& packet, const std::u16string& path) {
     return true;
 }
 
-bool UpgradeModule::ReadRestoreTable(const std::u16string& path, std::vector<nvtable::NvRecord>& records) {
+bool NvBackup::ReadRestoreTable(const std::u16string& path, std::vector<nvtable::NvRecord>& records) {
     std::vector<uint8_t> content;
     std::string error;
     const TableRead read = ReadWholeFile(path, content, error);
@@ -151,7 +155,7 @@ bool UpgradeModule::ReadRestoreTable(const std::u16string& path, std::vector<nvt
 
 // Offline, factory test mode and the service code: the card takes NV writes
 // only after the service code is accepted.
-bool UpgradeModule::OpenCardForNvWrites(CPacket& packet) {
+bool NvBackup::OpenCardForNvWrites(CPacket& packet) {
     (void)packet.EnterOfflineMode();   // the service code below decides whether the restore goes on
 
     uint8_t ftmMode[nvtable::kItemDataSize] = {};
@@ -170,29 +174,29 @@ bool UpgradeModule::OpenCardForNvWrites(CPacket& packet) {
 // Each item is written, and written again once when refused; an item the
 // card does not keep is skipped. A second refusal stops the restore, and
 // the items after it are noted as not attempted.
-bool UpgradeModule::WriteNvRecords(CPacket& packet, const std::vector<nvtable::NvRecord>& records) {
+bool NvBackup::WriteNvRecords(CPacket& packet, const std::vector<nvtable::NvRecord>& records) {
     uint16_t status = 0;
     for (size_t i = 0; i < records.size(); ++i) {
         const nvtable::NvRecord& record = records[i];
         if (packet.NvItemWrite(record.item, record.data.data(), status)) {
-            m_wNvStatus = status;
-            m_NvRestore.restored.push_back(record.item);
+            data_.nvStatus = status;
+            data_.nvRestore.restored.push_back(record.item);
             continue;
         }
-        m_wNvStatus = status;
+        data_.nvStatus = status;
         if (SkippedOnRestore(status)) {
-            m_NvRestore.notRestored.push_back({record.item, status});
+            data_.nvRestore.notRestored.push_back({record.item, status});
             continue;
         }
         if (!packet.NvItemWrite(record.item, record.data.data(), status)) {
-            m_wNvStatus = status;
-            m_NvRestore.notRestored.push_back({record.item, status});
+            data_.nvStatus = status;
+            data_.nvRestore.notRestored.push_back({record.item, status});
             for (size_t later = i + 1; later < records.size(); ++later)
-                m_NvRestore.notRestored.push_back({records[later].item, kNotAttempted});
+                data_.nvRestore.notRestored.push_back({records[later].item, kNotAttempted});
             return false;
         }
-        m_wNvStatus = status;
-        m_NvRestore.restored.push_back(record.item);
+        data_.nvStatus = status;
+        data_.nvRestore.restored.push_back(record.item);
     }
     return true;
 }

@@ -5,7 +5,8 @@
 
 #include "platform/Platform.h"
 #include "platform/Trace.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/flashing/ImageSet.h"
+#include "upgrade/flashing/ImageWriter.h"
 #include "upgrade/flashing/StreamFormat.h"
 
 namespace upgrade {
@@ -53,28 +54,28 @@ bool DownloadLoaderWithoutPayload(CPacket& packet, const std::u16string& path, u
 
 }  // namespace
 
-bool UpgradeModule::DownloadSecondbootloaderheader(CPacket& packet) {
-    return DownloadLoaderWithoutPayload(packet, m_DownloadFileList.strQcsblhdCfgdataFilePath, 0x02);
+bool ImageWriter::DownloadSecondbootloaderheader(CPacket& packet) {
+    return DownloadLoaderWithoutPayload(packet, images_.DownloadFiles().strQcsblhdCfgdataFilePath, 0x02);
 }
 
-bool UpgradeModule::DownloadSecondbootloader(CPacket& packet) {
-    return DownloadLoaderWithoutPayload(packet, m_DownloadFileList.strQcsblFilePath, 0x03);
+bool ImageWriter::DownloadSecondbootloader(CPacket& packet) {
+    return DownloadLoaderWithoutPayload(packet, images_.DownloadFiles().strQcsblFilePath, 0x03);
 }
 
-bool UpgradeModule::DownloadAppsbootloader(CPacket& packet) {
+bool ImageWriter::DownloadAppsbootloader(CPacket& packet) {
     std::vector<uint8_t> header;
-    if (!ReadPayloadFile(m_DownloadFileList.strAppsboothdFilePath, u"CFWUpgradeDataCDMA7627Module::DownloadAppsbootloader",
+    if (!ReadPayloadFile(images_.DownloadFiles().strAppsboothdFilePath, u"CFWUpgradeDataCDMA7627Module::DownloadAppsbootloader",
                          header))
         return false;
     if (!packet.OpenMultiImage(0x0A, header.data(), static_cast<uint32_t>(header.size()))) return false;
     platform::File file;
-    if (!file.OpenRead(m_DownloadFileList.strAppsbootFilePath)) return false;
+    if (!file.OpenRead(images_.DownloadFiles().strAppsbootFilePath)) return false;
     return WriteChunksAndClose(packet, file);
 }
 
-bool UpgradeModule::DownloadPartitionTable(CPacket& packet) {
+bool ImageWriter::DownloadPartitionTable(CPacket& packet) {
     std::vector<uint8_t> table;
-    if (!ReadPayloadFile(m_DownloadFileList.strPartitionFilePath, u"CFWUpgradeDataCDMA7627Module::DownloadPartitionTable",
+    if (!ReadPayloadFile(images_.DownloadFiles().strPartitionFilePath, u"CFWUpgradeDataCDMA7627Module::DownloadPartitionTable",
                          table))
         return false;
     return packet.PartitionTable(table.data(), static_cast<uint32_t>(table.size()));

@@ -1,10 +1,12 @@
 // The package check: every file of the package folder by its fixed name, in
 // a fixed order, and the programmer file the run will load.
+#include "upgrade/flashing/ImageSet.h"
+
 #include <cstdint>
 
 #include "platform/Platform.h"
 #include "platform/Trace.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/RunData.h"
 #include "upgrade/run/PackagePath.h"
 #include "upgrade/flashing/StreamFormat.h"
 #include "upgrade/run/UpgradeInternal.h"
@@ -101,35 +103,34 @@ bool ProbeFileSize(const std::u16string& path, uint64_t& size) {
     return true;
 }
 
-bool UpgradeModule::CheckFile(const std::u16string& path) {
+bool ImageSet::CheckFile(const std::u16string& path) {
     uint64_t size = 0;
     return ProbeFileSize(path, size);
 }
 
-bool UpgradeModule::Initialize(const std::u16string& packageFolder) {
+bool ImageSet::Initialize(const std::u16string& packageFolder) {
     FW_TRACE(kInitialize, u"60X5 Initialize the file !!");
     FW_TRACE(kInitialize, u"Release the recource armprg.bin !!");
     FW_TRACE(kInitialize, u"%s", ProgrammerPathForRun().c_str());
 
-    m_DownloadFileList = DownloadFileList{};
-    m_bHasUserdata = 0;
-    m_bHasSplash = 0;
-    m_strChannelNvPath.clear();
-    if (!FormPath(packageFolder, u"channel.nvm", m_strChannelNvPath)) return false;
+    files_ = DownloadFileList{};
+    hasUserdata_ = false;
+    hasSplash_ = false;
+    data_.channelNvPath.clear();
+    if (!FormPath(packageFolder, u"channel.nvm", data_.channelNvPath)) return false;
 
     for (const PackageFile& file : kPackageFiles) {
-        std::u16string& path = m_DownloadFileList.*file.member;
+        std::u16string& path = files_.*file.member;
         if (!FormPath(packageFolder, file.name, path)) return false;
         FW_TRACE(kInitialize, file.checkLine);
         const bool isVendorPartition = file.member == &DownloadFileList::strVendorPartitionFilePath;
-        if (isVendorPartition) m_bHasVendorPartition = 0;
+        if (isVendorPartition) hasVendorPartition_ = false;
 
         uint64_t size = 0;
         const bool present = ProbeFileSize(path, size);
         if (file.need == Need::Optional) {
-            const uint8_t flag = present ? 1 : 0;
-            if (file.member == &DownloadFileList::strUserdataFilePath) m_bHasUserdata = flag;
-            if (file.member == &DownloadFileList::strSplashFilePath) m_bHasSplash = flag;
+            if (file.member == &DownloadFileList::strUserdataFilePath) hasUserdata_ = present;
+            if (file.member == &DownloadFileList::strSplashFilePath) hasSplash_ = present;
             if (!present) {
                 FW_TRACE(kInitialize, file.missingLine);
                 continue;
@@ -139,15 +140,15 @@ bool UpgradeModule::Initialize(const std::u16string& packageFolder) {
             return false;
         }
         if (!SizeFits(file, path, size)) return false;
-        if (isVendorPartition) m_bHasVendorPartition = 1;
+        if (isVendorPartition) hasVendorPartition_ = true;
     }
 
-    return FormPath(packageFolder, u"NV_Bak.NVM", m_DownloadFileList.strNvBakFilePath);
+    return FormPath(packageFolder, u"NV_Bak.NVM", files_.strNvBakFilePath);
 }
 
-bool UpgradeModule::SelectArmprgAccordingToPidVid(const std::u16string& packageFolder) {
+bool ImageSet::SelectArmprgAccordingToPidVid(const std::u16string& packageFolder) {
     (void)packageFolder;   // the same programmer serves every card
-    m_strArmprgPath = ProgrammerPathForRun();
+    armprgPath_ = ProgrammerPathForRun();
     return true;
 }
 

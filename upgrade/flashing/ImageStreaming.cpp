@@ -10,7 +10,9 @@
 
 #include "platform/Platform.h"
 #include "platform/Trace.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/flashing/ImageSet.h"
+#include "upgrade/flashing/ImageWriter.h"
+#include "upgrade/run/RunReporter.h"
 #include "upgrade/flashing/StreamFormat.h"
 #include "upgrade/flashing/StreamProgress.h"
 #include "upgrade/run/UpgradeInternal.h"
@@ -33,23 +35,23 @@ bool OpenMultiImageWithRetries(CPacket& packet, uint8_t imageType, const uint8_t
     return false;
 }
 
-bool SendPartitionHeaderBlockTwice(UpgradeModule& module, std::string_view name, CPacket& packet) {
-    if (SendPartitionHeaderBlock(module, name, packet)) return true;
+bool SendPartitionHeaderBlockTwice(const DownloadFileList& files, std::string_view name, CPacket& packet) {
+    if (SendPartitionHeaderBlock(files, name, packet)) return true;
     platform::Sleep(1000);
-    return SendPartitionHeaderBlock(module, name, packet);
+    return SendPartitionHeaderBlock(files, name, packet);
 }
 
 std::u16string Wide(std::string_view text) { return std::u16string(text.begin(), text.end()); }
 
 // Sends one block until the card acknowledges it; false when it never does.
-bool SendBlockUntilTaken(UpgradeModule& module, CPacket& packet, const StreamProgress& progress, int start,
+bool SendBlockUntilTaken(RunReporter& reporter, CPacket& packet, const StreamProgress& progress, int start,
                          const std::vector<uint8_t>& frame, uint32_t frameLength, uint32_t offset,
                          std::string_view name) {
     int current = start;
     for (int resends = 0;; ++resends) {
         if (!SendDataBlock(packet, frame.data(), frameLength)) return false;
         const int low = progress.NextAckLow(current);
-        switch (WaitBlockAck(module, packet, low)) {
+        switch (WaitBlockAck(reporter, packet, low)) {
             case AckWait::Acknowledged:
             case AckWait::EndedByReport:
                 return true;
@@ -89,7 +91,7 @@ StatusWait WaitStatusReport(CPacket& packet) {
     return StatusWait::None;
 }
 
-AckWait WaitBlockAck(UpgradeModule& module, CPacket& packet, int low) {
+AckWait WaitBlockAck(RunReporter& reporter, CPacket& packet, int low) {
     for (int poll = 0; poll < kBlockAckPolls; ++poll) {
         (void)packet.ReceiveStreamingStep();   // a bad frame is no acknowledgement; the polls go on
         if (packet.LastStepLength() == 0) {
@@ -105,7 +107,7 @@ AckWait WaitBlockAck(UpgradeModule& module, CPacket& packet, int low) {
             continue;
         }
         if (packet.BlockWrittenCount() >= 1) {
-            module.ShowRatio(StreamProgress::AckReport(low));
+            reporter.ShowRatio(StreamProgress::AckReport(low));
             return AckWait::Acknowledged;
         }
         platform::Sleep(kPollPauseMs);
@@ -121,9 +123,9 @@ bool SendDataBlock(CPacket& packet, const uint8_t* frame, uint32_t length) {
     return packet.Write(frame, length) == length;
 }
 
-bool SendPartitionHeaderBlock(UpgradeModule& module, std::string_view imageName, CPacket& packet) {
+bool SendPartitionHeaderBlock(const DownloadFileList& files, std::string_view imageName, CPacket& packet) {
     platform::File vendor;
-    if (!vendor.OpenRead(module.DownloadFiles().strVendorPartitionFilePath)) return false;
+    if (!vendor.OpenRead(files.strVendorPartitionFilePath)) return false;
     std::vector<uint8_t> table(kPartitionHeaderFileBytes);
     const uint64_t length = vendor.Length();
     const uint32_t wanted = static_cast<uint32_t>(std::min<uint64_t>(length, kPartitionHeaderFileBytes));
@@ -142,8 +144,8 @@ bool SendPartitionHeaderBlock(UpgradeModule& module, std::string_view imageName,
     return WaitStatusReport(packet) == StatusWait::Ready;
 }
 
-bool StreamImageFile(UpgradeModule& module, CPacket& packet, const std::u16string& path, int fromPercent,
-                     int toPercent, std::string_view imageName) {
+bool StreamImageFile(RunReporter& reporter, const DownloadFileList& files, CPacket& packet, const std::u16string& path,
+                     int fromPercent, int toPercent, std::string_view imageName) {
     platform::File image;
     if (!image.OpenRead(path)) return false;
     const uint64_t length = image.Length();
@@ -157,7 +159,7 @@ bool StreamImageFile(UpgradeModule& module, CPacket& packet, const std::u16strin
 
     if (!packet.AnnounceImageSize(size, kAnnounceMode)) return false;
     if (WaitStatusReport(packet) != StatusWait::Ready) return false;
-    if (!SendPartitionHeaderBlockTwice(module, imageName, packet)) return false;
+    if (!SendPartitionHeaderBlockTwice(files, imageName, packet)) return false;
 
     const StreamProgress progress(fromPercent, toPercent, blocks);
     std::vector<uint8_t> frame(kRawBlockFrameSize);
@@ -172,7 +174,7 @@ bool StreamImageFile(UpgradeModule& module, CPacket& packet, const std::u16strin
         }
         const std::span<const uint8_t> bytes(data, n);
         const uint32_t frameLength = static_cast<uint32_t>(BuildDataBlock(offset, bytes, BlockChecksum(bytes), frame));
-        if (!SendBlockUntilTaken(module, packet, progress, start, frame, frameLength, offset, imageName)) return false;
+        if (!SendBlockUntilTaken(reporter, packet, progress, start, frame, frameLength, offset, imageName)) return false;
     }
     image.Close();
 
@@ -180,7 +182,7 @@ bool StreamImageFile(UpgradeModule& module, CPacket& packet, const std::u16strin
     return packet.CloseImage();
 }
 
-bool UpgradeModule::WindowsDownloadwithHeaderHS(CPacket& packet, const std::u16string& headerPath,
+bool ImageWriter::WindowsDownloadwithHeaderHS(CPacket& packet, const std::u16string& headerPath,
                                                 const std::u16string& imagePath, uint8_t imageType, int fromPercent,
                                                 int toPercent) {
     platform::File header;
@@ -197,19 +199,19 @@ bool UpgradeModule::WindowsDownloadwithHeaderHS(CPacket& packet, const std::u16s
     header.Close();
     if (got != length) return false;
     if (!OpenMultiImageWithRetries(packet, imageType, payload.data(), got)) return false;
-    return StreamImageFile(*this, packet, imagePath, fromPercent, toPercent, ImageNameOfType(imageType));
+    return StreamImageFile(reporter_, images_.DownloadFiles(), packet, imagePath, fromPercent, toPercent, ImageNameOfType(imageType));
 }
 
-bool UpgradeModule::WindowsDownloadHS(CPacket& packet, const std::u16string& imagePath, uint8_t imageType,
+bool ImageWriter::WindowsDownloadHS(CPacket& packet, const std::u16string& imagePath, uint8_t imageType,
                                       int fromPercent, int toPercent) {
     if (imageType == kCefsImageType && !OpenMultiImageWithRetries(packet, kCefsImageType, nullptr, 0)) return false;
-    return StreamImageFile(*this, packet, imagePath, fromPercent, toPercent, ImageNameOfType(imageType));
+    return StreamImageFile(reporter_, images_.DownloadFiles(), packet, imagePath, fromPercent, toPercent, ImageNameOfType(imageType));
 }
 
-bool UpgradeModule::EraseSector(CPacket& packet, const std::string& partitionName) {
+bool ImageWriter::EraseSector(CPacket& packet, const std::string& partitionName) {
     if (!packet.AnnounceImageSize(0, kAnnounceMode)) return false;
     if (WaitStatusReport(packet) != StatusWait::Ready) return false;
-    return SendPartitionHeaderBlockTwice(*this, partitionName, packet);
+    return SendPartitionHeaderBlockTwice(images_.DownloadFiles(), partitionName, packet);
 }
 
 }  // namespace upgrade

@@ -7,7 +7,7 @@
 
 #include "platform/Platform.h"
 #include "platform/Trace.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/flashing/ImageSet.h"
 #include "upgrade/run/PackagePath.h"
 #include "upgrade/flashing/ProgrammerResource.h"
 #include "upgrade/run/UpgradeInternal.h"
@@ -91,7 +91,7 @@ bool ExtractProgrammerTo(const std::vector<std::u16string>& folders, std::u16str
     return false;
 }
 
-bool UpgradeModule::ExtractProgrammer() {
+bool ImageSet::ExtractProgrammer() {
     std::u16string written;
     const bool ok = ExtractProgrammerTo({HostExecutableFolder(), platform::UserDataFolder()}, written);
     std::lock_guard<std::mutex> lock(ExtractedMutex());
@@ -103,7 +103,7 @@ bool UpgradeModule::ExtractProgrammer() {
     return ok;
 }
 
-const std::u16string& UpgradeModule::ExtractedProgrammerPath() {
+const std::u16string& ImageSet::ExtractedProgrammerPath() {
     std::lock_guard<std::mutex> lock(ExtractedMutex());
     return ExtractedPath();
 }

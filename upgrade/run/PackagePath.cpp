@@ -1,7 +1,6 @@
 #include "upgrade/run/PackagePath.h"
 
 #include "platform/Platform.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
 
 namespace upgrade {
 

@@ -3,10 +3,14 @@
 // is refused, never cut short.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace upgrade {
+
+// Capacity of one package path, terminator included.
+constexpr size_t kPathCapacity = 260;
 
 // Joins folder, separator and file name into out. False (out untouched) when
 // the result and its terminator would exceed the path capacity.

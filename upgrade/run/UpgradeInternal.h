@@ -11,7 +11,8 @@
 
 namespace upgrade {
 
-class UpgradeModule;
+class RunReporter;
+struct DownloadFileList;
 
 // ---- the card's identity
 // GetEsn with up to three attempts.
@@ -45,12 +46,13 @@ constexpr uint32_t kPollPauseMs = 10;
 constexpr int kMaxBlockResends = 10;
 
 [[nodiscard]] StatusWait WaitStatusReport(packet::CPacket& packet);
-[[nodiscard]] AckWait WaitBlockAck(UpgradeModule& module, packet::CPacket& packet, int low);
+[[nodiscard]] AckWait WaitBlockAck(RunReporter& reporter, packet::CPacket& packet, int low);
 // Writes one raw frame with a purge before; one more full write after 100 ms
 // when the first was short.
 [[nodiscard]] bool SendDataBlock(packet::CPacket& packet, const uint8_t* frame, uint32_t length);
-[[nodiscard]] bool SendPartitionHeaderBlock(UpgradeModule& module, std::string_view imageName, packet::CPacket& packet);
-[[nodiscard]] bool StreamImageFile(UpgradeModule& module, packet::CPacket& packet, const std::u16string& path, int fromPercent,
-                     int toPercent, std::string_view imageName);
+[[nodiscard]] bool SendPartitionHeaderBlock(const DownloadFileList& files, std::string_view imageName,
+                                            packet::CPacket& packet);
+[[nodiscard]] bool StreamImageFile(RunReporter& reporter, const DownloadFileList& files, packet::CPacket& packet,
+                                   const std::u16string& path, int fromPercent, int toPercent, std::string_view imageName);
 
 }  // namespace upgrade

@@ -1,6 +1,8 @@
 // The card's EFS lock files below "vek": listed breadth first, copied one
 // after the other into the lock backup file before the reflash and written
 // back under the same paths after it. The lengths live only in the list.
+#include "upgrade/backup/LockFiles.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <limits>
@@ -9,7 +11,7 @@
 #include "platform/Trace.h"
 #include "upgrade/backup/BackupSafeFile.h"
 #include "upgrade/backup/BackupStore.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/RunData.h"
 
 namespace upgrade {
 
@@ -48,7 +50,7 @@ std::u16string LockBackupFileName() {
     return platform::Utf8ToWide(name);
 }
 
-bool UpgradeModule::EnumAllAbsoluteFilePathInEfsDir(CPacket& packet, const std::u16string& root,
+bool LockFiles::EnumAllAbsoluteFilePathInEfsDir(CPacket& packet, const std::u16string& root,
                                                      std::vector<LockFileEntry>& list) {
     if (!packet.EnableDisableLockFileRW(1)) {
         return false;
@@ -58,7 +60,7 @@ bool UpgradeModule::EnumAllAbsoluteFilePathInEfsDir(CPacket& packet, const std::
         const std::u16string directory = queue[next];
         uint32_t handle = 0;
         if (!packet.EfsOpenDir(directory, handle)) {
-            m_Backup.lockFolderMissing = next == 0 && packet.EfsDirectoryMissing();
+            data_.backup.lockFolderMissing = next == 0 && packet.EfsDirectoryMissing();
             return false;
         }
         for (uint32_t sequence = 1;; ++sequence) {
@@ -95,19 +97,19 @@ bool UpgradeModule::EnumAllAbsoluteFilePathInEfsDir(CPacket& packet, const std::
     return true;
 }
 
-bool UpgradeModule::BackupLockFile(std::vector<LockFileEntry>& list, CPacket& packet) {
+bool LockFiles::BackupLockFile(std::vector<LockFileEntry>& list, CPacket& packet) {
     FW_TRACE(kBackupFunction, u"BackupLockFile");
-    auto writer = std::make_unique<ReplacingFileWriter>(m_strLockBackupPath);
+    auto writer = std::make_unique<ReplacingFileWriter>(data_.lockBackupPath);
     if (!writer->Open()) {
         // A host started from a folder it cannot write (a system folder)
         // puts the file in the per-user folder, as the programmer file goes.
-        const std::u16string fallback = JoinPath(platform::UserDataFolder(), m_strLockBackupPath);
+        const std::u16string fallback = JoinPath(platform::UserDataFolder(), data_.lockBackupPath);
         writer = std::make_unique<ReplacingFileWriter>(fallback);
-        if (!IsBareName(m_strLockBackupPath) || !writer->Open()) {
+        if (!IsBareName(data_.lockBackupPath) || !writer->Open()) {
             FW_TRACE(kBackupFunction, u"Execute hReadFile.Open function fail");
             return false;
         }
-        m_strLockBackupPath = fallback;
+        data_.lockBackupPath = fallback;
     }
     for (LockFileEntry& entry : list) {
         if (!CopyNVFileFromEFS(packet, writer->File(), entry.path, entry.size)) {
@@ -128,7 +130,7 @@ bool UpgradeModule::BackupLockFile(std::vector<LockFileEntry>& list, CPacket& pa
     return true;
 }
 
-bool UpgradeModule::CopyNVFileFromEFS(CPacket& packet, platform::File& local, const std::u16string& path,
+bool LockFiles::CopyNVFileFromEFS(CPacket& packet, platform::File& local, const std::u16string& path,
                                       int32_t& size) {
     size = 0;
     uint32_t descriptor = 0;
@@ -169,7 +171,7 @@ bool UpgradeModule::CopyNVFileFromEFS(CPacket& packet, platform::File& local, co
     return packet.EfsClose(descriptor);
 }
 
-bool UpgradeModule::CopyNVFileToEFS(CPacket& packet, platform::File& local, const std::u16string& path,
+bool LockFiles::CopyNVFileToEFS(CPacket& packet, platform::File& local, const std::u16string& path,
                                     int32_t size) {
     uint32_t descriptor = 0;
     if (!packet.EfsOpen(path, false, descriptor)) {
@@ -188,11 +190,11 @@ bool UpgradeModule::CopyNVFileToEFS(CPacket& packet, platform::File& local, cons
     return packet.EfsClose(descriptor);
 }
 
-bool UpgradeModule::RestoreLockFile(CPacket& packet, const std::vector<LockFileEntry>& list) {
+bool LockFiles::RestoreLockFile(CPacket& packet, const std::vector<LockFileEntry>& list) {
     FW_TRACE(kRestoreFunction, u"RestoreLockFile");
-    m_LockRestore.assign(list.size(), RestoreResult::NotRun);
+    data_.lockRestore.assign(list.size(), RestoreResult::NotRun);
     platform::File local;
-    if (!local.OpenRead(m_strLockBackupPath)) {
+    if (!local.OpenRead(data_.lockBackupPath)) {
         return false;
     }
     // A backup that does not hold exactly the listed bytes would put the wrong
@@ -206,10 +208,10 @@ bool UpgradeModule::RestoreLockFile(CPacket& packet, const std::vector<LockFileE
     }
     for (size_t i = 0; i < list.size(); ++i) {
         if (!CopyNVFileToEFS(packet, local, list[i].path, list[i].size)) {
-            m_LockRestore[i] = RestoreResult::Failed;
+            data_.lockRestore[i] = RestoreResult::Failed;
             return false;
         }
-        m_LockRestore[i] = RestoreResult::Done;
+        data_.lockRestore[i] = RestoreResult::Done;
     }
     return packet.EnableDisableLockFileRW(0);
 }

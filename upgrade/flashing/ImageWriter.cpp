@@ -1,8 +1,12 @@
 // The flashing phase: the security mode, the partition table (with the
 // override when the card asks for it) and then one table of image writes,
 // in the order the card must receive them.
+#include "upgrade/flashing/ImageWriter.h"
+
 #include "platform/Trace.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/backup/BackupKeeper.h"
+#include "upgrade/flashing/ImageSet.h"
+#include "upgrade/run/RunData.h"
 #include "upgrade/run/ProgressAnchors.h"
 
 namespace upgrade {
@@ -65,68 +69,66 @@ constexpr ImageWrite kImageWrites[] = {
      How::Image, nullptr, &DownloadFileList::strCefsFilePath, 0x09, DLRECOVERY, DLCEFS, nullptr},
 };
 
-bool Applies(When when, const UpgradeModule& module) {
+bool Applies(When when, const ImageSet& images, bool fullDownload) {
     switch (when) {
         case When::Always: return true;
-        case When::WithUserdata: return module.HasUserdata();
-        case When::WithoutUserdata: return !module.HasUserdata();
-        case When::WithSplash: return module.HasSplash();
-        case When::FullDownload: return module.FullDownload();
+        case When::WithUserdata: return images.HasUserdata();
+        case When::WithoutUserdata: return !images.HasUserdata();
+        case When::WithSplash: return images.HasSplash();
+        case When::FullDownload: return fullDownload;
     }
     return false;
 }
 
-bool RunImageWrite(UpgradeModule& module, CPacket& packet, const ImageWrite& write) {
-    const DownloadFileList& files = module.DownloadFiles();
+bool RunImageWrite(ImageWriter& writer, const DownloadFileList& files, CPacket& packet, const ImageWrite& write) {
     switch (write.how) {
-        case How::SecondBootHeader: return module.DownloadSecondbootloaderheader(packet);
-        case How::SecondBoot: return module.DownloadSecondbootloader(packet);
-        case How::AppsBoot: return module.DownloadAppsbootloader(packet);
+        case How::SecondBootHeader: return writer.DownloadSecondbootloaderheader(packet);
+        case How::SecondBoot: return writer.DownloadSecondbootloader(packet);
+        case How::AppsBoot: return writer.DownloadAppsbootloader(packet);
         case How::WithHeader:
-            return module.WindowsDownloadwithHeaderHS(packet, files.*write.header, files.*write.image, write.type,
+            return writer.WindowsDownloadwithHeaderHS(packet, files.*write.header, files.*write.image, write.type,
                                                       write.fromPercent, write.toPercent);
         case How::Image:
-            return module.WindowsDownloadHS(packet, files.*write.image, write.type, write.fromPercent, write.toPercent);
-        case How::Erase: return module.EraseSector(packet, write.erased);
+            return writer.WindowsDownloadHS(packet, files.*write.image, write.type, write.fromPercent, write.toPercent);
+        case How::Erase: return writer.EraseSector(packet, write.erased);
     }
     return false;
 }
 
 }  // namespace
 
-bool UpgradeModule::FlashImages(UpgradeRun& run) {
-    CPacket& packet = *run.packet;
+bool ImageWriter::FlashImages(CPacket& packet) {
     if (!packet.SecurityMode()) return false;
     if (!WritePartitionTable(packet)) return false;
 
     for (const ImageWrite& write : kImageWrites) {
-        if (!Applies(write.when, *this)) continue;
+        if (!Applies(write.when, images_, data_.fullDownload)) continue;
         if (write.when == When::FullDownload) {
-            m_Record.cefsWriting = true;
-            (void)SaveRecord();   // traced; the record already says the card left its firmware
+            keeper_.Record().cefsWriting = true;
+            (void)keeper_.SaveRecord();   // traced; the record already says the card left its firmware
         }
         FW_TRACE(kRun, write.trace);
-        if (!RunImageWrite(*this, packet, write)) return false;
+        if (!RunImageWrite(*this, images_.DownloadFiles(), packet, write)) return false;
     }
     return true;
 }
 
-bool UpgradeModule::WritePartitionTable(CPacket& packet) {
+bool ImageWriter::WritePartitionTable(CPacket& packet) {
     packet.SetPartitionOverride(false);
     FW_TRACE(kRun, u"Function: DownloadPartitionTable");
     bool tableWritten = DownloadPartitionTable(packet);
     if (!tableWritten && packet.PartitionOverride()) {
         FW_TRACE(kRun, u"Function: DownloadPartitionTable");
-        bFullDownload = 1;
-        RecordFullDownload(FullDownloadReason::Override);
+        data_.fullDownload = true;
+        keeper_.RecordFullDownload(FullDownloadReason::Override);
         tableWritten = DownloadPartitionTable(packet);
     }
     if (!tableWritten) return false;
     // A table accepted only with the override byte is a new partition layout,
     // however it got through: the file system image and the write-back follow.
     if (packet.PartitionOverride()) {
-        bFullDownload = 1;
-        RecordFullDownload(FullDownloadReason::Override);
+        data_.fullDownload = true;
+        keeper_.RecordFullDownload(FullDownloadReason::Override);
     }
     return true;
 }

@@ -1,16 +1,19 @@
 // Opening and probing the card's port, and finding the card again after each
 // restart: the port is closed and reopened by the same number until it answers.
+#include "upgrade/run/CardPort.h"
+
 #include <algorithm>
 #include <string>
 
 #include "platform/Platform.h"
 #include "platform/Trace.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/run/RunData.h"
 #include "upgrade/run/UpgradeInternal.h"
 
 namespace upgrade {
 namespace {
 
+constexpr const char16_t* kRun = u"CFWUpgradeDataCDMA7627Module::FirmWareUpgrade";
 constexpr const char16_t* kInitPort = u"CFWUpgradeDataCDMA7627Module::InitPort";
 constexpr const char16_t* kReOpen = u"CFWUpgradeDataCDMA7627Module::ReOpenCOMPort";
 constexpr const char16_t* kReset = u"CFWUpgradeDataCDMA7627Module::ResetMobileSDP";
@@ -27,7 +30,7 @@ bool ReadCardEsn(CPacket& packet, uint32_t& esn) {
     return false;
 }
 
-void UpgradeModule::CloseForInitPort(CPacket& packet) {
+void CardPort::CloseForInitPort(CPacket& packet) {
     if (packet.IsOpen()) {
         FW_TRACE(kInitPort, u"Function: pPacket->Close()");
         packet.Close();
@@ -35,17 +38,32 @@ void UpgradeModule::CloseForInitPort(CPacket& packet) {
     FW_TRACE(kInitPort, u"Function: pPacket->Open");
 }
 
-bool UpgradeModule::InitPort(CPacket& packet, int32_t port) {
+bool CardPort::InitPort(CPacket& packet, int32_t port) {
     CloseForInitPort(packet);
     return packet.Open(port);
 }
 
-bool UpgradeModule::InitPort(CPacket& packet) {
+bool CardPort::InitPort(CPacket& packet) {
     CloseForInitPort(packet);
     return packet.Reopen();
 }
 
-bool UpgradeModule::ReOpenCOMPort(CPacket& packet) {
+// The first open of the card's port, and a first request it must answer.
+bool CardPort::OpenCardPort(CPacket& packet, int32_t port) {
+    FW_TRACE(kRun, u"Function: InitPort");
+    if (!InitPort(packet, port)) {
+        FW_TRACE(kRun, u"Function: InitPort2");
+        if (!InitPort(packet, port)) return false;
+    }
+    FW_TRACE(kRun, u"Function: TouchPort");
+    if (!packet.TouchPort()) {
+        FW_TRACE(kRun, u"Function: TouchPort2");
+        if (!packet.TouchPort()) return false;
+    }
+    return true;
+}
+
+bool CardPort::ReOpenCOMPort(CPacket& packet) {
     FW_TRACE(kReOpen, u"Execute ReOpenCOMPort function");
     for (int pass = 0; pass < 5; ++pass) {
         FW_TRACE(kReOpen, u"Execute InitPort function fail");
@@ -58,7 +76,7 @@ bool UpgradeModule::ReOpenCOMPort(CPacket& packet) {
     return false;
 }
 
-bool UpgradeModule::CheckPhoneInfo(CPacket& packet) {
+bool CardPort::CheckPhoneInfo(CPacket& packet) {
     bool answered = false;
     for (int attempt = 0; attempt < 10 && !answered; ++attempt) answered = packet.CommunicateWithMobile();
     if (!answered) return false;
@@ -73,11 +91,11 @@ bool UpgradeModule::CheckPhoneInfo(CPacket& packet) {
     platform::Sleep(100);
     packet::SoftwareVersionRecord version{};
     if (!packet.GetSoftwareVersion(version)) return false;
-    m_strIdentifiedVersion.assign(version.version, std::find(version.version, version.version + sizeof version.version, '\0'));
+    data_.identifiedVersion.assign(version.version, std::find(version.version, version.version + sizeof version.version, '\0'));
     return true;
 }
 
-bool UpgradeModule::ResetMobileSDP(CPacket& packet) {
+bool CardPort::ResetMobileSDP(CPacket& packet) {
     FW_TRACE(kReset, u"Execute ResetSDP function");
     (void)packet.Reset();   // the card may reset before it answers; the port reopens below
     platform::Sleep(2000);

@@ -1,10 +1,13 @@
 // Copying the flash programmer into the card's RAM through the boot
 // downloader, starting it and greeting it on the reopened port.
+#include "upgrade/flashing/ProgrammerLoader.h"
+
 #include <vector>
 
 #include "platform/Platform.h"
 #include "platform/Trace.h"
-#include "upgrade/run/FWUpgradeDataCDMAW326Module.h"
+#include "upgrade/flashing/ImageSet.h"
+#include "upgrade/run/CardPort.h"
 
 namespace upgrade {
 namespace {
@@ -18,9 +21,9 @@ constexpr uint32_t kWriteBlock = 1017;
 
 }  // namespace
 
-bool UpgradeModule::DownloadArmPrg(CPacket& packet) {
+bool ProgrammerLoader::DownloadArmPrg(CPacket& packet) {
     platform::File file;
-    if (m_strArmprgPath.empty() || !file.OpenRead(m_strArmprgPath)) {
+    if (images_.ArmprgPath().empty() || !file.OpenRead(images_.ArmprgPath())) {
         FW_TRACE(kDownload, u"Execute hReadFile.Open function fail");
         return false;
     }
@@ -42,12 +45,12 @@ bool UpgradeModule::DownloadArmPrg(CPacket& packet) {
     return true;
 }
 
-bool UpgradeModule::GoToFlashPrg(CPacket& packet) {
+bool ProgrammerLoader::GoToFlashPrg(CPacket& packet) {
     FW_TRACE(kGo, u"Current Port is %d.......", packet.PortNumber());
     FW_TRACE(kGo, u"Execute pPacket->Go function");
     if (!packet.Go()) FW_TRACE(kGo, u"Execute pPacket->Go function fail");
     platform::Sleep(5000);   // the card leaves the boot downloader; the programmer opens the port again
-    if (!ReOpenCOMPort(packet)) FW_TRACE(kGo, u"Execute ReOpenCOMPort function fail");
+    if (!port_.ReOpenCOMPort(packet)) FW_TRACE(kGo, u"Execute ReOpenCOMPort function fail");
 
     FW_TRACE(kGo, u"Current Port is %d.......", packet.PortNumber());
     FW_TRACE(kGo, u"Execute pPacket->Hello function");
@@ -61,7 +64,7 @@ bool UpgradeModule::GoToFlashPrg(CPacket& packet) {
             if (!packet.Go()) FW_TRACE(kGo, u"Execute pPacket->Go2 function fail");
             platform::Sleep(5000);
             // The programmer opens the port anew: the old one is dead.
-            (void)InitPort(packet);   // the hello below tells whether the programmer is reached
+            (void)port_.InitPort(packet);   // the hello below tells whether the programmer is reached
             FW_TRACE(kGo, u"Execute pPacket->TouchPort function");
             (void)packet.TouchPort();   // only wakes the port: Hello decides
             FW_TRACE(kGo, u"Execute pPacket->Hello function");
