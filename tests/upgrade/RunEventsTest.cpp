@@ -241,17 +241,19 @@ TEST_F(RunEvents, AnNvItemRefusedOnTheWayBackIsALossAndTheRestIsNotTried) {
     EXPECT_GE(lockFiles, 1u);
 }
 
-// The real file system, except that the NV backup file (or its temporary
-// name) cannot be created, as in a folder this computer cannot write.
-class NoNvBackupFile : public platform::FileSystem {
+// The real file system, except that a backup file (or its temporary name)
+// cannot be created, as in a folder this computer cannot write.
+class NoBackupFile : public platform::FileSystem {
 public:
-    NoNvBackupFile() : real_(platform::MakeDefaultFileSystem()) { platform::SetFileSystem(this); }
-    ~NoNvBackupFile() override { platform::SetFileSystem(nullptr); }
+    explicit NoBackupFile(std::u16string name) : name_(std::move(name)), real_(platform::MakeDefaultFileSystem()) {
+        platform::SetFileSystem(this);
+    }
+    ~NoBackupFile() override { platform::SetFileSystem(nullptr); }
     int refused = 0;
 
     std::unique_ptr<platform::FileHandle> OpenRead(const std::u16string& path) override { return real_->OpenRead(path); }
     std::unique_ptr<platform::FileHandle> CreateWrite(const std::u16string& path) override {
-        if (path.find(u"channel.nvm") == std::u16string::npos) return real_->CreateWrite(path);
+        if (path.find(name_) == std::u16string::npos) return real_->CreateWrite(path);
         ++refused;
         return nullptr;
     }
@@ -265,20 +267,25 @@ public:
     bool SyncFolder(const std::u16string& folder) override { return real_->SyncFolder(folder); }
 
 private:
+    std::u16string name_;
     std::unique_ptr<platform::FileSystem> real_;
 };
 
-TEST_F(RunEvents, AnNvBackupFileThisComputerCannotWriteIsAFileSystemFailureNotTheCards) {
+TEST_F(RunEvents, ABackupFileThisComputerCannotWriteIsAFileSystemFailureNotTheCards) {
     Package();
-    Plug();
-    const NoNvBackupFile disk;
-    EXPECT_EQ(Upgrade(), -13314);
-    EXPECT_GE(disk.refused, 1);
-    EXPECT_EQ(recorded_.outcome.failedStep, FWUP_STEP_BACKUP);
-    EXPECT_EQ(recorded_.outcome.reason, FWUP_REASON_FILE_SYSTEM);
-    EXPECT_EQ(recorded_.outcome.cardState, FWUP_CARD_FIRMWARE);
-    EXPECT_EQ(recorded_.outcome.recovery, FWUP_RECOVERY_NONE);
-    EXPECT_EQ(card_->ModeChanges(), 0u);
+    for (const char16_t* name : {u"channel.nvm", u"VEKLock"}) {
+        SCOPED_TRACE(platform::WideToUtf8(name));
+        Plug();
+        recorded_ = Recorded{};
+        const NoBackupFile disk(name);
+        EXPECT_EQ(Upgrade(), -13314);
+        EXPECT_GE(disk.refused, 1);
+        EXPECT_EQ(recorded_.outcome.failedStep, FWUP_STEP_BACKUP);
+        EXPECT_EQ(recorded_.outcome.reason, FWUP_REASON_FILE_SYSTEM);
+        EXPECT_EQ(recorded_.outcome.cardState, FWUP_CARD_FIRMWARE);
+        EXPECT_EQ(recorded_.outcome.recovery, FWUP_RECOVERY_NONE);
+        EXPECT_EQ(card_->ModeChanges(), 0u);
+    }
 }
 
 TEST_F(RunEvents, AWifiAddressTheCardCannotReportIsLostAtTheBackupAndTheRunGoesOn) {

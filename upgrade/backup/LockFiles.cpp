@@ -12,6 +12,7 @@
 #include "upgrade/backup/BackupSafeFile.h"
 #include "upgrade/backup/BackupStore.h"
 #include "upgrade/run/RunData.h"
+#include "upgrade/run/RunReporter.h"
 
 namespace upgrade {
 
@@ -107,6 +108,7 @@ bool LockFiles::BackupLockFile(std::vector<LockFileEntry>& list, CPacket& packet
         writer = std::make_unique<ReplacingFileWriter>(fallback);
         if (!IsBareName(data_.lockBackupPath) || !writer->Open()) {
             FW_TRACE(kBackupFunction, u"Execute hReadFile.Open function fail");
+            reporter_.NoteFailure(FailureReason::FileSystem);
             return false;
         }
         data_.lockBackupPath = fallback;
@@ -121,6 +123,7 @@ bool LockFiles::BackupLockFile(std::vector<LockFileEntry>& list, CPacket& packet
     if (!writer->Commit()) {
         FW_TRACE(kBackupFunction, u"Execute BackupLockFile file write fail: %s",
                  platform::Utf8ToWide(writer->Error()).c_str());
+        reporter_.NoteFailure(FailureReason::FileSystem);
         return false;
     }
     if (!list.empty() && !packet.EnableDisableLockFileRW(0)) {

@@ -15,10 +15,11 @@ namespace upgrade {
 using packet::CPacket;
 struct LockFileEntry;
 struct RunData;
+class RunReporter;
 
 class LockFiles {
 public:
-    explicit LockFiles(RunData& data) : data_(data) {}
+    LockFiles(RunData& data, RunReporter& reporter) : data_(data), reporter_(reporter) {}
 
     [[nodiscard]] bool EnumAllAbsoluteFilePathInEfsDir(CPacket& packet, const std::u16string& root,
                                                        std::vector<LockFileEntry>& list);
@@ -34,6 +35,7 @@ private:
                                        int32_t size);
 
     RunData& data_;
+    RunReporter& reporter_;
 };
 
 }  // namespace upgrade

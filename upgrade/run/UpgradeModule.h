@@ -91,7 +91,7 @@ private:
     BackupKeeper keeper_{data_, reporter_};
     ImageWriter writer_{images_, data_, keeper_, reporter_};
     NvBackup nv_{data_, reporter_};
-    LockFiles locks_{data_};
+    LockFiles locks_{data_, reporter_};
     BackupPhases phases_{data_, nv_, locks_, keeper_, reporter_};
     CardProbe probe_{port_, data_, reporter_};
     RunSequence sequence_{RunParts{data_, reporter_, images_, port_, switch_, programmer_, writer_, phases_, keeper_, probe_}};
