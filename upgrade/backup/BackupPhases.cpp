@@ -68,6 +68,7 @@ bool UpgradeModule::RunBackupPhase(CPacket& packet, const std::u16string& packag
         FW_TRACE(kSequenceFunction, u"The card's ESN cannot be read: the card is left as it is");
         return false;
     }
+    if (m_Events) m_Events->OnCardIdentified(esn, m_strSoftwareVersion);
     std::u16string nvTarget = m_strChannelNvPath;
     if (retry) {
         nvTarget = ReadWhilePendingPath(m_strChannelNvPath);

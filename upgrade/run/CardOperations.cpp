@@ -136,6 +136,7 @@ bool UpgradeModule::RestoreSteps(int32_t port, const std::u16string& keptFolder,
         return false;
     }
     NoteCardState(CardState::Firmware);
+    if (m_Events) m_Events->OnCardIdentified(m_dwCardEsn, m_strSoftwareVersion);
     if (m_dwCardEsn != record.esn && !force) {
         FW_TRACE(kRestore, u"The backup belongs to the card with ESN %s, this card has ESN %s",
                  Wide(EsnText(record.esn)).c_str(), Wide(EsnText(m_dwCardEsn)).c_str());

@@ -55,6 +55,8 @@ public:
     // Called for each step as the operation enters it. (Progress comes
     // through the display module, as message 1025's does.)
     void OnStep(std::function<void(int32_t step)> onStep) { onStep_ = std::move(onStep); }
+    // Called once the operation has read the card's ESN (and its version, "" when unread).
+    void OnCard(std::function<void(uint32_t esn, const std::string& version)> onCard) { onCard_ = std::move(onCard); }
 
     // The card's state (FwupCardState) and, in its firmware, its ESN.
     int32_t Probe(uint32_t& esn);
@@ -79,6 +81,7 @@ private:
     std::string usbPort_;
     int32_t usbInterface_ = -1;
     std::function<void(int32_t)> onStep_;
+    std::function<void(uint32_t, const std::string&)> onCard_;
     std::vector<int32_t> steps_;
     std::vector<CardLoss> losses_;
     CardOutcome outcome_;
