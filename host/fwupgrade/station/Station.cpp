@@ -118,7 +118,9 @@ void Station::StartCard(const std::string& port) {
             return;
         }
         command = "rescue";
-    } else {
+    } else if (const auto known = firmwarePins_.find(port); known == firmwarePins_.end() || known->second != pin) {
+        // Written once per port and interface: the cards after it on the
+        // same port cost no sync.
         firmwarePins_[port] = pin;
         if (!KeepFirmwarePin(portFolder, pin, error)) output_->Note(port + ": " + error);
     }
