@@ -40,6 +40,7 @@ FwupEvent BlankEvent(int32_t kind) {
     event.loss.lockFile = "";
     event.outcome.keptBackup = event.outcome.keptReadNow = event.outcome.softwareVersion = "";
     event.outcome.recoveryPackage = event.outcome.recoveryFrom = "";
+    event.card.softwareVersion = "";
     return event;
 }
 
@@ -90,6 +91,13 @@ public:
         out.recovery = static_cast<int32_t>(outcome.recovery);
         out.recoveryPackage = package.c_str();
         out.recoveryFrom = from.c_str();
+        Send(event);
+    }
+
+    void OnCardIdentified(uint32_t esn, const std::string& softwareVersion) override {
+        FwupEvent event = BlankEvent(FWUP_EVENT_CARD);
+        event.card.esn = esn;
+        event.card.softwareVersion = softwareVersion.c_str();
         Send(event);
     }
 

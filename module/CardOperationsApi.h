@@ -96,11 +96,22 @@ typedef struct FwupOutcome {
     const char* recoveryFrom;      /* the kept backup that goes back, or "" */
 } FwupOutcome;
 
+/* The card an operation works on, as soon as it has read its ESN. */
+typedef struct FwupCard {
+    uint32_t esn;
+    const char* softwareVersion; /* as the card reported it, or "" when unread */
+} FwupCard;
+
+/* A sink ignores a kind it does not know: later plug-ins may add kinds
+ * (and the fields that hold them, after the others) within one version of
+ * the table, since the plug-in owns the event and a sink reads only the
+ * fields of the kinds it knows. */
 typedef enum FwupEventKind {
     FWUP_EVENT_STEP = 1,
     FWUP_EVENT_PROGRESS = 2,
     FWUP_EVENT_LOSS = 3,
-    FWUP_EVENT_OUTCOME = 4
+    FWUP_EVENT_OUTCOME = 4,
+    FWUP_EVENT_CARD = 5 /* once, before the outcome, when the card's ESN was read */
 } FwupEventKind;
 
 typedef struct FwupEvent {
@@ -109,6 +120,7 @@ typedef struct FwupEvent {
     int32_t percent;
     FwupLoss loss;
     FwupOutcome outcome;
+    FwupCard card;
 } FwupEvent;
 
 typedef struct FwupOptions {

@@ -1,8 +1,8 @@
 // The station with 1, 8 and 32 virtual cards plugged in at once, on
 // umockdev's USB bus, each card cardsim on a pseudo-terminal: the batch's
-// wall time against one card's, the time from a card's tty being there to
-// the first byte it hears, and the peak memory of the station with its
-// workers. With --terminal the station draws its live table on this
+// wall time against one card's, where a card's time goes (from its plug to
+// the first byte it hears, then from there to its result), the peak memory
+// of the station with its workers, and the station's own peak (VmHWM). With --terminal the station draws its live table on this
 // terminal instead (for a capture), and nothing is measured.
 //
 //   station_batch [--terminal] [N ...]
@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -46,12 +47,15 @@ bool HeardSomething(const std::string& transcript) {
     return false;
 }
 
-long KilobytesOf(pid_t pid) {
+// A field of /proc/<pid>/status in kB ("VmRSS:", "VmHWM:"); 0 when gone.
+long StatusKilobytes(pid_t pid, const std::string& field) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+        if (line.rfind(field, 0) == 0) return std::stol(line.substr(field.size()));
     return 0;
 }
+
+long KilobytesOf(pid_t pid) { return StatusKilobytes(pid, "VmRSS:"); }
 
 // The station and every process below it.
 long TreeKilobytes(pid_t pid) {
@@ -64,9 +68,12 @@ long TreeKilobytes(pid_t pid) {
 struct Batch {
     size_t cards = 0;
     double wallSeconds = 0;
+    double lastPlug = 0;   // when the last card was plugged in: the hand's share of the wall time
     double firstByteWorst = 0;
     double firstByteMean = 0;
+    double runMean = 0;           // from the first byte to the result
     long peakKilobytes = 0;
+    long stationPeakKilobytes = 0;   // the station alone, without its workers
     size_t done = 0;
 };
 
@@ -132,12 +139,22 @@ public:
         batch.cards = cards_;
         const auto start = Clock::now();
         const std::vector<double> plugged = PlugAll(start);
-        std::vector<double> firstByte(cards_, -1);
-        size_t results = 0;
+        std::vector<double> firstByte(cards_, -1), resultAt(cards_, -1);
+        std::map<std::string, size_t> indexOfPort;
+        for (size_t i = 0; i < cards_; ++i) indexOfPort[PortName(i)] = i;
+        size_t results = 0, seen = 0;
         while (results < cards_ && Since(start) < 1800) {
             station.Drain();
-            results = 0;
-            for (const auto& event : station.Events()) results += Event("result")(event) ? 1 : 0;
+            // Only the events that came since the last look: the bench must
+            // not eat the cores the batch runs on.
+            for (; seen < station.Events().size(); ++seen) {
+                const auto& event = station.Events()[seen];
+                if (!Event("result")(event)) continue;
+                const auto port = indexOfPort.find(event.value("port", ""));
+                if (port == indexOfPort.end() || resultAt[port->second] >= 0) continue;
+                resultAt[port->second] = Since(start) - plugged[port->second];
+                ++results;
+            }
             for (size_t i = 0; i < cards_; ++i)
                 if (firstByte[i] < 0 && HeardSomething(temp_ / (PortName(i) + ".transcript")))
                     firstByte[i] = Since(start) - plugged[i];
@@ -145,14 +162,18 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         batch.wallSeconds = Since(start);
+        batch.lastPlug = plugged.back();
+        batch.stationPeakKilobytes = StatusKilobytes(StationPid(station), "VmHWM:");
         for (const auto& event : station.Events())
             if (Event("result")(event) && event.value("result", "") == "done") ++batch.done;
-        double sum = 0;
-        for (double t : firstByte) {
-            batch.firstByteWorst = std::max(batch.firstByteWorst, t);
-            sum += t;
+        double sum = 0, runSum = 0;
+        for (size_t i = 0; i < cards_; ++i) {
+            batch.firstByteWorst = std::max(batch.firstByteWorst, firstByte[i]);
+            sum += firstByte[i];
+            runSum += resultAt[i] - firstByte[i];
         }
         batch.firstByteMean = sum / static_cast<double>(cards_);
+        batch.runMean = runSum / static_cast<double>(cards_);
         station.Signal(SIGINT);
         station.Wait(60);
         return batch;
@@ -213,13 +234,17 @@ int main(int argc, char** argv) {
         Bench(sizes.front()).Show();
         return 0;
     }
-    std::printf("cards  done  wall s  / one card  first byte mean s  worst s  peak RSS MiB (station+workers)\n");
+    // "after last plug": the wall time less the hand's plugging, against one card's.
+    std::printf("cards  done  wall s  / one card  after last plug  first byte mean s  worst s  run mean s"
+                "  peak RSS MiB (station+workers)  station peak MiB\n");
     double one = 0;
     for (size_t cards : sizes) {
         const Batch batch = Bench(cards).Measure();
         if (one == 0) one = batch.wallSeconds / 1.0;
-        std::printf("%5zu  %4zu  %6.1f  %10.2f  %17.2f  %7.2f  %6.1f\n", batch.cards, batch.done, batch.wallSeconds,
-                    batch.wallSeconds / one, batch.firstByteMean, batch.firstByteWorst, batch.peakKilobytes / 1024.0);
+        std::printf("%5zu  %4zu  %6.1f  %10.2f  %15.2f  %17.2f  %7.2f  %10.2f  %31.1f  %16.1f\n", batch.cards,
+                    batch.done, batch.wallSeconds, batch.wallSeconds / one, (batch.wallSeconds - batch.lastPlug) / one,
+                    batch.firstByteMean, batch.firstByteWorst, batch.runMean, batch.peakKilobytes / 1024.0,
+                    batch.stationPeakKilobytes / 1024.0);
         std::fflush(stdout);
     }
     return 0;

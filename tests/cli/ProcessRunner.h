@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/ChildProcess.h"
+
 namespace fwupgrade::testing {
 
 struct ProcessOutcome {
@@ -19,15 +21,12 @@ struct ProcessOutcome {
     bool timedOut = false;
 };
 
-using Environment = std::vector<std::pair<std::string, std::string>>;
+using test_support::Environment;
 
 class RunningProcess {
 public:
+    // What is still running of the process group is killed when the object goes.
     RunningProcess(const std::vector<std::string>& args, const std::string& folder, const Environment& env);
-    // Kills what is still running of the process group.
-    ~RunningProcess();
-    RunningProcess(const RunningProcess&) = delete;
-    RunningProcess& operator=(const RunningProcess&) = delete;
 
     // Reads the output until one of its complete lines matches; false when
     // the output ends or the time is up first.
@@ -41,10 +40,8 @@ private:
     // Reads what arrives until the deadline; false when the outputs are closed.
     bool Pump(int timeoutMs);
 
-    pid_t pid_ = -1;
-    int fds_[2] = {-1, -1};
+    test_support::ChildProcess process_;
     ProcessOutcome outcome_;
-    bool reaped_ = false;
 };
 
 ProcessOutcome RunProcess(const std::vector<std::string>& args, const std::string& folder, const Environment& env,

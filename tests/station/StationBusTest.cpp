@@ -7,6 +7,9 @@
 #include <filesystem>
 
 #include "StationFixture.h"
+#include "sim/card/CardData.h"
+#include "upgrade/backup/BackupRecord.h"
+#include "upgrade/run/ProgressAnchors.h"
 
 namespace fwupgrade::station_tests {
 namespace {
@@ -52,6 +55,28 @@ TEST_F(StationRuns, CardsPluggedInBeforeAndWhileOthersRunAreEachFlashedOnce) {
     const auto& last = station->Events().back();
     EXPECT_EQ(last["event"], "summary");
     EXPECT_EQ(last["flashed"], 3);
+}
+
+constexpr int kSwitchPercent = upgrade::kProgressSwitch;
+
+TEST_F(StationRuns, TheCardsEsnShowsAsSoonAsTheRunHasReadItWhileTheRunGoesOn) {
+    PlugCard("1-1.2", {}, false);
+    auto station = StartStation();
+    ASSERT_TRUE(station->WaitFor(Event("card", "1-1.2"), kTimeout)) << station->Text();
+    EXPECT_TRUE(station->EventsOf("1-1.2", "result").empty()) << station->Text();
+    const auto named = station->EventsOf("1-1.2", "card");
+    ASSERT_EQ(named.size(), 1u) << station->Text();
+    EXPECT_EQ(named[0]["esn"], upgrade::EsnText(sim::DefaultCardData().esn)) << named[0];
+    EXPECT_EQ(named[0]["version"], sim::DefaultCardData().version) << named[0];
+    ASSERT_TRUE(station->WaitFor(Event("result", "1-1.2"), kTimeout)) << station->Text();
+    EXPECT_EQ(EndStation(*station), 0) << station->Text();
+    // Named before the card left its firmware, and only once.
+    const auto& events = station->Events();
+    const size_t switched = std::find_if(events.begin(), events.end(), ProgressAtLeast("1-1.2", kSwitchPercent)) -
+                            events.begin();
+    EXPECT_LT(IndexOf(*station, "card", "1-1.2"), switched) << station->Text();
+    EXPECT_EQ(station->EventsOf("1-1.2", "card").size(), 1u) << station->Text();
+    EXPECT_EQ(station->EventsOf("1-1.2", "result")[0]["esn"], named[0]["esn"]);
 }
 
 TEST_F(StationRuns, ProductsTheModuleDoesNotTakeAreListedAndSentNothing) {
@@ -156,6 +181,25 @@ TEST_F(StationRuns, ACardAFailedRunLeftInItsProgrammerIsRescuedWithItsPendingRec
     const auto results = station->EventsOf("1-1.2", "result");
     ASSERT_EQ(results.size(), 2u) << station->Text();
     EXPECT_EQ(results[1]["result"], "done") << station->Text();
+    ExpectFlashed("1-1.2", true);
+}
+
+TEST_F(StationRuns, AStationStartedAgainRescuesACardLeftInItsProgrammerThroughItsFirmwaresInterface) {
+    PlugCard("1-1.2", {"--fault", "silence:mode=programmer,occurrence=30,count=8"}, false);
+    auto first = StartStation();
+    ASSERT_TRUE(first->WaitFor(Event("result", "1-1.2"), kTimeout)) << first->Text();
+    ASSERT_EQ(first->EventsOf("1-1.2", "result")[0]["result"], "failed") << first->Text();
+    EndStation(*first);
+    first.reset();
+    // The card waits in its programmer, which shows one interface; back in
+    // its firmware the same number is its modem port.
+    bus_->Reenumerate("1-1.2", packet::kCardProgrammerIdentity.product);
+    auto again = StartStation();
+    ASSERT_TRUE(again->WaitFor(Event("result", "1-1.2"), kTimeout)) << again->Text();
+    EndStation(*again);
+    const auto results = again->EventsOf("1-1.2", "result");
+    ASSERT_EQ(results.size(), 1u) << again->Text();
+    EXPECT_EQ(results[0]["result"], "done") << again->Text();
     ExpectFlashed("1-1.2", true);
 }
 

@@ -86,6 +86,10 @@ TEST(LineOutput, PlainLinesForEachChangeAndEveryTenthOfProgress) {
     Row& row = board.At("1-1.2");
     row.identity = "2e1a:0081";
     lines->Tell(board, Happening::Appeared, "1-1.2");
+    row.esn = "8A3F0021";
+    lines->Tell(board, Happening::Identified, "1-1.2");
+    row.version = "LUM_W326V1.0.0B05";
+    lines->Tell(board, Happening::Identified, "1-1.2");
     for (int percent : {1, 5, 10, 12, 25, 100}) {
         row.percent = percent;
         lines->Tell(board, Happening::Progress, "1-1.2");
@@ -98,9 +102,10 @@ TEST(LineOutput, PlainLinesForEachChangeAndEveryTenthOfProgress) {
     lines->Tell(board, Happening::Result, "1-1.2");
     lines->Close(board);
     EXPECT_EQ(out.str(),
-              "1-1.2: card 2e1a:0081 plugged in\n1-1.2: 10%\n1-1.2: 25%\n1-1.2: 100%\n"
-              "1-1.2: failed: the card did not answer; to bring it back run: fwupgrade rescue --usb-port 1-1.2:1.1 "
-              "--package /pkg\n0 flashed, 1 failed, 0 need a rescue.\n");
+              "1-1.2: card 2e1a:0081 plugged in\n1-1.2: card ESN 8A3F0021\n"
+              "1-1.2: card ESN 8A3F0021, version LUM_W326V1.0.0B05\n1-1.2: 10%\n1-1.2: 25%\n1-1.2: 100%\n"
+              "1-1.2: failed (ESN 8A3F0021): the card did not answer; to bring it back run: fwupgrade rescue "
+              "--usb-port 1-1.2:1.1 --package /pkg\n0 flashed, 1 failed, 0 need a rescue.\n");
 }
 
 TEST(JsonOutput, OneEventObjectPerLineWithTheFactsOfItsKind) {
@@ -109,18 +114,22 @@ TEST(JsonOutput, OneEventObjectPerLineWithTheFactsOfItsKind) {
     Board board = SampleBoard();
     json->Tell(board, Happening::Progress, "1-1.2");
     json->Tell(board, Happening::Result, "1-1.3");
+    board.At("1-1.3").version = "LUM_W326V1.0.0B05";
+    json->Tell(board, Happening::Identified, "1-1.3");
     json->Tell(board, Happening::Removed, "1-1.3");
     std::istringstream in(out.str());
     std::string line;
     std::vector<nlohmann::json> events;
     while (std::getline(in, line)) events.push_back(nlohmann::json::parse(line));
-    ASSERT_EQ(events.size(), 3u);
+    ASSERT_EQ(events.size(), 4u);
     EXPECT_EQ(events[0], (nlohmann::json{{"event", "progress"}, {"port", "1-1.2"}, {"percent", 45},
                                          {"step", "writing system.img"}, {"left", 75.0}}));
     EXPECT_EQ(events[1]["result"], "failed");
     EXPECT_EQ(events[1]["esn"], "8A3F0021");
     EXPECT_EQ(events[1]["command"], "fwupgrade rescue --usb-port 1-1.3:1.1 --package /pkg");
-    EXPECT_EQ(events[2], (nlohmann::json{{"event", "card_removed"}, {"port", "1-1.3"}}));
+    EXPECT_EQ(events[2], (nlohmann::json{{"event", "card"}, {"port", "1-1.3"}, {"esn", "8A3F0021"},
+                                         {"version", "LUM_W326V1.0.0B05"}}));
+    EXPECT_EQ(events[3], (nlohmann::json{{"event", "card_removed"}, {"port", "1-1.3"}}));
 }
 
 }  // namespace

@@ -2,11 +2,15 @@
 // the queue, the ports served and the stop lines, the workers' reports.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "host/fwupgrade/station/Board.h"
 #include "host/fwupgrade/station/CardRegistry.h"
 #include "host/fwupgrade/station/CardRun.h"
+#include "host/fwupgrade/station/FirmwarePin.h"
 #include "host/fwupgrade/station/PortPatterns.h"
 #include "host/fwupgrade/station/RunQueue.h"
+#include "tests/support/TempFolder.h"
 
 namespace fwupgrade::station {
 namespace {
@@ -120,11 +124,35 @@ TEST(WorkerReports, StepsProgressAndResultsAreReadAndTheRestIsLeftOut) {
     EXPECT_EQ(progress->percent, 45);
     EXPECT_EQ(progress->step, "writing system.img");
     EXPECT_DOUBLE_EQ(progress->secondsLeft, 12.5);
+    auto card = ReportOfLine(R"({"event":"card","esn":"8A3F0021","version":"LUM_W326V1.0.0B05"})");
+    ASSERT_TRUE(card);
+    EXPECT_EQ(card->kind, WorkerReport::Kind::Card);
+    EXPECT_EQ(card->esn, "8A3F0021");
+    EXPECT_EQ(card->version, "LUM_W326V1.0.0B05");
     auto result = ReportOfLine(R"({"event":"result","exit":4,"headline":"The upgrade failed."})");
     ASSERT_TRUE(result);
     EXPECT_EQ(result->kind, WorkerReport::Kind::Result);
-    for (const char* other : {R"({"event":"notice","text":"x"})", "not json", "[1,2]", "COM1 is /dev/ttyUSB0"})
+    for (const char* other : {R"({"event":"notice","text":"x"})", R"({"event":"card","version":"x"})", "not json", "[1,2]", "COM1 is /dev/ttyUSB0"})
         EXPECT_FALSE(ReportOfLine(other)) << other;
+}
+
+TEST(FirmwarePin, AKeptPinIsReadBackForItsPortOnlyAndBadBytesAreRefusedWithTheReason) {
+    test_support::TempFolder folder;
+    const std::string path = folder.path() + "/firmware-pin";
+    std::string problem;
+    EXPECT_FALSE(KeptFirmwarePin(folder.path(), "1-1.2", problem));
+    EXPECT_EQ(problem, "") << "none kept is no problem";
+    std::string error;
+    ASSERT_TRUE(KeepFirmwarePin(folder.path(), "1-1.2:1.1", error)) << error;
+    EXPECT_EQ(KeptFirmwarePin(folder.path(), "1-1.2", problem), std::optional<std::string>("1-1.2:1.1")) << problem;
+    EXPECT_FALSE(KeptFirmwarePin(folder.path(), "1-1.3", problem));
+    EXPECT_NE(problem.find("not an interface of USB port 1-1.3"), std::string::npos) << problem;
+    for (const std::string& bad : {std::string("1-1.2:1.1"), std::string("1-1.2\n"), std::string("\xff\x01junk\n"),
+                                  std::string(100, '1') + "\n"}) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bad;
+        EXPECT_FALSE(KeptFirmwarePin(folder.path(), "1-1.2", problem)) << bad;
+        EXPECT_NE(problem.find(path), std::string::npos) << problem;
+    }
 }
 
 TEST(Board, AResultSetsTheRowAndTheTotals) {

@@ -1,13 +1,8 @@
 #include "StationProcess.h"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdint>
 
@@ -16,61 +11,19 @@ namespace fwupgrade::station_tests {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-int MillisecondsLeft(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
+using test_support::MillisecondsLeft;
 
 }  // namespace
 
 StationProcess::StationProcess(const std::vector<std::string>& args, const std::string& folder,
-                               const Environment& env, const std::string& errFile) {
-    int outPipe[2], inPipe[2];
-    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(inPipe, O_CLOEXEC) != 0) return;
-    std::vector<std::string> copies = args;
-    std::vector<char*> argv;
-    for (auto& arg : copies) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-        ::setpgid(0, 0);
-        if (::chdir(folder.c_str()) != 0) ::_exit(126);
-        for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
-        ::dup2(outPipe[1], STDOUT_FILENO);
-        ::dup2(inPipe[0], STDIN_FILENO);
-        const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (err >= 0) ::dup2(err, STDERR_FILENO);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(outPipe[1]);
-    ::close(inPipe[0]);
-    out_ = outPipe[0];
-    in_ = inPipe[1];
-}
-
-StationProcess::~StationProcess() {
-    if (in_ >= 0) ::close(in_);
-    if (pid_ > 0 && !reaped_) {
-        ::kill(-pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) ::close(out_);
-}
+                               const Environment& env, const std::string& errFile)
+    : process_(args, folder, env, test_support::ChildStreams{true, errFile}) {}
 
 bool StationProcess::Pump(int timeoutMs) {
-    if (out_ < 0) return false;
-    pollfd polled{out_, POLLIN, 0};
+    if (process_.Out() < 0) return false;
+    pollfd polled{process_.Out(), POLLIN, 0};
     if (::poll(&polled, 1, timeoutMs) <= 0) return true;
-    char buffer[4096];
-    const ssize_t got = ::read(out_, buffer, sizeof buffer);
-    if (got <= 0) {
-        ::close(out_);
-        out_ = -1;
-        return false;
-    }
-    pending_.append(buffer, static_cast<size_t>(got));
+    if (!process_.ReadInto(process_.Out(), pending_)) return false;
     size_t newline;
     while ((newline = pending_.find('\n')) != std::string::npos) {
         events_.push_back(nlohmann::json::parse(pending_.substr(0, newline), nullptr, false));
@@ -98,22 +51,16 @@ void StationProcess::Drain() {
     }
 }
 
-void StationProcess::Say(const std::string& line) {
-    const std::string text = line + "\n";
-    (void)!::write(in_, text.data(), text.size());
-}
+void StationProcess::Say(const std::string& line) { process_.Write(line + "\n"); }
 
-void StationProcess::Signal(int signal) const { ::kill(pid_, signal); }
+void StationProcess::Signal(int signal) const { process_.Signal(signal); }
 
 int StationProcess::Wait(int timeoutSeconds) {
     const auto deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
     while (Pump(MillisecondsLeft(deadline)) && MillisecondsLeft(deadline) > 0) {
     }
-    if (out_ >= 0) return -1;
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    reaped_ = true;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (process_.Out() >= 0) return -1;
+    return process_.Reap();
 }
 
 std::vector<nlohmann::json> StationProcess::EventsOf(const std::string& port, const std::string& kind) const {

@@ -11,18 +11,18 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tests/support/ChildProcess.h"
+
 namespace fwupgrade::station_tests {
 
-using Environment = std::vector<std::pair<std::string, std::string>>;
+using test_support::Environment;
 
 class StationProcess {
 public:
+    // Its standard error goes to `errFile`. What remains of its process
+    // group is killed when the object goes.
     StationProcess(const std::vector<std::string>& args, const std::string& folder, const Environment& env,
                    const std::string& errFile);
-    // Stops the station and what remains of its process group.
-    ~StationProcess();
-    StationProcess(const StationProcess&) = delete;
-    StationProcess& operator=(const StationProcess&) = delete;
 
     // Reads events until `count` of those so far match; false when the
     // output ends or the time is up first.
@@ -38,17 +38,14 @@ public:
     // The events of one port, of one kind ("" for all).
     std::vector<nlohmann::json> EventsOf(const std::string& port, const std::string& kind = "") const;
     std::string Text() const;
-    pid_t Pid() const { return pid_; }
+    pid_t Pid() const { return process_.Pid(); }
 
 private:
     bool Pump(int timeoutMs);
 
-    pid_t pid_ = -1;
-    int out_ = -1;
-    int in_ = -1;
+    test_support::ChildProcess process_;
     std::string pending_;
     std::vector<nlohmann::json> events_;
-    bool reaped_ = false;
 };
 
 // An event of `kind` for `port` (any port when "").

@@ -30,6 +30,9 @@ struct Recorded {
     int outcomes = 0;
     FwupOutcome outcome{};
     std::string keptBackup, recoveryPackage, recoveryFrom;
+    std::vector<uint32_t> cardEsns;
+    std::string cardVersion;
+    std::vector<int32_t> stepsBeforeCard;   // the steps entered when the card was named
 };
 
 void Record(const FwupEvent* event, void* context) {
@@ -45,6 +48,11 @@ void Record(const FwupEvent* event, void* context) {
         case FWUP_EVENT_LOSS:
             r.losses.push_back(event->loss);
             r.lossPaths.push_back(event->loss.lockFile);
+            break;
+        case FWUP_EVENT_CARD:
+            r.cardEsns.push_back(event->card.esn);
+            r.cardVersion = event->card.softwareVersion;
+            r.stepsBeforeCard = r.steps;
             break;
         case FWUP_EVENT_OUTCOME:
             ++r.outcomes;
@@ -149,6 +157,19 @@ TEST_F(RunEvents, AWholeRunEntersEachStepOnceAtItsAnchor) {
     EXPECT_TRUE(std::filesystem::is_directory(recorded_.keptBackup)) << recorded_.keptBackup;
 }
 
+TEST_F(RunEvents, TheCardIsNamedOnceAsSoonAsItsEsnIsReadLongBeforeTheOutcome) {
+    Package();
+    sim::CardData data = sim::DefaultCardData();
+    data.esn = 0x5A17C0DE;
+    data.version = sim::kOtherVersion;
+    Plug({}, data);
+    ASSERT_EQ(Upgrade(), 0);
+    EXPECT_EQ(recorded_.cardEsns, std::vector<uint32_t>{0x5A17C0DE});
+    EXPECT_EQ(recorded_.cardVersion, sim::kOtherVersion);
+    // In the backup, before the card leaves its firmware.
+    EXPECT_EQ(recorded_.stepsBeforeCard, (std::vector<int32_t>{FWUP_STEP_PREPARE, FWUP_STEP_BACKUP}));
+}
+
 TEST_F(RunEvents, ARejectedPackageIsAPackageFailureBeforeTheCard) {
     EXPECT_EQ(Upgrade(), -13313);
     EXPECT_EQ(recorded_.outcome.result, -13313);
@@ -164,6 +185,7 @@ TEST_F(RunEvents, NoCardIsNoAnswer) {
     EXPECT_EQ(recorded_.outcome.failedStep, FWUP_STEP_PREPARE);
     EXPECT_EQ(recorded_.outcome.reason, FWUP_REASON_NO_ANSWER);
     EXPECT_EQ(recorded_.outcome.cardState, FWUP_CARD_UNKNOWN);
+    EXPECT_TRUE(recorded_.cardEsns.empty());
 }
 
 TEST_F(RunEvents, AnItemTheCardRefusesToReadStopsTheRunWithTheCardUnchanged) {

@@ -74,6 +74,7 @@ bool BackupPhases::RunBackupPhase(CPacket& packet, const std::u16string& package
         FW_TRACE(kSequenceFunction, u"The card's ESN cannot be read: the card is left as it is");
         return false;
     }
+    reporter_.ReportCardIdentified(esn, data_.softwareVersion);
     std::u16string nvTarget = data_.channelNvPath;
     if (retry) {
         nvTarget = ReadWhilePendingPath(data_.channelNvPath);

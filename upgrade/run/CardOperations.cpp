@@ -72,6 +72,7 @@ bool UpgradeModule::RestoreSteps(int32_t port, const std::u16string& keptFolder,
         return false;
     }
     reporter_.NoteCardState(CardState::Firmware);
+    reporter_.ReportCardIdentified(data_.cardEsn, data_.softwareVersion);
     if (data_.cardEsn != record.esn && !force) {
         FW_TRACE(kRestore, u"The backup belongs to the card with ESN %s, this card has ESN %s",
                  Wide(EsnText(record.esn)).c_str(), Wide(EsnText(data_.cardEsn)).c_str());

@@ -90,6 +90,12 @@ public:
     virtual void OnProgress(int percent) = 0;
     virtual void OnLoss(const RunLoss& loss) = 0;
     virtual void OnOutcome(const RunOutcome& outcome) = 0;
+    // The card's ESN and firmware version, once, as soon as the operation has
+    // read them: a front-end can name the card long before the outcome.
+    virtual void OnCardIdentified(uint32_t esn, const std::string& softwareVersion) {
+        (void)esn;
+        (void)softwareVersion;
+    }
 
 protected:
     ~RunEventSink() = default;

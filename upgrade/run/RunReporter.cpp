@@ -88,6 +88,10 @@ void RunReporter::ReportLosses(const BackupRecord& record, const BackupPhaseStat
     }
 }
 
+void RunReporter::ReportCardIdentified(uint32_t esn, const std::string& softwareVersion) {
+    if (events_) events_->OnCardIdentified(esn, softwareVersion);
+}
+
 void RunReporter::ReportWifiNotSaved(LossReason reason) {
     if (!events_) return;
     RunLoss loss;

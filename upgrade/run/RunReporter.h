@@ -43,6 +43,8 @@ public:
     void NoteCardState(CardState state);
     // The reason of a failure nothing noted: the card's silence or its answer.
     void NoteCardFailure(const packet::CPacket* packet);
+    // The card's ESN (and its version, "" when unread) has just been read.
+    void ReportCardIdentified(uint32_t esn, const std::string& softwareVersion);
     // The backup goes on without the Wi-Fi address.
     void ReportWifiNotSaved(LossReason reason);
     // Everything the last restore did not give back.

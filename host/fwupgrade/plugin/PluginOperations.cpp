@@ -70,6 +70,9 @@ void PluginOperations::OnEvent(const FwupEvent* event, void* context) {
             self->steps_.push_back(event->step);
             if (self->onStep_) self->onStep_(event->step);
             break;
+        case FWUP_EVENT_CARD:
+            if (self->onCard_) self->onCard_(event->card.esn, Text(event->card.softwareVersion));
+            break;
         case FWUP_EVENT_LOSS:
             self->losses_.push_back(
                 {event->loss.kind, event->loss.reason, event->loss.nvItem, event->loss.nvStatus, Text(event->loss.lockFile)});

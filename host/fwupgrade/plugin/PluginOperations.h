@@ -58,6 +58,8 @@ public:
     // The engine's cancellation check: asked at the start of each step, on
     // the operation's thread; true stops the operation there.
     void StopWhen(std::function<bool()> stopAsked) { stopAsked_ = std::move(stopAsked); }
+    // Called once the operation has read the card's ESN (and its version, "" when unread).
+    void OnCard(std::function<void(uint32_t esn, const std::string& version)> onCard) { onCard_ = std::move(onCard); }
 
     // The card's state (FwupCardState) and, in its firmware, its ESN.
     int32_t Probe(uint32_t& esn);
@@ -84,6 +86,7 @@ private:
     int32_t usbInterface_ = -1;
     std::function<void(int32_t)> onStep_;
     std::function<bool()> stopAsked_;
+    std::function<void(uint32_t, const std::string&)> onCard_;
     std::vector<int32_t> steps_;
     std::vector<CardLoss> losses_;
     CardOutcome outcome_;

@@ -256,6 +256,13 @@ void RunSession::OnStep(int32_t step) {
     ShowDetailLocked();
 }
 
+void RunSession::OnCard(uint32_t esn, const std::string& version) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!request_.json) return;
+    out_ << nlohmann::json{{"event", "card"}, {"esn", upgrade::EsnText(esn)}, {"version", version}}.dump() << "\n";
+    out_.flush();
+}
+
 void RunSession::OnLoss(const CardLoss& loss) {
     std::lock_guard<std::mutex> lock(mutex_);
     findings_.OnLoss(loss);

@@ -79,6 +79,8 @@ public:
     void OnTrace(const TraceEntry& entry);
     void OnProgress(int percent);
     void OnStep(int32_t step);
+    // The card is named: its ESN and version (a "card" event with --json).
+    void OnCard(uint32_t esn, const std::string& version);
     void OnLoss(const CardLoss& loss);
     void OnOutcome(const CardOutcome& outcome);
     void OnSignal(int signal);

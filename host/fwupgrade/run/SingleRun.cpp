@@ -187,6 +187,7 @@ int32_t StartOperation(RunSession& session, PluginOperations& operations, const 
 int32_t RunThroughPlugin(RunSession& session, PluginOperations& operations, const SingleRunRequest& request,
                          const std::string& package) {
     operations.OnStep([&session](int32_t step) { session.OnStep(step); });
+    operations.OnCard([&session](uint32_t esn, const std::string& version) { session.OnCard(esn, version); });
     const int32_t code = StartOperation(session, operations, request, package);
     for (const CardLoss& loss : operations.Losses()) session.OnLoss(loss);
     if (operations.Outcome().reported) session.OnOutcome(operations.Outcome());

@@ -20,6 +20,7 @@ struct Row {
     std::string port;
     std::string identity;       // "2e1a:0081"
     std::string esn;            // "" until known
+    std::string version;        // the card's firmware version as the run read it
     std::string step;           // what the run does now, in words
     int percent = -1;           // -1 before the first progress value
     double secondsLeft = -1;    // -1 when not estimated
@@ -31,7 +32,7 @@ struct Row {
 };
 
 // One change the printers are told about.
-enum class Happening { Appeared, NotSupported, Step, Progress, Result, Removed };
+enum class Happening { Appeared, NotSupported, Identified, Step, Progress, Result, Removed };
 
 struct Totals {
     size_t flashed = 0;

@@ -19,7 +19,12 @@ std::optional<WorkerReport> ReportOfLine(const std::string& line) {
     if (event.is_discarded() || !event.is_object()) return std::nullopt;
     const std::string kind = event.value("event", "");
     WorkerReport report;
-    if (kind == "step") {
+    if (kind == "card") {
+        report.kind = WorkerReport::Kind::Card;
+        report.esn = event.value("esn", "");
+        report.version = event.value("version", "");
+        if (report.esn.empty()) return std::nullopt;
+    } else if (kind == "step") {
         report.kind = WorkerReport::Kind::Step;
         report.step = event.value("words", "");
     } else if (kind == "progress") {

@@ -17,8 +17,10 @@ namespace fwupgrade::station {
 
 // What a worker said in one line of its output.
 struct WorkerReport {
-    enum class Kind { Step, Progress, Result } kind = Kind::Progress;
+    enum class Kind { Card, Step, Progress, Result } kind = Kind::Progress;
     std::string step;       // the step's words, or what the run does now
+    std::string esn;        // the card's, as soon as the run has read it
+    std::string version;    // the card's firmware version ("" when unread)
     int percent = -1;
     double secondsLeft = -1;
     RunResult result;

@@ -13,6 +13,7 @@ const char* EventName(Happening what) {
     switch (what) {
     case Happening::Appeared: return "card_appeared";
     case Happening::NotSupported: return "not_supported";
+    case Happening::Identified: return "card";
     case Happening::Step: return "step";
     case Happening::Progress: return "progress";
     case Happening::Result: return "result";
@@ -50,6 +51,10 @@ private:
         case Happening::NotSupported:
             event["identity"] = row.identity;
             if (!row.reason.empty()) event["reason"] = row.reason;
+            break;
+        case Happening::Identified:
+            event["esn"] = row.esn;
+            event["version"] = row.version;
             break;
         case Happening::Step: event["step"] = row.step; break;
         case Happening::Progress:

@@ -18,6 +18,7 @@ public:
         switch (what) {
         case Happening::Appeared: Line(port, "card " + row->identity + " plugged in"); break;
         case Happening::NotSupported: Line(port, row->identity + " not supported: " + row->reason); break;
+        case Happening::Identified: Line(port, "card ESN " + row->esn + VersionWords(*row)); break;
         case Happening::Step: Line(port, row->step); break;
         case Happening::Progress: Progress(*row); break;
         case Happening::Result: Result(*row); break;
@@ -33,6 +34,8 @@ public:
     }
 
 private:
+    static std::string VersionWords(const Row& row) { return row.version.empty() ? "" : ", version " + row.version; }
+
     void Line(const std::string& port, const std::string& text) { out_ << port << ": " << text << std::endl; }
 
     void Progress(const Row& row) {

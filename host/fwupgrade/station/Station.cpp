@@ -10,6 +10,7 @@
 #include "host/fwupgrade/card/RescueCommand.h"
 #include "host/fwupgrade/run/Workers.h"
 #include "host/fwupgrade/station/CardPort.h"
+#include "host/fwupgrade/station/FirmwarePin.h"
 #include "host/fwupgrade/station/PortPatterns.h"
 
 namespace fwupgrade::station {
@@ -102,22 +103,26 @@ void Station::StartCard(const std::string& port) {
     std::string error;
     std::error_code made;
     std::filesystem::create_directories(options_.workRoot, made);
-    if (!MakeCardFolder(options_.workRoot + "/" + port, 0, options_.package, folder, error)) {
+    const std::string portFolder = options_.workRoot + "/" + port;
+    if (!MakeCardFolder(portFolder, 0, options_.package, folder, error)) {
         EndWithoutRun(port, RowState::Failed, error, "");
         return;
     }
     std::string command = "upgrade";
     std::string pin = reach.usbPin;
     if (registry_.NeedAt(port) == CardNeed::Rescue) {
-        if (const auto known = firmwarePins_.find(port); known != firmwarePins_.end()) pin = known->second;
+        pin = FirmwarePinOf(port, portFolder, pin);
         if (!HasPendingRecord(folder.package)) {
             EndWithoutRun(port, RowState::NeedsRescue, "no pending record of a run on this port",
                           RescueCommandFor(pin, "", -1, setup_.package));
             return;
         }
         command = "rescue";
-    } else {
+    } else if (const auto known = firmwarePins_.find(port); known == firmwarePins_.end() || known->second != pin) {
+        // Written once per port and interface: the cards after it on the
+        // same port cost no sync.
         firmwarePins_[port] = pin;
+        if (!KeepFirmwarePin(portFolder, pin, error)) output_->Note(port + ": " + error);
     }
     auto run = std::make_unique<CardRun>();
     if (!run->Start(setup_, {command, "--usb-port", pin}, folder.folder, folder.package, error)) {
@@ -130,9 +135,23 @@ void Station::StartCard(const std::string& port) {
     output_->Tell(board_, Happening::Step, port);
 }
 
+std::string Station::FirmwarePinOf(const std::string& port, const std::string& portFolder, const std::string& now) {
+    if (const auto known = firmwarePins_.find(port); known != firmwarePins_.end()) return known->second;
+    // Followed by an earlier station: its pin is kept in the port's folder.
+    std::string problem;
+    if (const auto kept = KeptFirmwarePin(portFolder, port, problem)) return *kept;
+    if (!problem.empty()) output_->Note(port + ": " + problem + "; the card's interface now is used");
+    return now;
+}
+
 void Station::Report(const std::string& port, const WorkerReport& report) {
     Row& row = board_.At(port);
     switch (report.kind) {
+    case WorkerReport::Kind::Card:
+        row.esn = report.esn;
+        row.version = report.version;
+        output_->Tell(board_, Happening::Identified, port);
+        break;
     case WorkerReport::Kind::Step:
         row.step = report.step;
         output_->Tell(board_, Happening::Step, port);

@@ -46,6 +46,9 @@ private:
     void Left(const std::string& port);
     void StartReady();
     void StartCard(const std::string& port);
+    // The interface to rescue the card on `port` through: the one its
+    // firmware was driven through, else `now`.
+    std::string FirmwarePinOf(const std::string& port, const std::string& portFolder, const std::string& now);
     void EndWithoutRun(const std::string& port, RowState state, const std::string& reason, const std::string& command);
     void ReadWorker(const std::string& port);
     void WorkerDone(const std::string& port);
@@ -65,7 +68,7 @@ private:
     std::vector<RunResult> results_;
     // The interface each port's card was driven through in its firmware: a
     // card found outside it shows another one, which its firmware uses for
-    // something else (its modem port).
+    // something else (its modem port). Kept in the port's folder as well.
     std::map<std::string, std::string> firmwarePins_;
     int stopSignals_ = 0;
 };
