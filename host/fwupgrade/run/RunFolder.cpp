@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "host/fwupgrade/package/PackageCheck.h"
+#include "host/fwupgrade/run/DurableText.h"
 #include "host/fwupgrade/package/PackageSums.h"
 
 namespace fwupgrade {
@@ -50,21 +51,8 @@ bool LinkPackageFile(const std::string& package, const std::string& folder, cons
     return true;
 }
 
-// The mark is written to a temporary name, synced, then renamed over.
 bool WriteMark(const std::string& folder, const std::string& package, std::string& error) {
-    const std::string path = folder + "/" + kRunFolderMark;
-    const std::string temporary = path + ".new";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return Fail(error, "cannot create " + temporary);
-    const std::string text = package + "\n";
-    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
-    const int saved = errno;
-    ::close(fd);
-    errno = saved;
-    if (!written) return Fail(error, "cannot write " + temporary);
-    if (::rename(temporary.c_str(), path.c_str()) != 0) return Fail(error, "cannot rename " + temporary);
-    if (!SyncFolder(folder)) return Fail(error, "cannot sync the folder " + folder);
-    return true;
+    return WriteTextDurably(folder + "/" + kRunFolderMark, package + "\n", error);
 }
 
 }  // namespace
