@@ -3,10 +3,13 @@
 // checked against the package afterwards.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "host/fwupgrade/demo/CardProcess.h"
 #include "host/fwupgrade/cli/Commands.h"
@@ -30,120 +33,146 @@ std::string MakeTempFolder() {
     return pattern;
 }
 
-}  // namespace
+// The demo's folder, its package and its virtual cards.
+struct DemoBench {
+    std::string folder;
+    bool ownFolder = false;
+    std::string package;
+    std::vector<std::unique_ptr<CardProcess>> cards;
+    std::vector<std::string> links;
+};
 
-int RunDemo(const DemoOptions& options) {
-    std::ostream& out = std::cout;
-    const bool ownFolder = options.folder.empty();
-    const std::string folder = ownFolder ? MakeTempFolder() : AbsolutePath(options.folder);
+bool Fail(const std::string& what) {
+    std::cerr << "fwupgrade demo: " << what << "\n";
+    return false;
+}
+
+bool MakeFolderAndPackage(const DemoOptions& options, DemoBench& bench, std::ostream& out) {
+    bench.ownFolder = options.folder.empty();
+    bench.folder = bench.ownFolder ? MakeTempFolder() : AbsolutePath(options.folder);
     std::error_code ec;
-    if (folder.empty() || (!ownFolder && !std::filesystem::create_directories(folder, ec) && ec)) {
-        std::cerr << "fwupgrade demo: cannot create a working folder\n";
-        return kExitOther;
-    }
-    const std::string package = folder + "/package";
-
+    if (bench.folder.empty() || (!bench.ownFolder && !std::filesystem::create_directories(bench.folder, ec) && ec))
+        return Fail("cannot create a working folder");
+    bench.package = bench.folder + "/package";
     sim::PackageOptions packageOptions;
     packageOptions.seed = options.seed;
     if (options.systemSize > 0) packageOptions.systemSize = static_cast<uint32_t>(options.systemSize);
     std::string error;
-    if (!sim::MakePackage(package, packageOptions, error)) {
-        std::cerr << "fwupgrade demo: cannot write the package: " << error << "\n";
-        return kExitOther;
-    }
-    out << "Package: " << package << "\n";
+    if (!sim::MakePackage(bench.package, packageOptions, error)) return Fail("cannot write the package: " + error);
+    out << "Package: " << bench.package << "\n";
+    return true;
+}
 
+bool StartCards(size_t count, uint32_t scale, DemoBench& bench, std::ostream& out) {
     const std::string cardsim = FindCardsim();
-    if (cardsim.empty()) {
-        std::cerr << "fwupgrade demo: the cardsim program was not found (set FWUPGRADE_CARDSIM)\n";
-        return kExitOther;
-    }
-    const uint32_t scale = static_cast<uint32_t>(std::max(options.clockScale, 1));
+    if (cardsim.empty()) return Fail("the cardsim program was not found (set FWUPGRADE_CARDSIM)");
     const std::vector<std::string> timing = {
         "--leave-delay", std::to_string(std::max<uint32_t>(kLeaveDelayMs / scale, 1)),
         "--reenum-delay", std::to_string(std::max<uint32_t>(kReenumerationDelayMs / scale, 1)),
     };
-    const size_t count = std::max<size_t>(options.cards, 1);
-    std::vector<std::unique_ptr<CardProcess>> cards;
-    std::vector<std::string> links;
+    std::string error;
     for (size_t i = 0; i < count; ++i) {
         const std::string name = count == 1 ? std::string("card") : "card" + std::to_string(i);
-        cards.push_back(std::make_unique<CardProcess>());
-        links.push_back(folder + "/" + name);
-        if (!cards.back()->Start(cardsim, links.back(), folder + "/" + name + "-state.json", timing,
-                                 folder + "/" + name + "-cardsim.log", error)) {
-            std::cerr << "fwupgrade demo: " << error << "\n";
-            return kExitOther;
-        }
-        out << "Virtual card: " << links.back() << " (cardsim, state in " << folder << "/" << name << "-state.json)\n";
+        const std::string base = bench.folder + "/" + name;
+        bench.cards.push_back(std::make_unique<CardProcess>());
+        bench.links.push_back(base);
+        if (!bench.cards.back()->Start(cardsim, base, base + "-state.json", timing, base + "-cardsim.log", error))
+            return Fail(error);
+        out << "Virtual card: " << base << " (cardsim, state in " << base << "-state.json)\n";
     }
+    return true;
+}
 
-    // The plug-in reads its clock when it loads: only for the virtual card.
-    if (scale > 1) ::setenv("FWUPGRADE_CLOCK_SCALE", std::to_string(scale).c_str(), 0);
-    // The lock backup file lands in the current folder: the demo's own.
-    char previous[4096];
-    const bool haveCwd = ::getcwd(previous, sizeof previous) != nullptr;
-    if (::chdir(folder.c_str()) != 0) {
-        std::cerr << "fwupgrade demo: cannot enter " << folder << "\n";
-        return kExitOther;
-    }
-    out << "Flashing...\n";
-    out.flush();
-    int status = kExitOk;
+// One card as `upgrade` flashes one; several as its several-card form does.
+int Flash(const DemoOptions& options, const DemoBench& bench) {
+    const size_t count = bench.links.size();
     if (count == 1) {
         SingleRunRequest request;
-        request.device = links[0];
-        request.package = package;
-        request.logFile = folder + "/fwupgrade.log";
+        request.device = bench.links[0];
+        request.package = bench.package;
+        request.logFile = bench.folder + "/fwupgrade.log";
         request.pluginPath = options.pluginPath;
         request.command = "fwupgrade demo";
-        status = RunSingleCard(request, out).exitStatus;
-    } else {
-        UpgradeOptions several;
-        several.devices = links;
-        several.package = package;
-        several.workRoot = folder + "/cards";
-        several.pluginPath = options.pluginPath;
-        several.commandLine = "fwupgrade demo --cards " + std::to_string(count);
-        status = RunUpgrade(several);
+        return RunSingleCard(request, std::cout).exitStatus;
     }
-    if (haveCwd && ::chdir(previous) != 0) {
-        // The demo's results are all absolute paths; nothing depends on it.
-    }
+    UpgradeOptions several;
+    several.devices = bench.links;
+    several.package = bench.package;
+    several.workRoot = bench.folder + "/cards";
+    several.pluginPath = options.pluginPath;
+    several.commandLine = "fwupgrade demo --cards " + std::to_string(count);
+    return RunUpgrade(several);
+}
 
-    bool verified = true;
+// Stops the cards; after a good run, checks each card's flash against the
+// package. False when a card could not be stopped.
+bool StopAndCheckCards(DemoBench& bench, bool flashed, bool& verified, std::ostream& out) {
+    const size_t count = bench.links.size();
+    verified = true;
+    std::string error;
     for (size_t i = 0; i < count; ++i) {
         sim::CardData data;
         bool newFirmware = false;
         size_t violations = 0;
-        if (!cards[i]->Stop(data, newFirmware, violations, error)) {
-            std::cerr << "fwupgrade demo: " << links[i] << ": " << error << "\n";
-            return kExitOther;
-        }
-        if (status != kExitOk) continue;
-        const sim::FlashCheck check = sim::CheckFlashAgainstPackage(data, package, newFirmware);
-        const std::string prefix = count == 1 ? std::string() : links[i] + ": ";
+        if (!bench.cards[i]->Stop(data, newFirmware, violations, error)) return Fail(bench.links[i] + ": " + error);
+        if (!flashed) continue;
+        const sim::FlashCheck check = sim::CheckFlashAgainstPackage(data, bench.package, newFirmware);
+        const std::string prefix = count == 1 ? std::string() : bench.links[i] + ": ";
         for (const auto& problem : check.problems) out << "  " << prefix << "flash: " << problem << "\n";
         if (violations > 0) out << "  " << prefix << "the card recorded " << violations << " protocol violation(s)\n";
         if (!check.ok || violations > 0) verified = false;
         if (!newFirmware) out << "  " << prefix << "the card was not restarted into the new firmware\n";
     }
+    return true;
+}
+
+int ReportVerdict(const DemoOptions& options, const DemoBench& bench, int status, bool verified, std::ostream& out) {
+    const size_t count = bench.links.size();
     if (status == kExitOk && verified) {
         out << "Verification: PASSED - the flash of " << (count == 1 ? "the card" : std::to_string(count) + " cards")
             << " matches the package and " << (count == 1 ? "it runs" : "each runs") << " the new firmware.\n";
     } else if (status == kExitOk) {
-        out << "Verification: FAILED - see " << folder << "\n";
+        out << "Verification: FAILED - see " << bench.folder << "\n";
         status = kExitFailed;
     } else {
         out << "Verification: not done, the upgrade did not succeed.\n";
     }
-    if (ownFolder && !options.keep && status == kExitOk) {
-        std::filesystem::remove_all(folder, ec);
+    std::error_code ec;
+    if (bench.ownFolder && !options.keep && status == kExitOk) {
+        std::filesystem::remove_all(bench.folder, ec);
         out << "The demo's temporary folder was removed (keep it with --keep).\n";
     } else {
-        out << "The demo's files are in " << folder << "\n";
+        out << "The demo's files are in " << bench.folder << "\n";
     }
     return status;
+}
+
+}  // namespace
+
+int RunDemo(const DemoOptions& options) {
+    std::ostream& out = std::cout;
+    const uint32_t scale = static_cast<uint32_t>(std::max(options.clockScale, 1));
+    DemoBench bench;
+    if (!MakeFolderAndPackage(options, bench, out) || !StartCards(std::max<size_t>(options.cards, 1), scale, bench, out))
+        return kExitOther;
+    // The plug-in reads its clock when it loads: only for the virtual card.
+    if (scale > 1) ::setenv("FWUPGRADE_CLOCK_SCALE", std::to_string(scale).c_str(), 0);
+    // The lock backup file lands in the current folder: the demo's own.
+    char previous[4096];
+    const bool haveCwd = ::getcwd(previous, sizeof previous) != nullptr;
+    if (::chdir(bench.folder.c_str()) != 0) {
+        Fail("cannot enter " + bench.folder);
+        return kExitOther;
+    }
+    out << "Flashing...\n";
+    out.flush();
+    const int status = Flash(options, bench);
+    if (haveCwd && ::chdir(previous) != 0) {
+        // The demo's results are all absolute paths; nothing depends on it.
+    }
+    bool verified = false;
+    if (!StopAndCheckCards(bench, status == kExitOk, verified, out)) return kExitOther;
+    return ReportVerdict(options, bench, status, verified, out);
 }
 
 }  // namespace fwupgrade
