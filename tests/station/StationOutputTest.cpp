@@ -6,8 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "host/fwupgrade/station/StationOutput.h"
-#include "host/fwupgrade/station/TableLines.h"
+#include "host/fwupgrade/station/output/StationOutput.h"
+#include "host/fwupgrade/station/output/TableLines.h"
 
 namespace fwupgrade::station {
 namespace {

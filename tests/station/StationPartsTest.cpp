@@ -4,11 +4,11 @@
 
 #include <fstream>
 
-#include "host/fwupgrade/station/Board.h"
-#include "host/fwupgrade/station/CardRegistry.h"
+#include "host/fwupgrade/station/output/Board.h"
+#include "host/fwupgrade/station/bus/CardRegistry.h"
 #include "host/fwupgrade/station/CardRun.h"
-#include "host/fwupgrade/station/FirmwarePin.h"
-#include "host/fwupgrade/station/PortPatterns.h"
+#include "host/fwupgrade/station/bus/FirmwarePin.h"
+#include "host/fwupgrade/station/bus/PortPatterns.h"
 #include "host/fwupgrade/station/RunQueue.h"
 #include "tests/support/TempFolder.h"
 

@@ -9,9 +9,9 @@
 #include "host/fwupgrade/run/PackageView.h"
 #include "host/fwupgrade/card/RescueCommand.h"
 #include "host/fwupgrade/run/Workers.h"
-#include "host/fwupgrade/station/CardPort.h"
-#include "host/fwupgrade/station/FirmwarePin.h"
-#include "host/fwupgrade/station/PortPatterns.h"
+#include "host/fwupgrade/station/bus/CardPort.h"
+#include "host/fwupgrade/station/bus/FirmwarePin.h"
+#include "host/fwupgrade/station/bus/PortPatterns.h"
 
 namespace fwupgrade::station {
 

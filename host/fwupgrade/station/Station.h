@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "host/fwupgrade/station/Board.h"
-#include "host/fwupgrade/station/BusWatch.h"
-#include "host/fwupgrade/station/CardRegistry.h"
+#include "host/fwupgrade/station/output/Board.h"
+#include "host/fwupgrade/station/bus/BusWatch.h"
+#include "host/fwupgrade/station/bus/CardRegistry.h"
 #include "host/fwupgrade/station/CardRun.h"
 #include "host/fwupgrade/station/RunQueue.h"
-#include "host/fwupgrade/station/StationOutput.h"
+#include "host/fwupgrade/station/output/StationOutput.h"
 
 namespace fwupgrade::station {
 

@@ -1,4 +1,4 @@
-#include "host/fwupgrade/station/PortPatterns.h"
+#include "host/fwupgrade/station/bus/PortPatterns.h"
 
 #include <fnmatch.h>
 

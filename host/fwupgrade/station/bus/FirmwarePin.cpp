@@ -1,4 +1,4 @@
-#include "host/fwupgrade/station/FirmwarePin.h"
+#include "host/fwupgrade/station/bus/FirmwarePin.h"
 
 #include <fstream>
 #include <iterator>

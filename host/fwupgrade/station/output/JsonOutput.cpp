@@ -3,7 +3,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "host/fwupgrade/station/StationOutput.h"
+#include "host/fwupgrade/station/output/StationOutput.h"
 
 namespace fwupgrade::station {
 

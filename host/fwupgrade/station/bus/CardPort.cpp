@@ -1,4 +1,4 @@
-#include "host/fwupgrade/station/CardPort.h"
+#include "host/fwupgrade/station/bus/CardPort.h"
 
 #include <chrono>
 #include <fstream>

@@ -1,4 +1,4 @@
-#include "host/fwupgrade/station/BusWatch.h"
+#include "host/fwupgrade/station/bus/BusWatch.h"
 
 #include <libudev.h>
 #include <poll.h>

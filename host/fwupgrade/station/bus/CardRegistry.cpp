@@ -1,4 +1,4 @@
-#include "host/fwupgrade/station/CardRegistry.h"
+#include "host/fwupgrade/station/bus/CardRegistry.h"
 
 namespace fwupgrade::station {
 

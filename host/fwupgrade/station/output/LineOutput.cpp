@@ -2,7 +2,7 @@
 // comes or goes, each step, every tenth of progress, and each result.
 #include <map>
 
-#include "host/fwupgrade/station/StationOutput.h"
+#include "host/fwupgrade/station/output/StationOutput.h"
 
 namespace fwupgrade::station {
 

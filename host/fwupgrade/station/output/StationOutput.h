@@ -6,7 +6,7 @@
 #include <ostream>
 #include <string>
 
-#include "host/fwupgrade/station/Board.h"
+#include "host/fwupgrade/station/output/Board.h"
 
 namespace fwupgrade::station {
 

@@ -1,7 +1,7 @@
 // The live table on a terminal: redrawn in place, over the lines it drew
 // last time; notes go above it and stay.
-#include "host/fwupgrade/station/StationOutput.h"
-#include "host/fwupgrade/station/TableLines.h"
+#include "host/fwupgrade/station/output/StationOutput.h"
+#include "host/fwupgrade/station/output/TableLines.h"
 
 namespace fwupgrade::station {
 

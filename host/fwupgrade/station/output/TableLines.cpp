@@ -1,4 +1,4 @@
-#include "host/fwupgrade/station/TableLines.h"
+#include "host/fwupgrade/station/output/TableLines.h"
 
 #include <cstdio>
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "host/fwupgrade/station/Board.h"
+#include "host/fwupgrade/station/output/Board.h"
 
 namespace fwupgrade::station {
 

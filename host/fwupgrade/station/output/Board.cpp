@@ -1,4 +1,4 @@
-#include "host/fwupgrade/station/Board.h"
+#include "host/fwupgrade/station/output/Board.h"
 
 #include "host/fwupgrade/report/FailureReport.h"
 
