@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "tests/backup/CardRunFixture.h"
+#include "tests/support/PassThroughFileSystem.h"
 #include "upgrade/run/UpgradeModule.h"
 
 namespace {
@@ -18,27 +19,16 @@ using namespace backup_test;
 // run": the mkdir happens, and this run is told it failed.
 enum class Raced { SharedFolders, KeptBackupFolder };
 
-class RacingFileSystem : public platform::FileSystem {
+class RacingFileSystem : public test_support::PassThroughFileSystem {
 public:
-    explicit RacingFileSystem(Raced raced) : which_(raced), real_(platform::MakeDefaultFileSystem()) {}
+    explicit RacingFileSystem(Raced raced) : which_(raced) {}
     int raced = 0;
 
-    std::unique_ptr<platform::FileHandle> OpenRead(const std::u16string& path) override { return real_->OpenRead(path); }
-    std::unique_ptr<platform::FileHandle> CreateWrite(const std::u16string& path) override {
-        return real_->CreateWrite(path);
-    }
     bool CreateDirectory(const std::u16string& path) override {
-        if (!IsRaced(path) || !real_->CreateDirectory(path)) return real_->CreateDirectory(path);
+        if (!IsRaced(path) || !Real().CreateDirectory(path)) return Real().CreateDirectory(path);
         ++raced;
         return false;
     }
-    bool PathExists(const std::u16string& path) override { return real_->PathExists(path); }
-    bool RemoveFile(const std::u16string& path) override { return real_->RemoveFile(path); }
-    bool ReplaceFile(const std::u16string& source, const std::u16string& target) override {
-        return real_->ReplaceFile(source, target);
-    }
-    std::vector<std::u16string> ListFolder(const std::u16string& folder) override { return real_->ListFolder(folder); }
-    bool SyncFolder(const std::u16string& folder) override { return real_->SyncFolder(folder); }
 
 private:
     // The first folder made inside backups/<ESN>/ is the kept backup's own.
@@ -50,7 +40,6 @@ private:
         return true;
     }
     Raced which_;
-    std::unique_ptr<platform::FileSystem> real_;
 };
 
 class SharedFolder : public CardRunFixture {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "tests/support/PassThroughFileSystem.h"
 
 namespace fwupgrade {
 
@@ -37,35 +38,25 @@ private:
 
 // The real file system, except that below `folder` a new file fails with
 // `error`, or (with error 0) the disk fills after `room` bytes.
-class FailingFileSystem : public platform::FileSystem {
+class FailingFileSystem : public test_support::PassThroughFileSystem {
 public:
     FailingFileSystem(std::string folder, int error, uint64_t room = 0)
-        : real_(platform::MakeDefaultFileSystem()), folder_(platform::Utf8ToWide(folder + "/")), error_(error),
+        : folder_(platform::Utf8ToWide(folder + "/")), error_(error),
           room_(room) {
         platform::SetFileSystem(this);
     }
     ~FailingFileSystem() override { platform::SetFileSystem(nullptr); }
-    std::unique_ptr<platform::FileHandle> OpenRead(const std::u16string& path) override { return real_->OpenRead(path); }
     std::unique_ptr<platform::FileHandle> CreateWrite(const std::u16string& path) override {
-        if (path.rfind(folder_, 0) != 0) return real_->CreateWrite(path);
+        if (path.rfind(folder_, 0) != 0) return Real().CreateWrite(path);
         if (error_ != 0) {
             errno = error_;
             return nullptr;
         }
-        auto file = real_->CreateWrite(path);
+        auto file = Real().CreateWrite(path);
         return file ? std::make_unique<FillingFile>(std::move(file), room_) : nullptr;
     }
-    bool CreateDirectory(const std::u16string& path) override { return real_->CreateDirectory(path); }
-    bool PathExists(const std::u16string& path) override { return real_->PathExists(path); }
-    bool RemoveFile(const std::u16string& path) override { return real_->RemoveFile(path); }
-    bool ReplaceFile(const std::u16string& source, const std::u16string& target) override {
-        return real_->ReplaceFile(source, target);
-    }
-    std::vector<std::u16string> ListFolder(const std::u16string& folder) override { return real_->ListFolder(folder); }
-    bool SyncFolder(const std::u16string& folder) override { return real_->SyncFolder(folder); }
 
 private:
-    std::unique_ptr<platform::FileSystem> real_;
     std::u16string folder_;
     int error_;
     uint64_t room_;

@@ -13,6 +13,7 @@
 #include "module/CardOperationsApi.h"
 #include "sim/frontends/InProcessPort.h"
 #include "sim/frontends/PackageMaker.h"
+#include "tests/support/PassThroughFileSystem.h"
 #include "tests/support/TestClocks.h"
 #include "tests/support/WholeRunFixture.h"
 #include "upgrade/run/ProgressAnchors.h"
@@ -265,32 +266,22 @@ TEST_F(RunEvents, AnNvItemRefusedOnTheWayBackIsALossAndTheRestIsNotTried) {
 
 // The real file system, except that a backup file (or its temporary name)
 // cannot be created, as in a folder this computer cannot write.
-class NoBackupFile : public platform::FileSystem {
+class NoBackupFile : public test_support::PassThroughFileSystem {
 public:
-    explicit NoBackupFile(std::u16string name) : name_(std::move(name)), real_(platform::MakeDefaultFileSystem()) {
+    explicit NoBackupFile(std::u16string name) : name_(std::move(name)) {
         platform::SetFileSystem(this);
     }
     ~NoBackupFile() override { platform::SetFileSystem(nullptr); }
     int refused = 0;
 
-    std::unique_ptr<platform::FileHandle> OpenRead(const std::u16string& path) override { return real_->OpenRead(path); }
     std::unique_ptr<platform::FileHandle> CreateWrite(const std::u16string& path) override {
-        if (path.find(name_) == std::u16string::npos) return real_->CreateWrite(path);
+        if (path.find(name_) == std::u16string::npos) return Real().CreateWrite(path);
         ++refused;
         return nullptr;
     }
-    bool CreateDirectory(const std::u16string& path) override { return real_->CreateDirectory(path); }
-    bool PathExists(const std::u16string& path) override { return real_->PathExists(path); }
-    bool RemoveFile(const std::u16string& path) override { return real_->RemoveFile(path); }
-    bool ReplaceFile(const std::u16string& source, const std::u16string& target) override {
-        return real_->ReplaceFile(source, target);
-    }
-    std::vector<std::u16string> ListFolder(const std::u16string& folder) override { return real_->ListFolder(folder); }
-    bool SyncFolder(const std::u16string& folder) override { return real_->SyncFolder(folder); }
 
 private:
     std::u16string name_;
-    std::unique_ptr<platform::FileSystem> real_;
 };
 
 TEST_F(RunEvents, ABackupFileThisComputerCannotWriteIsAFileSystemFailureNotTheCards) {
