@@ -81,19 +81,15 @@ bool CardDataRun::Start() {
     if (!aim_.note.empty()) session_.Notice(aim_.note);
     const DeviceAccess access = CheckCardAccess(result_.port);
     if (access.exitStatus != kExitOk) return Fail(access.exitStatus, access.problem);
-    if (!AskModule()) return false;
+    if (!LoadPlugin() || !AskModule()) return false;
     inhibition_.emplace(request_.usbPort, [this](const std::string& line) { session_.Notice(line); });
-    if (!LoadPlugin()) return false;
     session_.MarkStarted();
     return true;
 }
 
-// Message 1026 to the plug-in about the card, before anything is sent to it.
+// Message 1026 to the loaded plug-in about the card, before anything is sent to it.
 bool CardDataRun::AskModule() {
-    PluginHost host(PluginHostOptions{});
-    std::string error;
-    if (!host.Load(error)) return Fail(kExitOther, "Cannot load the upgrade module: " + error);
-    const std::string refusal = RefusalFromModule(host, result_.port, CardUse::Drive);
+    const std::string refusal = RefusalFromModule(*host_, result_.port, CardUse::Drive);
     if (refusal.empty()) return true;
     if (const auto identity = CardIdentityNow(result_.port); identity && !CardModeOf(*identity).empty()) NameRescue();
     return Fail(kExitUnsupported, refusal);
